@@ -1,0 +1,54 @@
+#pragma once
+// The blocking request/response exchange: flush, send, fixed wait, count, input, copy, locate.
+
+#include "Clock.h"
+#include "SerialControl.h"
+
+#include <array>
+#include <cstdint>
+
+namespace md {
+
+enum class WaitKind {
+    Sleep, // the thread sleeps the given time
+    Busy,  // the tick count is polled until the unsigned difference reaches the time
+};
+
+class CExchange {
+public:
+    static constexpr int kRecvSize = 300;
+    static constexpr std::uint32_t kPauseMs = 300;
+
+    CExchange(SerialControl& port, Clock& clock);
+
+    SerialControl& Port() { return m_port; }
+    Clock& GetClock() { return m_clock; }
+
+    // Exchange with answer for the request already built in m_bySendBuf[0, len).
+    // Returns the answer's offset in m_byRecvBuf, or -1.
+    int Transact(int len, WaitKind kind, std::uint32_t ms, std::uint8_t function,
+                 std::uint8_t address, int expected);
+    // Write without answer: flush and send only.
+    void SendOnly(int len);
+    // Steps 5-7 of an exchange on their own: count, input, copy, locate.
+    int Collect(std::uint8_t function, std::uint8_t address, int expected);
+    // Reads Input once and drops it.
+    void DiscardInput();
+    void Wait(WaitKind kind, std::uint32_t ms);
+    // The 300 ms pause between consecutive requests.
+    void WaitBetweenRequests();
+
+    // Register k of the 0x03 answer at offset p of the receive copy.
+    std::uint16_t Register(int p, int k) const;
+    // Data byte i (after the byte count) of the 0x03 answer at offset p.
+    std::uint8_t DataByte(int p, int i) const;
+
+    std::array<std::uint8_t, 16> m_bySendBuf{};
+    std::array<std::uint8_t, kRecvSize> m_byRecvBuf{};
+
+private:
+    SerialControl& m_port;
+    Clock& m_clock;
+};
+
+} // namespace md

@@ -1,0 +1,34 @@
+#pragma once
+// Modbus RTU request builders and the answer locator. Pure functions: bytes in, bytes out.
+
+#include <cstdint>
+#include <span>
+
+namespace md {
+
+inline constexpr std::uint8_t kFnReadHolding = 0x03;
+inline constexpr std::uint8_t kFnWriteSingle = 0x06;
+inline constexpr std::uint8_t kFnWriteMultiple = 0x10;
+
+inline constexpr int kShortRequestLen = 8; // 0x03 and 0x06
+inline constexpr int kLongRequestLen = 13; // 0x10 with two registers
+
+// Each builder writes from buf[0] and returns the request length (8 or 13).
+// Written values are the low 16 bits of the int (70000 -> 0x1170, -1 -> 0xFFFF).
+int BuildReadRequest(std::span<std::uint8_t> buf, std::uint8_t address, std::uint16_t firstReg,
+                     std::uint16_t count);
+int BuildWriteSingleRequest(std::span<std::uint8_t> buf, std::uint8_t address, std::uint16_t reg,
+                            int value);
+// Two registers from firstReg: the first holds the low 16 bits of value, the second 0.
+int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
+                            std::uint16_t firstReg, int value);
+
+// Offset of the earliest answer in data[0, received) that carries address and function and a
+// valid check over `expected` bytes, or -1. received < expected gives -1 without scanning.
+std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t received,
+                          std::uint8_t function, std::uint8_t address, std::int16_t expected);
+
+// Register k (from 0) of a 0x03 answer located at offset p: unsigned, high byte first.
+std::uint16_t RegisterAt(std::span<const std::uint8_t> data, int p, int k);
+
+} // namespace md

@@ -1,0 +1,44 @@
+#pragma once
+// The serial port control as the program uses it: seven properties and SendFrame.
+// Production uses CMSComm (over QSerialPort); tests use a scripted fake.
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace md {
+
+// Raised by the serial port control when it refuses a property (no such port, port busy,
+// rejected settings). Its text is UTF-8 Chinese and names the port and the device.
+class CommError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class SerialControl {
+public:
+    virtual ~SerialControl() = default;
+
+    virtual void SetCommPort(std::int16_t port) = 0;
+    virtual std::int16_t GetCommPort() const = 0;
+    // "9600N,8,2" as the program writes it; the comma form "9600,N,8,2" is accepted too.
+    virtual void SetSettings(const std::string& settings) = 0;
+    virtual std::string GetSettings() const = 0;
+    virtual void SetPortOpen(bool open) = 0;
+    virtual bool GetPortOpen() const = 0;
+    virtual void SetInputLen(std::int16_t len) = 0;
+    // Putting 0 empties the receive buffer.
+    virtual void SetInBufferCount(std::int16_t count) = 0;
+    virtual std::int16_t GetInBufferCount() = 0;
+    // Removes and returns every waiting byte (InputLen 0).
+    virtual std::vector<std::uint8_t> GetInput() = 0;
+    virtual void SetOutput(std::span<const std::uint8_t> bytes) = 0;
+};
+
+// Sends the first count bytes of buf, but only while the port is open; a closed port sends
+// nothing and reports nothing.
+void SendFrame(SerialControl& port, const std::uint8_t* buf, std::int16_t count);
+
+} // namespace md

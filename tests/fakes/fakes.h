@@ -1,0 +1,2 @@
+#pragma once
+// Test doubles: a scripted serial port and a virtual clock.
