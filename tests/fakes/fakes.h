@@ -1,2 +1,0 @@
-#pragma once
-// Test doubles: a scripted serial port and a virtual clock.
