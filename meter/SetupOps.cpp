@@ -1,0 +1,74 @@
+#include "meter/SetupOps.h"
+
+#include "link/Frame.h"
+#include "meter/Registers.h"
+
+#include <cstdio>
+
+namespace md {
+
+namespace {
+
+// A write's answer is located by address, function, length and check only: the echoed
+// register and value are not compared with what was sent.
+constexpr int kWriteAnswerLen = 8;
+constexpr int kClockAnswerLen = 11; // three registers
+
+bool WriteDouble(CExchange& link, std::uint8_t address, std::uint16_t firstReg, int value) {
+    const int len = BuildWriteDoubleRequest(link.m_bySendBuf, address, firstReg, value);
+    return link.Transact(len, WaitKind::Busy, kSetupWaitMs, kFnWriteMultiple, address,
+                         kWriteAnswerLen) >= 0;
+}
+
+bool WriteSingle(CExchange& link, std::uint8_t address, std::uint16_t reg, int value) {
+    const int len = BuildWriteSingleRequest(link.m_bySendBuf, address, reg, value);
+    return link.Transact(len, WaitKind::Busy, kSetupWaitMs, kFnWriteSingle, address,
+                         kWriteAnswerLen) >= 0;
+}
+
+} // namespace
+
+bool RequestBaudChange(CExchange& link, std::uint8_t address, int newRate) {
+    const int code = reg::BaudCodeOf(newRate);
+    if (code < 0)
+        return false;
+    return WriteSingle(link, address, reg::kLinkBaudCode, code);
+}
+
+std::optional<MeterClock> ReadMeterClock(CExchange& link, std::uint8_t address) {
+    const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kClock, 3);
+    const int p =
+        link.Transact(len, WaitKind::Sleep, kSetupWaitMs, kFnReadHolding, address, kClockAnswerLen);
+    if (p < 0)
+        return std::nullopt;
+    MeterClock clock;
+    clock.minute = link.DataByte(p, 0);
+    clock.second = link.DataByte(p, 1);
+    clock.day = link.DataByte(p, 2);
+    clock.hour = link.DataByte(p, 3);
+    clock.year = link.DataByte(p, 4);
+    clock.month = link.DataByte(p, 5);
+    return clock;
+}
+
+std::string FormatMeterClock(const MeterClock& clock) {
+    char text[96];
+    std::snprintf(text, sizeof text, "当前时间:  %04d年%02d月%02d日 %02d时%02d分%02d秒",
+                  clock.year + 2000, int{clock.month}, int{clock.day}, int{clock.hour},
+                  int{clock.minute}, int{clock.second});
+    return text;
+}
+
+bool WritePtRatio(CExchange& link, std::uint8_t address, int pt) {
+    return WriteDouble(link, address, reg::kPtRatio, pt);
+}
+
+bool WriteCtRatio(CExchange& link, std::uint8_t address, int ct) {
+    return WriteDouble(link, address, reg::kCtRatio, ct);
+}
+
+bool WriteWiringMode(CExchange& link, std::uint8_t address, std::uint8_t code) {
+    return WriteSingle(link, address, reg::kWiringMode, code);
+}
+
+} // namespace md

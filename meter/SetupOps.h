@@ -1,0 +1,45 @@
+#pragma once
+// Meter operations behind the link settings and the meter setup dialog: the request that moves
+// the meter to a new baud rate, the clock read, and the PT, CT and wiring-mode writes. Each one
+// is a single exchange judged by the answer locator; the caller shows the outcome.
+
+#include "link/Exchange.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace md {
+
+// Every write here waits by polling the tick count; the clock read sleeps.
+inline constexpr std::uint32_t kSetupWaitMs = 300;
+
+// Asks the meter at address to switch its link to newRate (register 0x0008, the rate's code).
+// The request and its echo travel at the current rate; the caller switches the port only
+// afterwards. A rate without a baud code is never sent and counts as not acknowledged.
+bool RequestBaudChange(CExchange& link, std::uint8_t address, int newRate);
+
+// The meter clock as its three registers carry it: plain binary bytes, not BCD.
+struct MeterClock {
+    std::uint8_t minute = 0;
+    std::uint8_t second = 0;
+    std::uint8_t day = 0;
+    std::uint8_t hour = 0;
+    std::uint8_t year = 0; // years since 2000
+    std::uint8_t month = 0;
+};
+
+std::optional<MeterClock> ReadMeterClock(CExchange& link, std::uint8_t address);
+
+// "当前时间:  2006年11月15日 10时30分45秒" (UTF-8). Fields are shown as they come, with no
+// range check, so a byte above 99 prints with three digits.
+std::string FormatMeterClock(const MeterClock& clock);
+
+// PT and CT go out as the first register of a two-register write (the second is 0); only the
+// low 16 bits of the ratio are sent.
+bool WritePtRatio(CExchange& link, std::uint8_t address, int pt);
+bool WriteCtRatio(CExchange& link, std::uint8_t address, int ct);
+// Wiring mode code 0..5 into register 0x0002.
+bool WriteWiringMode(CExchange& link, std::uint8_t address, std::uint8_t code);
+
+} // namespace md
