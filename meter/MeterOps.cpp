@@ -1,0 +1,166 @@
+#include "meter/MeterOps.h"
+
+#include "link/Frame.h"
+#include "meter/Registers.h"
+
+#include <cstdio>
+
+namespace md::meter {
+
+namespace {
+
+constexpr int kOneRegisterAnswer = 7;    // address, function, count, two data bytes, CRC
+constexpr int kThreeRegisterAnswer = 11; // address, function, count, six data bytes, CRC
+constexpr int kWriteEcho = 8;            // a 0x06 answer echoes the request
+
+// Flushes, sends the write, then pauses; the echo that arrived during the pause is located before
+// anything else touches the input.
+bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t reg, int value) {
+    const int len = BuildWriteSingleRequest(link.m_bySendBuf, address, reg, value);
+    link.SendOnly(len);
+    link.WaitBetweenRequests();
+    return link.Collect(kFnWriteSingle, address, kWriteEcho) >= 0;
+}
+
+std::string Printf4(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", value);
+    return text;
+}
+
+} // namespace
+
+std::optional<std::uint16_t> ReadRegister(CExchange& link, std::uint8_t address,
+                                          std::uint16_t reg) {
+    const int len = BuildReadRequest(link.m_bySendBuf, address, reg, 1);
+    const int p = link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address,
+                                kOneRegisterAnswer);
+    if (p < 0)
+        return std::nullopt;
+    return link.Register(p, 0);
+}
+
+std::optional<std::uint16_t> ReadUpperLimit(CExchange& link, std::uint8_t address) {
+    return ReadRegister(link, address, reg::kUpperLimit);
+}
+
+std::optional<std::uint16_t> ReadLowerLimit(CExchange& link, std::uint8_t address) {
+    return ReadRegister(link, address, reg::kLowerLimit);
+}
+
+std::optional<std::uint16_t> ReadDecimalPoint(CExchange& link, std::uint8_t address) {
+    return ReadRegister(link, address, reg::kDecimalPoint);
+}
+
+std::optional<int> ReadBaudCode(CExchange& link, std::uint8_t address) {
+    const auto code = ReadRegister(link, address, reg::kParamBaudCode);
+    if (!code)
+        return std::nullopt;
+    return BaudCodeToField(*code);
+}
+
+int BaudCodeToField(int code) {
+    const int rate = reg::BaudRateOf(code);
+    return rate < 0 ? code : rate;
+}
+
+int BaudFieldToCode(int field) {
+    const int code = reg::BaudCodeOf(field);
+    return code < 0 ? field : code;
+}
+
+ParamWriteResult WriteParams(CExchange& link, std::uint8_t address,
+                             const std::function<std::optional<ParamValues>()>& take) {
+    ParamWriteResult result;
+    bool allEchoed = true;
+
+    const auto first = take();
+    if (!first)
+        return result;
+    allEchoed &= WriteAndCollectEcho(link, address, reg::kDecimalPoint, first->decimalPoint);
+
+    const auto second = take();
+    if (!second)
+        return result;
+    allEchoed &= WriteAndCollectEcho(link, address, reg::kUpperLimit, second->upperLimit);
+
+    const auto third = take();
+    if (!third)
+        return result;
+    allEchoed &= WriteAndCollectEcho(link, address, reg::kLowerLimit, third->lowerLimit);
+
+    const auto fourth = take();
+    if (!fourth)
+        return result;
+    result.baudCode = BaudFieldToCode(fourth->baudRate);
+    allEchoed &= WriteAndCollectEcho(link, address, reg::kParamBaudCode, result.baudCode);
+
+    const bool confirmed = allEchoed || address == kBroadcastAddress;
+    result.outcome = confirmed ? WriteOutcome::Confirmed : WriteOutcome::Unconfirmed;
+    return result;
+}
+
+bool WriteOwnAddress(CExchange& link, std::uint8_t address, int newAddress) {
+    const bool echoed = WriteAndCollectEcho(link, address, reg::kOwnAddress, newAddress);
+    return echoed || address == kBroadcastAddress;
+}
+
+double ScaleFor(int decimalPoint) {
+    switch (decimalPoint) {
+    case 1:
+        return 0.1;
+    case 2:
+        return 0.01;
+    case 3:
+        return 0.001;
+    default:
+        return 1.0;
+    }
+}
+
+std::string FormatCurrent(std::uint16_t raw, double scale) {
+    return Printf4(static_cast<double>(raw) * scale);
+}
+
+std::string ErrorRateText(int successCount, int failureCount) {
+    const int total = successCount + failureCount;
+    if (total == 0)
+        return "0.0000%";
+    return Printf4(failureCount * 100.0 / total) + "%";
+}
+
+std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
+                                                              std::uint8_t address) {
+    const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kPhaseCurrents, 3);
+    const int p = link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address,
+                                kThreeRegisterAnswer);
+    if (p < 0)
+        return std::nullopt;
+    return std::array<std::uint16_t, 3>{link.Register(p, 0), link.Register(p, 1),
+                                        link.Register(p, 2)};
+}
+
+PollTexts AnsweredPollTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint,
+                            int successCount, int failureCount) {
+    const double scale = ScaleFor(decimalPoint);
+    PollTexts texts;
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        texts.currents[i] = FormatCurrent(raw[i], scale);
+    texts.errorRate = ErrorRateText(successCount, failureCount);
+    return texts;
+}
+
+SwitchState DecodeSwitchState(std::uint8_t relayByte, std::uint8_t switchByte) {
+    return {relayByte == 1, switchByte == 1};
+}
+
+std::optional<SwitchState> ReadSwitchState(CExchange& link, std::uint8_t address) {
+    const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kRelaySwitch, 1);
+    const int p = link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address,
+                                kOneRegisterAnswer);
+    if (p < 0)
+        return std::nullopt;
+    return DecodeSwitchState(link.DataByte(p, 0), link.DataByte(p, 1));
+}
+
+} // namespace md::meter
