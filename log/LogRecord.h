@@ -1,12 +1,14 @@
 #pragma once
 // The 13-line measurement record appended to Table.txt, as a pure function of the snapshot
-// and the time.
+// and the time; the period of the logging timer; and the checked append of a record.
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
 #include <array>
+#include <cstdint>
+#include <optional>
 
 namespace md::log {
 
@@ -26,5 +28,28 @@ struct MeasurementSnapshot {
            m_dFwdReactiveEnergy = 0, m_dRevReactiveEnergy = 0, m_dLineVoltTotal = 0;
     std::array<QString, 4> m_strEnergyUnit;
 };
+
+// "yyyy/mm/dd   hh:mm:ss" of the given instant in civil time at UTC+8 (the meter's market),
+// whatever the time zone of the machine.
+QByteArray FormatTimestamp(const QDateTime& now);
+
+// One whole record in GBK, every line ended by CR LF: an empty line, the timestamp, the
+// column headings, eight rows of numbers, the energy labels and the energies.
+QByteArray FormatRecord(const MeasurementSnapshot& snapshot, const QDateTime& now);
+
+// Logging period for the operator's storage interval. The timer service takes at most
+// 2^31 - 1 ms, and a record per second is the fastest the log is meant for, so an interval
+// below one second (zero and negative totals included) or above 596 h 31 min 23 s has no
+// period: the caller refuses it rather than bending it into range behind the operator's back.
+inline constexpr std::uint32_t kMinSavePeriodMs = 1000;
+inline constexpr std::uint32_t kMaxSavePeriodMs = 2147483647;
+std::optional<std::uint32_t> SavePeriodMs(int hours, int minutes, int seconds);
+
+enum class AppendResult { Ok, OpenFailed, WriteFailed };
+
+// Appends bytes to the file at path, creating it if missing and never truncating it. The file
+// is open only for this call. WriteFailed covers a short write, a failed flush and a failed
+// close: the record did not reach the file whole.
+AppendResult AppendToFile(const QString& path, const QByteArray& bytes);
 
 } // namespace md::log
