@@ -30,7 +30,8 @@ public:
                  std::uint8_t address, int expected);
     // Write without answer: flush and send only.
     void SendOnly(int len);
-    // Steps 5-7 of an exchange on their own: count, input, copy, locate.
+    // The second half of an exchange on its own: count, input, copy, locate. At most the first
+    // kRecvSize of the counted bytes are copied; the rest of the input is dropped.
     int Collect(std::uint8_t function, std::uint8_t address, int expected);
     // Reads Input once and drops it.
     void DiscardInput();

@@ -1,0 +1,83 @@
+#include "link/Frame.h"
+
+#include "link/Crc.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace md {
+
+namespace {
+
+void PutWord(std::span<std::uint8_t> buf, int pos, unsigned value) {
+    buf[pos] = static_cast<std::uint8_t>(value >> 8 & 0xFF);
+    buf[pos + 1] = static_cast<std::uint8_t>(value & 0xFF);
+}
+
+// Appends the check over buf[0, len) at buf[len] and returns the frame length. The low-order
+// byte of the CRC register goes first; CalcCrc16 returns it in bits 15..8.
+int SealFrame(std::span<std::uint8_t> buf, int len) {
+    PutWord(buf, len, CalcCrc16(buf.first(static_cast<std::size_t>(len))));
+    return len + 2;
+}
+
+} // namespace
+
+int BuildReadRequest(std::span<std::uint8_t> buf, std::uint8_t address, std::uint16_t firstReg,
+                     std::uint16_t count) {
+    assert(buf.size() >= kShortRequestLen);
+    buf[0] = address;
+    buf[1] = kFnReadHolding;
+    PutWord(buf, 2, firstReg);
+    PutWord(buf, 4, count);
+    return SealFrame(buf, 6);
+}
+
+int BuildWriteSingleRequest(std::span<std::uint8_t> buf, std::uint8_t address, std::uint16_t reg,
+                            int value) {
+    assert(buf.size() >= kShortRequestLen);
+    buf[0] = address;
+    buf[1] = kFnWriteSingle;
+    PutWord(buf, 2, reg);
+    PutWord(buf, 4, static_cast<unsigned>(value));
+    return SealFrame(buf, 6);
+}
+
+int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
+                            std::uint16_t firstReg, int value) {
+    assert(buf.size() >= kLongRequestLen);
+    buf[0] = address;
+    buf[1] = kFnWriteMultiple;
+    PutWord(buf, 2, firstReg);
+    PutWord(buf, 4, 2);
+    buf[6] = 4;
+    PutWord(buf, 7, static_cast<unsigned>(value));
+    PutWord(buf, 9, 0);
+    return SealFrame(buf, 11);
+}
+
+std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t received,
+                          std::uint8_t function, std::uint8_t address, std::int16_t expected) {
+    // A count larger than the buffer would send the scan past its end, and a frame needs at
+    // least address, function and the two check bytes.
+    const int n = std::min<int>(received, static_cast<int>(data.size()));
+    const int len = expected;
+    if (len < 4 || n < len)
+        return -1;
+    for (int i = 0; i <= n - len; ++i) {
+        if (data[i] != address || data[i + 1] != function)
+            continue;
+        const std::uint16_t crc = CalcCrc16(data.subspan(i, len - 2));
+        if (data[i + len - 2] == (crc >> 8) && data[i + len - 1] == (crc & 0xFF))
+            return static_cast<std::int16_t>(i);
+    }
+    return -1;
+}
+
+std::uint16_t RegisterAt(std::span<const std::uint8_t> data, int p, int k) {
+    const int hi = p + 3 + 2 * k;
+    assert(p >= 0 && k >= 0 && static_cast<std::size_t>(hi) + 1 < data.size());
+    return static_cast<std::uint16_t>(data[hi] << 8 | data[hi + 1]);
+}
+
+} // namespace md
