@@ -1,0 +1,256 @@
+// The blocking exchange on a scripted port and a virtual clock: what is sent, in which order,
+// how long each wait is, and what the receive copy holds afterwards.
+
+#include "fakes/FakeMeter.h"
+#include "fakes/FakePort.h"
+#include "fakes/VirtualClock.h"
+#include "link/Exchange.h"
+#include "link/Frame.h"
+#include "meter/Registers.h"
+
+#include <QtTest>
+
+#include <vector>
+
+using namespace md;
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const char* hex) {
+    const QByteArray raw = QByteArray::fromHex(hex);
+    return {raw.begin(), raw.end()};
+}
+
+using Log = std::vector<std::string>;
+
+// Answers to "read one register at 0x0006 from address 1".
+const char* const kRequest = "010300060001640b";
+const char* const kAnswer2 = "01030200023985";
+const char* const kAnswer7 = "0103020007f986";
+
+// Time between the request going out and the count being read: the wait.
+std::uint64_t WaitOf(const FakePort& port) {
+    std::uint64_t sent = 0;
+    for (const FakePort::Event& e : port.Events()) {
+        if (e.what.rfind("Output=", 0) == 0)
+            sent = e.at;
+        if (e.what == "InBufferCount?")
+            return e.at - sent;
+    }
+    return ~0ULL;
+}
+
+struct Rig {
+    explicit Rig(std::uint32_t start = 0) : clock(start), port(clock), x(port, clock) {
+        port.SetPortOpen(true);
+        port.ClearRecord();
+    }
+    int ReadDecimalPoint(WaitKind kind = WaitKind::Sleep, std::uint32_t ms = 600) {
+        const int len = BuildReadRequest(x.m_bySendBuf, 1, reg::kDecimalPoint, 1);
+        return x.Transact(len, kind, ms, kFnReadHolding, 1, 7);
+    }
+    VirtualClock clock;
+    FakePort port;
+    CExchange x;
+};
+
+} // namespace
+
+class tst_exchange : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void FlushesThenSendsExactlyTheRequest();
+    void WaitsTheGivenKindAndLength_data();
+    void WaitsTheGivenKindAndLength();
+    void SilentMeterGivesNoAnswer();
+    void LateAnswerIsMissedAndFlushedByTheNextExchange();
+    void KeepsTheFirstBytesOfAFlood();
+    void CopiesOnlyTheCountedBytes();
+    void ClosedPortSendsNothingButStillWaitsAndReads();
+    void WriteWithoutAnswerFlushesAndSendsOnly();
+    void FakeMeterAnswersFromItsRegisterMap();
+    void SteadyClockCountsMilliseconds();
+};
+
+void tst_exchange::FlushesThenSendsExactlyTheRequest() {
+    Rig r;
+    r.port.Arrive(Bytes(kAnswer7)); // stale: an answer to some earlier request
+    r.port.QueueAnswer(Bytes(kAnswer2), 20);
+    QCOMPARE(r.ReadDecimalPoint(), 0);
+    QCOMPARE(r.x.Register(0, 0), std::uint16_t(2));
+    const Log want{"Input?", "PortOpen?", std::string("Output=") + kRequest, "InBufferCount?",
+                   "Input?"};
+    QCOMPARE(r.port.Log(), want);
+}
+
+void tst_exchange::WaitsTheGivenKindAndLength_data() {
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<uint>("ms");
+    QTest::addColumn<uint>("start"); // first tick count of the clock
+    QTest::newRow("sleep 600") << false << 600u << 0u;
+    QTest::newRow("sleep 300") << false << 300u << 0u;
+    QTest::newRow("busy 300") << true << 300u << 1000u;
+    QTest::newRow("busy 300 across the wrap") << true << 300u << 0xFFFFFF80u;
+    QTest::newRow("busy 300 starting at the last tick") << true << 300u << 0xFFFFFFFFu;
+    QTest::newRow("busy 300 ending on the wrap") << true << 300u << 0xFFFFFED4u;
+}
+
+void tst_exchange::WaitsTheGivenKindAndLength() {
+    QFETCH(bool, busy);
+    QFETCH(uint, ms);
+    QFETCH(uint, start);
+    Rig r(start);
+    r.port.QueueAnswer(Bytes(kAnswer2), 20);
+    QCOMPARE(r.ReadDecimalPoint(busy ? WaitKind::Busy : WaitKind::Sleep, ms), 0);
+    QCOMPARE(WaitOf(r.port), std::uint64_t(ms));
+    if (busy) {
+        // Polled, napping a millisecond between reads.
+        QVERIFY(r.clock.TickReads() > 2);
+        for (const std::uint32_t s : r.clock.Sleeps())
+            QCOMPARE(s, 1u);
+    } else {
+        QCOMPARE(r.clock.Sleeps(), std::vector<std::uint32_t>{ms});
+        QCOMPARE(r.clock.TickReads(), 0);
+    }
+}
+
+void tst_exchange::SilentMeterGivesNoAnswer() {
+    Rig r;
+    r.x.m_byRecvBuf.fill(0xEE);
+    QCOMPARE(r.ReadDecimalPoint(), -1);
+    QCOMPARE(r.port.Outputs().size(), std::size_t(1));
+    QCOMPARE(r.x.m_byRecvBuf[0], std::uint8_t(0xEE)); // nothing copied
+}
+
+void tst_exchange::LateAnswerIsMissedAndFlushedByTheNextExchange() {
+    Rig r;
+    r.port.QueueAnswer(Bytes(kAnswer7), 700);
+    QCOMPARE(r.ReadDecimalPoint(), -1);
+    r.clock.Advance(200); // the late answer is now waiting in the port
+    r.port.QueueAnswer(Bytes(kAnswer2), 20);
+    // Without the flush the stale answer would be found first, at the same offset.
+    QCOMPARE(r.ReadDecimalPoint(), 0);
+    QCOMPARE(r.x.Register(0, 0), std::uint16_t(2));
+}
+
+void tst_exchange::KeepsTheFirstBytesOfAFlood() {
+    Rig r;
+    std::vector<std::uint8_t> noise(5000);
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = std::uint8_t(i * 7 + 3);
+    // Noise comes in before and after the answer; all of it during the wait.
+    std::vector<FakePort::Reply> replies;
+    replies.push_back({std::vector<std::uint8_t>(noise.begin(), noise.begin() + 250), 5});
+    replies.push_back({Bytes(kAnswer2), 20});
+    replies.push_back({noise, 100});
+    r.port.QueueAnswer(std::move(replies));
+    QCOMPARE(r.ReadDecimalPoint(), 250);
+    QCOMPARE(r.x.Register(250, 0), std::uint16_t(2));
+    QVERIFY(std::equal(noise.begin(), noise.begin() + 250, r.x.m_byRecvBuf.begin()));
+    QVERIFY(std::equal(noise.begin(), noise.begin() + 43, r.x.m_byRecvBuf.begin() + 257));
+    QCOMPARE(r.port.Waiting(), std::size_t(0)); // the rest was taken off the line and dropped
+
+    // An answer that only comes after 300 bytes of noise is beyond the copy.
+    replies.clear();
+    replies.push_back({noise, 5});
+    replies.push_back({Bytes(kAnswer2), 20});
+    r.port.QueueAnswer(std::move(replies));
+    QCOMPARE(r.ReadDecimalPoint(), -1);
+    QVERIFY(std::equal(noise.begin(), noise.begin() + 300, r.x.m_byRecvBuf.begin()));
+}
+
+void tst_exchange::CopiesOnlyTheCountedBytes() {
+    // A port on which bytes land between the count and the read: they are taken and lost.
+    struct RacyPort : FakePort {
+        using FakePort::FakePort;
+        std::int16_t GetInBufferCount() override {
+            const std::int16_t n = FakePort::GetInBufferCount();
+            Arrive(Bytes(kAnswer7));
+            return n;
+        }
+    };
+    VirtualClock clock;
+    RacyPort port(clock);
+    port.SetPortOpen(true);
+    CExchange x(port, clock);
+    x.m_byRecvBuf.fill(0xEE);
+    port.QueueAnswer(Bytes("ff"), 20);
+    const int len = BuildReadRequest(x.m_bySendBuf, 1, reg::kDecimalPoint, 1);
+    QCOMPARE(x.Transact(len, WaitKind::Sleep, 600, kFnReadHolding, 1, 7), -1);
+    QCOMPARE(x.m_byRecvBuf[0], std::uint8_t(0xFF));
+    QCOMPARE(x.m_byRecvBuf[1], std::uint8_t(0xEE));
+    QCOMPARE(port.Waiting(), std::size_t(0));
+}
+
+void tst_exchange::ClosedPortSendsNothingButStillWaitsAndReads() {
+    Rig r;
+    r.port.SetPortOpen(false);
+    r.port.ClearRecord();
+    QCOMPARE(r.ReadDecimalPoint(), -1);
+    const Log want{"Input?", "PortOpen?", "InBufferCount?", "Input?"};
+    QCOMPARE(r.port.Log(), want);
+    QCOMPARE(r.clock.Sleeps(), std::vector<std::uint32_t>{600});
+}
+
+void tst_exchange::WriteWithoutAnswerFlushesAndSendsOnly() {
+    Rig r;
+    FakeMeter meter(r.port);
+    for (const int value : {500, 100}) {
+        BuildWriteSingleRequest(r.x.m_bySendBuf, 1, reg::kUpperLimit, value);
+        r.x.SendOnly(kShortRequestLen);
+        r.x.WaitBetweenRequests();
+    }
+    const Log want{"Input?", "PortOpen?", "Output=0106030201f42859",
+                   "Input?", "PortOpen?", "Output=01060302006429a5"};
+    QCOMPARE(r.port.Log(), want);
+    QCOMPARE(r.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300}));
+    QCOMPARE(meter.Writes().size(), std::size_t(2));
+    // The second flush took the first echo; only the second is still waiting.
+    QCOMPARE(r.port.Waiting(), std::size_t(8));
+}
+
+void tst_exchange::FakeMeterAnswersFromItsRegisterMap() {
+    Rig r;
+    r.port.SetSettings("9600N,8,2");
+    FakeMeter meter(r.port, 5);
+    meter.SetRegister(reg::kPhaseCurrents + 1, 0xFFFF);
+    auto read = [&](std::uint16_t first, std::uint16_t count, std::uint8_t address = 5) {
+        BuildReadRequest(r.x.m_bySendBuf, address, first, count);
+        return r.x.Transact(kShortRequestLen, WaitKind::Sleep, 600, kFnReadHolding, address,
+                            5 + 2 * count);
+    };
+    QCOMPARE(read(reg::kPhaseCurrents, 3), 0);
+    QCOMPARE(r.x.Register(0, 1), std::uint16_t(0xFFFF));
+    QCOMPARE(read(reg::kPhaseCurrents, 3, 1), -1); // another address
+    QCOMPARE(read(0x0200, 1), -1);                 // unmapped: an exception answer
+    meter.SetNoAnswerAt(reg::kRelaySwitch);
+    QCOMPARE(read(reg::kRelaySwitch, 1), -1);
+
+    // A parameter write reads back; a PT write does not touch the phase currents.
+    BuildWriteSingleRequest(r.x.m_bySendBuf, 5, reg::kUpperLimit, 70000);
+    QCOMPARE(r.x.Transact(8, WaitKind::Busy, 300, kFnWriteSingle, 5, 8), 0);
+    QCOMPARE(meter.Register(reg::kUpperLimit), std::optional<std::uint16_t>(0x1170));
+    BuildWriteDoubleRequest(r.x.m_bySendBuf, 5, reg::kPtRatio, 100);
+    QCOMPARE(r.x.Transact(13, WaitKind::Busy, 300, kFnWriteMultiple, 5, 8), 0);
+    QCOMPARE(meter.Writes().back(), (FakeMeter::Write{0x10, reg::kPtRatio, {100, 0}}));
+    QCOMPARE(meter.Register(reg::kPtRatio), std::optional<std::uint16_t>(1234));
+
+    // The link baud code is acknowledged at the old rate; then only the new rate is heard.
+    BuildWriteSingleRequest(r.x.m_bySendBuf, 5, reg::kLinkBaudCode, 4);
+    QCOMPARE(r.x.Transact(8, WaitKind::Busy, 300, kFnWriteSingle, 5, 8), 0);
+    QCOMPARE(read(reg::kDecimalPoint, 1), -1);
+    r.port.SetSettings("19200N,8,2");
+    QCOMPARE(read(reg::kDecimalPoint, 1), 0);
+}
+
+void tst_exchange::SteadyClockCountsMilliseconds() {
+    SteadyClock clock;
+    const std::uint32_t t0 = clock.GetTickCount();
+    clock.Sleep(20);
+    const std::uint32_t dt = clock.GetTickCount() - t0;
+    QVERIFY2(dt >= 20 && dt < 2000, QByteArray::number(dt));
+}
+
+QTEST_APPLESS_MAIN(tst_exchange)
+#include "tst_exchange.moc"
