@@ -1,0 +1,344 @@
+// Meter operations over the scripted port and the in-process meter, on the virtual clock.
+
+#include "fakes/FakeMeter.h"
+#include "fakes/FakePort.h"
+#include "fakes/VirtualClock.h"
+#include "link/Exchange.h"
+#include "meter/MeterOps.h"
+#include "meter/Registers.h"
+
+#include <QTest>
+
+#include <functional>
+#include <vector>
+
+using namespace md;
+
+namespace {
+
+struct Rig {
+    VirtualClock clock;
+    FakePort port{clock};
+    FakeMeter meter{port};
+    CExchange link{port, clock};
+    Rig() { port.SetPortOpen(true); }
+
+    std::vector<QByteArray> Sent() const {
+        std::vector<QByteArray> out;
+        for (const auto& s : port.Outputs())
+            out.push_back(QByteArray(reinterpret_cast<const char*>(s.bytes.data()),
+                                     static_cast<qsizetype>(s.bytes.size()))
+                              .toHex());
+        return out;
+    }
+};
+
+using Op = std::function<void(CExchange&)>;
+using Setup = std::function<void(Rig&)>;
+using Raw = std::array<std::uint16_t, 3>;
+
+meter::ParamValues Fields(int dp, int upper, int lower, int baud) {
+    meter::ParamValues v;
+    v.decimalPoint = dp;
+    v.upperLimit = upper;
+    v.lowerLimit = lower;
+    v.baudRate = baud;
+    return v;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Op)
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(Raw)
+
+class TestMeterOps : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void ReadsSendTheirRequestAndSleep600_data();
+    void ReadsSendTheirRequestAndSleep600();
+    void ReadsDecodeTheLocatedAnswer();
+    void ReadsIgnoreAnswersThatAreNotTheirs_data();
+    void ReadsIgnoreAnswersThatAreNotTheirs();
+    void WriteParamsSendsFourFramesWithPauses();
+    void WriteParamsOutcome_data();
+    void WriteParamsOutcome();
+    void WriteParamsStopsAtAFailedTake_data();
+    void WriteParamsStopsAtAFailedTake();
+    void WriteParamsSendsWhatEachTakeGave();
+    void WriteOwnAddressOutcome_data();
+    void WriteOwnAddressOutcome();
+    void BaudCodeMapsBothWays_data();
+    void BaudCodeMapsBothWays();
+    void PollTexts_data();
+    void PollTexts();
+    void SwitchStateDecodes_data();
+    void SwitchStateDecodes();
+};
+
+void TestMeterOps::ReadsSendTheirRequestAndSleep600_data() {
+    QTest::addColumn<Op>("op");
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("upper limit") << Op([](CExchange& l) { meter::ReadUpperLimit(l, 1); })
+                                 << QByteArray("010303020001258e");
+    QTest::newRow("lower limit") << Op([](CExchange& l) { meter::ReadLowerLimit(l, 1); })
+                                 << QByteArray("010303040001c58f");
+    QTest::newRow("decimal point") << Op([](CExchange& l) { meter::ReadDecimalPoint(l, 1); })
+                                   << QByteArray("010300060001640b");
+    QTest::newRow("baud code") << Op([](CExchange& l) { meter::ReadBaudCode(l, 1); })
+                               << QByteArray("010303080001058c");
+    QTest::newRow("phase currents") << Op([](CExchange& l) { meter::ReadPhaseCurrents(l, 1); })
+                                    << QByteArray("01030000000305cb");
+    QTest::newRow("relay/switch") << Op([](CExchange& l) { meter::ReadSwitchState(l, 1); })
+                                  << QByteArray("01030016000165ce");
+    QTest::newRow("relay/switch at 0x11")
+        << Op([](CExchange& l) { meter::ReadSwitchState(l, 0x11); })
+        << QByteArray("110300160001675e");
+}
+
+void TestMeterOps::ReadsSendTheirRequestAndSleep600() {
+    QFETCH(Op, op);
+    QFETCH(QByteArray, request);
+    Rig rig;
+    op(rig.link);
+    QCOMPARE(rig.Sent(), std::vector<QByteArray>{request});
+    QCOMPARE(rig.clock.Sleeps(), std::vector<std::uint32_t>{600});
+}
+
+void TestMeterOps::ReadsDecodeTheLocatedAnswer() {
+    Rig rig;
+    rig.meter.SetRegister(reg::kUpperLimit, 0x01F4);
+    rig.meter.SetRegister(reg::kLowerLimit, 0xFFFF);
+    rig.meter.SetRegister(reg::kDecimalPoint, 3);
+    rig.meter.SetRegister(reg::kPhaseCurrents, 0x04D2);
+    rig.meter.SetRegister(reg::kPhaseCurrents + 1, 0x0064);
+    rig.meter.SetRegister(reg::kPhaseCurrents + 2, 0xFFFF);
+    QCOMPARE(meter::ReadUpperLimit(rig.link, 1), std::optional<std::uint16_t>(500));
+    QCOMPARE(meter::ReadLowerLimit(rig.link, 1), std::optional<std::uint16_t>(65535));
+    QCOMPARE(meter::ReadDecimalPoint(rig.link, 1), std::optional<std::uint16_t>(3));
+    const auto currents = meter::ReadPhaseCurrents(rig.link, 1);
+    QVERIFY(currents);
+    QCOMPARE(*currents, (std::array<std::uint16_t, 3>{1234, 100, 65535}));
+
+    rig.meter.SetRegister(reg::kParamBaudCode, 3);
+    QCOMPARE(meter::ReadBaudCode(rig.link, 1), std::optional<int>(9600));
+    rig.meter.SetRegister(reg::kParamBaudCode, 7);
+    QCOMPARE(meter::ReadBaudCode(rig.link, 1), std::optional<int>(7));
+}
+
+void TestMeterOps::ReadsIgnoreAnswersThatAreNotTheirs_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("another address") << QByteArray("02030201f4fc53");
+    QTest::newRow("exception 0x83") << QByteArray("018302c0f1");
+    QTest::newRow("bad check") << QByteArray("01030201f4b854");
+    QTest::newRow("truncated") << QByteArray("01030201f4b8");
+    QTest::newRow("nothing") << QByteArray();
+}
+
+void TestMeterOps::ReadsIgnoreAnswersThatAreNotTheirs() {
+    QFETCH(QByteArray, answer);
+    Rig rig;
+    const QByteArray bytes = QByteArray::fromHex(answer);
+    rig.port.QueueAnswer(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 20);
+    QCOMPARE(meter::ReadUpperLimit(rig.link, 1), std::nullopt);
+}
+
+void TestMeterOps::WriteParamsSendsFourFramesWithPauses() {
+    Rig rig;
+    const auto result = meter::WriteParams(rig.link, 1, [] { return Fields(2, 100, 20, 9600); });
+    QCOMPARE(rig.Sent(), (std::vector<QByteArray>{"010600060002e80a", "01060302006429a5",
+                                                  "010603040014c840", "010603080003484d"}));
+    QCOMPARE(result.baudCode, 3);
+    QCOMPARE(rig.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300, 300, 300}));
+    // Each write is sent at the end of the previous pause.
+    QCOMPARE(rig.port.Outputs()[3].at, 900u);
+    QCOMPARE(rig.meter.Register(reg::kUpperLimit), std::optional<std::uint16_t>(100));
+    QCOMPARE(rig.meter.Register(reg::kParamBaudCode), std::optional<std::uint16_t>(3));
+}
+
+void TestMeterOps::WriteParamsOutcome_data() {
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<std::uint8_t>("address");
+    QTest::addColumn<int>("outcome");
+    const auto none = [](Rig&) {};
+    QTest::newRow("every echo") << Setup(none) << std::uint8_t(1)
+                                << int(meter::WriteOutcome::Confirmed);
+    QTest::newRow("silent meter") << Setup([](Rig& r) { r.meter.SetSilent(true); })
+                                  << std::uint8_t(1) << int(meter::WriteOutcome::Unconfirmed);
+    QTest::newRow("last echo missing")
+        << Setup([](Rig& r) { r.meter.SetNoAnswerAt(reg::kParamBaudCode); }) << std::uint8_t(1)
+        << int(meter::WriteOutcome::Unconfirmed);
+    QTest::newRow("first echo missing")
+        << Setup([](Rig& r) { r.meter.SetNoAnswerAt(reg::kDecimalPoint); }) << std::uint8_t(1)
+        << int(meter::WriteOutcome::Unconfirmed);
+    QTest::newRow("echoes later than the pause")
+        << Setup([](Rig& r) { r.meter.SetAnswerDelay(350); }) << std::uint8_t(1)
+        << int(meter::WriteOutcome::Unconfirmed);
+    QTest::newRow("echoes late in the pause")
+        << Setup([](Rig& r) { r.meter.SetAnswerDelay(290); }) << std::uint8_t(1)
+        << int(meter::WriteOutcome::Confirmed);
+    QTest::newRow("port closed") << Setup([](Rig& r) { r.port.SetPortOpen(false); })
+                                 << std::uint8_t(1) << int(meter::WriteOutcome::Unconfirmed);
+    QTest::newRow("broadcast") << Setup(none) << std::uint8_t(0)
+                               << int(meter::WriteOutcome::Confirmed);
+}
+
+void TestMeterOps::WriteParamsOutcome() {
+    QFETCH(Setup, setup);
+    QFETCH(std::uint8_t, address);
+    QFETCH(int, outcome);
+    Rig rig;
+    setup(rig);
+    const auto result =
+        meter::WriteParams(rig.link, address, [] { return Fields(1, 500, 100, 4800); });
+    QCOMPARE(int(result.outcome), outcome);
+    QCOMPARE(result.baudCode, 2);
+    QCOMPARE(rig.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300, 300, 300}));
+}
+
+void TestMeterOps::WriteParamsStopsAtAFailedTake_data() {
+    QTest::addColumn<int>("failingTake");
+    QTest::addColumn<int>("framesSent");
+    QTest::newRow("first take") << 1 << 0;
+    QTest::newRow("third take") << 3 << 2;
+    QTest::newRow("fourth take") << 4 << 3;
+}
+
+void TestMeterOps::WriteParamsStopsAtAFailedTake() {
+    QFETCH(int, failingTake);
+    QFETCH(int, framesSent);
+    Rig rig;
+    int takes = 0;
+    const auto result = meter::WriteParams(rig.link, 1, [&]() -> std::optional<meter::ParamValues> {
+        if (++takes == failingTake)
+            return std::nullopt;
+        return Fields(2, 100, 20, 9600);
+    });
+    QCOMPARE(int(result.outcome), int(meter::WriteOutcome::Abandoned));
+    QCOMPARE(takes, failingTake);
+    QCOMPARE(rig.port.Outputs().size(), std::size_t(framesSent));
+}
+
+void TestMeterOps::WriteParamsSendsWhatEachTakeGave() {
+    Rig rig;
+    const std::vector<meter::ParamValues> takes{Fields(0, 0, 0, 0), Fields(0, 100, 0, 0),
+                                                Fields(0, 0, 20, 0), Fields(0, 0, 0, 38400)};
+    std::size_t next = 0;
+    const auto result =
+        meter::WriteParams(rig.link, 1, [&] { return std::optional(takes[next++]); });
+    QCOMPARE(rig.Sent(), (std::vector<QByteArray>{"01060006000069cb", "01060302006429a5",
+                                                  "010603040014c840", "01060308960067ec"}));
+    QCOMPARE(result.baudCode, 38400);
+}
+
+void TestMeterOps::WriteOwnAddressOutcome_data() {
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<std::uint8_t>("address");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("echoed") << false << std::uint8_t(1) << QByteArray("010603000005498d") << true;
+    QTest::newRow("silent") << true << std::uint8_t(1) << QByteArray("010603000005498d") << false;
+    QTest::newRow("broadcast") << true << std::uint8_t(0) << QByteArray("000603000005485c") << true;
+}
+
+void TestMeterOps::WriteOwnAddressOutcome() {
+    QFETCH(bool, silent);
+    QFETCH(std::uint8_t, address);
+    QFETCH(QByteArray, request);
+    QFETCH(bool, confirmed);
+    Rig rig;
+    rig.meter.SetSilent(silent);
+    QCOMPARE(meter::WriteOwnAddress(rig.link, address, 5), confirmed);
+    QCOMPARE(rig.Sent(), std::vector<QByteArray>{request});
+    QCOMPARE(rig.clock.Sleeps(), std::vector<std::uint32_t>{300});
+}
+
+void TestMeterOps::BaudCodeMapsBothWays_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<bool>("codeShowsAsField");
+    QTest::addColumn<bool>("fieldSendsAsCode");
+    QTest::newRow("0 / 1200") << 0 << 1200 << true << true;
+    QTest::newRow("3 / 9600") << 3 << 9600 << true << true;
+    QTest::newRow("4 / 19200") << 4 << 19200 << true << true;
+    QTest::newRow("code 7 shows itself") << 7 << 7 << true << true;
+    QTest::newRow("code 4 typed goes out unchanged") << 4 << 4 << false << true;
+    QTest::newRow("38400 has no code") << 38400 << 38400 << true << true;
+}
+
+void TestMeterOps::BaudCodeMapsBothWays() {
+    QFETCH(int, code);
+    QFETCH(int, field);
+    QFETCH(bool, codeShowsAsField);
+    QFETCH(bool, fieldSendsAsCode);
+    if (codeShowsAsField)
+        QCOMPARE(meter::BaudCodeToField(code), field);
+    if (fieldSendsAsCode)
+        QCOMPARE(meter::BaudFieldToCode(field), code);
+}
+
+void TestMeterOps::PollTexts_data() {
+    QTest::addColumn<int>("decimalPoint");
+    QTest::addColumn<Raw>("raw");
+    QTest::addColumn<int>("success");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QStringList>("texts"); // A, B, C, error rate
+    QTest::newRow("worked example") << 2 << Raw{0x04D2, 0x0064, 0xFFFF} << 7 << 3
+                                    << QStringList{"12.3400", "1.0000", "655.3500", "30.0000%"};
+    QTest::newRow("first answer") << 0 << Raw{65535, 0, 1} << 0 << 0
+                                  << QStringList{"65535.0000", "0.0000", "1.0000", "0.0000%"};
+    QTest::newRow("one failure before")
+        << 3 << Raw{5, 1000, 0} << 0 << 1 << QStringList{"0.0050", "1.0000", "0.0000", "100.0000%"};
+    QTest::newRow("then a success") << 1 << Raw{5, 1000, 12345} << 1 << 1
+                                    << QStringList{"0.5000", "100.0000", "1234.5000", "50.0000%"};
+    QTest::newRow("one in three lost")
+        << 0 << Raw{1, 2, 3} << 2 << 1 << QStringList{"1.0000", "2.0000", "3.0000", "33.3333%"};
+    QTest::newRow("decimal point 4 keeps raw")
+        << 4 << Raw{1234, 5, 0} << 1 << 0
+        << QStringList{"1234.0000", "5.0000", "0.0000", "0.0000%"};
+    QTest::newRow("decimal point -1 keeps raw")
+        << -1 << Raw{1234, 5, 0} << 1 << 0
+        << QStringList{"1234.0000", "5.0000", "0.0000", "0.0000%"};
+}
+
+void TestMeterOps::PollTexts() {
+    QFETCH(int, decimalPoint);
+    QFETCH(Raw, raw);
+    QFETCH(int, success);
+    QFETCH(int, failure);
+    QFETCH(QStringList, texts);
+    const auto got = meter::AnsweredPollTexts(raw, decimalPoint, success, failure);
+    QStringList actual;
+    for (const auto& s : got.currents)
+        actual << QString::fromStdString(s);
+    actual << QString::fromStdString(got.errorRate);
+    QCOMPARE(actual, texts);
+}
+
+void TestMeterOps::SwitchStateDecodes_data() {
+    QTest::addColumn<std::uint16_t>("value");
+    QTest::addColumn<bool>("relayOn");
+    QTest::addColumn<bool>("switchClosed");
+    QTest::newRow("01 00") << std::uint16_t(0x0100) << true << false;
+    QTest::newRow("02 01") << std::uint16_t(0x0201) << false << true;
+    QTest::newRow("02 FF") << std::uint16_t(0x02FF) << false << false;
+    QTest::newRow("01 01") << std::uint16_t(0x0101) << true << true;
+}
+
+void TestMeterOps::SwitchStateDecodes() {
+    QFETCH(std::uint16_t, value);
+    QFETCH(bool, relayOn);
+    QFETCH(bool, switchClosed);
+    Rig rig;
+    rig.meter.SetRegister(reg::kRelaySwitch, value);
+    const auto state = meter::ReadSwitchState(rig.link, 1);
+    QVERIFY(state);
+    QCOMPARE(state->relayOn, relayOn);
+    QCOMPARE(state->switchClosed, switchClosed);
+
+    rig.meter.SetSilent(true);
+    QVERIFY(!meter::ReadSwitchState(rig.link, 1));
+}
+
+QTEST_GUILESS_MAIN(TestMeterOps)
+#include "tst_meterops.moc"
