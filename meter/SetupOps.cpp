@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-namespace md {
+namespace md::meter {
 
 namespace {
 
@@ -71,4 +71,4 @@ bool WriteWiringMode(CExchange& link, std::uint8_t address, std::uint8_t code) {
     return WriteSingle(link, address, reg::kWiringMode, code);
 }
 
-} // namespace md
+} // namespace md::meter

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace md {
+namespace md::meter {
 
 // Every write here waits by polling the tick count; the clock read sleeps.
 inline constexpr std::uint32_t kSetupWaitMs = 300;
@@ -42,4 +42,4 @@ bool WriteCtRatio(CExchange& link, std::uint8_t address, int ct);
 // Wiring mode code 0..5 into register 0x0002.
 bool WriteWiringMode(CExchange& link, std::uint8_t address, std::uint8_t code);
 
-} // namespace md
+} // namespace md::meter
