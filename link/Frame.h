@@ -25,6 +25,8 @@ int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
 
 // Offset of the earliest answer in data[0, received) that carries address and function and a
 // valid check over `expected` bytes, or -1. received < expected gives -1 without scanning.
+// Nothing else in the answer is compared. A received beyond data.size() is cut to it, and an
+// expected below 4 (address, function, two check bytes) finds nothing.
 std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t received,
                           std::uint8_t function, std::uint8_t address, std::int16_t expected);
 
