@@ -12,7 +12,9 @@
 #include <span>
 
 class QAbstractButton;
+class QAction;
 class QLineEdit;
+class QMenuBar;
 
 namespace md::ui {
 
@@ -36,13 +38,16 @@ enum : unsigned {
     kNoWordWrap = 1u << 9,
 };
 
-// Dialog frame bits.
+// Dialog frame bits. Without kSystemMenu the frame has no close box (Esc still cancels).
 enum : unsigned {
     kSystemMenu = 1u << 0,
     kMinimizeBox = 1u << 1,
     kTaskbarButton = 1u << 2,
 };
 
+// One row of a dialog template. Push buttons, edits and radio buttons are tab stops unless
+// kNoTabStop is given; labels and group boxes never are. Hidden controls are created hidden
+// and can be reached neither by the mouse nor by the keyboard.
 struct ControlSpec {
     int id;
     Ctl kind;
@@ -61,6 +66,14 @@ struct DialogSpec {
     std::span<const ControlSpec> controls; // template order = tab order
 };
 
+// One menu entry. A pop-up lists its items in the rows after it that have inPopup set; a
+// top-level row without items is a command of its own.
+struct MenuSpec {
+    int id; // kNoId for a pop-up
+    const char* caption;
+    bool inPopup;
+};
+
 class CDialog;
 
 // One pass of data exchange. A failed take throws internally; UpdateData catches it.
@@ -74,11 +87,15 @@ public:
     [[noreturn]] void Fail(int id, const QString& prompt);
 };
 
-// Whole-number text <-> int. A take of anything else shows the integer prompt.
+// Binds member to button id (both directions leave the control alone).
+void DDX_Control(CDataExchange& dx, int id, QAbstractButton*& member);
+// Whole-number text <-> int. A take of anything else (empty, letters, beyond the int range)
+// shows the integer prompt.
 void DDX_Text(CDataExchange& dx, int id, int& value);
-// Unsigned byte: a take outside 0..255 shows the prompt naming that range.
+// Unsigned byte: a take of anything but a whole number 0..255 shows the prompt naming that
+// range.
 void DDX_Text(CDataExchange& dx, int id, std::uint8_t& value);
-// Unsigned whole number (no sign allowed).
+// Unsigned whole number (no minus sign allowed); anything else shows the unsigned prompt.
 void DDX_Text(CDataExchange& dx, int id, unsigned& value);
 void DDX_Text(CDataExchange& dx, int id, QString& value);
 // Range check after a take; shows the range prompt and fails outside [min, max].
@@ -92,15 +109,21 @@ QString RangePrompt(long long min, long long max);
 class CDialog : public QDialog {
     Q_OBJECT
 public:
+    // The controls exist from construction on, so Item() works before DoModal. spec must
+    // outlive the dialog (templates are static tables).
     explicit CDialog(const DialogSpec& spec, QWidget* parent = nullptr);
     ~CDialog() override;
 
-    // Builds the controls (once), runs OnInitDialog and the modal loop; returns IDOK/IDCANCEL
-    // or whatever EndDialog was given.
+    // Runs OnInitDialog (inside the guard) and the modal loop; returns IDOK/IDCANCEL or
+    // whatever EndDialog was given. OnInitDialog returning true, or failing, puts the focus on
+    // the first tab stop.
     int DoModal();
     void EndDialog(int result);
+    // Every way a dialog ends comes through here; it records the result for DoModal.
+    void done(int result) override;
 
-    // Controls by id; nullptr for an unknown id.
+    // Controls by id; nullptr for an unknown id. Multi-line edits are QPlainTextEdit, so
+    // Edit() gives nullptr for them: read and write them with Get/SetDlgItemText.
     QWidget* Item(int id) const;
     QAbstractButton* Button(int id) const;
     QLineEdit* Edit(int id) const;
@@ -109,16 +132,27 @@ public:
 
     void CheckRadioButton(int first, int last, int check);
     bool IsDlgButtonChecked(int id) const;
+    // Multi-line edits keep "\r\n" line ends in both directions.
     void SetDlgItemText(int id, const QString& text);
     QString GetDlgItemText(int id) const;
 
-    // Window timers by id: starting a running id replaces its period.
+    // The command of control id as a click would send it (hidden buttons included).
+    void SendCommand(int id);
+
+    // Attaches the menu above the client area; its commands go to SendCommand.
+    void SetMenu(std::span<const MenuSpec> menu);
+    QMenuBar* MenuBar() const { return m_menuBar; }
+    QAction* MenuItem(int id) const;
+
+    // Window timers by id: starting a running id replaces its period. A tick that falls due
+    // while its own handler still runs (inside a message box, say) is dropped.
     void SetTimer(unsigned id, std::uint32_t ms);
     void KillTimer(unsigned id);
     bool IsTimerRunning(unsigned id) const;
     std::uint32_t TimerPeriod(unsigned id) const; // 0 when not running
 
-    // Runs fn inside the handler guard: a CommError aborts it and is shown in a message box.
+    // Runs fn inside the handler guard: a CommError (or any other std::exception) aborts it
+    // and is shown in a message box, so no exception crosses the event loop.
     void Guard(const std::function<void()>& fn);
 
     // Pixels for dialog units in this dialog's font.
@@ -129,12 +163,15 @@ public:
 
 protected:
     virtual void DoDataExchange(CDataExchange& dx);
+    // Shows the members in the controls; returns true.
     virtual bool OnInitDialog();
+    // Takes the data and ends the dialog with IDOK when that succeeds.
     virtual void OnOK();
     virtual void OnCancel();
     virtual void OnTimer(unsigned id);
 
-    // Command table: a click of control id runs handler inside the guard.
+    // Command table: a click of control id runs handler inside the guard. Ids 1 and 2 default
+    // to OnOK and OnCancel.
     void OnCommand(int id, std::function<void()> handler);
 
     void timerEvent(QTimerEvent* event) override;
@@ -144,18 +181,28 @@ protected:
 
 private:
     void Build();
+    QWidget& Require(int id) const;
+    void FocusFirstTabStop();
 
     const DialogSpec& m_spec;
     std::map<int, QWidget*> m_items;
+    std::map<int, std::function<void()>> m_commands;
     std::map<unsigned, std::pair<int, std::uint32_t>> m_timers; // id -> (Qt timer id, period)
-    bool m_built = false;
+    QMenuBar* m_menuBar = nullptr;
+    std::map<int, QAction*> m_menuItems;
+    int m_baseX = 0, m_baseY = 0; // dialog base units in pixels
     int m_result = IDCANCEL;
+    bool m_ended = false;
 };
 
 // Message box with an OK button only, captioned with the executable's file name stem, over
 // the active dialog. Its nested loop keeps timers running.
 void AfxMessageBox(const QString& text);
 QString AppCaption();
+
+// Font families tried in order for a template's font: the family itself, then CJK faces that
+// stand in for 宋体 where it is not installed.
+QStringList FontFamilies(const char* family);
 
 // Application-wide palette (dialog colours) and the 宋体 font with CJK fallbacks.
 void ApplyApplicationLook();

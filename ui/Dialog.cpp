@@ -1,0 +1,585 @@
+#include "ui/Dialog.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+#include <optional>
+
+namespace md::ui {
+
+namespace {
+
+// Thrown by CDataExchange::Fail after the prompt; caught by UpdateData only.
+struct ExchangeFailed {};
+
+// Windows raises a zero or tiny timer period to this floor; a zero period would otherwise
+// spin the event loop.
+constexpr std::uint32_t kMinTimerMs = 10;
+
+// An automatic radio button that is its own group: a click always sets it and never clears
+// a neighbour, and clicking a set button leaves it set.
+class RadioButton final : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void nextCheckState() override { setChecked(true); }
+};
+
+// The class library's whole-number scan: blanks and tabs around the number are allowed, one
+// sign, then decimal digits and nothing else. Numbers too large for 64 bits are refused
+// rather than clamped.
+std::optional<long long> ScanWhole(const QString& text, bool allowMinus) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (begin < end && blank(text[begin]))
+        ++begin;
+    while (end > begin && blank(text[end - 1]))
+        --end;
+    bool negative = false;
+    if (begin < end && (text[begin] == u'+' || text[begin] == u'-')) {
+        negative = text[begin] == u'-';
+        if (negative && !allowMinus)
+            return std::nullopt;
+        ++begin;
+    }
+    if (begin == end)
+        return std::nullopt;
+    long long value = 0;
+    constexpr long long kLimit = LLONG_MAX / 10 - 9;
+    for (qsizetype i = begin; i < end; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9' || value > kLimit)
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+    }
+    return negative ? -value : value;
+}
+
+QString FromCaption(const char* caption) {
+    return QString::fromUtf8(caption ? caption : "");
+}
+
+} // namespace
+
+// ---- prompts ---------------------------------------------------------------------------------
+
+QString IntegerPrompt() {
+    return QStringLiteral("请输入一个整数。");
+}
+
+QString UnsignedPrompt() {
+    return QStringLiteral("请输入一个不带负号的整数。");
+}
+
+QString RangePrompt(long long min, long long max) {
+    return QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(min).arg(max);
+}
+
+// ---- data exchange ---------------------------------------------------------------------------
+
+void CDataExchange::Fail(int id, const QString& prompt) {
+    AfxMessageBox(prompt);
+    if (QWidget* w = m_dlg.Item(id)) {
+        w->setFocus(Qt::OtherFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            edit->selectAll();
+    }
+    throw ExchangeFailed{};
+}
+
+void DDX_Control(CDataExchange& dx, int id, QAbstractButton*& member) {
+    member = dx.m_dlg.Button(id);
+    if (!member)
+        qFatal("dialog %d has no button %d", dx.m_dlg.Spec().resourceId, id);
+}
+
+void DDX_Text(CDataExchange& dx, int id, int& value) {
+    if (!dx.m_bSaveAndValidate) {
+        dx.m_dlg.SetDlgItemText(id, QString::number(value));
+        return;
+    }
+    const auto scanned = ScanWhole(dx.m_dlg.GetDlgItemText(id), true);
+    if (!scanned || *scanned < INT_MIN || *scanned > INT_MAX)
+        dx.Fail(id, IntegerPrompt());
+    value = static_cast<int>(*scanned);
+}
+
+void DDX_Text(CDataExchange& dx, int id, std::uint8_t& value) {
+    if (!dx.m_bSaveAndValidate) {
+        dx.m_dlg.SetDlgItemText(id, QString::number(value));
+        return;
+    }
+    const auto scanned = ScanWhole(dx.m_dlg.GetDlgItemText(id), false);
+    if (!scanned || *scanned > 255)
+        dx.Fail(id, RangePrompt(0, 255));
+    value = static_cast<std::uint8_t>(*scanned);
+}
+
+void DDX_Text(CDataExchange& dx, int id, unsigned& value) {
+    if (!dx.m_bSaveAndValidate) {
+        dx.m_dlg.SetDlgItemText(id, QString::number(value));
+        return;
+    }
+    const auto scanned = ScanWhole(dx.m_dlg.GetDlgItemText(id), false);
+    if (!scanned || *scanned > UINT_MAX)
+        dx.Fail(id, UnsignedPrompt());
+    value = static_cast<unsigned>(*scanned);
+}
+
+void DDX_Text(CDataExchange& dx, int id, QString& value) {
+    if (dx.m_bSaveAndValidate)
+        value = dx.m_dlg.GetDlgItemText(id);
+    else
+        dx.m_dlg.SetDlgItemText(id, value);
+}
+
+void DDV_MinMaxUInt(CDataExchange& dx, int id, unsigned value, unsigned min, unsigned max) {
+    if (dx.m_bSaveAndValidate && (value < min || value > max))
+        dx.Fail(id, RangePrompt(min, max));
+}
+
+// ---- the dialog ------------------------------------------------------------------------------
+
+CDialog::CDialog(const DialogSpec& spec, QWidget* parent) : QDialog(parent), m_spec(spec) {
+    Build();
+}
+
+CDialog::~CDialog() = default;
+
+void CDialog::Build() {
+    QFont font;
+    font.setFamilies(FontFamilies(m_spec.fontFamily));
+    font.setPointSize(m_spec.pointSize);
+    setFont(font);
+
+    // Dialog base units as Windows derives them: the average width of the 52 Latin letters,
+    // rounded, and the character height.
+    const QFontMetrics fm(font);
+    const int alphabet = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (alphabet / 26 + 1) / 2;
+    m_baseY = fm.height();
+
+    Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    flags |= (m_spec.frame & kTaskbarButton) ? Qt::Window : Qt::Dialog;
+    if (m_spec.frame & kSystemMenu)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (m_spec.frame & kMinimizeBox)
+        flags |= Qt::WindowMinimizeButtonHint;
+    setWindowFlags(flags);
+    setWindowTitle(FromCaption(m_spec.caption));
+
+    for (const ControlSpec& c : m_spec.controls) {
+        const QString caption = FromCaption(c.caption);
+        const bool tabStop = !(c.style & kNoTabStop);
+        QWidget* w = nullptr;
+        switch (c.kind) {
+        case Ctl::PushButton:
+        case Ctl::DefPushButton: {
+            auto* b = new QPushButton(caption, this);
+            // Enter is the dialog's business (see keyPressEvent), not the button's.
+            b->setAutoDefault(false);
+            b->setDefault(c.kind == Ctl::DefPushButton);
+            if (c.id != kNoId)
+                connect(b, &QPushButton::clicked, this, [this, id = c.id] { SendCommand(id); });
+            w = b;
+            break;
+        }
+        case Ctl::Radio: {
+            auto* r = new RadioButton(caption, this);
+            r->setAutoExclusive(false);
+            if (c.id != kNoId)
+                connect(r, &QRadioButton::clicked, this, [this, id = c.id] { SendCommand(id); });
+            w = r;
+            break;
+        }
+        case Ctl::Edit:
+            if (c.style & kMultiLine) {
+                auto* e = new QPlainTextEdit(this);
+                e->setReadOnly(c.style & kReadOnly);
+                e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                if (c.style & kNoWordWrap)
+                    e->setLineWrapMode(QPlainTextEdit::NoWrap);
+                if (c.style & kNoBorder)
+                    e->setFrameShape(QFrame::NoFrame);
+                e->setTabChangesFocus(true);
+                w = e;
+            } else {
+                auto* e = new QLineEdit(this);
+                e->setReadOnly(c.style & kReadOnly);
+                e->setFrame(!(c.style & kNoBorder));
+                if (c.style & kCentre)
+                    e->setAlignment(Qt::AlignCenter);
+                if (c.style & kDigitsOnly)
+                    e->setValidator(new QRegularExpressionValidator(
+                        QRegularExpression(QStringLiteral("[0-9]*")), e));
+                w = e;
+            }
+            // Read-only and disabled edits take the dialog's background, as on Windows.
+            if (c.style & (kReadOnly | kDisabled)) {
+                QPalette pal = w->palette();
+                pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+                w->setPalette(pal);
+            }
+            break;
+        case Ctl::Label: {
+            auto* l = new QLabel(caption, this);
+            l->setTextFormat(Qt::PlainText);
+            if (c.style & kCentre)
+                l->setAlignment(Qt::AlignCenter);
+            w = l;
+            break;
+        }
+        case Ctl::GroupBox:
+            w = new QGroupBox(caption, this);
+            break;
+        }
+
+        if (c.kind == Ctl::Label || c.kind == Ctl::GroupBox)
+            w->setFocusPolicy(Qt::NoFocus);
+        else
+            w->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+
+        QRect r(DuToPxX(c.x), DuToPxY(c.y), DuToPxX(c.w), DuToPxY(c.h));
+        // A label never cuts its text: where this font runs wider than the template's, it
+        // grows to the right instead.
+        if (c.kind == Ctl::Label)
+            r.setWidth(std::max(r.width(), w->sizeHint().width()));
+        w->setGeometry(r);
+
+        if (c.kind == Ctl::GroupBox)
+            w->lower(); // a frame drawn around controls must not take their clicks
+        if (c.style & kDisabled)
+            w->setEnabled(false);
+        if (c.style & kHidden) {
+            w->setFocusPolicy(Qt::NoFocus);
+            w->hide();
+        }
+        if (c.id != kNoId)
+            m_items[c.id] = w;
+    }
+
+    setFixedSize(DuToPxX(m_spec.width), DuToPxY(m_spec.height));
+}
+
+int CDialog::DuToPxX(int du) const {
+    return (du * m_baseX + 2) / 4;
+}
+
+int CDialog::DuToPxY(int du) const {
+    return (du * m_baseY + 4) / 8;
+}
+
+void CDialog::SetMenu(std::span<const MenuSpec> menu) {
+    m_menuBar = new QMenuBar(this);
+    QMenu* popup = nullptr;
+    for (const MenuSpec& row : menu) {
+        QAction* action = nullptr;
+        if (row.inPopup && popup) {
+            action = popup->addAction(FromCaption(row.caption));
+        } else if (row.id == kNoId) {
+            popup = m_menuBar->addMenu(FromCaption(row.caption));
+        } else {
+            popup = nullptr;
+            action = m_menuBar->addAction(FromCaption(row.caption));
+        }
+        if (action) {
+            action->setData(row.id);
+            connect(action, &QAction::triggered, this, [this, id = row.id] { SendCommand(id); });
+            m_menuItems[row.id] = action;
+        }
+    }
+    // The menu sits above the client area, so the template keeps its coordinates.
+    const int h = m_menuBar->sizeHint().height();
+    for (QObject* child : children())
+        if (auto* w = qobject_cast<QWidget*>(child); w && w != m_menuBar)
+            w->move(w->x(), w->y() + h);
+    m_menuBar->setGeometry(0, 0, width(), h);
+    setFixedSize(width(), height() + h);
+}
+
+QAction* CDialog::MenuItem(int id) const {
+    const auto it = m_menuItems.find(id);
+    return it == m_menuItems.end() ? nullptr : it->second;
+}
+
+QWidget* CDialog::Item(int id) const {
+    const auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+QAbstractButton* CDialog::Button(int id) const {
+    return qobject_cast<QAbstractButton*>(Item(id));
+}
+
+QLineEdit* CDialog::Edit(int id) const {
+    return qobject_cast<QLineEdit*>(Item(id));
+}
+
+QWidget& CDialog::Require(int id) const {
+    QWidget* w = Item(id);
+    if (!w)
+        qFatal("dialog %d has no control %d", m_spec.resourceId, id);
+    return *w;
+}
+
+void CDialog::SetDlgItemText(int id, const QString& text) {
+    QWidget& w = Require(id);
+    if (auto* e = qobject_cast<QLineEdit*>(&w))
+        e->setText(text);
+    else if (auto* p = qobject_cast<QPlainTextEdit*>(&w))
+        p->setPlainText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    else if (auto* b = qobject_cast<QAbstractButton*>(&w))
+        b->setText(text);
+    else if (auto* l = qobject_cast<QLabel*>(&w))
+        l->setText(text);
+    else if (auto* g = qobject_cast<QGroupBox*>(&w))
+        g->setTitle(text);
+}
+
+QString CDialog::GetDlgItemText(int id) const {
+    QWidget& w = Require(id);
+    if (auto* e = qobject_cast<QLineEdit*>(&w))
+        return e->text();
+    if (auto* p = qobject_cast<QPlainTextEdit*>(&w))
+        return p->toPlainText().replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    if (auto* b = qobject_cast<QAbstractButton*>(&w))
+        return b->text();
+    if (auto* l = qobject_cast<QLabel*>(&w))
+        return l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(&w))
+        return g->title();
+    return {};
+}
+
+void CDialog::CheckRadioButton(int first, int last, int check) {
+    for (auto it = m_items.lower_bound(first); it != m_items.end() && it->first <= last; ++it)
+        if (auto* b = qobject_cast<QAbstractButton*>(it->second); b && b->isCheckable())
+            b->setChecked(it->first == check);
+}
+
+bool CDialog::IsDlgButtonChecked(int id) const {
+    const QAbstractButton* b = Button(id);
+    return b && b->isChecked();
+}
+
+bool CDialog::UpdateData(bool saveAndValidate) {
+    CDataExchange dx(*this, saveAndValidate);
+    try {
+        DoDataExchange(dx);
+    } catch (const ExchangeFailed&) {
+        return false;
+    }
+    return true;
+}
+
+void CDialog::DoDataExchange(CDataExchange&) {}
+
+bool CDialog::OnInitDialog() {
+    UpdateData(false);
+    return true;
+}
+
+void CDialog::OnOK() {
+    if (UpdateData(true))
+        EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::OnTimer(unsigned) {}
+
+int CDialog::DoModal() {
+    m_result = IDCANCEL;
+    m_ended = false;
+    bool focusFirst = true;
+    Guard([&] { focusFirst = OnInitDialog(); });
+    if (focusFirst)
+        FocusFirstTabStop();
+    // A dialog that ended itself during its initialisation never shows.
+    if (!m_ended)
+        exec();
+    return m_result;
+}
+
+void CDialog::EndDialog(int result) {
+    done(result);
+}
+
+void CDialog::done(int result) {
+    m_result = result;
+    m_ended = true;
+    QDialog::done(result);
+}
+
+void CDialog::FocusFirstTabStop() {
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) {
+            w->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+}
+
+void CDialog::OnCommand(int id, std::function<void()> handler) {
+    m_commands[id] = std::move(handler);
+}
+
+void CDialog::SendCommand(int id) {
+    if (const auto it = m_commands.find(id); it != m_commands.end()) {
+        const std::function<void()> handler = it->second;
+        Guard(handler);
+    } else if (id == IDOK) {
+        Guard([this] { OnOK(); });
+    } else if (id == IDCANCEL) {
+        Guard([this] { OnCancel(); });
+    }
+}
+
+void CDialog::Guard(const std::function<void()>& fn) {
+    // CommError is the one error a handler expects; anything else is shown the same way,
+    // because an exception must never unwind through Qt's event loop.
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        AfxMessageBox(QString::fromUtf8(e.what()));
+    }
+}
+
+void CDialog::SetTimer(unsigned id, std::uint32_t ms) {
+    KillTimer(id);
+    const auto period = std::clamp<std::uint32_t>(ms, kMinTimerMs, INT_MAX);
+    const int qtId = startTimer(static_cast<int>(period), Qt::PreciseTimer);
+    if (qtId != 0)
+        m_timers[id] = {qtId, ms};
+}
+
+void CDialog::KillTimer(unsigned id) {
+    if (const auto it = m_timers.find(id); it != m_timers.end()) {
+        killTimer(it->second.first);
+        m_timers.erase(it);
+    }
+}
+
+bool CDialog::IsTimerRunning(unsigned id) const {
+    return m_timers.count(id) != 0;
+}
+
+std::uint32_t CDialog::TimerPeriod(unsigned id) const {
+    const auto it = m_timers.find(id);
+    return it == m_timers.end() ? 0 : it->second.second;
+}
+
+void CDialog::timerEvent(QTimerEvent* event) {
+    for (const auto& [id, timer] : m_timers) {
+        if (timer.first == event->timerId()) {
+            const unsigned which = id;
+            Guard([this, which] { OnTimer(which); });
+            return;
+        }
+    }
+    QDialog::timerEvent(event);
+}
+
+// Enter sends the command of a focused push button, otherwise that of the default push
+// button, otherwise OK; Esc sends Cancel.
+void CDialog::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()); focused) {
+            if (focused->isEnabled() && focused->isVisible())
+                focused->click();
+            return;
+        }
+        for (const ControlSpec& c : m_spec.controls) {
+            if (c.kind == Ctl::DefPushButton) {
+                if (QAbstractButton* b = Button(c.id); b && b->isEnabled())
+                    b->click();
+                return;
+            }
+        }
+        SendCommand(IDOK);
+        return;
+    }
+    case Qt::Key_Escape:
+        SendCommand(IDCANCEL);
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CDialog::reject() {
+    SendCommand(IDCANCEL);
+}
+
+void CDialog::accept() {
+    SendCommand(IDOK);
+}
+
+// ---- application-wide helpers ----------------------------------------------------------------
+
+QString AppCaption() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+void AfxMessageBox(const QString& text) {
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent)
+        parent = QApplication::activeWindow();
+    // The class library gives an OK-only box the exclamation icon.
+    QMessageBox box(QMessageBox::Warning, AppCaption(), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QStringList FontFamilies(const char* family) {
+    QStringList families;
+    const QString own = FromCaption(family);
+    if (!own.isEmpty())
+        families << own;
+    for (const char* fallback : {"SimSun", "NSimSun", "Noto Serif CJK SC", "Noto Sans CJK SC",
+                                 "WenQuanYi Zen Hei", "AR PL UMing CN"})
+        if (const QString f = QString::fromLatin1(fallback); !families.contains(f))
+            families << f;
+    return families;
+}
+
+void ApplyApplicationLook() {
+    QPalette pal = QApplication::palette();
+    pal.setColor(QPalette::Window, QColor(215, 225, 200));
+    pal.setColor(QPalette::WindowText, QColor(0, 5, 10));
+    QApplication::setPalette(pal);
+
+    QFont font;
+    font.setFamilies(FontFamilies("宋体"));
+    font.setPointSize(10);
+    QApplication::setFont(font);
+}
+
+} // namespace md::ui
