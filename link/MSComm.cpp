@@ -1,0 +1,231 @@
+#include "link/MSComm.h"
+
+#include <QFileInfo>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+namespace md {
+
+namespace {
+
+// Long enough for a 13-byte request at 1200 bit/s several times over; a device that takes
+// longer than this to accept a few bytes is stuck.
+constexpr int kWriteTimeoutMs = 1000;
+
+QSerialPort::Parity ToQt(char parity) {
+    switch (parity) {
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits ToQt(LineSettings::StopBits stop) {
+    switch (stop) {
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+std::optional<LineSettings> ParseSettings(std::string_view text) {
+    LineSettings s;
+    const char* p = text.data();
+    const char* const end = text.data() + text.size();
+
+    const auto [afterRate, ec] = std::from_chars(p, end, s.baudRate);
+    if (ec != std::errc() || afterRate == p || *p == '-' || *p == '+' || s.baudRate <= 0)
+        return std::nullopt;
+    p = afterRate;
+    if (p != end && *p == ',')
+        ++p;
+
+    if (p == end)
+        return std::nullopt;
+    const char parity = static_cast<char>(*p >= 'a' && *p <= 'z' ? *p - 'a' + 'A' : *p);
+    if (std::string_view("NOEMS").find(parity) == std::string_view::npos)
+        return std::nullopt;
+    s.parity = parity;
+    ++p;
+
+    if (end - p < 2 || p[0] != ',' || p[1] < '5' || p[1] > '8')
+        return std::nullopt;
+    s.dataBits = p[1] - '0';
+    p += 2;
+
+    const std::string_view stop(p, static_cast<std::size_t>(end - p));
+    if (stop == ",1")
+        s.stopBits = LineSettings::StopBits::One;
+    else if (stop == ",1.5")
+        s.stopBits = LineSettings::StopBits::OneAndHalf;
+    else if (stop == ",2")
+        s.stopBits = LineSettings::StopBits::Two;
+    else
+        return std::nullopt;
+    return s;
+}
+
+QString DeviceForPort(int port) {
+    if (port < 1)
+        return {};
+    const QByteArray override = qgetenv(QByteArray("METERDEBUG_COM") + QByteArray::number(port));
+    if (!override.isEmpty())
+        return QString::fromLocal8Bit(override);
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+CMSComm::CMSComm() {
+    m_line = *ParseSettings(m_settings);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+CMSComm::~CMSComm() = default;
+
+QString CMSComm::Where() const {
+    const QString device = Device();
+    return device.isEmpty() ? QStringLiteral("串口 COM%1").arg(m_commPort)
+                            : QStringLiteral("串口 COM%1（%2）").arg(m_commPort).arg(device);
+}
+
+void CMSComm::Throw(const QString& text) const {
+    throw CommError(text.toStdString());
+}
+
+void CMSComm::SetCommPort(std::int16_t port) {
+    m_commPort = port;
+}
+
+void CMSComm::SetSettings(const std::string& settings) {
+    const std::optional<LineSettings> line = ParseSettings(settings);
+    if (!line)
+        Throw(QStringLiteral("%1 不接受设置“%2”").arg(Where(), QString::fromStdString(settings)));
+    if (m_port.isOpen())
+        Apply(*line);
+    m_line = *line;
+    m_settings = settings;
+}
+
+// Puts the line settings into the QSerialPort; on an open port each one reaches the device
+// at once and the device may refuse it.
+void CMSComm::Apply(const LineSettings& line) {
+    const bool ok = m_port.setBaudRate(line.baudRate) &&
+                    m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+                    m_port.setParity(ToQt(line.parity)) && m_port.setStopBits(ToQt(line.stopBits));
+    if (!ok) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        Throw(QStringLiteral("%1 不接受设置“%2”：%3")
+                  .arg(Where(), QString::fromStdString(m_settings), reason));
+    }
+}
+
+void CMSComm::SetPortOpen(bool open) {
+    if (open == m_port.isOpen())
+        return;
+    if (!open) {
+        m_port.close();
+        return;
+    }
+
+    const QString device = Device();
+    if (device.isEmpty())
+        Throw(QStringLiteral("串口 COM%1 无效：端口号应从 1 开始").arg(m_commPort));
+#ifndef Q_OS_WIN
+    // A path that names no character device is reported plainly instead of by the ioctl that
+    // would fail on it.
+    const QFileInfo info(device);
+    if (!info.exists())
+        Throw(QStringLiteral("无法打开%1：设备不存在").arg(Where()));
+    if (info.isDir() || info.isFile())
+        Throw(QStringLiteral("无法打开%1：不是串口设备").arg(Where()));
+#endif
+
+    m_port.setPortName(device);
+    Apply(m_line);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError:
+            Throw(QStringLiteral("无法打开%1：设备不存在").arg(Where()));
+        case QSerialPort::PermissionError:
+            Throw(QStringLiteral("无法打开%1：串口已被占用或无权访问").arg(Where()));
+        case QSerialPort::UnsupportedOperationError:
+            // The opening sets the line up; a device that is no terminal, or that cannot
+            // run these settings, fails here.
+            Throw(QStringLiteral("无法打开%1：设备不是串口或不接受设置“%2”（%3）")
+                      .arg(Where(), QString::fromStdString(m_settings), reason));
+        default:
+            Throw(QStringLiteral("无法打开%1：%2").arg(Where(), reason));
+        }
+    }
+}
+
+// Takes into QSerialPort's buffer whatever the OS holds, without an event loop.
+void CMSComm::Pull() {
+    m_port.waitForReadyRead(0);
+    // A poll that found nothing leaves a timeout error behind; it means nothing here.
+    m_port.clearError();
+}
+
+void CMSComm::SetInBufferCount(std::int16_t count) {
+    if (count != 0 || !m_port.isOpen())
+        return;
+    Pull();
+    m_port.clear(QSerialPort::Input);
+    m_port.readAll();
+}
+
+std::int16_t CMSComm::GetInBufferCount() {
+    if (!m_port.isOpen())
+        return 0;
+    Pull();
+    return static_cast<std::int16_t>(
+        std::min<qint64>(m_port.bytesAvailable(), std::numeric_limits<std::int16_t>::max()));
+}
+
+std::vector<std::uint8_t> CMSComm::GetInput() {
+    if (!m_port.isOpen())
+        return {};
+    Pull();
+    const QByteArray bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
+    if (!m_port.isOpen())
+        Throw(QStringLiteral("%1 未打开，无法发送").arg(Where()));
+    const qint64 written = m_port.write(reinterpret_cast<const char*>(bytes.data()),
+                                        static_cast<qint64>(bytes.size()));
+    bool flushed = written == static_cast<qint64>(bytes.size());
+    while (flushed && m_port.bytesToWrite() > 0)
+        flushed = m_port.waitForBytesWritten(kWriteTimeoutMs);
+    if (!flushed) {
+        const QString reason = m_port.errorString();
+        m_port.clearError();
+        Throw(QStringLiteral("%1 发送失败：%2").arg(Where(), reason));
+    }
+}
+
+} // namespace md

@@ -1,0 +1,79 @@
+#pragma once
+// The serial port control over QSerialPort, with the property model the program was written
+// against: port number, settings text, open flag, input and output by polling.
+
+#include "link/SerialControl.h"
+
+#include <QSerialPort>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace md {
+
+struct LineSettings {
+    enum class StopBits { One, OneAndHalf, Two };
+
+    std::int32_t baudRate = 9600;
+    char parity = 'N'; // N, O, E, M or S
+    int dataBits = 8;  // 5..8
+    StopBits stopBits = StopBits::One;
+
+    bool operator==(const LineSettings&) const = default;
+};
+
+// "9600N,8,2" as the program writes it, or the comma form "9600,N,8,2". The parity letter
+// may be lower case. Anything else (no digits, a zero rate, an unknown parity, data bits
+// outside 5..8, stop bits other than 1, 1.5 or 2, blanks) gives nothing.
+std::optional<LineSettings> ParseSettings(std::string_view text);
+
+// The device behind port n: the environment variable METERDEBUG_COMn when it is set and not
+// empty, else COMn on Windows and /dev/ttyS(n-1) elsewhere. Empty for n < 1.
+QString DeviceForPort(int port);
+
+class CMSComm final : public SerialControl {
+public:
+    CMSComm();
+    ~CMSComm() override;
+
+    // Takes effect at the next opening, as with the original control.
+    void SetCommPort(std::int16_t port) override;
+    std::int16_t GetCommPort() const override { return m_commPort; }
+    // Rejected text throws CommError and keeps the previous settings; on an open port the new
+    // settings apply at once.
+    void SetSettings(const std::string& settings) override;
+    std::string GetSettings() const override { return m_settings; }
+    // Opening an open port and closing a closed one do nothing.
+    void SetPortOpen(bool open) override;
+    bool GetPortOpen() const override { return m_port.isOpen(); }
+    // 0 makes one Input read take every waiting byte; n > 0 takes at most n.
+    void SetInputLen(std::int16_t len) override { m_inputLen = len; }
+    // Putting 0 drops everything received and not yet read; other values are ignored.
+    void SetInBufferCount(std::int16_t count) override;
+    // Bytes waiting (capped at 32767); 0 on a closed port.
+    std::int16_t GetInBufferCount() override;
+    // Nothing on a closed port.
+    std::vector<std::uint8_t> GetInput() override;
+    // Writes and waits until the bytes have left for the device; a closed port throws.
+    void SetOutput(std::span<const std::uint8_t> bytes) override;
+
+    // The device the port number currently maps to (for messages and tests).
+    QString Device() const { return DeviceForPort(m_commPort); }
+
+private:
+    void Apply(const LineSettings& settings);
+    [[noreturn]] void Throw(const QString& text) const;
+    QString Where() const;
+    void Pull();
+
+    QSerialPort m_port;
+    std::int16_t m_commPort = 1;
+    std::string m_settings = "9600,N,8,1";
+    LineSettings m_line;
+    std::int16_t m_inputLen = 0;
+};
+
+} // namespace md
