@@ -1,0 +1,148 @@
+#include "sim/Console.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace md::sim {
+
+const char* const kCommandHelp =
+    R"(Commands on standard input, one per line (replies are single lines):
+  get NAME|REG           print what the meter holds: "upper = 500"
+  set NAME|REG VALUE     change it ("set 0x0006 2", "set current-a 1500")
+  clock now              the clock runs from the system time at UTC+8
+  clock YYYY-MM-DD HH:MM:SS
+                         the clock stands still at that time
+  vary PERCENT           phase currents wander by up to PERCENT around their values (0: steady)
+  fault KIND[:MS] [RATE] add a fault ("fault bad-crc once", "fault late:1500", "fault silent 30%")
+  fault off              remove every fault and silent write
+  silent-write REG       writes touching REG are carried out but never answered
+  unplug                 the tool's side of the line disappears
+  replug                 and comes back at the same path (the tool must reopen it)
+  trace on|off           print one line per frame
+  status                 address, rate, clock and faults in one line
+  help                   this summary
+  quit                   end metersim
+NAME is one of current-a current-b current-c pt ct wiring decimal link-baud relay-switch
+clock-min-sec clock-day-hour clock-year-month address upper lower param-baud; REG is a
+register number ("0x0302"), naming what a read there returns, or for a register that is only
+written (0x0004, 0x0008, 0x0300), what the last write set. Setting link-baud or address takes
+effect at once, without an answer.)";
+
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+std::optional<int> Number(const std::string& text) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || v < -1'000'000 || v > 1'000'000)
+        return std::nullopt;
+    return static_cast<int>(v);
+}
+
+std::string Error(const std::string& text) {
+    return "error: " + text;
+}
+
+} // namespace
+
+std::string Console::Execute(const std::string& line) {
+    const std::vector<std::string> w = Words(line);
+    const std::string& cmd = w[0];
+    const auto now = std::chrono::system_clock::now();
+
+    if (cmd == "get" && w.size() == 2) {
+        if (w[1] == "clock")
+            return "clock = " + ClockText(m_model.Clock(now)) +
+                   (m_model.ClockRunning() ? " running" : " fixed");
+        const auto q = QuantityNamed(w[1]);
+        if (!q)
+            return Error("no such quantity or register: " + w[1]);
+        return std::string(NameOf(*q)) + " = " + std::to_string(m_model.Get(*q, now));
+    }
+    if (cmd == "set" && w.size() == 3) {
+        const auto q = QuantityNamed(w[1]);
+        const auto v = Number(w[2]);
+        if (!q)
+            return Error("no such quantity or register: " + w[1]);
+        if (!v || !m_model.Set(*q, *v))
+            return Error(std::string(NameOf(*q)) + " cannot be set to " + w[2]);
+        if (*q == Quantity::LinkBaud)
+            m_relay.Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s");
+        return "ok " + std::string(NameOf(*q)) + " = " + std::to_string(*v);
+    }
+    if (cmd == "clock" && w.size() == 2 && w[1] == "now") {
+        m_model.SetClockRunning();
+        return "ok clock running";
+    }
+    if (cmd == "clock" && w.size() == 3) {
+        const auto t = ParseClock(w[1] + " " + w[2]);
+        if (!t)
+            return Error("clock wants YYYY-MM-DD HH:MM:SS, each field a byte");
+        m_model.SetClockFixed(*t);
+        return "ok clock fixed at " + ClockText(*t);
+    }
+    if (cmd == "vary" && w.size() == 2) {
+        const auto v = Number(w[1]);
+        if (!v || *v < 0 || *v > 100)
+            return Error("vary wants 0 to 100 percent");
+        m_model.SetVary(*v);
+        return "ok vary " + w[1] + "%";
+    }
+    if (cmd == "fault" && w.size() == 2 && w[1] == "off") {
+        m_faults.Clear();
+        m_faults.ClearSilentWrites();
+        return "ok no faults";
+    }
+    if (cmd == "fault" && (w.size() == 2 || w.size() == 3)) {
+        std::string error;
+        const auto f = ParseFault(w[1], w.size() == 3 ? w[2] : "", error);
+        if (!f)
+            return Error(error);
+        m_faults.Add(*f);
+        return "ok fault " + FaultText(*f);
+    }
+    if (cmd == "silent-write" && w.size() == 2) {
+        const auto reg = Number(w[1]);
+        if (!reg || *reg < 0 || *reg > 0xFFFF)
+            return Error("silent-write wants a register number");
+        m_faults.SetSilentWrite(static_cast<std::uint16_t>(*reg));
+        return "ok silent-write " + w[1];
+    }
+    if (cmd == "unplug" && w.size() == 1) {
+        m_relay.Unplug();
+        return "ok unplugged";
+    }
+    if (cmd == "replug" && w.size() == 1) {
+        std::string error;
+        if (!m_relay.Replug(error))
+            return Error(error);
+        return "ok replugged";
+    }
+    if (cmd == "trace" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+        m_relay.SetTrace(w[1] == "on");
+        return "ok trace " + w[1];
+    }
+    if (cmd == "status" && w.size() == 1)
+        return "ok address " + std::to_string(m_model.Address()) + ", " +
+               std::to_string(m_model.LinkRate()) + " bit/s, clock " +
+               ClockText(m_model.Clock(now)) + (m_model.ClockRunning() ? " running" : " fixed") +
+               ", vary " + std::to_string(m_model.Vary()) + "%, faults: " + m_faults.Describe();
+    if (cmd == "help" && w.size() == 1)
+        return kCommandHelp;
+    if (cmd == "quit" && w.size() == 1) {
+        m_relay.Quit();
+        return "ok quit";
+    }
+    return Error("unknown command '" + line + "' (try help)");
+}
+
+} // namespace md::sim

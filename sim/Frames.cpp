@@ -1,0 +1,155 @@
+#include "sim/Frames.h"
+
+#include <cstdio>
+
+namespace md::sim {
+
+namespace {
+
+std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
+    return static_cast<std::uint16_t>(b[at] << 8 | b[at + 1]);
+}
+
+std::string Reg(std::uint16_t reg) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", reg);
+    return text;
+}
+
+const char* ExceptionName(std::uint8_t code) {
+    switch (code) {
+    case 0x01:
+        return "illegal function";
+    case 0x02:
+        return "illegal data address";
+    case 0x03:
+        return "illegal data value";
+    case 0x04:
+        return "server device failure";
+    default:
+        return "unknown exception";
+    }
+}
+
+} // namespace
+
+// Bitwise form of the reflected polynomial 0xA001: slower than a table, and obviously right.
+std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::uint8_t b : bytes) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<std::uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+bool CrcOk(std::span<const std::uint8_t> frame) {
+    if (frame.size() < 4)
+        return false;
+    const std::uint16_t crc = Crc16(frame.first(frame.size() - 2));
+    return frame[frame.size() - 2] == (crc & 0xFF) && frame[frame.size() - 1] == (crc >> 8);
+}
+
+void Recrc(std::vector<std::uint8_t>& frame) {
+    if (frame.size() < 4)
+        return;
+    const std::uint16_t crc = Crc16(std::span(frame).first(frame.size() - 2));
+    frame[frame.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
+    frame[frame.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
+}
+
+std::size_t RequestLength(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 2)
+        return 0;
+    switch (bytes[1]) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+        return 8;
+    case 0x0F:
+    case 0x10:
+        return bytes.size() < 7 ? 0 : 9 + std::size_t{bytes[6]};
+    default:
+        return 0;
+    }
+}
+
+std::size_t AnswerLength(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 2)
+        return 0;
+    if (bytes[1] & 0x80)
+        return 5;
+    switch (bytes[1]) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+        return bytes.size() < 3 ? 0 : 5 + std::size_t{bytes[2]};
+    case 0x05:
+    case 0x06:
+    case 0x0F:
+    case 0x10:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kShown = 48;
+    std::string text;
+    char byte[4];
+    for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
+        text += byte;
+    }
+    if (bytes.size() > kShown)
+        text += " ... (" + std::to_string(bytes.size()) + " bytes)";
+    return text;
+}
+
+std::string DescribeRequest(std::span<const std::uint8_t> request) {
+    if (request.size() < 2)
+        return "fragment";
+    const std::uint8_t fn = request[1];
+    if (fn == 0x03 && request.size() >= 6)
+        return "read " + std::to_string(Word(request, 4)) + " @" + Reg(Word(request, 2));
+    if (fn == 0x06 && request.size() >= 6)
+        return "write @" + Reg(Word(request, 2)) + " = " + std::to_string(Word(request, 4));
+    if (fn == 0x10 && request.size() >= 7) {
+        const std::size_t count = Word(request, 4);
+        std::string text = "write " + std::to_string(count) + " @" + Reg(Word(request, 2)) + " =";
+        for (std::size_t k = 0; k < count && 7 + 2 * k + 1 < request.size(); ++k)
+            text += " " + std::to_string(Word(request, 7 + 2 * k));
+        return text;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "function 0x%02X", fn);
+    return text;
+}
+
+std::string DescribeAnswer(std::span<const std::uint8_t> request,
+                           std::span<const std::uint8_t> answer) {
+    std::string text = DescribeRequest(request) + " ->";
+    if (answer.size() < 3)
+        return text + " fragment";
+    if (answer[1] & 0x80) {
+        char exception[48];
+        std::snprintf(exception, sizeof exception, " exception 0x%02X (%s)", answer[2],
+                      ExceptionName(answer[2]));
+        return text + exception;
+    }
+    if (answer[1] == 0x03) {
+        for (std::size_t at = 3; at + 1 + 2 < answer.size(); at += 2)
+            text += " " + std::to_string(Word(answer, at));
+        return text;
+    }
+    return text + " ok";
+}
+
+} // namespace md::sim

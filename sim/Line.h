@@ -1,0 +1,76 @@
+#pragma once
+// The tool's end of the line: a pseudo-terminal behind a symlink, or a real serial port.
+
+#include <string>
+
+namespace md::sim {
+
+class ToolLine {
+public:
+    virtual ~ToolLine() = default;
+
+    // -1 while unplugged.
+    int Fd() const { return m_fd; }
+    bool Plugged() const { return m_fd >= 0; }
+    // The rate the tool's end is set to, when the line can tell (a pseudo-terminal keeps the
+    // rate its user set); 0 on a real port, where the wire itself garbles a mismatch.
+    virtual int ToolRate() const = 0;
+    // The meter has switched its own rate.
+    virtual void MeterRateChanged(int rate) = 0;
+    // The tool's side disappears: open handles on it fail, the path goes away.
+    virtual void Unplug() = 0;
+    // Comes back at the same path; false with error when that fails.
+    virtual bool Replug(std::string& error) = 0;
+    // "/tmp/x/com1 -> /dev/pts/5".
+    virtual std::string Where() const = 0;
+
+protected:
+    int m_fd = -1;
+};
+
+// A pseudo-terminal pair; the tool opens `path`, a symlink to the terminal side.
+class PtyLine final : public ToolLine {
+public:
+    // Throws std::runtime_error.
+    PtyLine(std::string path, int rate);
+    ~PtyLine() override;
+
+    int ToolRate() const override;
+    void MeterRateChanged(int) override {}
+    void Unplug() override;
+    bool Replug(std::string& error) override;
+    std::string Where() const override { return m_path + " -> " + m_terminal; }
+
+private:
+    bool Open(std::string& error);
+
+    std::string m_path;
+    std::string m_terminal;
+    int m_rate;
+    // Our own handle on the terminal side keeps the pair alive and its settings in place while
+    // the tool has it closed.
+    int m_terminalFd = -1;
+};
+
+// A real serial port that the tool reaches over a cable.
+class DeviceLine final : public ToolLine {
+public:
+    // parity: 'N', 'O' or 'E'. Throws std::runtime_error.
+    DeviceLine(std::string device, int rate, char parity);
+    ~DeviceLine() override;
+
+    int ToolRate() const override { return 0; }
+    void MeterRateChanged(int rate) override;
+    void Unplug() override;
+    bool Replug(std::string& error) override;
+    std::string Where() const override { return m_device; }
+
+private:
+    bool Open(std::string& error);
+
+    std::string m_device;
+    int m_rate;
+    char m_parity;
+};
+
+} // namespace md::sim

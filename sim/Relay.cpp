@@ -1,0 +1,367 @@
+#include "sim/Relay.h"
+
+#include "sim/Frames.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace md::sim {
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnStopSignal(int) {
+    g_stop = 1;
+}
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// A tool that stops reading must not make the relay hoard its answers without end.
+constexpr std::size_t kMaxQueuedForTool = 1 << 20;
+
+void Print(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string Timestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(ms));
+    return text;
+}
+
+// Appends whatever fd has to buf; false when the other side is gone.
+bool ReadAll(int fd, std::vector<std::uint8_t>& buf) {
+    std::uint8_t chunk[4096];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            buf.insert(buf.end(), chunk, chunk + n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return true;
+        return false;
+    }
+}
+
+std::string Rates(const char* what, int a, const char* other, int b) {
+    return std::string(what) + " " + std::to_string(a) + " bit/s, " + other + " " +
+           std::to_string(b) + " bit/s";
+}
+
+} // namespace
+
+Relay::Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace)
+    : m_line(line), m_model(model), m_faults(faults), m_trace(trace) {
+    m_meterFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_meterFd < 0 || grantpt(m_meterFd) != 0 || unlockpt(m_meterFd) != 0) {
+        const std::string why = std::strerror(errno);
+        if (m_meterFd >= 0)
+            close(m_meterFd);
+        throw std::runtime_error("pseudo-terminal for the meter: " + why);
+    }
+    try {
+        m_slave = std::make_unique<MeterSlave>(ptsname(m_meterFd), m_model);
+    } catch (...) {
+        close(m_meterFd);
+        throw;
+    }
+}
+
+Relay::~Relay() {
+    m_slave.reset();
+    close(m_meterFd);
+}
+
+void Relay::Run(const std::function<std::string(const std::string&)>& onCommand) {
+    sigset_t stops, old;
+    sigemptyset(&stops);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    for (int s : kStopSignals) {
+        sigaddset(&stops, s);
+        sigaction(s, &action, nullptr);
+    }
+    // Signals are let in only while waiting, so none slips between a check and the wait.
+    sigprocmask(SIG_BLOCK, &stops, &old);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    while (!m_quit && !g_stop) {
+        pollfd fds[4] = {
+            {m_slave->Fd(), POLLIN, 0},
+            {m_meterFd, POLLIN, 0},
+            {m_line.Fd(), static_cast<short>(POLLIN | (m_toTool.empty() ? 0 : POLLOUT)), 0},
+            {m_stdinOpen ? STDIN_FILENO : -1, POLLIN, 0},
+        };
+        std::optional<Clock::time_point> wake;
+        const auto earliest = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+        if (!m_fromTool.empty())
+            earliest(m_fromToolAt + Silence());
+        if (!m_fromMeter.empty())
+            earliest(m_fromMeterAt + Silence());
+        for (const Delivery& d : m_late)
+            earliest(d.due);
+        timespec timeout{};
+        if (wake) {
+            const auto left = std::max(Clock::duration::zero(), *wake - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout = {static_cast<time_t>(ns / 1'000'000'000),
+                       static_cast<long>(ns % 1'000'000'000)};
+        }
+        if (ppoll(fds, 4, wake ? &timeout : nullptr, &old) < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+        }
+        if (fds[2].revents & POLLIN)
+            ReadTool();
+        if (fds[2].revents & POLLOUT)
+            FlushToTool();
+        if (fds[0].revents & POLLIN)
+            ServeMeter();
+        if (fds[1].revents & POLLIN)
+            ReadMeter();
+        if (fds[3].revents & (POLLIN | POLLHUP))
+            ReadCommands(onCommand);
+
+        const auto now = Clock::now();
+        CutOnSilence(now);
+        std::vector<Delivery> due;
+        std::erase_if(m_late, [&](Delivery& d) {
+            if (d.due > now)
+                return false;
+            due.push_back(std::move(d));
+            return true;
+        });
+        std::sort(due.begin(), due.end(),
+                  [](const Delivery& a, const Delivery& b) { return a.due < b.due; });
+        for (const Delivery& d : due)
+            Deliver(d);
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+void Relay::Unplug() {
+    m_line.Unplug();
+    m_fromTool.clear();
+    m_toTool.clear();
+    Note("unplugged");
+}
+
+bool Relay::Replug(std::string& error) {
+    if (!m_line.Replug(error))
+        return false;
+    Note("replugged: " + m_line.Where());
+    return true;
+}
+
+void Relay::Note(const std::string& text) {
+    if (m_trace)
+        Print(Timestamp() + " -- " + text);
+}
+
+void Relay::ReadTool() {
+    if (!m_line.Plugged())
+        return;
+    if (!ReadAll(m_line.Fd(), m_fromTool)) {
+        Unplug();
+        return;
+    }
+    m_fromToolAt = Clock::now();
+    while (!m_fromTool.empty()) {
+        const std::size_t len = RequestLength(m_fromTool);
+        if (len == 0 || m_fromTool.size() < len)
+            break;
+        std::vector<std::uint8_t> frame(m_fromTool.begin(), m_fromTool.begin() + len);
+        m_fromTool.erase(m_fromTool.begin(), m_fromTool.begin() + len);
+        OnToolFrame(std::move(frame));
+    }
+}
+
+void Relay::OnToolFrame(std::vector<std::uint8_t> frame) {
+    const std::string meaning = DescribeRequest(frame);
+    const int toolRate = m_line.ToolRate();
+    if (toolRate != 0 && toolRate != m_model.LinkRate()) {
+        // At the wrong rate the meter's receiver sees only framing errors.
+        Trace("->", frame, meaning,
+              "not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate()));
+        return;
+    }
+    if (frame[0] != m_model.Address() && frame[0] != 0) {
+        // libmodbus, built for a shared bus, would take the next frame for the other meter's
+        // answer and ignore it; alone on this line, that next frame is the tool's next request.
+        Trace("->", frame, meaning, "for address " + std::to_string(frame[0]) + ": ignored");
+        return;
+    }
+    Trace("->", frame, meaning, CrcOk(frame) ? "" : "bad check bytes");
+    if (write(m_meterFd, frame.data(), frame.size()) < 0)
+        Note(std::string("meter line: ") + std::strerror(errno));
+}
+
+void Relay::ServeMeter() {
+    const auto request = m_slave->Receive();
+    if (!request)
+        return;
+    const bool broadcast = (*request)[0] == 0;
+    const Fault fault = broadcast ? Fault{} : m_faults.Pick(*request);
+    const int rate = m_model.LinkRate();
+    if (m_slave->Answer(*request, fault.kind == FaultKind::Exception,
+                        std::chrono::system_clock::now()))
+        m_pending.push_back({*request, fault, rate});
+    else
+        CommitLinkRate();
+}
+
+void Relay::ReadMeter() {
+    ReadAll(m_meterFd, m_fromMeter);
+    m_fromMeterAt = Clock::now();
+    while (!m_fromMeter.empty()) {
+        const std::size_t len = AnswerLength(m_fromMeter);
+        if (len == 0 || m_fromMeter.size() < len)
+            break;
+        std::vector<std::uint8_t> frame(m_fromMeter.begin(), m_fromMeter.begin() + len);
+        m_fromMeter.erase(m_fromMeter.begin(), m_fromMeter.begin() + len);
+        OnAnswer(std::move(frame));
+    }
+}
+
+void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
+    Pending p{{}, Fault{}, m_model.LinkRate()};
+    if (!m_pending.empty()) {
+        p = std::move(m_pending.front());
+        m_pending.pop_front();
+    }
+    Delivery d;
+    d.meaning = p.request.empty() ? "unasked" : DescribeAnswer(p.request, frame);
+    d.rate = p.rate;
+    if (p.fault.kind != FaultKind::None) {
+        Fault shown = p.fault;
+        shown.remaining = -1;
+        shown.probability = 1;
+        d.fault = "fault " + FaultText(shown);
+    }
+    d.answer = Spoil(p.fault.kind, p.fault.lateMs, frame, m_faults.Rng());
+    if (d.answer.lost) {
+        Trace("<-", frame, d.meaning, d.fault + ": answer lost");
+        CommitLinkRate();
+        return;
+    }
+    d.due = Clock::now() + std::chrono::milliseconds(d.answer.delayMs);
+    if (d.answer.delayMs > 0)
+        m_late.push_back(std::move(d));
+    else
+        Deliver(d);
+}
+
+void Relay::Deliver(const Delivery& d) {
+    std::string notes = d.fault;
+    const auto add = [&](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
+    if (d.answer.noise)
+        add(std::to_string(d.answer.noise) + " noise bytes before");
+    const int toolRate = m_line.ToolRate();
+    if (!m_line.Plugged())
+        add("unplugged: lost");
+    else if (toolRate != 0 && toolRate != d.rate)
+        add("not understood: " + Rates("line at", toolRate, "answer at", d.rate));
+    else
+        WriteTool(d.answer.bytes);
+    Trace("<-", std::span(d.answer.bytes).subspan(d.answer.noise), d.meaning, notes);
+    CommitLinkRate();
+}
+
+void Relay::CommitLinkRate() {
+    if (!m_model.CommitLinkRate())
+        return;
+    m_line.MeterRateChanged(m_model.LinkRate());
+    Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s");
+}
+
+void Relay::WriteTool(std::span<const std::uint8_t> bytes) {
+    if (!m_line.Plugged())
+        return;
+    if (m_toTool.size() + bytes.size() > kMaxQueuedForTool) {
+        Note("the tool is not reading: " + std::to_string(bytes.size()) + " bytes dropped");
+        return;
+    }
+    m_toTool.insert(m_toTool.end(), bytes.begin(), bytes.end());
+    FlushToTool();
+}
+
+void Relay::FlushToTool() {
+    if (!m_line.Plugged()) {
+        m_toTool.clear();
+        return;
+    }
+    const ssize_t n = write(m_line.Fd(), m_toTool.data(), m_toTool.size());
+    if (n > 0)
+        m_toTool.erase(m_toTool.begin(), m_toTool.begin() + n);
+}
+
+void Relay::ReadCommands(const std::function<std::string(const std::string&)>& onCommand) {
+    char chunk[1024];
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n <= 0) {
+        if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            m_stdinOpen = false;
+        return;
+    }
+    m_commandText.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = m_commandText.find('\n')) != std::string::npos;) {
+        std::string line = m_commandText.substr(0, end);
+        m_commandText.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        const std::string reply = onCommand(line);
+        if (!reply.empty())
+            Print(reply);
+    }
+}
+
+void Relay::CutOnSilence(Clock::time_point now) {
+    if (!m_fromTool.empty() && now - m_fromToolAt >= Silence()) {
+        OnToolFrame(std::move(m_fromTool));
+        m_fromTool.clear();
+    }
+    if (!m_fromMeter.empty() && now - m_fromMeterAt >= Silence()) {
+        OnAnswer(std::move(m_fromMeter));
+        m_fromMeter.clear();
+    }
+}
+
+Relay::Clock::duration Relay::Silence() const {
+    // An RTU frame ends after three and a half characters of silence (11 bits each).
+    const auto chars = std::chrono::microseconds(38'500'000 / m_model.LinkRate());
+    return std::max<Clock::duration>(chars, std::chrono::milliseconds(5));
+}
+
+void Relay::Trace(const char* direction, std::span<const std::uint8_t> bytes,
+                  const std::string& meaning, const std::string& notes) {
+    if (!m_trace)
+        return;
+    std::string line = Timestamp() + " " + direction + " " + Hex(bytes) + "  " + meaning;
+    if (!notes.empty())
+        line += "  [" + notes + "]";
+    Print(line);
+}
+
+} // namespace md::sim

@@ -1,0 +1,86 @@
+#pragma once
+// The line between the tool and the meter. Bytes from the tool are cut into frames and handed
+// to the meter only if the meter could have heard them (same rate); the meter's answers come
+// back through the faults, with a trace line for each frame.
+
+#include "sim/Faults.h"
+#include "sim/Line.h"
+#include "sim/Model.h"
+#include "sim/Slave.h"
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace md::sim {
+
+class Relay {
+public:
+    // Throws std::runtime_error when the meter's side cannot be set up.
+    Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace);
+    ~Relay();
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // Runs until SIGINT, SIGTERM or SIGHUP arrives or Quit() is called. Each line read from
+    // standard input goes to onCommand; its reply is printed.
+    void Run(const std::function<std::string(const std::string&)>& onCommand);
+    void Quit() { m_quit = true; }
+
+    void Unplug();
+    bool Replug(std::string& error);
+    void SetTrace(bool on) { m_trace = on; }
+    // Prints "-- text" in the trace.
+    void Note(const std::string& text);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Pending { // a request the meter has answered, waiting for its answer to come back
+        std::vector<std::uint8_t> request;
+        Fault fault;
+        int rate; // the meter's rate when it answered
+    };
+    struct Delivery { // an answer on its way to the tool
+        Clock::time_point due;
+        SpoiledAnswer answer;
+        std::string meaning, fault;
+        int rate;
+    };
+
+    void ReadTool();
+    void ReadMeter();
+    void ServeMeter();
+    void OnToolFrame(std::vector<std::uint8_t> frame);
+    void OnAnswer(std::vector<std::uint8_t> frame);
+    void Deliver(const Delivery& d);
+    void CommitLinkRate();
+    void WriteTool(std::span<const std::uint8_t> bytes);
+    void FlushToTool();
+    void ReadCommands(const std::function<std::string(const std::string&)>& onCommand);
+    // Frames still open when the line has been quiet long enough.
+    void CutOnSilence(Clock::time_point now);
+    Clock::duration Silence() const;
+    void Trace(const char* direction, std::span<const std::uint8_t> bytes,
+               const std::string& meaning, const std::string& notes);
+
+    ToolLine& m_line;
+    MeterModel& m_model;
+    FaultPlan& m_faults;
+    bool m_trace;
+    bool m_quit = false;
+    int m_meterFd = -1; // our end of the meter's pseudo-terminal
+    std::unique_ptr<MeterSlave> m_slave;
+
+    std::vector<std::uint8_t> m_fromTool, m_fromMeter, m_toTool;
+    Clock::time_point m_fromToolAt, m_fromMeterAt;
+    std::deque<Pending> m_pending;
+    std::vector<Delivery> m_late;
+    std::string m_commandText;
+    bool m_stdinOpen = true;
+};
+
+} // namespace md::sim

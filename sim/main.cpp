@@ -1,0 +1,268 @@
+// metersim: plays the three-phase meter on a serial line, for training, demonstrations and the
+// tool's own end-to-end tests. The meter is a libmodbus RTU server on an inner pseudo-terminal;
+// metersim relays between it and the tool's line, where the faults and the trace live.
+
+#include "meter/Registers.h"
+#include "sim/Console.h"
+#include "sim/Faults.h"
+#include "sim/Line.h"
+#include "sim/Model.h"
+#include "sim/Relay.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <getopt.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace md::sim;
+
+const char* const kUsage = R"(Usage: metersim --link PATH [options]
+       metersim --device DEVICE [options]
+Plays the three-phase power meter (Modbus RTU server, functions 0x03, 0x06, 0x10) on a line.
+
+The line:
+  --link PATH          create a pseudo-terminal for the tool and make PATH a symlink to it;
+                       the symlink is removed again on exit (SIGINT, SIGTERM, quit)
+  --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
+  --baud RATE          the meter's rate: 1200, 2400, 4800, 9600 (default) or 19200
+  --parity N|O|E       the meter's parity on a real port (default N). Linux pseudo-terminals
+                       carry no parity, so over --link a parity mismatch cannot be played;
+                       a rate mismatch can: the relay reads the tool's rate from the
+                       pseudo-terminal and, when it differs from the meter's, the meter hears
+                       nothing valid and does not answer.
+The meter:
+  --address N          its address, 1 to 247 (default 1)
+  --currents A,B,C     raw phase currents (default 1234,100,65535)
+  --vary PERCENT       let the currents wander by up to PERCENT around those values
+  --set NAME=VALUE     start with another value (e.g. decimal=3, upper=800, relay-switch=0x0101)
+  --clock now|"YYYY-MM-DD HH:MM:SS"
+                       clock running from the system time at UTC+8 (default), or fixed
+Faults and trace:
+  --fault KIND[:MS][:RATE]
+                       spoil answers (repeatable). RATE is once, always (default), a
+                       probability (0.25) or a percentage (25%). KIND is one of
+                         silent         the answer is lost
+                         bad-crc        the last check byte is inverted
+                         wrong-address  a valid answer from the next address up
+                         exception      the meter refuses with exception 0x04 and does nothing
+                         stray          5 noise bytes come before the answer
+                         late[:MS]      the answer comes MS ms late (default 1000)
+                         truncated      the answer's last 3 bytes are cut off
+                         flood          4096 noise bytes come before the answer
+                       The meter acts on every request it hears except under `exception`.
+  --silent-write REG   writes touching REG are carried out but never answered (repeatable)
+  --seed N             seed for fault rates and noise bytes (default: from the time)
+  --trace              one line per frame: time, direction (-> to the meter, <- to the tool),
+                       hex bytes, meaning ("read 3 @0x0000 -> 1234 100 65535"), [notes, fault]
+  --help               this text
+
+Registers: reads 0x0000-0x0002 phase currents, 0x0006 decimal point, 0x0016 relay (high byte)
+and switch (low byte), 0x0110-0x0112 clock (minute|second, day|hour, year-2000|month),
+0x0302/0x0304 upper/lower threshold, 0x0308 baud code. Writes 0x0000-0x0001 (0x10) PT,
+0x0002 wiring mode, 0x0004-0x0005 (0x10) CT, 0x0006, 0x0302, 0x0304, 0x0308 as read, 0x0300 the
+meter's address (answered from the old address, then switched), 0x0008 the link baud code 0-4
+(acknowledged at the old rate, then the meter listens at the new one; 0x0308 follows). Other
+registers answer exception 0x02, other functions 0x01, values it cannot take 0x03.
+
+metersim prints "ready ..." on standard output once the line exists.
+)";
+
+struct Options {
+    std::string link, device;
+    int baud = 9600;
+    char parity = 'N';
+    int address = 1;
+    std::vector<std::pair<Quantity, int>> sets;
+    int vary = 0;
+    std::optional<ClockTime> clock;
+    std::vector<Fault> faults;
+    std::vector<std::uint16_t> silentWrites;
+    std::uint32_t seed =
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    bool trace = false;
+};
+
+[[noreturn]] void UsageError(const std::string& text) {
+    std::fprintf(stderr, "metersim: %s (see --help)\n", text.c_str());
+    std::exit(2);
+}
+
+long Integer(const char* text, const char* what) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 0);
+    if (*text == '\0' || *end != '\0')
+        UsageError(std::string("bad ") + what + " '" + text + "'");
+    return v;
+}
+
+void AddSet(Options& o, const std::string& name, const std::string& value) {
+    const auto q = QuantityNamed(name);
+    if (!q)
+        UsageError("no such quantity '" + name + "'");
+    o.sets.emplace_back(*q, static_cast<int>(Integer(value.c_str(), name.c_str())));
+}
+
+Options Parse(int argc, char** argv) {
+    enum {
+        kLink = 256,
+        kDevice,
+        kBaud,
+        kParity,
+        kAddress,
+        kCurrents,
+        kVary,
+        kSet,
+        kClock,
+        kFault,
+        kSilentWrite,
+        kSeed,
+        kTrace,
+        kHelp
+    };
+    const option longs[] = {
+        {"link", required_argument, nullptr, kLink},
+        {"device", required_argument, nullptr, kDevice},
+        {"baud", required_argument, nullptr, kBaud},
+        {"parity", required_argument, nullptr, kParity},
+        {"address", required_argument, nullptr, kAddress},
+        {"currents", required_argument, nullptr, kCurrents},
+        {"vary", required_argument, nullptr, kVary},
+        {"set", required_argument, nullptr, kSet},
+        {"clock", required_argument, nullptr, kClock},
+        {"fault", required_argument, nullptr, kFault},
+        {"silent-write", required_argument, nullptr, kSilentWrite},
+        {"seed", required_argument, nullptr, kSeed},
+        {"trace", no_argument, nullptr, kTrace},
+        {"help", no_argument, nullptr, kHelp},
+        {nullptr, 0, nullptr, 0},
+    };
+    Options o;
+    for (int c; (c = getopt_long(argc, argv, "", longs, nullptr)) != -1;) {
+        const std::string arg = optarg ? optarg : "";
+        switch (c) {
+        case kLink:
+            o.link = arg;
+            break;
+        case kDevice:
+            o.device = arg;
+            break;
+        case kBaud:
+            o.baud = static_cast<int>(Integer(optarg, "baud rate"));
+            if (md::reg::BaudCodeOf(o.baud) < 0)
+                UsageError("the meter runs at 1200, 2400, 4800, 9600 or 19200 bit/s");
+            break;
+        case kParity:
+            if (arg != "N" && arg != "O" && arg != "E")
+                UsageError("parity is N, O or E");
+            o.parity = arg[0];
+            break;
+        case kAddress:
+            o.address = static_cast<int>(Integer(optarg, "address"));
+            if (o.address < 1 || o.address > 247)
+                UsageError("the address is 1 to 247");
+            break;
+        case kCurrents: {
+            const auto a = arg.find(','), b = arg.find(',', a + 1);
+            if (a == std::string::npos || b == std::string::npos)
+                UsageError("--currents wants A,B,C");
+            AddSet(o, "current-a", arg.substr(0, a));
+            AddSet(o, "current-b", arg.substr(a + 1, b - a - 1));
+            AddSet(o, "current-c", arg.substr(b + 1));
+            break;
+        }
+        case kVary:
+            o.vary = static_cast<int>(Integer(optarg, "percentage"));
+            if (o.vary < 0 || o.vary > 100)
+                UsageError("--vary wants 0 to 100");
+            break;
+        case kSet: {
+            const auto eq = arg.find('=');
+            if (eq == std::string::npos)
+                UsageError("--set wants NAME=VALUE");
+            AddSet(o, arg.substr(0, eq), arg.substr(eq + 1));
+            break;
+        }
+        case kClock:
+            if (arg != "now") {
+                o.clock = ParseClock(arg);
+                if (!o.clock)
+                    UsageError("--clock wants now or \"YYYY-MM-DD HH:MM:SS\"");
+            }
+            break;
+        case kFault: {
+            std::string error;
+            const auto f = ParseFault(arg, "", error);
+            if (!f)
+                UsageError(error);
+            o.faults.push_back(*f);
+            break;
+        }
+        case kSilentWrite:
+            o.silentWrites.push_back(static_cast<std::uint16_t>(Integer(optarg, "register")));
+            break;
+        case kSeed:
+            o.seed = static_cast<std::uint32_t>(Integer(optarg, "seed"));
+            break;
+        case kTrace:
+            o.trace = true;
+            break;
+        case kHelp:
+            std::printf("%s\n%s\n", kUsage, kCommandHelp);
+            std::exit(0);
+        default:
+            UsageError("unknown option");
+        }
+    }
+    if (optind < argc)
+        UsageError(std::string("unexpected argument '") + argv[optind] + "'");
+    if (o.link.empty() == o.device.empty())
+        UsageError("give exactly one of --link and --device");
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Options o = Parse(argc, argv);
+    // Piped output (a test harness, a log) must still see each line as it happens.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    MeterModel model(static_cast<std::uint8_t>(o.address), md::reg::BaudCodeOf(o.baud));
+    for (const auto& [q, v] : o.sets)
+        if (!model.Set(q, v)) {
+            std::fprintf(stderr, "metersim: %s cannot be %d\n", NameOf(q), v);
+            return 2;
+        }
+    model.SetVary(o.vary);
+    if (o.clock)
+        model.SetClockFixed(*o.clock);
+    FaultPlan faults(o.seed);
+    for (const Fault& f : o.faults)
+        faults.Add(f);
+    for (std::uint16_t reg : o.silentWrites)
+        faults.SetSilentWrite(reg);
+
+    try {
+        std::unique_ptr<ToolLine> line;
+        if (!o.link.empty())
+            line = std::make_unique<PtyLine>(o.link, o.baud);
+        else
+            line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
+        Relay relay(*line, model, faults, o.trace);
+        Console console(model, faults, relay);
+        std::printf("ready %s, meter at address %d, %d bit/s\n", line->Where().c_str(), o.address,
+                    o.baud);
+        relay.Run([&](const std::string& text) { return console.Execute(text); });
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "metersim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
