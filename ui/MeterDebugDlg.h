@@ -21,7 +21,21 @@ namespace md::ui {
 
 class CMeterDebugDlg : public CDialog {
     Q_OBJECT
+    // Declared first: m_comm and m_link refer to them when no port or clock is injected.
+    std::unique_ptr<SerialControl> m_ownPort;
+    std::unique_ptr<Clock> m_ownClock;
+
 public:
+    static constexpr unsigned kPollTimer = 1; // measurement polling
+    static constexpr unsigned kLogTimer = 2;  // log records
+    static constexpr int kSummaryEdit = 1057;
+    static constexpr int kLocalAddressEdit = 1058;
+    static constexpr int kPromptEdit = 1068;
+    // The menu's command identifiers; nothing handles them.
+    static constexpr int kMenuItems[] = {32771, 32772, 32773, 32774, 32775, 65535};
+    // Controls created hidden that nothing ever shows.
+    static constexpr int kHiddenButtons[] = {1006, 1007, 1009, 1021, 1022};
+
     // port and clock default to the real serial port control and the steady clock.
     explicit CMeterDebugDlg(QWidget* parent = nullptr, SerialControl* port = nullptr,
                             Clock* clock = nullptr);
@@ -57,7 +71,7 @@ public:
     int m_nPT = 0;
     // Measurement snapshot printed by the log record.
     log::MeasurementSnapshot m_snapshot;
-    QIcon m_hIcon;
+    QIcon m_hIcon; // the application icon, every size
 
     SerialControl& m_comm;
     CExchange& Link() { return m_link; }
@@ -87,17 +101,17 @@ public:
     // Connection summary; reconfigured = true gives the one-blank no-parity line.
     QString Summary(bool reconfigured) const;
 
+    // Stops timer 1 and closes the port; runs whenever the window ends.
     bool DestroyWindow();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
     bool OnInitDialog() override;
+    // Minimised, the window shows its icon centred on the dialog background.
     void paintEvent(QPaintEvent* event) override;
     void done(int result) override;
 
 private:
-    std::unique_ptr<SerialControl> m_ownPort;
-    std::unique_ptr<Clock> m_ownClock;
     CExchange m_link;
 };
 

@@ -1,0 +1,256 @@
+// The main window's core: template, menu, members and their exchange, opening the port,
+// the connection summary, minimised painting and shutdown. The operations live in
+// MeterDebugDlgSetup.cpp, MeterDebugDlgMeasure.cpp and MeterDebugDlgLog.cpp.
+
+#include "ui/MeterDebugDlg.h"
+
+#include "link/MSComm.h"
+
+#include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <array>
+#include <initializer_list>
+
+// A static library's resources are registered by hand, and only at global scope.
+static void InitIconResources() {
+    Q_INIT_RESOURCE(meterdebug);
+}
+
+namespace md::ui {
+
+namespace {
+
+constexpr std::array kVisibleControls{
+    // The exit button comes first in the template: it starts the tab order and has the focus
+    // when the window opens, so Enter right away ends the program.
+    ControlSpec{IDCANCEL, Ctl::PushButton, "退  出", 13, 233, 60, 19},
+    ControlSpec{kNoId, Ctl::GroupBox, "通信参数信息", 7, 7, 74, 87},
+    ControlSpec{CMeterDebugDlg::kSummaryEdit, Ctl::Edit, "", 14, 17, 62, 67,
+                kMultiLine | kReadOnly | kNoBorder | kNoTabStop},
+    ControlSpec{kNoId, Ctl::GroupBox, "系统功能", 7, 96, 74, 160},
+    ControlSpec{1023, Ctl::PushButton, "读参数数据", 13, 107, 60, 19},
+    ControlSpec{1065, Ctl::PushButton, "读测量数据", 13, 128, 60, 19},
+    ControlSpec{1064, Ctl::PushButton, "停止运行", 13, 149, 60, 19},
+    ControlSpec{1024, Ctl::PushButton, "写参数数据", 13, 170, 60, 19},
+    ControlSpec{1004, Ctl::PushButton, "通讯设置", 13, 191, 60, 19},
+    ControlSpec{1075, Ctl::PushButton, "读开关量状态", 13, 212, 60, 19},
+    ControlSpec{kNoId, Ctl::GroupBox, "测量数据", 91, 7, 87, 92},
+    ControlSpec{kNoId, Ctl::Label, "A相电流", 102, 25, 27, 8},
+    ControlSpec{1051, Ctl::Edit, "", 134, 22, 40, 14, kReadOnly},
+    ControlSpec{kNoId, Ctl::Label, "B相电流", 102, 53, 27, 8},
+    ControlSpec{1062, Ctl::Edit, "", 134, 50, 40, 14, kReadOnly},
+    ControlSpec{kNoId, Ctl::Label, "C相电流", 102, 80, 27, 8},
+    ControlSpec{1063, Ctl::Edit, "", 134, 77, 40, 14, kReadOnly},
+    ControlSpec{kNoId, Ctl::GroupBox, "通讯统计", 178, 7, 62, 92},
+    ControlSpec{kNoId, Ctl::Label, "成功次数", 186, 17, 31, 8},
+    ControlSpec{1069, Ctl::Edit, "", 183, 27, 53, 14, kReadOnly},
+    ControlSpec{kNoId, Ctl::Label, "失败次数", 187, 46, 31, 8},
+    ControlSpec{1070, Ctl::Edit, "", 183, 57, 53, 14, kReadOnly},
+    ControlSpec{kNoId, Ctl::Label, "误码率", 186, 74, 23, 8},
+    ControlSpec{1071, Ctl::Edit, "", 183, 83, 53, 12, kReadOnly},
+    ControlSpec{kNoId, Ctl::GroupBox, "参数数据区", 91, 101, 159, 78},
+    ControlSpec{kNoId, Ctl::Label, "上限阀值", 96, 118, 31, 8},
+    ControlSpec{1059, Ctl::Edit, "", 132, 117, 40, 14},
+    ControlSpec{kNoId, Ctl::Label, "下限阀值", 96, 140, 31, 8},
+    ControlSpec{1060, Ctl::Edit, "", 132, 135, 40, 14},
+    ControlSpec{kNoId, Ctl::Label, "波特率", 177, 120, 23, 8},
+    ControlSpec{1061, Ctl::Edit, "", 205, 116, 40, 14},
+    ControlSpec{kNoId, Ctl::Label, "小数点", 175, 136, 23, 8},
+    ControlSpec{1052, Ctl::Edit, "", 205, 136, 40, 14},
+    ControlSpec{kNoId, Ctl::Label, "继电器输出", 100, 154, 38, 8},
+    ControlSpec{1073, Ctl::Edit, "", 114, 163, 26, 12, kReadOnly | kNoBorder},
+    ControlSpec{kNoId, Ctl::Label, "开关量输入", 190, 153, 38, 8},
+    ControlSpec{1074, Ctl::Edit, "", 202, 163, 26, 12, kReadOnly | kNoBorder},
+    ControlSpec{kNoId, Ctl::GroupBox, "地址信息", 90, 182, 160, 40},
+    ControlSpec{kNoId, Ctl::Label, "本机地址", 94, 198, 31, 8},
+    ControlSpec{CMeterDebugDlg::kLocalAddressEdit, Ctl::Edit, "", 130, 195, 40, 14},
+    ControlSpec{1066, Ctl::PushButton, "修改地址", 175, 190, 43, 20},
+    ControlSpec{kNoId, Ctl::GroupBox, "提示信息", 91, 224, 159, 32},
+    ControlSpec{CMeterDebugDlg::kPromptEdit, Ctl::Edit, "", 95, 235, 116, 13,
+                kDisabled | kCentre | kNoBorder},
+    // Created hidden and never shown: their commands still work when they arrive.
+    ControlSpec{1006, Ctl::PushButton, "仪表设置", 165, 235, 50, 14, kHidden},
+    ControlSpec{1007, Ctl::PushButton, "技术支持", 165, 235, 50, 14, kHidden},
+    ControlSpec{1009, Ctl::PushButton, "读仪表时间", 165, 235, 50, 14, kHidden},
+    ControlSpec{1021, Ctl::PushButton, "开始保存数据", 165, 235, 50, 14, kHidden},
+    ControlSpec{1022, Ctl::PushButton, "相电流分析", 165, 237, 50, 12, kHidden},
+};
+
+// Hidden edits that nothing reads or writes; they exist so that every id of the template
+// names a control.
+constexpr std::array kUnusedEditIds{1000, 1001, 1002, 1003, 1025, 1026, 1027, 1028, 1029,
+                                    1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038,
+                                    1039, 1040, 1041, 1042, 1043, 1044, 1045, 1046, 1047,
+                                    1048, 1049, 1050, 1053, 1054, 1055, 1056};
+
+constexpr auto kControls = [] {
+    std::array<ControlSpec, kVisibleControls.size() + kUnusedEditIds.size()> all{};
+    std::size_t n = 0;
+    for (const ControlSpec& c : kVisibleControls)
+        all[n++] = c;
+    for (const int id : kUnusedEditIds)
+        all[n++] =
+            ControlSpec{id, Ctl::Edit, "", 166, 237, 53, 12, kReadOnly | kNoBorder | kHidden};
+    return all;
+}();
+
+constexpr DialogSpec kMainSpec{102,
+                               "VX5200调试-Korvanta",
+                               254,
+                               263,
+                               "宋体",
+                               10,
+                               kSystemMenu | kMinimizeBox | kTaskbarButton,
+                               kControls};
+
+constexpr std::array kMenu{
+    MenuSpec{kNoId, "&系统功能", false}, MenuSpec{32771, "读基本数据", true},
+    MenuSpec{32772, "读测量数据", true}, MenuSpec{32773, "停止运行", true},
+    MenuSpec{32774, "写数据", true},     MenuSpec{32775, "修改地址", true},
+    MenuSpec{65535, "&帮助", false},
+};
+
+struct CommandRow {
+    int id;
+    void (CMeterDebugDlg::*handler)();
+};
+
+// The window's command table: a click on control id runs handler. Each row is wired when its
+// handler exists; a control without a row does nothing.
+const std::initializer_list<CommandRow> kCommandTable = {};
+
+// Windows' standard icon size, used for the minimised window.
+constexpr int kIconSize = 32;
+
+} // namespace
+
+CMeterDebugDlg::CMeterDebugDlg(QWidget* parent, SerialControl* port, Clock* clock)
+    : CDialog(kMainSpec, parent), m_ownPort(port ? nullptr : std::make_unique<CMSComm>()),
+      m_ownClock(clock ? nullptr : std::make_unique<SteadyClock>()),
+      m_comm(port ? *port : *m_ownPort), m_link(m_comm, clock ? *clock : *m_ownClock) {
+    SetMenu(kMenu);
+    for (const CommandRow& row : kCommandTable)
+        OnCommand(row.id, [this, handler = row.handler] { (this->*handler)(); });
+
+    InitIconResources();
+    for (const int size : {16, 32, 48, 256})
+        m_hIcon.addFile(QStringLiteral(":/icons/meterdebug-%1.png").arg(size), QSize(size, size));
+}
+
+CMeterDebugDlg::~CMeterDebugDlg() = default;
+
+void CMeterDebugDlg::DoDataExchange(CDataExchange& dx) {
+    CDialog::DoDataExchange(dx);
+    // The serial port control (1008) is bound at construction; it has no widget.
+    DDX_Control(dx, 1021, m_btnSave);
+    DDX_Text(dx, 1061, m_nParamBaudRate);
+    DDX_Text(dx, 1059, m_nUpperLimit);
+    DDX_Text(dx, 1052, m_nDecimalPoint);
+    DDX_Text(dx, 1060, m_nLowerLimit);
+    DDX_Text(dx, kLocalAddressEdit, m_nLocalAddress);
+    DDX_Text(dx, kPromptEdit, m_strPrompt);
+    DDX_Text(dx, 1051, m_strCurrentA);
+    DDX_Text(dx, 1062, m_strCurrentB);
+    DDX_Text(dx, 1063, m_strCurrentC);
+    DDX_Text(dx, 1071, m_strErrorRate);
+    DDX_Text(dx, 1069, m_nSuccessCount);
+    DDX_Text(dx, 1070, m_nFailureCount);
+}
+
+// A refusal by the port control aborts this at step 4: the guard shows its text, and the
+// window opens without the address in 1058 and without the summary.
+bool CMeterDebugDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    setWindowIcon(m_hIcon);
+
+    m_nPT = 1;
+    m_nCT = 1;
+    m_nWiringMode = 0;
+    m_bSaving = 0;
+    m_nSaveHours = 0;
+    m_nSaveMinutes = 0;
+    m_nSaveSeconds = 1;
+    m_nFailureCount = 0;
+    m_nSuccessCount = 0;
+    m_strErrorRate = QStringLiteral("0");
+
+    m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
+    m_comm.SetSettings(SettingsText().toStdString());
+    m_comm.SetPortOpen(true);
+    m_comm.SetInputLen(0);
+    m_comm.SetInBufferCount(0);
+
+    m_nLocalAddress = m_byMeterAddress;
+    UpdateData(false);
+    SetDlgItemText(kSummaryEdit, Summary(false));
+    return true;
+}
+
+QString CMeterDebugDlg::SettingsText() const {
+    const char* parity = m_nParity == 1 ? "O" : m_nParity == 2 ? "E" : "N";
+    return QString::number(m_nBaudRate) + QLatin1String(parity) + QStringLiteral(",8,2");
+}
+
+QString CMeterDebugDlg::Summary(bool reconfigured) const {
+    QString s =
+        QStringLiteral("\r\n仪表地址: %1 \r\n\r\n").arg(static_cast<unsigned>(m_byMeterAddress));
+    s += QStringLiteral("串口:     %1 \r\n\r\n波特率:  %2 \r\n\r\n")
+             .arg(m_nCommPort)
+             .arg(m_nBaudRate);
+    switch (m_nParity) {
+    case 0:
+        // Rebuilt after a reconfiguration, the no-parity line has one blank, not two.
+        s += reconfigured ? QStringLiteral("校验位: 无校验") : QStringLiteral("校验位:  无校验");
+        break;
+    case 1:
+        s += QStringLiteral("校验位:  奇校验");
+        break;
+    case 2:
+        s += QStringLiteral("校验位:  偶校验");
+        break;
+    default:
+        break;
+    }
+    return s;
+}
+
+// Timer 1 polls the measurements and timer 2 appends a log record; each case is wired when
+// its routine exists.
+void CMeterDebugDlg::OnTimer(unsigned id) {
+    switch (id) {
+    default:
+        break;
+    }
+}
+
+void CMeterDebugDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        CDialog::paintEvent(event);
+        return;
+    }
+    // The client area lies below the menu bar.
+    QRect client = rect();
+    if (MenuBar())
+        client.setTop(MenuBar()->geometry().bottom() + 1);
+    QPainter painter(this);
+    painter.fillRect(client, palette().window());
+    const int x = client.left() + (client.width() - kIconSize + 1) / 2;
+    const int y = client.top() + (client.height() - kIconSize + 1) / 2;
+    m_hIcon.paint(&painter, QRect(x, y, kIconSize, kIconSize));
+}
+
+bool CMeterDebugDlg::DestroyWindow() {
+    KillTimer(kPollTimer);
+    m_comm.SetPortOpen(false);
+    return true;
+}
+
+void CMeterDebugDlg::done(int result) {
+    Guard([this] { DestroyWindow(); });
+    CDialog::done(result);
+}
+
+} // namespace md::ui
