@@ -1,0 +1,37 @@
+#include "app/MeterDebugApp.h"
+
+#include "ui/CommSetDlg.h"
+#include "ui/Dialog.h"
+#include "ui/MeterDebugDlg.h"
+
+namespace md {
+
+CMeterDebugApp theApp;
+
+// Control containment and the three-dimensional look need no step here: the serial port
+// control is a plain object of the main window, and Qt draws every control in the platform
+// style. What remains is the application-wide look, then the two dialogs.
+bool CMeterDebugApp::InitInstance() {
+    ui::ApplyApplicationLook();
+
+    ui::CCommSetDlg settings;
+    settings.m_byMeterAddress = 1;
+    settings.m_nBaudRate = 9600;
+    settings.m_nParity = 0;
+    settings.m_nCommPort = 1;
+    // Cancel ends the program without a word and without touching a port.
+    if (settings.DoModal() != ui::IDOK)
+        return false;
+
+    ui::CMeterDebugDlg dlg;
+    m_pMainWnd = &dlg;
+    dlg.m_nBaudRate = settings.m_nBaudRate;
+    dlg.m_nCommPort = settings.m_nCommPort;
+    dlg.m_nParity = settings.m_nParity;
+    dlg.m_byMeterAddress = settings.m_byMeterAddress;
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+    return false;
+}
+
+} // namespace md

@@ -1,0 +1,22 @@
+#pragma once
+// The application object: start-up asks for the connection settings, then runs the main
+// window until it closes.
+
+class QWidget;
+
+namespace md {
+
+class CMeterDebugApp {
+public:
+    // Runs the connection settings dialog and, on OK, the main window. Always false: no
+    // message loop of the application's own follows the two dialogs.
+    bool InitInstance();
+
+    // The main window while it runs; null before and after.
+    QWidget* m_pMainWnd = nullptr;
+};
+
+// The one application object.
+extern CMeterDebugApp theApp;
+
+} // namespace md
