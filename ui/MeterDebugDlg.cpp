@@ -119,7 +119,11 @@ struct CommandRow {
 
 // The window's command table: a click on control id runs handler. Each row is wired when its
 // handler exists; a control without a row does nothing.
-const std::initializer_list<CommandRow> kCommandTable = {};
+const std::initializer_list<CommandRow> kCommandTable = {
+    {1023, &CMeterDebugDlg::OnReadParams},    {1024, &CMeterDebugDlg::OnWriteParams},
+    {1064, &CMeterDebugDlg::OnStop},          {1065, &CMeterDebugDlg::OnReadMeasurements},
+    {1066, &CMeterDebugDlg::OnModifyAddress}, {1075, &CMeterDebugDlg::OnReadSwitchState},
+};
 
 // Windows' standard icon size, used for the minimised window.
 constexpr int kIconSize = 32;
@@ -221,6 +225,9 @@ QString CMeterDebugDlg::Summary(bool reconfigured) const {
 // its routine exists.
 void CMeterDebugDlg::OnTimer(unsigned id) {
     switch (id) {
+    case kPollTimer:
+        PollMeasurements();
+        break;
     default:
         break;
     }

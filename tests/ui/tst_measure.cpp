@@ -1,0 +1,379 @@
+// The main window's parameter block, address change, polling and relay/switch status, offscreen
+// with the in-process meter and the virtual clock.
+
+#include "fakes/FakeMeter.h"
+#include "fakes/FakePort.h"
+#include "fakes/ModalHelper.h"
+#include "fakes/VirtualClock.h"
+#include "meter/Registers.h"
+#include "ui/MeterDebugDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QExposeEvent>
+#include <QImage>
+#include <QLineEdit>
+#include <QTest>
+#include <QWindow>
+
+#include <functional>
+
+using namespace md;
+using md::ui::CMeterDebugDlg;
+
+namespace {
+
+struct Window {
+    VirtualClock clock;
+    FakePort port{clock};
+    FakeMeter meter{port};
+    ModalHelper modal;
+    CMeterDebugDlg dlg{nullptr, &port, &clock};
+
+    Window() {
+        dlg.m_byMeterAddress = 1;
+        dlg.m_nBaudRate = 9600;
+        dlg.m_nParity = 0;
+        dlg.m_nCommPort = 1;
+    }
+
+    // Runs steps inside the open window; the window closes afterwards even when a check fails.
+    void Run(const std::function<void()>& steps) {
+        modal.Answer([&](QWidget*) {
+            struct Close {
+                CMeterDebugDlg& dlg;
+                ~Close() { dlg.EndDialog(ui::IDCANCEL); }
+            } close{dlg};
+            port.ClearRecord();
+            clock.ClearRecord();
+            steps();
+        });
+        dlg.DoModal();
+    }
+
+    QString Text(int id) const { return dlg.GetDlgItemText(id); }
+    void Type(int id, const QString& text) { ModalHelper::Type(dlg.Item(id), text); }
+    void Click(int id) { dlg.Button(id)->click(); }
+    bool Enabled(int id) const { return dlg.Button(id)->isEnabled(); }
+    std::size_t Sent() const { return port.Outputs().size(); }
+};
+
+// Pixels of the control as it is on screen, painting over it included.
+int CountPixels(QWidget* control, const QColor& colour, int tolerance) {
+    const QImage image = control->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= tolerance &&
+                std::abs(c.green() - colour.green()) <= tolerance &&
+                std::abs(c.blue() - colour.blue()) <= tolerance)
+                ++n;
+        }
+    return n;
+}
+
+const QColor kRed(255, 0, 0);
+const QColor kGreen(50, 255, 0);
+const QColor kCell(189, 189, 189);
+
+} // namespace
+
+class TestMeasure : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void StartAndStopSwitchButtonsPromptAndTimer();
+    void PollKeepsTypedTextAndStopReplacesIt();
+    void PollStatisticsFromTheFirstPollOn();
+    void ReadParamsPrompt_data();
+    void ReadParamsPrompt();
+    void WriteParamsReportsOnlyConfirmedWrites_data();
+    void WriteParamsReportsOnlyConfirmedWrites();
+    void FailedTakeSendsNothing_data();
+    void FailedTakeSendsNothing();
+    void ModifyAddressReportsTheEchoAndKeepsTheLink_data();
+    void ModifyAddressReportsTheEchoAndKeepsTheLink();
+    void SwitchStateIsPaintedUntilTheWindowIsExposed_data();
+    void SwitchStateIsPaintedUntilTheWindowIsExposed();
+    void PollsDoNotOverlap();
+};
+
+void TestMeasure::StartAndStopSwitchButtonsPromptAndTimer() {
+    Window w;
+    w.Run([&] {
+        QVERIFY(w.Enabled(1065) && w.Enabled(1024));
+        w.Click(1065);
+        QVERIFY(!w.Enabled(1065) && !w.Enabled(1024));
+        QCOMPARE(w.Text(1068), QStringLiteral("正在读测量数据..."));
+        QCOMPARE(w.dlg.TimerPeriod(1), 2000u);
+        // A disabled button does nothing; a running 1000 ms timer (left by a clock read) is
+        // switched to 2000 ms by a start.
+        w.dlg.SetTimer(1, 1000);
+        w.Click(1065);
+        QCOMPARE(w.dlg.TimerPeriod(1), 1000u);
+        w.dlg.OnReadMeasurements();
+        QCOMPARE(w.dlg.TimerPeriod(1), 2000u);
+
+        w.Click(1064);
+        QVERIFY(w.Enabled(1065) && w.Enabled(1024));
+        QVERIFY(!w.dlg.IsTimerRunning(1));
+        QCOMPARE(w.Text(1068), QStringLiteral("已停止读测量数据..."));
+        w.Click(1064);
+        QVERIFY(w.Enabled(1065) && w.Enabled(1024));
+        QCOMPARE(w.Text(1069), QStringLiteral("0"));
+        QCOMPARE(w.Sent(), std::size_t(0));
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList());
+}
+
+void TestMeasure::PollKeepsTypedTextAndStopReplacesIt() {
+    Window w;
+    w.Run([&] {
+        w.Click(1065);
+        w.Type(1059, QStringLiteral("777"));
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1059), QStringLiteral("777"));
+        QCOMPARE(w.dlg.m_nUpperLimit, 777);
+        QCOMPARE(w.Text(1069), QStringLiteral("1"));
+
+        w.Type(1059, QStringLiteral("888"));
+        w.Click(1064);
+        QCOMPARE(w.Text(1059), QStringLiteral("777"));
+    });
+}
+
+void TestMeasure::PollStatisticsFromTheFirstPollOn() {
+    Window w;
+    w.meter.SetRegister(reg::kDecimalPoint, 2);
+    w.meter.SetRegister(reg::kPhaseCurrents, 0x04D2);
+    w.meter.SetRegister(reg::kPhaseCurrents + 1, 0x0064);
+    w.meter.SetRegister(reg::kPhaseCurrents + 2, 0xFFFF);
+    w.Run([&] {
+        w.meter.SetSilent(true);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1070), QStringLiteral("1"));
+        QCOMPARE(w.Text(1069), QStringLiteral("0"));
+        QCOMPARE(w.Text(1071), QStringLiteral("0"));
+        QCOMPARE(w.Text(1051), QString());
+        QCOMPARE(w.Text(1063), QString());
+        QCOMPARE(w.clock.Sleeps(), (std::vector<std::uint32_t>{600, 300, 600}));
+
+        w.meter.SetSilent(false);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1071), QStringLiteral("100.0000%"));
+        QCOMPARE(w.Text(1069), QStringLiteral("1"));
+        QCOMPARE(w.Text(1052), QStringLiteral("2"));
+        QCOMPARE(w.Text(1051), QStringLiteral("12.3400"));
+        QCOMPARE(w.Text(1062), QStringLiteral("1.0000"));
+        QCOMPARE(w.Text(1063), QStringLiteral("655.3500"));
+
+        // The decimal point is read afresh on every poll.
+        w.meter.SetRegister(reg::kDecimalPoint, 0);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1071), QStringLiteral("50.0000%"));
+        QCOMPARE(w.Text(1069), QStringLiteral("2"));
+        QCOMPARE(w.Text(1051), QStringLiteral("1234.0000"));
+
+        // Unanswered again: the texts keep what they showed.
+        w.meter.SetNoAnswerAt(reg::kPhaseCurrents);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1070), QStringLiteral("2"));
+        QCOMPARE(w.Text(1071), QStringLiteral("50.0000%"));
+        QCOMPARE(w.Text(1051), QStringLiteral("1234.0000"));
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList());
+}
+
+void TestMeasure::ReadParamsPrompt_data() {
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QList<int>>("muted");   // registers the meter does not answer
+    QTest::addColumn<QStringList>("fields"); // 1059, 1060, 1052, 1061 afterwards
+    QTest::addColumn<QString>("prompt");
+    QTest::newRow("all answered") << false << QList<int>{} << QStringList{"500", "100", "2", "9600"}
+                                  << QStringLiteral("已读参数数据...");
+    QTest::newRow("only the baud code")
+        << false << QList<int>{reg::kUpperLimit, reg::kLowerLimit, reg::kDecimalPoint}
+        << QStringList{"11", "22", "33", "9600"} << QStringLiteral("已读参数数据...");
+    QTest::newRow("silent meter") << true << QList<int>{} << QStringList{"11", "22", "33", "44"}
+                                  << QStringLiteral("读参数数据不成功...");
+}
+
+void TestMeasure::ReadParamsPrompt() {
+    QFETCH(bool, silent);
+    QFETCH(QList<int>, muted);
+    QFETCH(QStringList, fields);
+    QFETCH(QString, prompt);
+    Window w;
+    w.meter.SetSilent(silent);
+    for (const int r : muted)
+        w.meter.SetNoAnswerAt(static_cast<std::uint16_t>(r));
+    w.dlg.m_nUpperLimit = 11;
+    w.dlg.m_nLowerLimit = 22;
+    w.dlg.m_nDecimalPoint = 33;
+    w.dlg.m_nParamBaudRate = 44;
+    w.Run([&] {
+        w.Click(1023);
+        QCOMPARE((QStringList{w.Text(1059), w.Text(1060), w.Text(1052), w.Text(1061)}), fields);
+        QCOMPARE(w.Text(1068), prompt);
+        QCOMPARE(w.clock.Sleeps(), (std::vector<std::uint32_t>{600, 600, 600, 600}));
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList());
+}
+
+void TestMeasure::WriteParamsReportsOnlyConfirmedWrites_data() {
+    QTest::addColumn<int>("portState"); // 0 meter answers, 1 meter silent, 2 port closed
+    QTest::addColumn<int>("mutedRegister");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("every echo") << 0 << -1 << QStringLiteral("写数据成功！");
+    QTest::newRow("silent meter") << 1 << -1 << QStringLiteral("写数据不成功");
+    QTest::newRow("port closed") << 2 << -1 << QStringLiteral("写数据不成功");
+    QTest::newRow("upper limit unanswered")
+        << 0 << int(reg::kUpperLimit) << QStringLiteral("写数据不成功");
+}
+
+void TestMeasure::WriteParamsReportsOnlyConfirmedWrites() {
+    QFETCH(int, portState);
+    QFETCH(int, mutedRegister);
+    QFETCH(QString, box);
+    Window w;
+    w.meter.SetSilent(portState == 1);
+    if (mutedRegister >= 0)
+        w.meter.SetNoAnswerAt(static_cast<std::uint16_t>(mutedRegister));
+    w.Run([&] {
+        if (portState == 2)
+            w.port.SetPortOpen(false);
+        w.Type(1059, QStringLiteral("600"));
+        w.Type(1060, QStringLiteral("50"));
+        w.Type(1052, QStringLiteral("1"));
+        w.Type(1061, QStringLiteral("19200"));
+        w.Click(1024);
+        QCOMPARE(w.Text(1061), QStringLiteral("4"));
+        QCOMPARE(w.Text(1068), QStringLiteral("写参数数据..."));
+        QCOMPARE(w.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300, 300, 300}));
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList{box});
+    if (portState == 0)
+        QCOMPARE(w.meter.Register(reg::kParamBaudCode), std::optional<std::uint16_t>(4));
+}
+
+void TestMeasure::FailedTakeSendsNothing_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("badField");
+    QTest::newRow("write params, upper limit") << 1024 << 1059;
+    QTest::newRow("write params, baud field") << 1024 << 1061;
+    QTest::newRow("modify address, address") << 1066 << 1058;
+    QTest::newRow("modify address, lower limit") << 1066 << 1060;
+}
+
+void TestMeasure::FailedTakeSendsNothing() {
+    QFETCH(int, button);
+    QFETCH(int, badField);
+    Window w;
+    w.Run([&] {
+        w.Type(badField, QStringLiteral("12a"));
+        w.Click(button);
+        QCOMPARE(w.Sent(), std::size_t(0));
+        QCOMPARE(w.Text(1068), QString());
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList{ui::IntegerPrompt()});
+    QVERIFY(w.meter.Writes().empty());
+}
+
+void TestMeasure::ModifyAddressReportsTheEchoAndKeepsTheLink_data() {
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("echoed") << false << QStringLiteral("写本机地址成功！");
+    QTest::newRow("silent meter") << true << QStringLiteral("写本机地址不成功");
+}
+
+void TestMeasure::ModifyAddressReportsTheEchoAndKeepsTheLink() {
+    QFETCH(bool, silent);
+    QFETCH(QString, box);
+    Window w;
+    w.meter.SetSilent(silent);
+    w.Run([&] {
+        QCOMPARE(w.Text(1058), QStringLiteral("1"));
+        w.Type(1058, QStringLiteral("5"));
+        w.Click(1066);
+        QCOMPARE(w.Text(1068), QStringLiteral("修改地址信息..."));
+        QCOMPARE(w.port.Outputs().at(0).bytes,
+                 (std::vector<std::uint8_t>{0x01, 0x06, 0x03, 0x00, 0x00, 0x05, 0x49, 0x8D}));
+        // The tool still talks to address 1, where nobody answers any more.
+        w.meter.SetSilent(false);
+        w.Click(1075);
+        QCOMPARE(w.port.Outputs().at(1).bytes.at(0), std::uint8_t(1));
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList{box});
+    QCOMPARE(w.dlg.m_byMeterAddress, std::uint8_t(1));
+    QCOMPARE(w.meter.Address(), std::uint8_t(5));
+}
+
+void TestMeasure::SwitchStateIsPaintedUntilTheWindowIsExposed_data() {
+    QTest::addColumn<std::uint16_t>("value");
+    QTest::addColumn<QColor>("relayColour");
+    QTest::addColumn<QColor>("switchColour");
+    QTest::newRow("01 00") << std::uint16_t(0x0100) << kRed << kGreen;
+    QTest::newRow("02 01") << std::uint16_t(0x0201) << kGreen << kRed;
+    QTest::newRow("02 FF") << std::uint16_t(0x02FF) << kGreen << kGreen;
+}
+
+void TestMeasure::SwitchStateIsPaintedUntilTheWindowIsExposed() {
+    QFETCH(std::uint16_t, value);
+    QFETCH(QColor, relayColour);
+    QFETCH(QColor, switchColour);
+    Window w;
+    w.meter.SetRegister(reg::kRelaySwitch, value);
+    w.Run([&] {
+        QWidget* relay = w.dlg.Item(1073);
+        QWidget* input = w.dlg.Item(1074);
+        QCOMPARE(CountPixels(relay, kCell, 0), 0);
+
+        w.meter.SetSilent(true);
+        w.Click(1075);
+        QCOMPARE(CountPixels(relay, kCell, 0), 0);
+
+        w.meter.SetSilent(false);
+        w.Type(1059, QStringLiteral("321"));
+        w.Click(1075);
+        QCOMPARE(w.Text(1059), QStringLiteral("0")); // the refresh after painting
+        QVERIFY(CountPixels(relay, kCell, 0) > 0);
+        QVERIFY(CountPixels(relay, relayColour, 40) > 0);
+        QVERIFY(CountPixels(input, switchColour, 40) > 0);
+        const QColor other = relayColour == kRed ? kGreen : kRed;
+        QCOMPARE(CountPixels(relay, other, 40), 0);
+        QCOMPARE(w.Text(1073), QString());
+
+        // Our own refreshes leave the characters; the window system's repaint takes them away.
+        w.Click(1064);
+        QVERIFY(CountPixels(relay, relayColour, 40) > 0);
+        QExposeEvent expose(QRegion(w.dlg.rect()));
+        QCoreApplication::sendEvent(w.dlg.windowHandle(), &expose);
+        QCOMPARE(CountPixels(relay, kCell, 0), 0);
+        QCOMPARE(CountPixels(input, kCell, 0), 0);
+
+        w.Click(1075);
+        QVERIFY(CountPixels(input, switchColour, 40) > 0);
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList());
+}
+
+void TestMeasure::PollsDoNotOverlap() {
+    Window w;
+    w.Run([&] {
+        w.Type(1052, QStringLiteral("x"));
+        // Inside the poll's integer prompt the timer keeps ticking.
+        w.modal.AnswerBox([&](QWidget*) { w.dlg.OnTimer(1); });
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Sent(), std::size_t(2));
+        QCOMPARE(w.Text(1069), QStringLiteral("1"));
+        // Once the poll is over, the next tick polls again.
+        w.Type(1052, QStringLiteral("2"));
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Sent(), std::size_t(4));
+        QCOMPARE(w.Text(1069), QStringLiteral("2"));
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList{ui::IntegerPrompt()});
+}
+
+QTEST_MAIN(TestMeasure)
+#include "tst_measure.moc"

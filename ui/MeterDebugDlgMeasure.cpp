@@ -1,0 +1,248 @@
+// The main window's parameter block, address change, measurement polling and relay/switch
+// status.
+
+#include "meter/MeterOps.h"
+#include "ui/MeterDebugDlg.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QWindow>
+
+#include <set>
+
+namespace md::ui {
+
+namespace {
+
+constexpr unsigned kPollTimer = 1;
+constexpr std::uint32_t kPollPeriodMs = 2000;
+constexpr int kReadMeasurementsButton = 1065;
+constexpr int kWriteParamsButton = 1024;
+constexpr int kRelayEdit = 1073;
+constexpr int kSwitchEdit = 1074;
+
+const QColor kOnColour(255, 0, 0);
+const QColor kOffColour(50, 255, 0);
+const QColor kStateBackground(189, 189, 189);
+
+// A coloured character painted over a control. It lasts until the window system next asks the
+// window to be drawn again (the window was covered, minimised, hidden): then the control is back
+// to its own empty face. Repaints that our own data exchange causes leave it in place, because
+// they are not the window system's.
+class StateOverlay final : public QWidget {
+    Q_OBJECT
+public:
+    explicit StateOverlay(QWidget* control) : QWidget(control) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setObjectName(QStringLiteral("stateText"));
+    }
+
+    // The overlay over control, made on first use.
+    static StateOverlay& Over(QWidget& control) {
+        auto* overlay = control.findChild<StateOverlay*>(QString(), Qt::FindDirectChildrenOnly);
+        return overlay ? *overlay : *new StateOverlay(&control);
+    }
+
+    void Paint(const QString& text, const QColor& colour) {
+        m_text = text;
+        m_colour = colour;
+        WatchWindow();
+        setGeometry(parentWidget()->rect());
+        show();
+        raise();
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        constexpr int flags = Qt::AlignCenter | Qt::TextSingleLine;
+        QPainter painter(this);
+        // An opaque cell behind the character only; the rest shows the control beneath.
+        painter.fillRect(fontMetrics().boundingRect(rect(), flags, m_text), kStateBackground);
+        painter.setPen(m_colour);
+        painter.drawText(rect(), flags, m_text);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_window && event->type() == QEvent::Expose)
+            hide();
+        return false;
+    }
+
+private:
+    void WatchWindow() {
+        QWindow* handle = window()->windowHandle();
+        if (handle == m_window)
+            return;
+        if (m_window)
+            m_window->removeEventFilter(this);
+        m_window = handle;
+        if (m_window)
+            m_window->installEventFilter(this);
+    }
+
+    QString m_text;
+    QColor m_colour;
+    QPointer<QWindow> m_window;
+};
+
+// Windows with a poll under way. A poll's take can open a message box, whose loop goes on
+// delivering timer ticks; a tick that finds its window here is skipped, not queued, so polls
+// never overlap and a missed tick is not made up.
+class PollInProgress {
+public:
+    explicit PollInProgress(const CMeterDebugDlg* wnd)
+        : m_wnd(wnd), m_own(Running().insert(wnd).second) {}
+    ~PollInProgress() {
+        if (m_own)
+            Running().erase(m_wnd);
+    }
+    PollInProgress(const PollInProgress&) = delete;
+    PollInProgress& operator=(const PollInProgress&) = delete;
+
+    bool Skipped() const { return !m_own; }
+
+private:
+    static std::set<const CMeterDebugDlg*>& Running() {
+        static std::set<const CMeterDebugDlg*> running;
+        return running;
+    }
+
+    const CMeterDebugDlg* m_wnd;
+    bool m_own;
+};
+
+} // namespace
+
+void CMeterDebugDlg::OnReadParams() {
+    const std::uint8_t address = m_byMeterAddress;
+    bool answered = false;
+    // Every answered read shows all fields at once.
+    const auto shown = [&](int& member, int value) {
+        member = value;
+        answered = true;
+        UpdateData(false);
+    };
+    if (const auto v = meter::ReadUpperLimit(m_link, address))
+        shown(m_nUpperLimit, *v);
+    if (const auto v = meter::ReadLowerLimit(m_link, address))
+        shown(m_nLowerLimit, *v);
+    if (const auto v = meter::ReadDecimalPoint(m_link, address))
+        shown(m_nDecimalPoint, *v);
+    if (const auto v = meter::ReadBaudCode(m_link, address))
+        shown(m_nParamBaudRate, *v);
+    m_strPrompt =
+        answered ? QStringLiteral("已读参数数据...") : QStringLiteral("读参数数据不成功...");
+    UpdateData(false);
+}
+
+void CMeterDebugDlg::OnWriteParams() {
+    // Every write takes the fields afresh. A take that fails has already shown its prompt; the
+    // values it left behind are not the operator's, so nothing more is sent.
+    const auto take = [this]() -> std::optional<meter::ParamValues> {
+        if (!UpdateData(true))
+            return std::nullopt;
+        meter::ParamValues values;
+        values.decimalPoint = m_nDecimalPoint;
+        values.upperLimit = m_nUpperLimit;
+        values.lowerLimit = m_nLowerLimit;
+        values.baudRate = m_nParamBaudRate;
+        return values;
+    };
+    const meter::ParamWriteResult result = meter::WriteParams(m_link, m_byMeterAddress, take);
+    if (result.outcome == meter::WriteOutcome::Abandoned)
+        return;
+    // The field keeps the code that went out until the next read turns it back into a rate.
+    m_nParamBaudRate = result.baudCode;
+    m_strPrompt = QStringLiteral("写参数数据...");
+    UpdateData(false);
+    AfxMessageBox(result.outcome == meter::WriteOutcome::Confirmed
+                      ? QStringLiteral("写数据成功！")
+                      : QStringLiteral("写数据不成功"));
+}
+
+void CMeterDebugDlg::OnModifyAddress() {
+    // A failed take stops before 1058 is taken, so the address would be a stale one.
+    if (!UpdateData(true))
+        return;
+    const bool confirmed = meter::WriteOwnAddress(m_link, m_byMeterAddress, m_nLocalAddress);
+    m_strPrompt = QStringLiteral("修改地址信息...");
+    UpdateData(false);
+    AfxMessageBox(confirmed ? QStringLiteral("写本机地址成功！")
+                            : QStringLiteral("写本机地址不成功"));
+}
+
+void CMeterDebugDlg::OnReadMeasurements() {
+    Button(kReadMeasurementsButton)->setEnabled(false);
+    Button(kWriteParamsButton)->setEnabled(false);
+    m_strPrompt = QStringLiteral("正在读测量数据...");
+    UpdateData(false);
+    SetTimer(kPollTimer, kPollPeriodMs);
+}
+
+void CMeterDebugDlg::OnStop() {
+    KillTimer(kPollTimer);
+    Button(kReadMeasurementsButton)->setEnabled(true);
+    Button(kWriteParamsButton)->setEnabled(true);
+    m_strPrompt = QStringLiteral("已停止读测量数据...");
+    UpdateData(false);
+}
+
+void CMeterDebugDlg::PollMeasurements() {
+    const PollInProgress poll(this);
+    if (poll.Skipped())
+        return;
+    // The take keeps what the operator typed across the refresh at the end; a field that does
+    // not convert is reported and the poll goes on.
+    UpdateData(true);
+    if (const auto dp = meter::ReadDecimalPoint(m_link, m_byMeterAddress)) {
+        m_nDecimalPoint = *dp;
+        UpdateData(false);
+    }
+    const int decimalPoint = m_nDecimalPoint; // the scale of this poll
+    m_link.WaitBetweenRequests();
+    const auto raw = meter::ReadPhaseCurrents(m_link, m_byMeterAddress);
+    if (!raw) {
+        ++m_nFailureCount;
+        UpdateData(false);
+        return;
+    }
+    const meter::PollTexts texts =
+        meter::AnsweredPollTexts(*raw, decimalPoint, m_nSuccessCount, m_nFailureCount);
+    m_strCurrentA = QString::fromStdString(texts.currents[0]);
+    m_strCurrentB = QString::fromStdString(texts.currents[1]);
+    m_strCurrentC = QString::fromStdString(texts.currents[2]);
+    m_strErrorRate = QString::fromStdString(texts.errorRate);
+    ++m_nSuccessCount;
+    UpdateData(false);
+}
+
+void CMeterDebugDlg::OnReadSwitchState() {
+    ReadSwitchState();
+}
+
+void CMeterDebugDlg::ReadSwitchState() {
+    const auto state = meter::ReadSwitchState(m_link, m_byMeterAddress);
+    if (!state)
+        return;
+    if (state->relayOn)
+        PaintStateText(kRelayEdit, QStringLiteral("通"), kOnColour);
+    else
+        PaintStateText(kRelayEdit, QStringLiteral("断"), kOffColour);
+    if (state->switchClosed)
+        PaintStateText(kSwitchEdit, QStringLiteral("合"), kOnColour);
+    else
+        PaintStateText(kSwitchEdit, QStringLiteral("分"), kOffColour);
+    UpdateData(false);
+}
+
+void CMeterDebugDlg::PaintStateText(int id, const QString& text, QColor colour) {
+    StateOverlay::Over(*Item(id)).Paint(text, colour);
+}
+
+} // namespace md::ui
+
+#include "MeterDebugDlgMeasure.moc"
