@@ -1,0 +1,282 @@
+// The serial port control on a real device: a pseudo-terminal whose far end the test plays.
+
+#include "fakes/PseudoTerminal.h"
+#include "link/MSComm.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <vector>
+
+using md::CMSComm;
+using md::CommError;
+using md::LineSettings;
+using md::PseudoTerminal;
+
+Q_DECLARE_METATYPE(md::LineSettings)
+
+namespace {
+
+QByteArray Bytes(const std::vector<std::uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<qsizetype>(v.size()));
+}
+
+// The error text of what throws, or an empty string when nothing did.
+template <typename Fn> QString ErrorOf(Fn&& fn) {
+    try {
+        fn();
+    } catch (const CommError& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
+}
+
+} // namespace
+
+class TestMSComm : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PseudoTerminal> m_pty;
+
+    speed_t Speed() const {
+        const termios t = m_pty->Attributes();
+        return cfgetospeed(&t);
+    }
+
+    void OpenOnPty(CMSComm& comm, const std::string& settings, int port = 1) {
+        qputenv(QByteArray("METERDEBUG_COM") + QByteArray::number(port),
+                m_pty->SlavePath().toLocal8Bit());
+        comm.SetCommPort(static_cast<std::int16_t>(port));
+        comm.SetSettings(settings);
+        comm.SetPortOpen(true);
+    }
+
+private Q_SLOTS:
+    void init() { m_pty = std::make_unique<PseudoTerminal>(); }
+    void cleanup() {
+        m_pty.reset();
+        qunsetenv("METERDEBUG_COM1");
+        qunsetenv("METERDEBUG_COM2");
+    }
+
+    void parsesSettingsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<LineSettings>("expected");
+        using S = LineSettings::StopBits;
+        QTest::newRow("program form") << "9600N,8,2" << true << LineSettings{9600, 'N', 8, S::Two};
+        QTest::newRow("comma form") << "9600,N,8,2" << true << LineSettings{9600, 'N', 8, S::Two};
+        QTest::newRow("odd") << "19200O,8,2" << true << LineSettings{19200, 'O', 8, S::Two};
+        QTest::newRow("even, lower case")
+            << "1200,e,7,1" << true << LineSettings{1200, 'E', 7, S::One};
+        QTest::newRow("one and a half")
+            << "115200m,5,1.5" << true << LineSettings{115200, 'M', 5, S::OneAndHalf};
+        QTest::newRow("space parity") << "300S,6,1" << true << LineSettings{300, 'S', 6, S::One};
+        for (const char* bad :
+             {"", "N,8,2", "0N,8,2", "-9600N,8,2", "+9600N,8,2", "9600X,8,2", "9600N,9,2",
+              "9600N,4,2", "9600N,8,3", "9600N,8", "9600N,8,2 ", " 9600N,8,2", "9600N,8,2,",
+              "99999999999N,8,2", "9600,,N,8,2", "9600N;8;2", "9600"})
+            QTest::newRow(qPrintable(QStringLiteral("refuses '%1'").arg(QLatin1String(bad))))
+                << QString::fromLatin1(bad) << false << LineSettings{};
+    }
+    void parsesSettingsText() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(LineSettings, expected);
+        const auto parsed = md::ParseSettings(text.toStdString());
+        QCOMPARE(parsed.has_value(), valid);
+        if (valid)
+            QVERIFY(*parsed == expected);
+    }
+
+    void mapsPortNumbersToDevices() {
+        QCOMPARE(md::DeviceForPort(1), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(md::DeviceForPort(2), QStringLiteral("/dev/ttyS1"));
+        QCOMPARE(md::DeviceForPort(0), QString());
+        QCOMPARE(md::DeviceForPort(-1), QString());
+
+        qputenv("METERDEBUG_COM2", "/tmp/meter-line");
+        QCOMPARE(md::DeviceForPort(2), QStringLiteral("/tmp/meter-line"));
+        QCOMPARE(md::DeviceForPort(1), QStringLiteral("/dev/ttyS0"));
+        // An empty variable is no override.
+        qputenv("METERDEBUG_COM2", "");
+        QCOMPARE(md::DeviceForPort(2), QStringLiteral("/dev/ttyS1"));
+    }
+
+    void putsTheSettingsOnTheDevice_data() {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<char>("parity");
+        for (const int baud : {1200, 2400, 4800, 9600, 19200})
+            for (const char parity : {'N', 'O', 'E'})
+                QTest::addRow("%d%c", baud, parity) << baud << parity;
+    }
+    void putsTheSettingsOnTheDevice() {
+        QFETCH(int, baud);
+        QFETCH(char, parity);
+        CMSComm comm;
+        OpenOnPty(comm, std::to_string(baud) + parity + ",8,2");
+        const termios t = m_pty->Attributes();
+        QCOMPARE(cfgetospeed(&t), md::SpeedConstant(baud));
+        QCOMPARE(cfgetispeed(&t), md::SpeedConstant(baud));
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY(t.c_cflag & CSTOPB);
+        // A pseudo-terminal keeps PARODD but always clears PARENB, so parity shows only as
+        // odd or not odd here.
+        QCOMPARE(bool(t.c_cflag & PARODD), parity == 'O');
+        // Raw bytes: nothing may translate CR/LF or eat the protocol's control bytes.
+        QVERIFY(!(t.c_lflag & ICANON));
+        QVERIFY(!(t.c_iflag & (ICRNL | IXON)));
+        QVERIFY(!(t.c_oflag & OPOST));
+    }
+
+    void changesSettingsOfAnOpenPort() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        comm.SetSettings("19200,N,8,1");
+        const termios t = m_pty->Attributes();
+        QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+        QVERIFY(!(t.c_cflag & CSTOPB));
+        QCOMPARE(comm.GetSettings(), std::string("19200,N,8,1"));
+    }
+
+    void refusedSettingsKeepThePreviousOnes() {
+        CMSComm comm;
+        OpenOnPty(comm, "4800O,8,2");
+        const QString error = ErrorOf([&] { comm.SetSettings("4800Q,8,2"); });
+        QVERIFY(error.contains(QStringLiteral("COM1")));
+        QVERIFY(error.contains(m_pty->SlavePath()));
+        QVERIFY(error.contains(QStringLiteral("4800Q,8,2")));
+        QCOMPARE(comm.GetSettings(), std::string("4800O,8,2"));
+        QCOMPARE(Speed(), speed_t(B4800));
+    }
+
+    void opensThroughASymlink() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("COM2"));
+        QVERIFY(QFile::link(m_pty->SlavePath(), link));
+        qputenv("METERDEBUG_COM2", link.toLocal8Bit());
+        CMSComm comm;
+        comm.SetCommPort(2);
+        comm.SetSettings("2400N,8,2");
+        comm.SetPortOpen(true);
+        QVERIFY(comm.GetPortOpen());
+        QCOMPARE(Speed(), speed_t(B2400));
+    }
+
+    void outputReachesTheLineUnchanged() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        const QByteArray frame = QByteArray::fromHex("010300000003050b0d0a1100ff");
+        comm.SetOutput(std::span(reinterpret_cast<const std::uint8_t*>(frame.constData()),
+                                 static_cast<std::size_t>(frame.size())));
+        QCOMPARE(m_pty->ReadMaster().toHex(), frame.toHex());
+    }
+
+    // No event loop runs here: the control must fetch what the OS holds by itself.
+    void inputIsPolledWithoutAnEventLoop() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        const QByteArray answer = QByteArray::fromHex("010306000100020003c4b5");
+        m_pty->WriteMaster(answer);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.GetInBufferCount(), std::int16_t(answer.size()), 1000);
+        QCOMPARE(Bytes(comm.GetInput()).toHex(), answer.toHex());
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        QVERIFY(comm.GetInput().empty());
+    }
+
+    void inputLenLimitsOneRead() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        comm.SetInputLen(2);
+        m_pty->WriteMaster(QByteArray::fromHex("0a0b0c"));
+        QTRY_COMPARE_WITH_TIMEOUT(comm.GetInBufferCount(), std::int16_t(3), 1000);
+        QCOMPARE(Bytes(comm.GetInput()).toHex(), QByteArray("0a0b"));
+        comm.SetInputLen(0);
+        QCOMPARE(Bytes(comm.GetInput()).toHex(), QByteArray("0c"));
+    }
+
+    void zeroInBufferCountDropsWhatWaits() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        m_pty->WriteMaster(QByteArray::fromHex("ffff0103"));
+        QTRY_COMPARE_WITH_TIMEOUT(comm.GetInBufferCount(), std::int16_t(4), 1000);
+        comm.SetInBufferCount(0);
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        QVERIFY(comm.GetInput().empty());
+    }
+
+    void closedPortReadsNothingAndRefusesOutput() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        comm.SetPortOpen(false);
+        QVERIFY(!comm.GetPortOpen());
+        const std::uint8_t byte = 0x55;
+        // SendFrame on a closed port stays silent.
+        md::SendFrame(comm, &byte, 1);
+        QVERIFY(m_pty->ReadMaster(20).isEmpty());
+        const QString error = ErrorOf([&] { comm.SetOutput(std::span(&byte, 1)); });
+        QVERIFY(error.contains(QStringLiteral("COM1")));
+        m_pty->WriteMaster(QByteArray::fromHex("0102"));
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        QVERIFY(comm.GetInput().empty());
+    }
+
+    void reopensAfterClosing() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        comm.SetPortOpen(false);
+        comm.SetSettings("1200E,8,2");
+        comm.SetPortOpen(true);
+        QVERIFY(comm.GetPortOpen());
+        QCOMPARE(Speed(), speed_t(B1200));
+    }
+
+    void refusalsNameThePortAndTheDevice_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing device") << "missing" << QStringLiteral("设备不存在");
+        QTest::newRow("regular file") << "file" << QStringLiteral("不是串口设备");
+        QTest::newRow("directory") << "directory" << QStringLiteral("不是串口设备");
+        QTest::newRow("held by another") << "held" << QStringLiteral("已被占用");
+    }
+    void refusalsNameThePortAndTheDevice() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QString device = dir.filePath(QStringLiteral("absent"));
+        CMSComm holder;
+        if (kind == QLatin1String("file")) {
+            device = dir.filePath(QStringLiteral("plain.txt"));
+            QFile f(device);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (kind == QLatin1String("directory")) {
+            device = dir.path();
+        } else if (kind == QLatin1String("held")) {
+            device = m_pty->SlavePath();
+            OpenOnPty(holder, "9600N,8,2", 2);
+        }
+        qputenv("METERDEBUG_COM1", device.toLocal8Bit());
+
+        CMSComm comm;
+        comm.SetSettings("9600N,8,2");
+        const QString error = ErrorOf([&] { comm.SetPortOpen(true); });
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("COM1")), qPrintable(error));
+        QVERIFY2(error.contains(device), qPrintable(error));
+        QVERIFY(!comm.GetPortOpen());
+    }
+
+    void portZeroIsRefused() {
+        CMSComm comm;
+        comm.SetCommPort(0);
+        const QString error = ErrorOf([&] { comm.SetPortOpen(true); });
+        QVERIFY2(error.contains(QStringLiteral("COM0")), qPrintable(error));
+        QVERIFY(!comm.GetPortOpen());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMSComm)
+#include "tst_mscomm.moc"
