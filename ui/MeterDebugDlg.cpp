@@ -120,9 +120,11 @@ struct CommandRow {
 // The window's command table: a click on control id runs handler. Each row is wired when its
 // handler exists; a control without a row does nothing.
 const std::initializer_list<CommandRow> kCommandTable = {
-    {1023, &CMeterDebugDlg::OnReadParams},    {1024, &CMeterDebugDlg::OnWriteParams},
-    {1064, &CMeterDebugDlg::OnStop},          {1065, &CMeterDebugDlg::OnReadMeasurements},
-    {1066, &CMeterDebugDlg::OnModifyAddress}, {1075, &CMeterDebugDlg::OnReadSwitchState},
+    {1007, &CMeterDebugDlg::OnTechSupport},          {1021, &CMeterDebugDlg::OnStartSave},
+    {1022, &CMeterDebugDlg::OnPhaseCurrentAnalysis}, {1023, &CMeterDebugDlg::OnReadParams},
+    {1024, &CMeterDebugDlg::OnWriteParams},          {1064, &CMeterDebugDlg::OnStop},
+    {1065, &CMeterDebugDlg::OnReadMeasurements},     {1066, &CMeterDebugDlg::OnModifyAddress},
+    {1075, &CMeterDebugDlg::OnReadSwitchState},
 };
 
 // Windows' standard icon size, used for the minimised window.
@@ -227,6 +229,9 @@ void CMeterDebugDlg::OnTimer(unsigned id) {
     switch (id) {
     case kPollTimer:
         PollMeasurements();
+        break;
+    case kLogTimer:
+        AppendLogRecord();
         break;
     default:
         break;

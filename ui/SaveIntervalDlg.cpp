@@ -1,0 +1,36 @@
+#include "ui/SaveIntervalDlg.h"
+
+#include <array>
+
+namespace md::ui {
+
+namespace {
+
+constexpr std::array kControls{
+    ControlSpec{IDOK, Ctl::DefPushButton, "确定", 44, 55, 32, 14},
+    ControlSpec{kNoId, Ctl::Label, "请输入存储时间间隔：", 26, 7, 80, 9},
+    ControlSpec{kNoId, Ctl::Label, "时", 52, 32, 10, 10},
+    ControlSpec{kNoId, Ctl::Label, "秒", 142, 32, 10, 10},
+    ControlSpec{kNoId, Ctl::Label, "分", 97, 32, 10, 10},
+    ControlSpec{CSaveIntervalDlg::kHoursEdit, Ctl::Edit, "", 19, 29, 30, 12, kAutoHScroll},
+    ControlSpec{CSaveIntervalDlg::kMinutesEdit, Ctl::Edit, "", 65, 29, 30, 12, kAutoHScroll},
+    ControlSpec{CSaveIntervalDlg::kSecondsEdit, Ctl::Edit, "", 111, 29, 30, 12, kAutoHScroll},
+    ControlSpec{IDCANCEL, Ctl::PushButton, "取消", 92, 55, 32, 14},
+};
+
+constexpr DialogSpec kSaveIntervalSpec{146, "", 171, 82, "System", 10, kSystemMenu, kControls};
+
+} // namespace
+
+CSaveIntervalDlg::CSaveIntervalDlg(QWidget* parent) : CDialog(kSaveIntervalSpec, parent) {}
+
+// Any whole numbers are taken, signs included; the main window decides whether they make a
+// usable period.
+void CSaveIntervalDlg::DoDataExchange(CDataExchange& dx) {
+    CDialog::DoDataExchange(dx);
+    DDX_Text(dx, kHoursEdit, m_nHours);
+    DDX_Text(dx, kMinutesEdit, m_nMinutes);
+    DDX_Text(dx, kSecondsEdit, m_nSeconds);
+}
+
+} // namespace md::ui
