@@ -1,0 +1,330 @@
+// Logging from the main window: the storage interval dialog, timer 2 and its period, the
+// records in Table.txt (in a temporary current directory), and the failure messages.
+
+#include "fakes/FakePort.h"
+#include "fakes/ModalHelper.h"
+#include "fakes/VirtualClock.h"
+#include "log/LogRecord.h"
+#include "ui/MeterDebugDlg.h"
+#include "ui/SaveIntervalDlg.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+using md::ModalHelper;
+using md::ui::CMeterDebugDlg;
+using md::ui::CSaveIntervalDlg;
+
+Q_DECLARE_METATYPE(ModalHelper::Action)
+
+namespace {
+
+constexpr int kSaveButton = 1021;
+constexpr unsigned kLogTimer = 2;
+const QString kStart = QStringLiteral("开始保存数据");
+const QString kStop = QStringLiteral("停止保存数据");
+const QString kRefused = QStringLiteral("存储时间间隔应在1秒到596时31分23秒之间");
+const QString kOpenFailed = QStringLiteral("文件打开不成功");
+const QString kWriteFailed = QStringLiteral("写文件不成功");
+const QString kLogFile = QStringLiteral("Table.txt");
+
+struct Fakes {
+    md::VirtualClock clock;
+    md::FakePort port{clock};
+};
+
+// The main window after its initialisation, on a fake port, without running its modal loop:
+// the test sends the commands and ticks itself. Fakes comes first so that it outlives the
+// window's use of it.
+class Window : private Fakes, public CMeterDebugDlg {
+public:
+    Window() : CMeterDebugDlg(nullptr, &port, &clock) {
+        m_nCommPort = 1;
+        m_nBaudRate = 9600;
+        m_byMeterAddress = 1;
+        OnInitDialog();
+    }
+    QString Caption() const { return m_btnSave->text(); }
+};
+
+// Answers the storage interval dialog: notes what it offered, types the interval, confirms.
+ModalHelper::Action Confirm(QString h, QString m, QString s, QStringList* offered = nullptr) {
+    return [=](QWidget* w) {
+        auto* dlg = static_cast<CSaveIntervalDlg*>(w);
+        if (offered)
+            *offered = {dlg->Edit(1000)->text(), dlg->Edit(1001)->text(), dlg->Edit(1002)->text()};
+        ModalHelper::Type(dlg->Edit(1000), h);
+        ModalHelper::Type(dlg->Edit(1001), m);
+        ModalHelper::Type(dlg->Edit(1002), s);
+        ModalHelper::PressEnter(dlg);
+    };
+}
+
+QByteArray ReadLog() {
+    QFile file(kLogFile);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const qsizetype kRecordSize = md::log::FormatRecord({}, QDateTime::currentDateTimeUtc()).size();
+
+} // namespace
+
+class TestLogging : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void switchOn_data();
+    void switchOn();
+    void offersOneSecondEveryTime();
+    void cancelLeavesLoggingOff_data();
+    void cancelLeavesLoggingOff();
+    void firstRecordOnePeriodLater();
+    void ticksAppendTimestampedRecords();
+    void failureIsReportedAndLoggingStaysOn_data();
+    void failureIsReportedAndLoggingStaysOn();
+    void failureBoxesDoNotPileUp();
+
+private:
+    void SwitchOnForAnHour(Window& wnd, ModalHelper& modal);
+
+    QTemporaryDir* m_dir = nullptr;
+    QString m_oldDir;
+};
+
+void TestLogging::init() {
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_oldDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void TestLogging::cleanup() {
+    QDir::setCurrent(m_oldDir);
+    delete m_dir;
+    m_dir = nullptr;
+}
+
+void TestLogging::SwitchOnForAnHour(Window& wnd, ModalHelper& modal) {
+    modal.Answer(Confirm("1", "0", "0"));
+    wnd.SendCommand(kSaveButton);
+    QVERIFY(wnd.IsTimerRunning(kLogTimer));
+}
+
+void TestLogging::switchOn_data() {
+    QTest::addColumn<QString>("hours");
+    QTest::addColumn<QString>("minutes");
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<uint>("period"); // 0: refused
+
+    QTest::newRow("0/0/1") << "0"
+                           << "0"
+                           << "1" << 1000u;
+    QTest::newRow("1/0/0") << "1"
+                           << "0"
+                           << "0" << 3600000u;
+    QTest::newRow("0/2/30") << "0"
+                            << "2"
+                            << "30" << 150000u;
+    QTest::newRow("negative hours made up by minutes") << "-1"
+                                                       << "61"
+                                                       << "0" << 60000u;
+    QTest::newRow("0/0/0") << "0"
+                           << "0"
+                           << "0" << 0u;
+    QTest::newRow("negative") << "0"
+                              << "0"
+                              << "-1" << 0u;
+    QTest::newRow("wraps to 704 ms in 32 bits") << "0"
+                                                << "0"
+                                                << "4294968" << 0u;
+    QTest::newRow("beyond the timer's range") << "596"
+                                              << "31"
+                                              << "24" << 0u;
+}
+
+void TestLogging::switchOn() {
+    QFETCH(QString, hours);
+    QFETCH(QString, minutes);
+    QFETCH(QString, seconds);
+    QFETCH(uint, period);
+    const bool accepted = period != 0;
+
+    Window wnd;
+    ModalHelper modal;
+    modal.Answer(Confirm(hours, minutes, seconds));
+    wnd.SendCommand(kSaveButton);
+
+    QCOMPARE(modal.Dialogs(), QStringList{"md::ui::CSaveIntervalDlg"});
+    QCOMPARE(modal.Boxes(), accepted ? QStringList() : QStringList{kRefused});
+    QCOMPARE(wnd.IsTimerRunning(kLogTimer), accepted);
+    QCOMPARE(wnd.TimerPeriod(kLogTimer), period);
+    QCOMPARE(wnd.m_bSaving, accepted ? 1 : 0);
+    QCOMPARE(wnd.Caption(), accepted ? kStop : kStart);
+    QVERIFY(!QFile::exists(kLogFile));
+    if (!accepted)
+        return;
+
+    // Switching off needs no dialog and stops the timer there and then.
+    wnd.SendCommand(kSaveButton);
+    QCOMPARE(modal.Dialogs().size(), 1);
+    QVERIFY(!wnd.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.m_bSaving, 0);
+    QCOMPARE(wnd.Caption(), kStart);
+}
+
+void TestLogging::offersOneSecondEveryTime() {
+    Window wnd;
+    ModalHelper modal;
+    QStringList first;
+    QStringList second;
+    modal.Answer(Confirm("0", "5", "0", &first));
+    wnd.SendCommand(kSaveButton);
+    QCOMPARE(wnd.TimerPeriod(kLogTimer), 300000u);
+    wnd.SendCommand(kSaveButton);
+
+    modal.Answer(Confirm("0", "0", "7", &second));
+    wnd.SendCommand(kSaveButton);
+    QCOMPARE(first, QStringList({"0", "0", "1"}));
+    QCOMPARE(second, QStringList({"0", "0", "1"}));
+    QCOMPARE(wnd.TimerPeriod(kLogTimer), 7000u);
+}
+
+void TestLogging::cancelLeavesLoggingOff_data() {
+    QTest::addColumn<ModalHelper::Action>("dismiss");
+    QTest::newRow("cancel button") << ModalHelper::Action(
+        [](QWidget* w) { static_cast<CSaveIntervalDlg*>(w)->Button(md::ui::IDCANCEL)->click(); });
+    QTest::newRow("Esc") << ModalHelper::Action([](QWidget* w) { ModalHelper::PressEscape(w); });
+    QTest::newRow("close box") << ModalHelper::Action([](QWidget* w) { w->close(); });
+}
+
+void TestLogging::cancelLeavesLoggingOff() {
+    QFETCH(ModalHelper::Action, dismiss);
+    Window wnd;
+    ModalHelper modal;
+    // Typed values are dropped with the dialog.
+    modal.Answer([&](QWidget* w) {
+        ModalHelper::Type(static_cast<CSaveIntervalDlg*>(w)->Edit(1002), "5");
+        dismiss(w);
+    });
+    wnd.SendCommand(kSaveButton);
+    QVERIFY(!wnd.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.m_bSaving, 0);
+    QCOMPARE(wnd.Caption(), kStart);
+
+    modal.Answer(dismiss);
+    wnd.SendCommand(kSaveButton);
+    QCOMPARE(modal.Dialogs().size(), 2);
+    QVERIFY(modal.Unanswered().isEmpty());
+    QVERIFY(!wnd.IsTimerRunning(kLogTimer));
+}
+
+// The one test on the real timer: a record one full period after switching on, and none
+// after switching off.
+void TestLogging::firstRecordOnePeriodLater() {
+    Window wnd;
+    ModalHelper modal;
+    modal.Answer(Confirm("0", "0", "1"));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    wnd.SendCommand(kSaveButton);
+    QVERIFY(!QFile::exists(kLogFile));
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(kLogFile), 3000);
+    QVERIFY2(elapsed.elapsed() >= 950, qPrintable(QString::number(elapsed.elapsed())));
+    QTRY_COMPARE(ReadLog().size(), kRecordSize);
+
+    wnd.SendCommand(kSaveButton);
+    QTest::qWait(1300);
+    QCOMPARE(ReadLog().size(), kRecordSize);
+}
+
+void TestLogging::ticksAppendTimestampedRecords() {
+    {
+        QFile file(kLogFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("earlier\r\n");
+    }
+    Window wnd;
+    ModalHelper modal;
+    SwitchOnForAnHour(wnd, modal);
+
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    wnd.OnTimer(kLogTimer);
+    wnd.OnTimer(kLogTimer);
+    const QDateTime after = QDateTime::currentDateTimeUtc();
+
+    const QByteArray log = ReadLog();
+    QVERIFY(log.startsWith("earlier\r\n"));
+    QCOMPARE(log.size(), 9 + 2 * kRecordSize);
+    for (const QByteArray& record : {log.mid(9, kRecordSize), log.mid(9 + kRecordSize)}) {
+        const QByteArray stamp = record.split('\r').value(1).mid(1);
+        QVERIFY2(stamp == md::log::FormatTimestamp(before) ||
+                     stamp == md::log::FormatTimestamp(after),
+                 stamp.constData());
+        QCOMPARE(record, md::log::FormatRecord(wnd.m_snapshot, before)
+                             .replace(md::log::FormatTimestamp(before), stamp));
+    }
+    QVERIFY(modal.Boxes().isEmpty());
+}
+
+void TestLogging::failureIsReportedAndLoggingStaysOn_data() {
+    QTest::addColumn<bool>("fullDevice");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("cannot open") << false << kOpenFailed;
+    QTest::newRow("writes fail") << true << kWriteFailed;
+}
+
+void TestLogging::failureIsReportedAndLoggingStaysOn() {
+    QFETCH(bool, fullDevice);
+    QFETCH(QString, message);
+    if (fullDevice && !QFile::exists("/dev/full"))
+        QSKIP("no /dev/full on this system");
+    QVERIFY(fullDevice ? QFile::link("/dev/full", kLogFile) : QDir().mkdir(kLogFile));
+
+    Window wnd;
+    ModalHelper modal;
+    SwitchOnForAnHour(wnd, modal);
+    wnd.OnTimer(kLogTimer);
+    QTRY_COMPARE(modal.Boxes(), QStringList{message});
+    QVERIFY(wnd.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.m_bSaving, 1);
+    QCOMPARE(wnd.Caption(), kStop);
+}
+
+void TestLogging::failureBoxesDoNotPileUp() {
+    QVERIFY(QDir().mkdir(kLogFile));
+    Window wnd;
+    ModalHelper modal;
+    SwitchOnForAnHour(wnd, modal);
+
+    // Ticks while the box is open: failing ones stay quiet, and once the file can be made
+    // again the next tick writes its record.
+    qsizetype writtenWhileOpen = -1;
+    modal.AnswerBox([&](QWidget*) {
+        for (int i = 0; i < 3; ++i)
+            wnd.OnTimer(kLogTimer);
+        QDir().rmdir(kLogFile);
+        wnd.OnTimer(kLogTimer);
+        writtenWhileOpen = ReadLog().size();
+    });
+    wnd.OnTimer(kLogTimer);
+    wnd.OnTimer(kLogTimer); // before the box is up: already reported
+    QTRY_COMPARE(writtenWhileOpen, kRecordSize);
+    QTest::qWait(50);
+    QCOMPARE(modal.Boxes(), QStringList{kOpenFailed});
+
+    // After the box is closed, a new failure is reported again.
+    QVERIFY(QFile::remove(kLogFile));
+    QVERIFY(QDir().mkdir(kLogFile));
+    wnd.OnTimer(kLogTimer);
+    QTRY_COMPARE(modal.Boxes(), QStringList({kOpenFailed, kOpenFailed}));
+}
+
+QTEST_MAIN(TestLogging)
+#include "tst_logging.moc"
