@@ -1,0 +1,142 @@
+#include "MeterSim.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+#include <filesystem>
+#include <signal.h>
+#include <sys/prctl.h>
+
+namespace md {
+
+namespace {
+
+constexpr int kStartMs = 10'000;
+constexpr int kReplyMs = 5'000;
+constexpr int kStopMs = 5'000;
+
+// Trace lines begin with the time of day; nothing else metersim prints does.
+bool IsTrace(const QString& line) {
+    return !line.isEmpty() && line.front().isDigit();
+}
+
+} // namespace
+
+MeterSim::MeterSim(QStringList options) : m_options(std::move(options)) {
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    // A test that crashes or is killed by its time-out must not leave a meter behind.
+    m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+MeterSim::~MeterSim() {
+    Stop();
+}
+
+QString MeterSim::LinkPath() const {
+    return m_dir.filePath(QStringLiteral("meter"));
+}
+
+void MeterSim::PointComAt(int port) const {
+    qputenv(QStringLiteral("METERDEBUG_COM%1").arg(port).toUtf8().constData(), LinkPath().toUtf8());
+}
+
+bool MeterSim::Start() {
+    const QString program = qEnvironmentVariable("METERSIM");
+    if (program.isEmpty()) {
+        m_error = QStringLiteral("METERSIM is not set");
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
+        return false;
+    }
+    m_process.start(program, QStringList{QStringLiteral("--link"), LinkPath()} + m_options);
+    if (!m_process.waitForStarted(kStartMs)) {
+        m_error = QStringLiteral("metersim did not start: ") + m_process.errorString();
+        return false;
+    }
+    const std::optional<QString> line = NextLine(kStartMs);
+    if (!line || !line->startsWith(QStringLiteral("ready"))) {
+        m_error = QStringLiteral("metersim did not get ready: ") + line.value_or(QString());
+        return false;
+    }
+    return true;
+}
+
+bool MeterSim::Stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    m_process.terminate();
+    if (!m_process.waitForFinished(kStopMs)) {
+        m_process.kill();
+        m_process.waitForFinished(kStopMs);
+        m_error = QStringLiteral("metersim ignored SIGTERM");
+        return false;
+    }
+    while (NextLine(0)) {
+    }
+    std::error_code ec;
+    const bool linkGone =
+        !std::filesystem::is_symlink(std::filesystem::symlink_status(LinkPath().toStdString(), ec));
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0 && linkGone;
+}
+
+QString MeterSim::Command(const QString& line) {
+    if (m_process.state() != QProcess::Running) {
+        m_error = QStringLiteral("metersim is not running");
+        return {};
+    }
+    m_process.write((line + QLatin1Char('\n')).toUtf8());
+    m_process.waitForBytesWritten(kReplyMs);
+    QDeadlineTimer deadline(kReplyMs);
+    while (const std::optional<QString> reply = NextLine(int(deadline.remainingTime())))
+        if (!IsTrace(*reply))
+            return *reply;
+    m_error = QStringLiteral("no reply to '%1'").arg(line);
+    return {};
+}
+
+std::optional<int> MeterSim::Get(const QString& what) {
+    static const QRegularExpression value(QStringLiteral("^\\S+ = (\\d+)$"));
+    const QRegularExpressionMatch m = value.match(Command(QStringLiteral("get ") + what));
+    if (!m.hasMatch())
+        return std::nullopt;
+    return m.captured(1).toInt();
+}
+
+bool MeterSim::Set(const QString& what, int value) {
+    return Command(QStringLiteral("set %1 %2").arg(what).arg(value))
+        .startsWith(QStringLiteral("ok"));
+}
+
+bool MeterSim::Fault(const QString& spec) {
+    return Command(QStringLiteral("fault ") + spec).startsWith(QStringLiteral("ok"));
+}
+
+QString MeterSim::Error() {
+    QString text = m_error;
+    const QByteArray err = m_process.readAllStandardError();
+    if (!err.isEmpty())
+        text +=
+            QStringLiteral(" [metersim: ") + QString::fromUtf8(err).trimmed() + QLatin1Char(']');
+    return text;
+}
+
+// The next line from metersim's output, recording trace lines as they pass.
+std::optional<QString> MeterSim::NextLine(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (m_process.canReadLine()) {
+            const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+            if (IsTrace(line))
+                m_trace << line;
+            return line;
+        }
+        if (deadline.hasExpired() || m_process.state() != QProcess::Running ||
+            !m_process.waitForReadyRead(int(deadline.remainingTime())))
+            if (!m_process.canReadLine())
+                return std::nullopt;
+    }
+}
+
+} // namespace md

@@ -1,0 +1,68 @@
+#pragma once
+// Runs metersim (the executable named by $METERSIM) for an end-to-end test: on a pseudo-terminal
+// link in a private temporary folder, with its console for setting up faults and reading back
+// what the meter holds.
+//
+//   MeterSim sim({"--clock", "2006-11-15 10:30:45"});
+//   QVERIFY2(sim.Start(), qPrintable(sim.Error()));
+//   sim.PointComAt(1);                 // CMSComm port 1 now opens the link
+//   QVERIFY(sim.Fault("bad-crc once"));
+//   ... exchanges through CMSComm and CExchange ...
+//   QCOMPARE(sim.Get("pt"), 64000);
+//
+// Every wait is bounded; the destructor stops metersim, and metersim also ends if the test
+// process dies.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace md {
+
+class MeterSim {
+public:
+    // Options passed to metersim after --link (e.g. {"--address", "5", "--trace"}).
+    explicit MeterSim(QStringList options = {});
+    ~MeterSim();
+    MeterSim(const MeterSim&) = delete;
+    MeterSim& operator=(const MeterSim&) = delete;
+
+    // Starts metersim and waits up to 10 s for its ready line; false with Error() otherwise.
+    bool Start();
+    // Ends it with SIGTERM; true when it exited cleanly and removed its link.
+    bool Stop();
+
+    // The pseudo-terminal the tool opens.
+    QString LinkPath() const;
+    // Points the tool's serial port n at the link (METERDEBUG_COMn).
+    void PointComAt(int port) const;
+
+    // One console command; its reply line ("ok ...", "NAME = VALUE", "error: ..."), or empty
+    // when none came within 5 s. Trace lines are collected on the way.
+    QString Command(const QString& line);
+    // What the meter holds: "pt", "upper", "0x0302", "address", ...; nothing on an error.
+    std::optional<int> Get(const QString& what);
+    bool Set(const QString& what, int value);
+    // "bad-crc once", "late:900", "silent 25%", "off"; true when metersim took it.
+    bool Fault(const QString& spec);
+
+    // Trace lines seen so far (start metersim with --trace); a command collects the ones
+    // printed before its reply.
+    QStringList Trace() const { return m_trace; }
+    // What went wrong, with whatever metersim wrote to its error output.
+    QString Error();
+
+private:
+    std::optional<QString> NextLine(int timeoutMs);
+
+    QStringList m_options;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QStringList m_trace;
+    QString m_error;
+};
+
+} // namespace md
