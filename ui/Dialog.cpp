@@ -475,7 +475,7 @@ void CDialog::SetTimer(unsigned id, std::uint32_t ms) {
     const auto period = std::clamp<std::uint32_t>(ms, kMinTimerMs, INT_MAX);
     const int qtId = startTimer(static_cast<int>(period), Qt::PreciseTimer);
     if (qtId != 0)
-        m_timers[id] = {qtId, ms};
+        m_timers[id] = {qtId, period};
 }
 
 void CDialog::KillTimer(unsigned id) {

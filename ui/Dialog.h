@@ -144,12 +144,13 @@ public:
     QMenuBar* MenuBar() const { return m_menuBar; }
     QAction* MenuItem(int id) const;
 
-    // Window timers by id: starting a running id replaces its period. A tick that falls due
-    // while its own handler still runs (inside a message box, say) is dropped.
+    // Window timers by id: starting a running id replaces its period. Periods below 10 ms
+    // run at 10 ms, as on Windows. A tick that falls due while its own handler still runs
+    // (inside a message box, say) is dropped.
     void SetTimer(unsigned id, std::uint32_t ms);
     void KillTimer(unsigned id);
     bool IsTimerRunning(unsigned id) const;
-    std::uint32_t TimerPeriod(unsigned id) const; // 0 when not running
+    std::uint32_t TimerPeriod(unsigned id) const; // the period in use; 0 when not running
 
     // Runs fn inside the handler guard: a CommError (or any other std::exception) aborts it
     // and is shown in a message box, so no exception crosses the event loop.
