@@ -1,0 +1,216 @@
+// Start-up as the program runs it: the connection settings dialog, then the main window on a
+// real device (a pseudo-terminal behind METERDEBUG_COMn), and the devices that cannot be
+// opened.
+
+#include "app/MeterDebugApp.h"
+#include "fakes/ModalHelper.h"
+#include "fakes/PseudoTerminal.h"
+#include "link/MSComm.h"
+#include "ui/CommSetDlg.h"
+#include "ui/MeterDebugDlg.h"
+
+#include <QAbstractButton>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using md::ModalHelper;
+using md::PseudoTerminal;
+using namespace md::ui;
+
+namespace {
+
+const QString kSettingsDlg = QStringLiteral("md::ui::CCommSetDlg");
+const QString kMainDlg = QStringLiteral("md::ui::CMeterDebugDlg");
+
+struct Line {
+    speed_t speed;
+    bool stopBits2;
+    bool cs8;
+    bool parenb;
+    bool parodd;
+};
+
+Line LineOf(const termios& t) {
+    return {cfgetospeed(&t), bool(t.c_cflag & CSTOPB), (t.c_cflag & CSIZE) == CS8,
+            bool(t.c_cflag & PARENB), bool(t.c_cflag & PARODD)};
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup() {
+        qunsetenv("METERDEBUG_COM1");
+        qunsetenv("METERDEBUG_COM2");
+    }
+
+    void cancelOpensNoPortAndNoMainWindow() {
+        PseudoTerminal pty;
+        qputenv("METERDEBUG_COM1", pty.SlavePath().toLocal8Bit());
+        const termios before = pty.Attributes();
+        ModalHelper modal;
+        modal.Answer([](QWidget* w) {
+            auto* dlg = static_cast<CCommSetDlg*>(w);
+            dlg->Button(1010)->click();
+            dlg->Button(1015)->click();
+            ModalHelper::PressEscape(w);
+        });
+        QVERIFY(!md::theApp.InitInstance());
+        QCOMPARE(modal.Dialogs(), QStringList{kSettingsDlg});
+        QVERIFY(modal.Boxes().isEmpty());
+        // Opening would have put the line into raw mode at the chosen rate.
+        const termios after = pty.Attributes();
+        QCOMPARE(after.c_cflag, before.c_cflag);
+        QCOMPARE(after.c_lflag, before.c_lflag);
+        QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+    }
+
+    void okOpensTheChosenDevice_data() {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<bool>("odd");
+        QTest::addColumn<QString>("parityLine");
+        QTest::newRow("defaults") << QList<int>{} << QString() << 1 << 9600 << false
+                                  << QStringLiteral("校验位:  无校验");
+        QTest::newRow("COM2 19200 odd 255") << QList<int>{1010, 1015, 1017} << "255" << 2 << 19200
+                                            << true << QStringLiteral("校验位:  奇校验");
+        QTest::newRow("COM1 1200 even 0") << QList<int>{1011, 1018} << "0" << 1 << 1200 << false
+                                          << QStringLiteral("校验位:  偶校验");
+    }
+    void okOpensTheChosenDevice() {
+        QFETCH(QList<int>, clicks);
+        QFETCH(QString, address);
+        QFETCH(int, port);
+        QFETCH(int, baud);
+        QFETCH(bool, odd);
+        QFETCH(QString, parityLine);
+        PseudoTerminal pty;
+        qputenv(QByteArray("METERDEBUG_COM") + QByteArray::number(port),
+                pty.SlavePath().toLocal8Bit());
+
+        ModalHelper modal;
+        modal.Answer([&](QWidget* w) {
+            auto* dlg = static_cast<CCommSetDlg*>(w);
+            for (const int id : clicks)
+                dlg->Button(id)->click();
+            if (!address.isNull())
+                ModalHelper::Type(dlg->Item(CCommSetDlg::kAddressEdit), address);
+            dlg->Button(IDOK)->setFocus();
+            ModalHelper::PressEnter(w);
+        });
+        std::unique_ptr<Line> line;
+        QString summary, local;
+        bool registered = false;
+        modal.Answer([&](QWidget* w) {
+            auto* dlg = static_cast<CMeterDebugDlg*>(w);
+            line = std::make_unique<Line>(LineOf(pty.Attributes()));
+            summary = dlg->GetDlgItemText(CMeterDebugDlg::kSummaryEdit);
+            local = dlg->GetDlgItemText(CMeterDebugDlg::kLocalAddressEdit);
+            registered = md::theApp.m_pMainWnd == w;
+            ModalHelper::PressEscape(w);
+        });
+        QVERIFY(!md::theApp.InitInstance());
+
+        QCOMPARE(modal.Dialogs(), (QStringList{kSettingsDlg, kMainDlg}));
+        QVERIFY(modal.Boxes().isEmpty());
+        QVERIFY(registered);
+        QVERIFY(!md::theApp.m_pMainWnd);
+        QVERIFY(line);
+        QCOMPARE(line->speed, md::SpeedConstant(baud));
+        QVERIFY(line->cs8);
+        QVERIFY(line->stopBits2);
+        // A pseudo-terminal drops PARENB whatever is asked; PARODD tells odd from the rest.
+        QVERIFY(!line->parenb || odd);
+        QCOMPARE(line->parodd, odd);
+        const QString shownAddress = address.isNull() ? QStringLiteral("1") : address;
+        QCOMPARE(local, shownAddress);
+        QVERIFY(summary.startsWith(QStringLiteral("\r\n仪表地址: %1 \r\n").arg(shownAddress)));
+        QVERIFY(summary.contains(QStringLiteral("串口:     %1 \r\n").arg(port)));
+        QVERIFY(summary.contains(QStringLiteral("波特率:  %1 \r\n").arg(baud)));
+        QVERIFY(summary.endsWith(parityLine));
+
+        // The window closed the port on its way out: the device is free again.
+        md::CMSComm again;
+        again.SetCommPort(static_cast<std::int16_t>(port));
+        again.SetPortOpen(true);
+        QVERIFY(again.GetPortOpen());
+    }
+
+    void aDeviceThatCannotBeOpened_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("regular file") << "file";
+        QTest::newRow("held by another program") << "held";
+    }
+    void aDeviceThatCannotBeOpened() {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        PseudoTerminal pty;
+        md::CMSComm holder;
+        QString device = dir.filePath(QStringLiteral("ttyUSB9"));
+        if (kind == QLatin1String("file")) {
+            QFile file(device);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("not a serial line");
+        } else if (kind == QLatin1String("held")) {
+            device = pty.SlavePath();
+            qputenv("METERDEBUG_COM2", device.toLocal8Bit());
+            holder.SetCommPort(2);
+            holder.SetPortOpen(true);
+        }
+        qputenv("METERDEBUG_COM1", device.toLocal8Bit());
+
+        ModalHelper modal;
+        modal.Answer([](QWidget* w) { ModalHelper::PressEnter(w); });
+        QString summary, local;
+        modal.Answer([&](QWidget* w) {
+            auto* dlg = static_cast<CMeterDebugDlg*>(w);
+            summary = dlg->GetDlgItemText(CMeterDebugDlg::kSummaryEdit);
+            local = dlg->GetDlgItemText(CMeterDebugDlg::kLocalAddressEdit);
+            ModalHelper::PressEscape(w);
+        });
+        QVERIFY(!md::theApp.InitInstance());
+
+        QCOMPARE(modal.Dialogs(), (QStringList{kSettingsDlg, kMainDlg}));
+        QCOMPARE(modal.Boxes().size(), 1);
+        const QString text = modal.Boxes().front();
+        QVERIFY2(text.contains(QStringLiteral("COM1")) && text.contains(device), qPrintable(text));
+        QCOMPARE(local, QStringLiteral("0"));
+        QCOMPARE(summary, QString());
+        QVERIFY(modal.Unanswered().isEmpty());
+    }
+
+    // Runs in a copy of this executable named MeterDebug, started by the next test.
+    void boxCaptionUnderTheProgramsName() {
+        if (AppCaption() != QLatin1String("MeterDebug"))
+            QSKIP("runs only in the copy named MeterDebug");
+        ModalHelper modal;
+        AfxMessageBox(QStringLiteral("改变波特率不成功"));
+        QCOMPARE(modal.BoxCaptions(), QStringList{QStringLiteral("MeterDebug")});
+    }
+
+    void messageBoxesAreCaptionedWithTheExecutablesStem() {
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("MeterDebug"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QVERIFY(QFile::setPermissions(copy, QFile::ReadOwner | QFile::ExeOwner));
+        QProcess child;
+        child.start(copy, {QStringLiteral("boxCaptionUnderTheProgramsName")});
+        QVERIFY(child.waitForFinished(60000));
+        const QByteArray out = child.readAllStandardOutput();
+        QVERIFY2(child.exitCode() == 0, out.constData());
+        QVERIFY2(out.contains("PASS   : TestStartup::boxCaptionUnderTheProgramsName()"),
+                 out.constData());
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
