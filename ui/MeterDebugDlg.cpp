@@ -120,11 +120,12 @@ struct CommandRow {
 // The window's command table: a click on control id runs handler. Each row is wired when its
 // handler exists; a control without a row does nothing.
 const std::initializer_list<CommandRow> kCommandTable = {
-    {1007, &CMeterDebugDlg::OnTechSupport},          {1021, &CMeterDebugDlg::OnStartSave},
-    {1022, &CMeterDebugDlg::OnPhaseCurrentAnalysis}, {1023, &CMeterDebugDlg::OnReadParams},
-    {1024, &CMeterDebugDlg::OnWriteParams},          {1064, &CMeterDebugDlg::OnStop},
-    {1065, &CMeterDebugDlg::OnReadMeasurements},     {1066, &CMeterDebugDlg::OnModifyAddress},
-    {1075, &CMeterDebugDlg::OnReadSwitchState},
+    {1004, &CMeterDebugDlg::OnCommSettings},  {1006, &CMeterDebugDlg::OnMeterSetup},
+    {1007, &CMeterDebugDlg::OnTechSupport},   {1009, &CMeterDebugDlg::OnReadMeterTime},
+    {1021, &CMeterDebugDlg::OnStartSave},     {1022, &CMeterDebugDlg::OnPhaseCurrentAnalysis},
+    {1023, &CMeterDebugDlg::OnReadParams},    {1024, &CMeterDebugDlg::OnWriteParams},
+    {1064, &CMeterDebugDlg::OnStop},          {1065, &CMeterDebugDlg::OnReadMeasurements},
+    {1066, &CMeterDebugDlg::OnModifyAddress}, {1075, &CMeterDebugDlg::OnReadSwitchState},
 };
 
 // Windows' standard icon size, used for the minimised window.

@@ -1,0 +1,382 @@
+// The main window's link reconfiguration, clock read and meter setup, offscreen, on a scripted
+// port with an in-process meter and a virtual clock. The modal helper plays the operator.
+
+#include "fakes/FakeMeter.h"
+#include "fakes/FakePort.h"
+#include "fakes/ModalHelper.h"
+#include "fakes/VirtualClock.h"
+#include "meter/Registers.h"
+#include "ui/MeterDebugDlg.h"
+#include "ui/MeterSetDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QtTest>
+
+#include <algorithm>
+
+using namespace md;
+using namespace md::ui;
+
+namespace {
+
+constexpr int kCommSettings = 1004;
+constexpr int kMeterSetup = 1006;
+constexpr int kReadMeterTime = 1009;
+
+struct Window : CMeterDebugDlg {
+    using CMeterDebugDlg::CMeterDebugDlg;
+    using CMeterDebugDlg::OnInitDialog;
+};
+
+// A started main window on COM1, 9600 bit/s, no parity, talking to a meter at address.
+struct Rig {
+    explicit Rig(std::uint8_t address = 1) : port(clock), meter(port, address) {
+        meter.SetLine(1, 9600, 'N');
+        wnd.m_byMeterAddress = address;
+        wnd.m_nParity = 0;
+        wnd.m_nBaudRate = 9600;
+        wnd.m_nCommPort = 1;
+        wnd.OnInitDialog();
+        port.ClearRecord();
+    }
+    QString SummaryText() const { return wnd.GetDlgItemText(CMeterDebugDlg::kSummaryEdit); }
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> hex;
+        for (const FakePort::Sent& s : port.Outputs())
+            hex.push_back(ToHex(s.bytes));
+        return hex;
+    }
+
+    VirtualClock clock;
+    FakePort port;
+    FakeMeter meter;
+    Window wnd{nullptr, &port, &clock};
+    ModalHelper modal;
+};
+
+CDialog* AsDialog(QWidget* w) {
+    return qobject_cast<CDialog*>(w);
+}
+
+// Clicks the given controls of the modal dialog in order (radios, then OK or Cancel).
+ModalHelper::Action Click(std::vector<int> ids) {
+    return [ids](QWidget* w) {
+        for (const int id : ids)
+            AsDialog(w)->Button(id)->click();
+    };
+}
+
+// Types PT and CT into the setup dialog, picks a wiring radio and presses 设置.
+ModalHelper::Action EnterSetup(const QString& pt, const QString& ct, int radio) {
+    return [=](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        ModalHelper::Type(dlg->Edit(CMeterSetDlg::kPtEdit), pt);
+        ModalHelper::Type(dlg->Edit(CMeterSetDlg::kCtEdit), ct);
+        dlg->Button(radio)->click();
+        dlg->Button(IDOK)->click();
+    };
+}
+
+std::size_t IndexOf(const std::vector<std::string>& log, const std::string& prefix) {
+    const auto it = std::find_if(log.begin(), log.end(),
+                                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    return static_cast<std::size_t>(it - log.begin());
+}
+
+} // namespace
+
+class tst_setup : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void OkWithoutChangeReopensAndOnlyChangesTheBlank();
+    void CancelOnlyStopsPollingAndDiscardsInput();
+    void BaudChangeIsAskedAtTheOldRateFirst_data();
+    void BaudChangeIsAskedAtTheOldRateFirst();
+    void RefusedPortIsReportedOnceAndALaterGoodPortWorks();
+    void ClockReadShowsItsMessageAndResumesPolling_data();
+    void ClockReadShowsItsMessageAndResumesPolling();
+    void SetupDialogStartsFromTheWindowsCopies();
+    void SetupWritesAllThreeAndReportsOnce();
+    void SetupStopsAtTheFirstUnansweredWrite();
+    void SetupRefusesRatiosOutside1To64000_data();
+    void SetupRefusesRatiosOutside1To64000();
+    void SetupCancelSendsNothingButResumesPolling();
+};
+
+void tst_setup::OkWithoutChangeReopensAndOnlyChangesTheBlank() {
+    Rig r;
+    r.wnd.SetTimer(CMeterDebugDlg::kPollTimer, 2000);
+    const QString before = r.SummaryText();
+    QVERIFY(before.endsWith(QStringLiteral("校验位:  无校验")));
+
+    r.modal.Answer(Click({IDOK}));
+    r.wnd.SendCommand(kCommSettings);
+
+    QVERIFY(r.port.Outputs().empty());
+    const std::vector<std::string> puts{"PortOpen=0", "CommPort=1", "Settings=9600N,8,2",
+                                        "PortOpen=1"};
+    QCOMPARE(r.port.Puts(), puts);
+    QCOMPARE(r.port.Log().back(), std::string("Input?"));
+    QString expected = before;
+    expected.replace(QStringLiteral("校验位:  无校验"), QStringLiteral("校验位: 无校验"));
+    QCOMPARE(r.SummaryText(), expected);
+    QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+    QCOMPARE(r.modal.Boxes(), QStringList{});
+}
+
+void tst_setup::CancelOnlyStopsPollingAndDiscardsInput() {
+    Rig r;
+    r.wnd.SetTimer(CMeterDebugDlg::kPollTimer, 2000);
+    const QString before = r.SummaryText();
+    r.port.Arrive({0x01, 0x03});
+
+    r.modal.Answer(Click({1010, 1015, 1018, IDCANCEL})); // COM2, 19200, even, then 退出
+    r.wnd.SendCommand(kCommSettings);
+
+    QVERIFY(r.port.Outputs().empty());
+    QVERIFY(r.port.Puts().empty());
+    QCOMPARE(r.port.Waiting(), std::size_t(0));
+    QCOMPARE(r.wnd.m_nCommPort, 1);
+    QCOMPARE(r.wnd.m_nBaudRate, 9600);
+    QCOMPARE(r.wnd.m_nParity, 0);
+    QCOMPARE(r.SummaryText(), before);
+    QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+}
+
+void tst_setup::BaudChangeIsAskedAtTheOldRateFirst_data() {
+    QTest::addColumn<bool>("answers");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("meter acknowledges") << true << "19200O,8,2" << QStringList{};
+    QTest::newRow("meter silent") << false << "9600O,8,2" << QStringList{"改变波特率不成功"};
+}
+
+void tst_setup::BaudChangeIsAskedAtTheOldRateFirst() {
+    QFETCH(bool, answers);
+    QFETCH(QString, settings);
+    QFETCH(QStringList, boxes);
+    Rig r(5);
+    r.meter.SetSilent(!answers);
+
+    // 19200 and odd parity; the address becomes 7. Only the rate is the meter's business.
+    r.modal.Answer([](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        dlg->Button(1015)->click();
+        dlg->Button(1017)->click();
+        ModalHelper::Type(dlg->Edit(1000), QStringLiteral("7"));
+        dlg->Button(IDOK)->click();
+    });
+    r.wnd.SendCommand(kCommSettings);
+
+    QCOMPARE(r.Sent(), std::vector<std::string>{"050600080004084f"});
+    const std::vector<std::string> log = r.port.Log();
+    QVERIFY(IndexOf(log, "Output=") < IndexOf(log, "PortOpen=0"));
+    QCOMPARE(r.port.GetSettings(), settings.toStdString());
+    QCOMPARE(r.modal.Boxes(), boxes);
+    QCOMPARE(r.wnd.m_nBaudRate, answers ? 19200 : 9600);
+    QCOMPARE(r.wnd.m_nParity, 1);
+    QCOMPARE(int(r.wnd.m_byMeterAddress), 7);
+    const QString rateLine = QStringLiteral("波特率:  %1 ").arg(answers ? 19200 : 9600);
+    QVERIFY(r.SummaryText().contains(rateLine));
+    QVERIFY(r.SummaryText().contains(QStringLiteral("仪表地址: 7 ")));
+    QVERIFY(r.SummaryText().endsWith(QStringLiteral("校验位:  奇校验")));
+    QCOMPARE(r.wnd.m_nLocalAddress, 5); // the bound field is not refreshed
+}
+
+void tst_setup::RefusedPortIsReportedOnceAndALaterGoodPortWorks() {
+    Rig r;
+    const QString before = r.SummaryText();
+    const std::string refusal = "无法打开串口 COM2 (/dev/ttyS1)";
+    r.port.FailOpen(refusal);
+
+    r.modal.Answer(Click({1010, IDOK}));
+    r.wnd.SendCommand(kCommSettings);
+
+    QCOMPARE(r.modal.Boxes(), QStringList{QString::fromStdString(refusal)});
+    QVERIFY(!r.port.GetPortOpen());
+    QCOMPARE(r.SummaryText(), before);
+
+    r.port.FailOpen(std::nullopt);
+    r.modal.Clear();
+    r.modal.Answer([](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        QVERIFY(dlg->IsDlgButtonChecked(1010)); // the refused port is what the window holds
+        dlg->Button(1009)->click();
+        dlg->Button(IDOK)->click();
+    });
+    r.wnd.SendCommand(kCommSettings);
+
+    QCOMPARE(r.modal.Boxes(), QStringList{});
+    QVERIFY(r.port.GetPortOpen());
+    QVERIFY(r.SummaryText().contains(QStringLiteral("串口:     1 ")));
+    QVERIFY(r.SummaryText().endsWith(QStringLiteral("校验位: 无校验")));
+    r.wnd.SendCommand(kReadMeterTime); // the meter is reached again
+    QVERIFY(r.modal.Boxes().last().startsWith(QStringLiteral("当前时间:  ")));
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+void tst_setup::ClockReadShowsItsMessageAndResumesPolling_data() {
+    QTest::addColumn<bool>("answers");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("answered") << true << "当前时间:  2006年11月15日 10时30分45秒";
+    QTest::newRow("silent") << false << "读时间不成功";
+}
+
+void tst_setup::ClockReadShowsItsMessageAndResumesPolling() {
+    QFETCH(bool, answers);
+    QFETCH(QString, text);
+    Rig r;
+    r.meter.SetRegister(reg::kClock, 0x1E2D);
+    r.meter.SetRegister(reg::kClock + 1, 0x0F0A);
+    r.meter.SetRegister(reg::kClock + 2, 0x060B);
+    r.meter.SetSilent(!answers);
+    // Polling was off; a tick during the message box would send a second request.
+    QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+    r.modal.AnswerBox(
+        [&r](QWidget*) { QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer)); });
+
+    r.wnd.SendCommand(kReadMeterTime);
+
+    QCOMPARE(r.modal.Boxes(), QStringList{text});
+    QCOMPARE(r.Sent(), std::vector<std::string>{"01030110000305f2"});
+    QCOMPARE(r.clock.Sleeps(), std::vector<std::uint32_t>{300});
+    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    QCOMPARE(r.wnd.m_nFailureCount + r.wnd.m_nSuccessCount, 0);
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+void tst_setup::SetupDialogStartsFromTheWindowsCopies() {
+    Rig r;
+    r.modal.Answer([](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        QCOMPARE(dlg->GetDlgItemText(CMeterSetDlg::kPtEdit), QStringLiteral("1"));
+        QCOMPARE(dlg->GetDlgItemText(CMeterSetDlg::kCtEdit), QStringLiteral("1"));
+        for (int id = 1009; id <= 1014; ++id)
+            QCOMPARE(dlg->IsDlgButtonChecked(id), id == 1009);
+        // A click selects that radio alone.
+        dlg->Button(1012)->click();
+        dlg->Button(1010)->click();
+        for (int id = 1009; id <= 1014; ++id)
+            QCOMPARE(dlg->IsDlgButtonChecked(id), id == 1010);
+        dlg->Button(IDCANCEL)->click();
+    });
+    r.wnd.SendCommand(kMeterSetup);
+    QCOMPARE(r.modal.Dialogs(), QStringList{"md::ui::CMeterSetDlg"});
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+void tst_setup::SetupWritesAllThreeAndReportsOnce() {
+    Rig r;
+    r.modal.Answer(EnterSetup(QStringLiteral("64000"), QStringLiteral("1"), 1014));
+    r.wnd.SendCommand(kMeterSetup);
+
+    QCOMPARE(r.modal.Boxes(), QStringList{"设置仪表参数成功"});
+    const std::vector<std::string> sent{"01100000000204fa000000c377", "0110000400020400010000a39c",
+                                        "010600020005e809"};
+    QCOMPARE(r.Sent(), sent);
+    QCOMPARE(r.wnd.m_nPT, 64000);
+    QCOMPARE(r.wnd.m_nCT, 1);
+    QCOMPARE(int(r.wnd.m_nWiringMode), 5);
+    QCOMPARE(r.port.Log().back(), std::string("Input?"));
+    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+void tst_setup::SetupStopsAtTheFirstUnansweredWrite() {
+    Rig r;
+    r.meter.SetNoAnswerAt(reg::kCtRatio);
+    r.modal.Answer(EnterSetup(QStringLiteral("500"), QStringLiteral("20"), 1013));
+    r.wnd.SendCommand(kMeterSetup);
+
+    QCOMPARE(r.modal.Boxes(), QStringList{"设置CT不成功"});
+    QCOMPARE(r.port.Outputs().size(), std::size_t(2)); // the wiring mode was not sent
+    QCOMPARE(r.wnd.m_nPT, 500);
+    QCOMPARE(r.wnd.m_nCT, 1);
+    QCOMPARE(int(r.wnd.m_nWiringMode), 0);
+    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+
+    r.modal.Clear();
+    r.modal.Answer([](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        QCOMPARE(dlg->GetDlgItemText(CMeterSetDlg::kPtEdit), QStringLiteral("500"));
+        QCOMPARE(dlg->GetDlgItemText(CMeterSetDlg::kCtEdit), QStringLiteral("1"));
+        QVERIFY(dlg->IsDlgButtonChecked(1009));
+        dlg->Button(IDCANCEL)->click();
+    });
+    r.wnd.SendCommand(kMeterSetup);
+    QCOMPARE(r.modal.Dialogs().size(), 1);
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+void tst_setup::SetupRefusesRatiosOutside1To64000_data() {
+    QTest::addColumn<QString>("pt");
+    QTest::addColumn<QString>("ct");
+    QTest::addColumn<int>("focus");
+    QTest::addColumn<QString>("prompt");
+    const QString range = RangePrompt(1, 64000);
+    QTest::newRow("PT 0") << "0"
+                          << "5" << 1000 << range;
+    QTest::newRow("PT 64001") << "64001"
+                              << "5" << 1000 << range;
+    QTest::newRow("PT negative") << "-1"
+                                 << "5" << 1000 << UnsignedPrompt();
+    QTest::newRow("PT empty") << ""
+                              << "5" << 1000 << UnsignedPrompt();
+    QTest::newRow("CT 0") << "5"
+                          << "0" << 1001 << range;
+    QTest::newRow("CT 99999") << "64000"
+                              << "99999" << 1001 << range;
+    QTest::newRow("both wrong: PT first") << "70000"
+                                          << "x" << 1000 << range;
+}
+
+void tst_setup::SetupRefusesRatiosOutside1To64000() {
+    QFETCH(QString, pt);
+    QFETCH(QString, ct);
+    QFETCH(int, focus);
+    QFETCH(QString, prompt);
+    Rig r;
+    int focused = 0;
+    r.modal.Answer(EnterSetup(pt, ct, 1014));
+    r.modal.Answer([&focused](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        focused = dlg->focusWidget() == dlg->Item(1000)   ? 1000
+                  : dlg->focusWidget() == dlg->Item(1001) ? 1001
+                                                          : -1;
+        dlg->Button(IDCANCEL)->click();
+    });
+    r.wnd.SendCommand(kMeterSetup);
+
+    QCOMPARE(r.modal.Boxes(), QStringList{prompt});
+    QCOMPARE(focused, focus);
+    QVERIFY(r.port.Outputs().empty());
+    QCOMPARE(r.wnd.m_nPT, 1);
+    QCOMPARE(r.wnd.m_nCT, 1);
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+void tst_setup::SetupCancelSendsNothingButResumesPolling() {
+    Rig r;
+    r.port.Arrive({0x01});
+    r.modal.Answer([](QWidget* w) {
+        CDialog* dlg = AsDialog(w);
+        ModalHelper::Type(dlg->Edit(CMeterSetDlg::kPtEdit), QStringLiteral("300"));
+        dlg->Button(1011)->click();
+        ModalHelper::PressEscape(w);
+    });
+    r.wnd.SendCommand(kMeterSetup);
+
+    QVERIFY(r.port.Outputs().empty());
+    QCOMPARE(r.modal.Boxes(), QStringList{});
+    QCOMPARE(r.port.Waiting(), std::size_t(0));
+    QCOMPARE(r.wnd.m_nPT, 1);
+    QCOMPARE(int(r.wnd.m_nWiringMode), 0);
+    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+}
+
+QTEST_MAIN(tst_setup)
+#include "tst_setup.moc"

@@ -1,0 +1,93 @@
+// The main window's link reconfiguration, meter clock read and meter setup.
+
+#include "meter/SetupOps.h"
+#include "ui/CommSetDlg.h"
+#include "ui/MeterDebugDlg.h"
+#include "ui/MeterSetDlg.h"
+
+namespace md::ui {
+
+namespace {
+
+// Polling resumes at this period after a clock read or a meter setup, running or not before.
+constexpr std::uint32_t kResumePollMs = 1000;
+
+// PT, CT, then wiring: each write is judged by its own answer and the sequence stops at the
+// first one the meter does not acknowledge. The main window's copies follow the meter step by
+// step, so a later opening of the dialog shows what the meter really holds.
+void WriteMeterSetup(CMeterDebugDlg& wnd, const CMeterSetDlg& dlg) {
+    CExchange& link = wnd.Link();
+    if (!meter::WritePtRatio(link, wnd.m_byMeterAddress, dlg.m_nPT)) {
+        AfxMessageBox(QStringLiteral("设置PT不成功"));
+        return;
+    }
+    wnd.m_nPT = dlg.m_nPT;
+    if (!meter::WriteCtRatio(link, wnd.m_byMeterAddress, dlg.m_nCT)) {
+        AfxMessageBox(QStringLiteral("设置CT不成功"));
+        return;
+    }
+    wnd.m_nCT = dlg.m_nCT;
+    if (!meter::WriteWiringMode(link, wnd.m_byMeterAddress, dlg.m_nWiringMode)) {
+        AfxMessageBox(QStringLiteral("设置接线方式不成功"));
+        return;
+    }
+    wnd.m_nWiringMode = dlg.m_nWiringMode;
+    AfxMessageBox(QStringLiteral("设置仪表参数成功"));
+}
+
+} // namespace
+
+void CMeterDebugDlg::OnCommSettings() {
+    KillTimer(kPollTimer);
+
+    CCommSetDlg dlg;
+    dlg.m_byMeterAddress = m_byMeterAddress;
+    dlg.m_nParity = m_nParity;
+    dlg.m_nBaudRate = m_nBaudRate;
+    dlg.m_nCommPort = m_nCommPort;
+    if (dlg.DoModal() == IDOK) {
+        // The request and its echo travel at the old rate on the old port; the port is
+        // switched only afterwards, so a meter that acknowledged is reached at the new rate.
+        if (dlg.m_nBaudRate != m_nBaudRate) {
+            if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
+                m_nBaudRate = dlg.m_nBaudRate;
+            else
+                AfxMessageBox(QStringLiteral("改变波特率不成功"));
+        }
+        // Port, parity and address only change how the tool talks; the meter is not told.
+        m_nCommPort = dlg.m_nCommPort;
+        m_nParity = dlg.m_nParity;
+        m_byMeterAddress = dlg.m_byMeterAddress;
+
+        // A port the control refuses throws here: the guard shows the error once, the port
+        // stays closed and the summary keeps describing the last good connection.
+        m_comm.SetPortOpen(false);
+        m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
+        m_comm.SetSettings(SettingsText().toStdString());
+        m_comm.SetPortOpen(true);
+        SetDlgItemText(kSummaryEdit, Summary(true));
+    }
+    m_link.DiscardInput();
+}
+
+void CMeterDebugDlg::OnReadMeterTime() {
+    KillTimer(kPollTimer);
+    const std::optional<meter::MeterClock> clock = meter::ReadMeterClock(m_link, m_byMeterAddress);
+    AfxMessageBox(clock ? QString::fromStdString(meter::FormatMeterClock(*clock))
+                        : QStringLiteral("读时间不成功"));
+    SetTimer(kPollTimer, kResumePollMs);
+}
+
+void CMeterDebugDlg::OnMeterSetup() {
+    CMeterSetDlg dlg;
+    dlg.m_nPT = m_nPT;
+    dlg.m_nCT = m_nCT;
+    dlg.m_nWiringMode = m_nWiringMode;
+    KillTimer(kPollTimer);
+    if (dlg.DoModal() == IDOK)
+        WriteMeterSetup(*this, dlg);
+    m_link.DiscardInput();
+    SetTimer(kPollTimer, kResumePollMs);
+}
+
+} // namespace md::ui

@@ -1,0 +1,35 @@
+#pragma once
+// The meter setup dialog (dialog 131): PT ratio, CT ratio and the wiring mode of the metered
+// circuit. It only collects the three values; the main window writes them to the meter.
+
+#include "ui/Dialog.h"
+
+#include <cstdint>
+
+namespace md::ui {
+
+class CMeterSetDlg : public CDialog {
+    Q_OBJECT
+public:
+    static constexpr int kPtEdit = 1000;
+    static constexpr int kCtEdit = 1001;
+    static constexpr int kFirstWiringRadio = 1009; // code 0
+    static constexpr int kLastWiringRadio = 1014;  // code 5
+    static constexpr unsigned kMinRatio = 1;
+    static constexpr unsigned kMaxRatio = 64000;
+
+    explicit CMeterSetDlg(QWidget* parent = nullptr);
+
+    int m_nPT = 0;
+    int m_nCT = 0;
+    std::uint8_t m_nWiringMode = 0; // set by the caller before DoModal
+
+protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnInitDialog() override;
+
+private:
+    void OnWiringMode(int id);
+};
+
+} // namespace md::ui
