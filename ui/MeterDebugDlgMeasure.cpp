@@ -16,7 +16,6 @@ namespace md::ui {
 
 namespace {
 
-constexpr unsigned kPollTimer = 1;
 constexpr std::uint32_t kPollPeriodMs = 2000;
 constexpr int kReadMeasurementsButton = 1065;
 constexpr int kWriteParamsButton = 1024;
