@@ -4,7 +4,6 @@
 #include "fakes/FakeMeter.h"
 #include "fakes/FakePort.h"
 #include "fakes/VirtualClock.h"
-#include "link/Frame.h"
 #include "meter/Registers.h"
 #include "meter/SetupOps.h"
 
@@ -74,8 +73,6 @@ private Q_SLOTS:
     void ClockReadWithoutValidAnswerFails();
     void SetupWritesSendTheirFramesAndBusyWait_data();
     void SetupWritesSendTheirFramesAndBusyWait();
-    void SetupWriteWithoutEchoFails_data();
-    void SetupWriteWithoutEchoFails();
 };
 
 void tst_setupops::BaudRequestGoesOutAtTheOldRateAndIsEchoed_data() {
@@ -218,33 +215,6 @@ void tst_setupops::SetupWritesSendTheirFramesAndBusyWait() {
     for (const std::uint16_t v : r.meter.Writes().front().values)
         written << v;
     QCOMPARE(written, values);
-}
-
-void tst_setupops::SetupWriteWithoutEchoFails_data() {
-    QTest::addColumn<Op>("op");
-    QTest::newRow("PT") << Op::Pt;
-    QTest::newRow("CT") << Op::Ct;
-    QTest::newRow("wiring") << Op::Wiring;
-}
-
-void tst_setupops::SetupWriteWithoutEchoFails() {
-    QFETCH(Op, op);
-    Rig r;
-    // The meter carries the write out but its answer never comes: only the answer counts.
-    r.meter.SetNoAnswerTo(op == Op::Wiring ? kFnWriteSingle : kFnWriteMultiple);
-    switch (op) {
-    case Op::Pt:
-        QVERIFY(!WritePtRatio(r.link, 1, 100));
-        break;
-    case Op::Ct:
-        QVERIFY(!WriteCtRatio(r.link, 1, 100));
-        break;
-    case Op::Wiring:
-        QVERIFY(!WriteWiringMode(r.link, 1, 5));
-        break;
-    }
-    QCOMPARE(r.meter.Writes().size(), std::size_t(1));
-    QCOMPARE(WaitOf(r.port), std::uint64_t(300));
 }
 
 QTEST_APPLESS_MAIN(tst_setupops)
