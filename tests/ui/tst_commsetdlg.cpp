@@ -177,15 +177,6 @@ private Q_SLOTS:
         QCOMPARE(dlg.m_byMeterAddress, std::uint8_t(37));
         QVERIFY(modal.Boxes().isEmpty());
     }
-
-    void hasNoCloseBoxAndRadiosAreNoTabStops() {
-        CCommSetDlg dlg;
-        QVERIFY(!(dlg.windowFlags() & Qt::WindowCloseButtonHint));
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("通讯设置"));
-        for (int id = 1009; id <= 1018; ++id)
-            QVERIFY(!(dlg.Item(id)->focusPolicy() & Qt::TabFocus));
-        QVERIFY(dlg.Item(CCommSetDlg::kAddressEdit)->focusPolicy() & Qt::TabFocus);
-    }
 };
 
 QTEST_MAIN(TestCommSetDlg)

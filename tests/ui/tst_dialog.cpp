@@ -184,19 +184,6 @@ private Q_SLOTS:
         QCOMPARE(dlg.m_nLast, 4);
     }
 
-    void showWritesEveryMember() {
-        TestDlg dlg;
-        dlg.m_nInt = -12;
-        dlg.m_byByte = 200;
-        dlg.m_nRatio = 64000;
-        dlg.m_nLast = 0;
-        QVERIFY(dlg.UpdateData(false));
-        QCOMPARE(dlg.GetDlgItemText(kInt), QStringLiteral("-12"));
-        QCOMPARE(dlg.GetDlgItemText(kByte), QStringLiteral("200"));
-        QCOMPARE(dlg.GetDlgItemText(kRatio), QStringLiteral("64000"));
-        QCOMPARE(dlg.GetDlgItemText(kLast), QStringLiteral("0"));
-    }
-
     void enterAndEscape_data() {
         QTest::addColumn<int>("focus");
         QTest::addColumn<int>("key");

@@ -324,16 +324,6 @@ private Q_SLOTS:
             QVERIFY2(sizes.contains(QSize(s, s)), qPrintable(QString::number(s)));
         QVERIFY(!f.dlg.m_hIcon.pixmap(48, 48).isNull());
     }
-
-    void windowFrameAndCaption() {
-        Fixture f;
-        QCOMPARE(f.dlg.windowTitle(), QStringLiteral("VX5200调试-Korvanta"));
-        const Qt::WindowFlags flags = f.dlg.windowFlags();
-        QVERIFY(flags & Qt::WindowMinimizeButtonHint);
-        QVERIFY(flags & Qt::WindowCloseButtonHint);
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QCOMPARE(f.dlg.minimumSize(), f.dlg.maximumSize());
-    }
 };
 
 QTEST_MAIN(TestMainWindow)
