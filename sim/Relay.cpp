@@ -47,18 +47,18 @@ std::string Timestamp() {
     return text;
 }
 
-// Appends whatever fd has to buf; false when the other side is gone.
+// Appends whatever fd has to buf; false on a read error. A drained serial line set for raw
+// reads returns 0 rather than EAGAIN, so 0 only ends the read; a line that has gone is
+// reported by poll.
 bool ReadAll(int fd, std::vector<std::uint8_t>& buf) {
     std::uint8_t chunk[4096];
     for (;;) {
         const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n > 0) {
+        if (n > 0)
             buf.insert(buf.end(), chunk, chunk + n);
+        if (n == static_cast<ssize_t>(sizeof chunk))
             continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return true;
-        return false;
+        return n >= 0 || errno == EAGAIN || errno == EINTR;
     }
 }
 
@@ -131,7 +131,9 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
                 continue;
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         }
-        if (fds[2].revents & POLLIN)
+        if (fds[2].revents & (POLLHUP | POLLERR))
+            Unplug();
+        else if (fds[2].revents & POLLIN)
             ReadTool();
         if (fds[2].revents & POLLOUT)
             FlushToTool();

@@ -70,7 +70,13 @@ check "ct held" 250 "$(held ct)"
 check "read back 0x0302" 777 "$(poll -r 0x0302 "$link")"
 
 check "unknown register" "Illegal data address" "$(poll -r 0x0003 "$link")"
+check "read across an unknown register" "Illegal data address" "$(poll -r 0x0302 -c 2 "$link")"
 check "unknown function" "Illegal function" "$(poll -t 3 -r 0x0000 "$link")"
+check "read-only register written" "Illegal data address" "$(poll -r 0x0016 "$link" 1)"
+check "PT written with 0x06" "Illegal data address" "$(poll -r 0x0000 "$link" 5)"
+check "rate code 5 refused" "Illegal data value" "$(poll -r 0x0008 "$link" 5)"
+check "address 0 refused" "Illegal data value" "$(poll -r 0x0300 "$link" 0)"
+check "refusals change nothing" "1 3" "$(held address) $(held link-baud)"
 
 check "address write answered from 1" "Written 1 references." "$(poll -r 0x0300 "$link" 9)"
 check "address 1 silent" "Connection timed out" "$(poll -r 0x0302 "$link")"
