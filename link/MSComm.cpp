@@ -189,12 +189,10 @@ void CMSComm::Pull() {
     m_port.clearError();
 }
 
+// Clearing drops both QSerialPort's buffer and what the OS still holds.
 void CMSComm::SetInBufferCount(std::int16_t count) {
-    if (count != 0 || !m_port.isOpen())
-        return;
-    Pull();
-    m_port.clear(QSerialPort::Input);
-    m_port.readAll();
+    if (count == 0 && m_port.isOpen())
+        m_port.clear(QSerialPort::Input);
 }
 
 std::int16_t CMSComm::GetInBufferCount() {
