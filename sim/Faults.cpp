@@ -155,10 +155,11 @@ SpoiledAnswer Spoil(FaultKind kind, int lateMs, std::span<const std::uint8_t> an
         std::copy(moved.begin(), moved.end(), frame.begin());
         break;
     }
-    case FaultKind::Truncated:
-        out.bytes.resize(out.noise + std::max<std::size_t>(
-                                         1, frame.size() - std::min(frame.size(), kTruncatedBy)));
+    case FaultKind::Truncated: {
+        const std::size_t keep = frame.size() > kTruncatedBy ? frame.size() - kTruncatedBy : 1;
+        out.bytes.resize(out.noise + keep);
         break;
+    }
     default:
         break;
     }
