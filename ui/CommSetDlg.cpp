@@ -26,11 +26,11 @@ constexpr std::array kControls{
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
-constexpr DialogSpec kCommSetSpec{130, "通讯设置", 195, 101, "宋体", 10, 0, kControls};
+constexpr DialogSpec kCommSetTemplate{130, "通讯设置", 195, 101, "宋体", 10, 0, kControls};
 
 } // namespace
 
-CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetSpec, parent) {
+CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
     OnCommand(1011, [this] { OnBaud1200(); });
     OnCommand(1012, [this] { OnBaud2400(); });
     OnCommand(1013, [this] { OnBaud4800(); });

@@ -292,10 +292,10 @@ int CDialog::DuToPxY(int du) const {
     return (du * m_baseY + 4) / 8;
 }
 
-void CDialog::SetMenu(std::span<const MenuSpec> menu) {
+void CDialog::SetMenu(std::span<const MenuEntry> menu) {
     m_menuBar = new QMenuBar(this);
     QMenu* popup = nullptr;
-    for (const MenuSpec& row : menu) {
+    for (const MenuEntry& row : menu) {
         QAction* action = nullptr;
         if (row.inPopup && popup) {
             action = popup->addAction(FromCaption(row.caption));

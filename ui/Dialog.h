@@ -68,7 +68,7 @@ struct DialogSpec {
 
 // One menu entry. A pop-up lists its items in the rows after it that have inPopup set; a
 // top-level row without items is a command of its own.
-struct MenuSpec {
+struct MenuEntry {
     int id; // kNoId for a pop-up
     const char* caption;
     bool inPopup;
@@ -140,7 +140,7 @@ public:
     void SendCommand(int id);
 
     // Attaches the menu above the client area; its commands go to SendCommand.
-    void SetMenu(std::span<const MenuSpec> menu);
+    void SetMenu(std::span<const MenuEntry> menu);
     QMenuBar* MenuBar() const { return m_menuBar; }
     QAction* MenuItem(int id) const;
 

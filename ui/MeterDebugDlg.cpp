@@ -96,20 +96,20 @@ constexpr auto kControls = [] {
     return all;
 }();
 
-constexpr DialogSpec kMainSpec{102,
-                               "VX5200调试-Korvanta",
-                               254,
-                               263,
-                               "宋体",
-                               10,
-                               kSystemMenu | kMinimizeBox | kTaskbarButton,
-                               kControls};
+constexpr DialogSpec kMainTemplate{102,
+                                   "VX5200调试-Korvanta",
+                                   254,
+                                   263,
+                                   "宋体",
+                                   10,
+                                   kSystemMenu | kMinimizeBox | kTaskbarButton,
+                                   kControls};
 
 constexpr std::array kMenu{
-    MenuSpec{kNoId, "&系统功能", false}, MenuSpec{32771, "读基本数据", true},
-    MenuSpec{32772, "读测量数据", true}, MenuSpec{32773, "停止运行", true},
-    MenuSpec{32774, "写数据", true},     MenuSpec{32775, "修改地址", true},
-    MenuSpec{65535, "&帮助", false},
+    MenuEntry{kNoId, "&系统功能", false}, MenuEntry{32771, "读基本数据", true},
+    MenuEntry{32772, "读测量数据", true}, MenuEntry{32773, "停止运行", true},
+    MenuEntry{32774, "写数据", true},     MenuEntry{32775, "修改地址", true},
+    MenuEntry{65535, "&帮助", false},
 };
 
 struct CommandRow {
@@ -134,7 +134,7 @@ constexpr int kIconSize = 32;
 } // namespace
 
 CMeterDebugDlg::CMeterDebugDlg(QWidget* parent, SerialControl* port, Clock* clock)
-    : CDialog(kMainSpec, parent), m_ownPort(port ? nullptr : std::make_unique<CMSComm>()),
+    : CDialog(kMainTemplate, parent), m_ownPort(port ? nullptr : std::make_unique<CMSComm>()),
       m_ownClock(clock ? nullptr : std::make_unique<SteadyClock>()),
       m_comm(port ? *port : *m_ownPort), m_link(m_comm, clock ? *clock : *m_ownClock) {
     SetMenu(kMenu);

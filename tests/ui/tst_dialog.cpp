@@ -47,11 +47,11 @@ constexpr std::array kControls{
     ControlSpec{kMulti, Ctl::Edit, "", 5, 85, 80, 30, kMultiLine | kReadOnly | kNoTabStop},
 };
 
-constexpr DialogSpec kSpec{900, "测试", 150, 120, "宋体", 10, kSystemMenu, kControls};
+constexpr DialogSpec kTemplate{900, "测试", 150, 120, "宋体", 10, kSystemMenu, kControls};
 
 class TestDlg : public CDialog {
 public:
-    TestDlg() : CDialog(kSpec) {
+    TestDlg() : CDialog(kTemplate) {
         OnCommand(kAct, [this] {
             ++m_acts;
             if (m_throw)
