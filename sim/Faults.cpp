@@ -63,9 +63,9 @@ bool ParseRate(const std::string& text, Fault& f) {
 
 } // namespace
 
-std::optional<Fault> ParseFault(const std::string& spec, const std::string& rate,
+std::optional<Fault> ParseFault(const std::string& text, const std::string& rate,
                                 std::string& error) {
-    std::vector<std::string> parts = Split(spec, ':');
+    std::vector<std::string> parts = Split(text, ':');
     Fault f;
     for (const KindName& k : kKinds)
         if (parts[0] == k.name)
@@ -90,7 +90,7 @@ std::optional<Fault> ParseFault(const std::string& spec, const std::string& rate
     if (!rate.empty())
         parts.push_back(rate);
     if (parts.size() > 1) {
-        error = "more than one rate in '" + spec + "'";
+        error = "more than one rate in '" + text + "'";
         return std::nullopt;
     }
     if (!parts.empty() && !ParseRate(parts[0], f)) {

@@ -33,7 +33,7 @@ struct Fault {
 
 // "bad-crc", "late:1500", "bad-crc:once", "silent:0.25", "flood:10%", "late:800:once".
 // The rate may also come separately (the console's `fault bad-crc once`).
-std::optional<Fault> ParseFault(const std::string& spec, const std::string& rate,
+std::optional<Fault> ParseFault(const std::string& text, const std::string& rate,
                                 std::string& error);
 std::string FaultText(const Fault& f);
 

@@ -9,24 +9,24 @@ namespace md::ui {
 namespace {
 
 constexpr std::array kControls{
-    ControlSpec{IDOK, Ctl::DefPushButton, "确    定", 130, 40, 50, 14},
-    ControlSpec{IDCANCEL, Ctl::PushButton, "退    出", 130, 70, 50, 14},
-    ControlSpec{CCommSetDlg::kAddressEdit, Ctl::Edit, "", 56, 5, 69, 12, kDigitsOnly | kNoBorder},
-    ControlSpec{kNoId, Ctl::Label, "仪表地址", 15, 6, 31, 10},
-    ControlSpec{1009, Ctl::Radio, "COM1", 78, 25, 42, 15, kNoTabStop},
-    ControlSpec{1010, Ctl::Radio, "COM2", 78, 39, 42, 15, kNoTabStop},
-    ControlSpec{1011, Ctl::Radio, "1200bps", 15, 25, 48, 15, kNoTabStop},
-    ControlSpec{1012, Ctl::Radio, "2400bps", 15, 39, 48, 15, kNoTabStop},
-    ControlSpec{1013, Ctl::Radio, "4800bps", 15, 53, 48, 15, kNoTabStop},
-    ControlSpec{1014, Ctl::Radio, "9600bps", 15, 67, 48, 15, kNoTabStop},
-    ControlSpec{1015, Ctl::Radio, "19200bps", 15, 81, 48, 15, kNoTabStop},
-    ControlSpec{1016, Ctl::Radio, "无校验", 78, 53, 42, 15, kNoTabStop},
-    ControlSpec{1017, Ctl::Radio, "奇校验", 78, 67, 42, 15, kNoTabStop},
-    ControlSpec{1018, Ctl::Radio, "偶校验", 78, 81, 42, 15, kNoTabStop},
+    ControlDef{IDOK, Ctl::DefPushButton, "确    定", 130, 40, 50, 14},
+    ControlDef{IDCANCEL, Ctl::PushButton, "退    出", 130, 70, 50, 14},
+    ControlDef{CCommSetDlg::kAddressEdit, Ctl::Edit, "", 56, 5, 69, 12, kDigitsOnly | kNoBorder},
+    ControlDef{kNoId, Ctl::Label, "仪表地址", 15, 6, 31, 10},
+    ControlDef{1009, Ctl::Radio, "COM1", 78, 25, 42, 15, kNoTabStop},
+    ControlDef{1010, Ctl::Radio, "COM2", 78, 39, 42, 15, kNoTabStop},
+    ControlDef{1011, Ctl::Radio, "1200bps", 15, 25, 48, 15, kNoTabStop},
+    ControlDef{1012, Ctl::Radio, "2400bps", 15, 39, 48, 15, kNoTabStop},
+    ControlDef{1013, Ctl::Radio, "4800bps", 15, 53, 48, 15, kNoTabStop},
+    ControlDef{1014, Ctl::Radio, "9600bps", 15, 67, 48, 15, kNoTabStop},
+    ControlDef{1015, Ctl::Radio, "19200bps", 15, 81, 48, 15, kNoTabStop},
+    ControlDef{1016, Ctl::Radio, "无校验", 78, 53, 42, 15, kNoTabStop},
+    ControlDef{1017, Ctl::Radio, "奇校验", 78, 67, 42, 15, kNoTabStop},
+    ControlDef{1018, Ctl::Radio, "偶校验", 78, 81, 42, 15, kNoTabStop},
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
-constexpr DialogSpec kCommSetTemplate{130, "通讯设置", 195, 101, "宋体", 10, 0, kControls};
+constexpr DialogTemplate kCommSetTemplate{130, "通讯设置", 195, 101, "宋体", 10, 0, kControls};
 
 } // namespace
 

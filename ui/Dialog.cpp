@@ -111,7 +111,7 @@ void CDataExchange::Fail(int id, const QString& prompt) {
 void DDX_Control(CDataExchange& dx, int id, QAbstractButton*& member) {
     member = dx.m_dlg.Button(id);
     if (!member)
-        qFatal("dialog %d has no button %d", dx.m_dlg.Spec().resourceId, id);
+        qFatal("dialog %d has no button %d", dx.m_dlg.Template().resourceId, id);
 }
 
 void DDX_Text(CDataExchange& dx, int id, int& value) {
@@ -161,7 +161,7 @@ void DDV_MinMaxUInt(CDataExchange& dx, int id, unsigned value, unsigned min, uns
 
 // ---- the dialog ------------------------------------------------------------------------------
 
-CDialog::CDialog(const DialogSpec& spec, QWidget* parent) : QDialog(parent), m_spec(spec) {
+CDialog::CDialog(const DialogTemplate& tmpl, QWidget* parent) : QDialog(parent), m_template(tmpl) {
     Build();
 }
 
@@ -169,8 +169,8 @@ CDialog::~CDialog() = default;
 
 void CDialog::Build() {
     QFont font;
-    font.setFamilies(FontFamilies(m_spec.fontFamily));
-    font.setPointSize(m_spec.pointSize);
+    font.setFamilies(FontFamilies(m_template.fontFamily));
+    font.setPointSize(m_template.pointSize);
     setFont(font);
 
     // Dialog base units as Windows derives them: the average width of the 52 Latin letters,
@@ -182,15 +182,15 @@ void CDialog::Build() {
     m_baseY = fm.height();
 
     Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-    flags |= (m_spec.frame & kTaskbarButton) ? Qt::Window : Qt::Dialog;
-    if (m_spec.frame & kSystemMenu)
+    flags |= (m_template.frame & kTaskbarButton) ? Qt::Window : Qt::Dialog;
+    if (m_template.frame & kSystemMenu)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (m_spec.frame & kMinimizeBox)
+    if (m_template.frame & kMinimizeBox)
         flags |= Qt::WindowMinimizeButtonHint;
     setWindowFlags(flags);
-    setWindowTitle(FromCaption(m_spec.caption));
+    setWindowTitle(FromCaption(m_template.caption));
 
-    for (const ControlSpec& c : m_spec.controls) {
+    for (const ControlDef& c : m_template.controls) {
         const QString caption = FromCaption(c.caption);
         const bool tabStop = !(c.style & kNoTabStop);
         QWidget* w = nullptr;
@@ -281,7 +281,7 @@ void CDialog::Build() {
             m_items[c.id] = w;
     }
 
-    setFixedSize(DuToPxX(m_spec.width), DuToPxY(m_spec.height));
+    setFixedSize(DuToPxX(m_template.width), DuToPxY(m_template.height));
 }
 
 int CDialog::DuToPxX(int du) const {
@@ -341,7 +341,7 @@ QLineEdit* CDialog::Edit(int id) const {
 QWidget& CDialog::Require(int id) const {
     QWidget* w = Item(id);
     if (!w)
-        qFatal("dialog %d has no control %d", m_spec.resourceId, id);
+        qFatal("dialog %d has no control %d", m_template.resourceId, id);
     return *w;
 }
 
@@ -516,7 +516,7 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
                 focused->click();
             return;
         }
-        for (const ControlSpec& c : m_spec.controls) {
+        for (const ControlDef& c : m_template.controls) {
             if (c.kind == Ctl::DefPushButton) {
                 if (QAbstractButton* b = Button(c.id); b && b->isEnabled())
                     b->click();

@@ -48,7 +48,7 @@ enum : unsigned {
 // One row of a dialog template. Push buttons, edits and radio buttons are tab stops unless
 // kNoTabStop is given; labels and group boxes never are. Hidden controls are created hidden
 // and can be reached neither by the mouse nor by the keyboard.
-struct ControlSpec {
+struct ControlDef {
     int id;
     Ctl kind;
     const char* caption; // UTF-8
@@ -56,14 +56,14 @@ struct ControlSpec {
     unsigned style = 0;
 };
 
-struct DialogSpec {
+struct DialogTemplate {
     int resourceId;
     const char* caption; // UTF-8
     int width, height;   // client area, dialog units
     const char* fontFamily;
     int pointSize;
     unsigned frame;
-    std::span<const ControlSpec> controls; // template order = tab order
+    std::span<const ControlDef> controls; // template order = tab order
 };
 
 // One menu entry. A pop-up lists its items in the rows after it that have inPopup set; a
@@ -109,9 +109,9 @@ QString RangePrompt(long long min, long long max);
 class CDialog : public QDialog {
     Q_OBJECT
 public:
-    // The controls exist from construction on, so Item() works before DoModal. spec must
+    // The controls exist from construction on, so Item() works before DoModal. tmpl must
     // outlive the dialog (templates are static tables).
-    explicit CDialog(const DialogSpec& spec, QWidget* parent = nullptr);
+    explicit CDialog(const DialogTemplate& tmpl, QWidget* parent = nullptr);
     ~CDialog() override;
 
     // Runs OnInitDialog (inside the guard) and the modal loop; returns IDOK/IDCANCEL or
@@ -160,7 +160,7 @@ public:
     int DuToPxX(int du) const;
     int DuToPxY(int du) const;
 
-    const DialogSpec& Spec() const { return m_spec; }
+    const DialogTemplate& Template() const { return m_template; }
 
 protected:
     virtual void DoDataExchange(CDataExchange& dx);
@@ -185,7 +185,7 @@ private:
     QWidget& Require(int id) const;
     void FocusFirstTabStop();
 
-    const DialogSpec& m_spec;
+    const DialogTemplate& m_template;
     std::map<int, QWidget*> m_items;
     std::map<int, std::function<void()>> m_commands;
     std::map<unsigned, std::pair<int, std::uint32_t>> m_timers; // id -> (Qt timer id, period)

@@ -25,57 +25,57 @@ namespace {
 constexpr std::array kVisibleControls{
     // The exit button comes first in the template: it starts the tab order and has the focus
     // when the window opens, so Enter right away ends the program.
-    ControlSpec{IDCANCEL, Ctl::PushButton, "退  出", 13, 233, 60, 19},
-    ControlSpec{kNoId, Ctl::GroupBox, "通信参数信息", 7, 7, 74, 87},
-    ControlSpec{CMeterDebugDlg::kSummaryEdit, Ctl::Edit, "", 14, 17, 62, 67,
+    ControlDef{IDCANCEL, Ctl::PushButton, "退  出", 13, 233, 60, 19},
+    ControlDef{kNoId, Ctl::GroupBox, "通信参数信息", 7, 7, 74, 87},
+    ControlDef{CMeterDebugDlg::kSummaryEdit, Ctl::Edit, "", 14, 17, 62, 67,
                 kMultiLine | kReadOnly | kNoBorder | kNoTabStop},
-    ControlSpec{kNoId, Ctl::GroupBox, "系统功能", 7, 96, 74, 160},
-    ControlSpec{1023, Ctl::PushButton, "读参数数据", 13, 107, 60, 19},
-    ControlSpec{1065, Ctl::PushButton, "读测量数据", 13, 128, 60, 19},
-    ControlSpec{1064, Ctl::PushButton, "停止运行", 13, 149, 60, 19},
-    ControlSpec{1024, Ctl::PushButton, "写参数数据", 13, 170, 60, 19},
-    ControlSpec{1004, Ctl::PushButton, "通讯设置", 13, 191, 60, 19},
-    ControlSpec{1075, Ctl::PushButton, "读开关量状态", 13, 212, 60, 19},
-    ControlSpec{kNoId, Ctl::GroupBox, "测量数据", 91, 7, 87, 92},
-    ControlSpec{kNoId, Ctl::Label, "A相电流", 102, 25, 27, 8},
-    ControlSpec{1051, Ctl::Edit, "", 134, 22, 40, 14, kReadOnly},
-    ControlSpec{kNoId, Ctl::Label, "B相电流", 102, 53, 27, 8},
-    ControlSpec{1062, Ctl::Edit, "", 134, 50, 40, 14, kReadOnly},
-    ControlSpec{kNoId, Ctl::Label, "C相电流", 102, 80, 27, 8},
-    ControlSpec{1063, Ctl::Edit, "", 134, 77, 40, 14, kReadOnly},
-    ControlSpec{kNoId, Ctl::GroupBox, "通讯统计", 178, 7, 62, 92},
-    ControlSpec{kNoId, Ctl::Label, "成功次数", 186, 17, 31, 8},
-    ControlSpec{1069, Ctl::Edit, "", 183, 27, 53, 14, kReadOnly},
-    ControlSpec{kNoId, Ctl::Label, "失败次数", 187, 46, 31, 8},
-    ControlSpec{1070, Ctl::Edit, "", 183, 57, 53, 14, kReadOnly},
-    ControlSpec{kNoId, Ctl::Label, "误码率", 186, 74, 23, 8},
-    ControlSpec{1071, Ctl::Edit, "", 183, 83, 53, 12, kReadOnly},
-    ControlSpec{kNoId, Ctl::GroupBox, "参数数据区", 91, 101, 159, 78},
-    ControlSpec{kNoId, Ctl::Label, "上限阀值", 96, 118, 31, 8},
-    ControlSpec{1059, Ctl::Edit, "", 132, 117, 40, 14},
-    ControlSpec{kNoId, Ctl::Label, "下限阀值", 96, 140, 31, 8},
-    ControlSpec{1060, Ctl::Edit, "", 132, 135, 40, 14},
-    ControlSpec{kNoId, Ctl::Label, "波特率", 177, 120, 23, 8},
-    ControlSpec{1061, Ctl::Edit, "", 205, 116, 40, 14},
-    ControlSpec{kNoId, Ctl::Label, "小数点", 175, 136, 23, 8},
-    ControlSpec{1052, Ctl::Edit, "", 205, 136, 40, 14},
-    ControlSpec{kNoId, Ctl::Label, "继电器输出", 100, 154, 38, 8},
-    ControlSpec{1073, Ctl::Edit, "", 114, 163, 26, 12, kReadOnly | kNoBorder},
-    ControlSpec{kNoId, Ctl::Label, "开关量输入", 190, 153, 38, 8},
-    ControlSpec{1074, Ctl::Edit, "", 202, 163, 26, 12, kReadOnly | kNoBorder},
-    ControlSpec{kNoId, Ctl::GroupBox, "地址信息", 90, 182, 160, 40},
-    ControlSpec{kNoId, Ctl::Label, "本机地址", 94, 198, 31, 8},
-    ControlSpec{CMeterDebugDlg::kLocalAddressEdit, Ctl::Edit, "", 130, 195, 40, 14},
-    ControlSpec{1066, Ctl::PushButton, "修改地址", 175, 190, 43, 20},
-    ControlSpec{kNoId, Ctl::GroupBox, "提示信息", 91, 224, 159, 32},
-    ControlSpec{CMeterDebugDlg::kPromptEdit, Ctl::Edit, "", 95, 235, 116, 13,
+    ControlDef{kNoId, Ctl::GroupBox, "系统功能", 7, 96, 74, 160},
+    ControlDef{1023, Ctl::PushButton, "读参数数据", 13, 107, 60, 19},
+    ControlDef{1065, Ctl::PushButton, "读测量数据", 13, 128, 60, 19},
+    ControlDef{1064, Ctl::PushButton, "停止运行", 13, 149, 60, 19},
+    ControlDef{1024, Ctl::PushButton, "写参数数据", 13, 170, 60, 19},
+    ControlDef{1004, Ctl::PushButton, "通讯设置", 13, 191, 60, 19},
+    ControlDef{1075, Ctl::PushButton, "读开关量状态", 13, 212, 60, 19},
+    ControlDef{kNoId, Ctl::GroupBox, "测量数据", 91, 7, 87, 92},
+    ControlDef{kNoId, Ctl::Label, "A相电流", 102, 25, 27, 8},
+    ControlDef{1051, Ctl::Edit, "", 134, 22, 40, 14, kReadOnly},
+    ControlDef{kNoId, Ctl::Label, "B相电流", 102, 53, 27, 8},
+    ControlDef{1062, Ctl::Edit, "", 134, 50, 40, 14, kReadOnly},
+    ControlDef{kNoId, Ctl::Label, "C相电流", 102, 80, 27, 8},
+    ControlDef{1063, Ctl::Edit, "", 134, 77, 40, 14, kReadOnly},
+    ControlDef{kNoId, Ctl::GroupBox, "通讯统计", 178, 7, 62, 92},
+    ControlDef{kNoId, Ctl::Label, "成功次数", 186, 17, 31, 8},
+    ControlDef{1069, Ctl::Edit, "", 183, 27, 53, 14, kReadOnly},
+    ControlDef{kNoId, Ctl::Label, "失败次数", 187, 46, 31, 8},
+    ControlDef{1070, Ctl::Edit, "", 183, 57, 53, 14, kReadOnly},
+    ControlDef{kNoId, Ctl::Label, "误码率", 186, 74, 23, 8},
+    ControlDef{1071, Ctl::Edit, "", 183, 83, 53, 12, kReadOnly},
+    ControlDef{kNoId, Ctl::GroupBox, "参数数据区", 91, 101, 159, 78},
+    ControlDef{kNoId, Ctl::Label, "上限阀值", 96, 118, 31, 8},
+    ControlDef{1059, Ctl::Edit, "", 132, 117, 40, 14},
+    ControlDef{kNoId, Ctl::Label, "下限阀值", 96, 140, 31, 8},
+    ControlDef{1060, Ctl::Edit, "", 132, 135, 40, 14},
+    ControlDef{kNoId, Ctl::Label, "波特率", 177, 120, 23, 8},
+    ControlDef{1061, Ctl::Edit, "", 205, 116, 40, 14},
+    ControlDef{kNoId, Ctl::Label, "小数点", 175, 136, 23, 8},
+    ControlDef{1052, Ctl::Edit, "", 205, 136, 40, 14},
+    ControlDef{kNoId, Ctl::Label, "继电器输出", 100, 154, 38, 8},
+    ControlDef{1073, Ctl::Edit, "", 114, 163, 26, 12, kReadOnly | kNoBorder},
+    ControlDef{kNoId, Ctl::Label, "开关量输入", 190, 153, 38, 8},
+    ControlDef{1074, Ctl::Edit, "", 202, 163, 26, 12, kReadOnly | kNoBorder},
+    ControlDef{kNoId, Ctl::GroupBox, "地址信息", 90, 182, 160, 40},
+    ControlDef{kNoId, Ctl::Label, "本机地址", 94, 198, 31, 8},
+    ControlDef{CMeterDebugDlg::kLocalAddressEdit, Ctl::Edit, "", 130, 195, 40, 14},
+    ControlDef{1066, Ctl::PushButton, "修改地址", 175, 190, 43, 20},
+    ControlDef{kNoId, Ctl::GroupBox, "提示信息", 91, 224, 159, 32},
+    ControlDef{CMeterDebugDlg::kPromptEdit, Ctl::Edit, "", 95, 235, 116, 13,
                 kDisabled | kCentre | kNoBorder},
     // Created hidden and never shown: their commands still work when they arrive.
-    ControlSpec{1006, Ctl::PushButton, "仪表设置", 165, 235, 50, 14, kHidden},
-    ControlSpec{1007, Ctl::PushButton, "技术支持", 165, 235, 50, 14, kHidden},
-    ControlSpec{1009, Ctl::PushButton, "读仪表时间", 165, 235, 50, 14, kHidden},
-    ControlSpec{1021, Ctl::PushButton, "开始保存数据", 165, 235, 50, 14, kHidden},
-    ControlSpec{1022, Ctl::PushButton, "相电流分析", 165, 237, 50, 12, kHidden},
+    ControlDef{1006, Ctl::PushButton, "仪表设置", 165, 235, 50, 14, kHidden},
+    ControlDef{1007, Ctl::PushButton, "技术支持", 165, 235, 50, 14, kHidden},
+    ControlDef{1009, Ctl::PushButton, "读仪表时间", 165, 235, 50, 14, kHidden},
+    ControlDef{1021, Ctl::PushButton, "开始保存数据", 165, 235, 50, 14, kHidden},
+    ControlDef{1022, Ctl::PushButton, "相电流分析", 165, 237, 50, 12, kHidden},
 };
 
 // Hidden edits that nothing reads or writes; they exist so that every id of the template
@@ -86,17 +86,17 @@ constexpr std::array kUnusedEditIds{1000, 1001, 1002, 1003, 1025, 1026, 1027, 10
                                     1048, 1049, 1050, 1053, 1054, 1055, 1056};
 
 constexpr auto kControls = [] {
-    std::array<ControlSpec, kVisibleControls.size() + kUnusedEditIds.size()> all{};
+    std::array<ControlDef, kVisibleControls.size() + kUnusedEditIds.size()> all{};
     std::size_t n = 0;
-    for (const ControlSpec& c : kVisibleControls)
+    for (const ControlDef& c : kVisibleControls)
         all[n++] = c;
     for (const int id : kUnusedEditIds)
         all[n++] =
-            ControlSpec{id, Ctl::Edit, "", 166, 237, 53, 12, kReadOnly | kNoBorder | kHidden};
+            ControlDef{id, Ctl::Edit, "", 166, 237, 53, 12, kReadOnly | kNoBorder | kHidden};
     return all;
 }();
 
-constexpr DialogSpec kMainTemplate{102,
+constexpr DialogTemplate kMainTemplate{102,
                                    "VX5200调试-Korvanta",
                                    254,
                                    263,

@@ -7,22 +7,22 @@ namespace md::ui {
 namespace {
 
 constexpr std::array kControls{
-    ControlSpec{IDOK, Ctl::DefPushButton, "确定", 44, 55, 32, 14},
-    ControlSpec{kNoId, Ctl::Label, "请输入存储时间间隔：", 26, 7, 80, 9},
-    ControlSpec{kNoId, Ctl::Label, "时", 52, 32, 10, 10},
-    ControlSpec{kNoId, Ctl::Label, "秒", 142, 32, 10, 10},
-    ControlSpec{kNoId, Ctl::Label, "分", 97, 32, 10, 10},
-    ControlSpec{CSaveIntervalDlg::kHoursEdit, Ctl::Edit, "", 19, 29, 30, 12, kAutoHScroll},
-    ControlSpec{CSaveIntervalDlg::kMinutesEdit, Ctl::Edit, "", 65, 29, 30, 12, kAutoHScroll},
-    ControlSpec{CSaveIntervalDlg::kSecondsEdit, Ctl::Edit, "", 111, 29, 30, 12, kAutoHScroll},
-    ControlSpec{IDCANCEL, Ctl::PushButton, "取消", 92, 55, 32, 14},
+    ControlDef{IDOK, Ctl::DefPushButton, "确定", 44, 55, 32, 14},
+    ControlDef{kNoId, Ctl::Label, "请输入存储时间间隔：", 26, 7, 80, 9},
+    ControlDef{kNoId, Ctl::Label, "时", 52, 32, 10, 10},
+    ControlDef{kNoId, Ctl::Label, "秒", 142, 32, 10, 10},
+    ControlDef{kNoId, Ctl::Label, "分", 97, 32, 10, 10},
+    ControlDef{CSaveIntervalDlg::kHoursEdit, Ctl::Edit, "", 19, 29, 30, 12, kAutoHScroll},
+    ControlDef{CSaveIntervalDlg::kMinutesEdit, Ctl::Edit, "", 65, 29, 30, 12, kAutoHScroll},
+    ControlDef{CSaveIntervalDlg::kSecondsEdit, Ctl::Edit, "", 111, 29, 30, 12, kAutoHScroll},
+    ControlDef{IDCANCEL, Ctl::PushButton, "取消", 92, 55, 32, 14},
 };
 
-constexpr DialogSpec kSaveIntervalSpec{146, "", 171, 82, "System", 10, kSystemMenu, kControls};
+constexpr DialogTemplate kSaveIntervalTemplate{146, "", 171, 82, "System", 10, kSystemMenu, kControls};
 
 } // namespace
 
-CSaveIntervalDlg::CSaveIntervalDlg(QWidget* parent) : CDialog(kSaveIntervalSpec, parent) {}
+CSaveIntervalDlg::CSaveIntervalDlg(QWidget* parent) : CDialog(kSaveIntervalTemplate, parent) {}
 
 // Any whole numbers are taken, signs included; the main window decides whether they make a
 // usable period.

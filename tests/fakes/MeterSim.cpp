@@ -109,8 +109,8 @@ bool MeterSim::Set(const QString& what, int value) {
         .startsWith(QStringLiteral("ok"));
 }
 
-bool MeterSim::Fault(const QString& spec) {
-    return Command(QStringLiteral("fault ") + spec).startsWith(QStringLiteral("ok"));
+bool MeterSim::Fault(const QString& text) {
+    return Command(QStringLiteral("fault ") + text).startsWith(QStringLiteral("ok"));
 }
 
 QString MeterSim::Error() {

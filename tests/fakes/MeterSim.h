@@ -47,7 +47,7 @@ public:
     std::optional<int> Get(const QString& what);
     bool Set(const QString& what, int value);
     // "bad-crc once", "late:900", "silent 25%", "off"; true when metersim took it.
-    bool Fault(const QString& spec);
+    bool Fault(const QString& text);
 
     // Trace lines seen so far (start metersim with --trace); a command collects the ones
     // printed before its reply.

@@ -34,20 +34,20 @@ enum : int {
 };
 
 constexpr std::array kControls{
-    ControlSpec{kInt, Ctl::Edit, "", 5, 5, 40, 12},
-    ControlSpec{kByte, Ctl::Edit, "", 5, 20, 40, 12},
-    ControlSpec{kRatio, Ctl::Edit, "", 5, 35, 40, 12},
-    ControlSpec{kLast, Ctl::Edit, "", 5, 50, 40, 12},
-    ControlSpec{IDOK, Ctl::DefPushButton, "OK", 100, 5, 40, 14},
-    ControlSpec{IDCANCEL, Ctl::PushButton, "Cancel", 100, 22, 40, 14},
-    ControlSpec{kAct, Ctl::PushButton, "Act", 100, 40, 40, 14},
-    ControlSpec{kHiddenBtn, Ctl::PushButton, "Hidden", 100, 40, 40, 14, kHidden},
-    ControlSpec{kRadioA, Ctl::Radio, "A", 5, 70, 30, 10, kNoTabStop},
-    ControlSpec{kRadioB, Ctl::Radio, "B", 40, 70, 30, 10, kNoTabStop},
-    ControlSpec{kMulti, Ctl::Edit, "", 5, 85, 80, 30, kMultiLine | kReadOnly | kNoTabStop},
+    ControlDef{kInt, Ctl::Edit, "", 5, 5, 40, 12},
+    ControlDef{kByte, Ctl::Edit, "", 5, 20, 40, 12},
+    ControlDef{kRatio, Ctl::Edit, "", 5, 35, 40, 12},
+    ControlDef{kLast, Ctl::Edit, "", 5, 50, 40, 12},
+    ControlDef{IDOK, Ctl::DefPushButton, "OK", 100, 5, 40, 14},
+    ControlDef{IDCANCEL, Ctl::PushButton, "Cancel", 100, 22, 40, 14},
+    ControlDef{kAct, Ctl::PushButton, "Act", 100, 40, 40, 14},
+    ControlDef{kHiddenBtn, Ctl::PushButton, "Hidden", 100, 40, 40, 14, kHidden},
+    ControlDef{kRadioA, Ctl::Radio, "A", 5, 70, 30, 10, kNoTabStop},
+    ControlDef{kRadioB, Ctl::Radio, "B", 40, 70, 30, 10, kNoTabStop},
+    ControlDef{kMulti, Ctl::Edit, "", 5, 85, 80, 30, kMultiLine | kReadOnly | kNoTabStop},
 };
 
-constexpr DialogSpec kTemplate{900, "测试", 150, 120, "宋体", 10, kSystemMenu, kControls};
+constexpr DialogTemplate kTemplate{900, "测试", 150, 120, "宋体", 10, kSystemMenu, kControls};
 
 class TestDlg : public CDialog {
 public:
