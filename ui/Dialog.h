@@ -146,7 +146,7 @@ public:
 
     // Window timers by id: starting a running id replaces its period. Periods below 10 ms
     // run at 10 ms, as on Windows. A tick that falls due while its own handler still runs
-    // (inside a message box, say) is dropped.
+    // (inside a message box, say) is dropped: Qt never re-enters a timer's own handler.
     void SetTimer(unsigned id, std::uint32_t ms);
     void KillTimer(unsigned id);
     bool IsTimerRunning(unsigned id) const;

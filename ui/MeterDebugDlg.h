@@ -113,6 +113,11 @@ protected:
 
 private:
     CExchange m_link;
+    // A poll is under way. Its take can open a message box whose loop goes on delivering
+    // ticks; a tick that finds this set is skipped, so polls never overlap.
+    bool m_bPolling = false;
+    // A log failure box is pending or open; further failures are not shown until it closes.
+    bool m_bLogBoxShown = false;
 };
 
 } // namespace md::ui

@@ -7,7 +7,6 @@
 
 #include <QAbstractButton>
 #include <QDateTime>
-#include <QPointer>
 #include <QTimer>
 
 #include <cstdlib>
@@ -23,30 +22,6 @@ constexpr const char* kAnalysisCommand = ".\\phasecur.exe";
 #else
 constexpr const char* kAnalysisCommand = "./phasecur.exe";
 #endif
-
-// At most one failure box per window at a time. The box is shown after the tick, not inside
-// it, so the ticks that fall due while it is open still run and still try to write: a file
-// that becomes usable again is logged to at once. A failure while a box is pending or open
-// is not shown again; otherwise a file gone bad would bury the window in boxes. The marker
-// child exists from the failure until its box is closed, and dies with the window.
-const QString kFailureBoxMarker = QStringLiteral("logFailureBox");
-
-void ReportLogFailure(CMeterDebugDlg& wnd, log::AppendResult result) {
-    if (wnd.findChild<QObject*>(kFailureBoxMarker, Qt::FindDirectChildrenOnly))
-        return;
-    auto* marker = new QObject(&wnd);
-    marker->setObjectName(kFailureBoxMarker);
-    const QString text = result == log::AppendResult::OpenFailed ? QStringLiteral("文件打开不成功")
-                                                                 : QStringLiteral("写文件不成功");
-    QTimer::singleShot(0, marker, [marker, text] {
-        const QPointer<QObject> alive(marker);
-        AfxMessageBox(text);
-        if (alive) {
-            alive->setObjectName(QString());
-            alive->deleteLater();
-        }
-    });
-}
 
 } // namespace
 
@@ -78,8 +53,20 @@ void CMeterDebugDlg::OnStartSave() {
 void CMeterDebugDlg::AppendLogRecord() {
     const QByteArray record = log::FormatRecord(m_snapshot, QDateTime::currentDateTimeUtc());
     const log::AppendResult result = log::AppendToFile(kLogFile, record);
-    if (result != log::AppendResult::Ok)
-        ReportLogFailure(*this, result);
+    if (result == log::AppendResult::Ok || m_bLogBoxShown)
+        return;
+    // At most one failure box at a time, shown after the tick rather than inside it: Qt does
+    // not re-enter a timer's handler, so a box inside the tick would hold every later tick
+    // until it closed. Shown afterwards, the ticks that fall due meanwhile still try to write,
+    // and a file that becomes usable again is logged to at once; their failures are not shown
+    // again, or a file gone bad would bury the window in boxes.
+    m_bLogBoxShown = true;
+    const QString text = result == log::AppendResult::OpenFailed ? QStringLiteral("文件打开不成功")
+                                                                 : QStringLiteral("写文件不成功");
+    QTimer::singleShot(0, this, [this, text] {
+        AfxMessageBox(text);
+        m_bLogBoxShown = false;
+    });
 }
 
 void CMeterDebugDlg::OnTechSupport() {

@@ -8,9 +8,8 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QWindow>
-
-#include <set>
 
 namespace md::ui {
 
@@ -86,32 +85,6 @@ private:
     QString m_text;
     QColor m_colour;
     QPointer<QWindow> m_window;
-};
-
-// Windows with a poll under way. A poll's take can open a message box, whose loop goes on
-// delivering timer ticks; a tick that finds its window here is skipped, not queued, so polls
-// never overlap and a missed tick is not made up.
-class PollInProgress {
-public:
-    explicit PollInProgress(const CMeterDebugDlg* wnd)
-        : m_wnd(wnd), m_own(Running().insert(wnd).second) {}
-    ~PollInProgress() {
-        if (m_own)
-            Running().erase(m_wnd);
-    }
-    PollInProgress(const PollInProgress&) = delete;
-    PollInProgress& operator=(const PollInProgress&) = delete;
-
-    bool Skipped() const { return !m_own; }
-
-private:
-    static std::set<const CMeterDebugDlg*>& Running() {
-        static std::set<const CMeterDebugDlg*> running;
-        return running;
-    }
-
-    const CMeterDebugDlg* m_wnd;
-    bool m_own;
 };
 
 } // namespace
@@ -191,9 +164,10 @@ void CMeterDebugDlg::OnStop() {
 }
 
 void CMeterDebugDlg::PollMeasurements() {
-    const PollInProgress poll(this);
-    if (poll.Skipped())
+    if (m_bPolling)
         return;
+    m_bPolling = true;
+    const auto done = qScopeGuard([this] { m_bPolling = false; });
     // The take keeps what the operator typed across the refresh at the end; a field that does
     // not convert is reported and the poll goes on.
     UpdateData(true);
