@@ -117,8 +117,8 @@ struct CommandRow {
     void (CMeterDebugDlg::*handler)();
 };
 
-// The window's command table: a click on control id runs handler. Each row is wired when its
-// handler exists; a control without a row does nothing.
+// The window's command table: a click on control id runs handler. The hidden buttons have rows
+// too, so their commands work although nothing shows them.
 const std::initializer_list<CommandRow> kCommandTable = {
     {1004, &CMeterDebugDlg::OnCommSettings},  {1006, &CMeterDebugDlg::OnMeterSetup},
     {1007, &CMeterDebugDlg::OnTechSupport},   {1009, &CMeterDebugDlg::OnReadMeterTime},
@@ -224,8 +224,7 @@ QString CMeterDebugDlg::Summary(bool reconfigured) const {
     return s;
 }
 
-// Timer 1 polls the measurements and timer 2 appends a log record; each case is wired when
-// its routine exists.
+// Timer 1 polls the measurements and timer 2 appends a log record.
 void CMeterDebugDlg::OnTimer(unsigned id) {
     switch (id) {
     case kPollTimer:
