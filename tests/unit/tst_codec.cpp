@@ -1,5 +1,6 @@
 // Frames as hex rows, so each can be checked against a line capture.
 
+#include "fakes/Support.h"
 #include "link/Crc.h"
 #include "link/Frame.h"
 
@@ -9,20 +10,6 @@
 #include <vector>
 
 using namespace md;
-
-namespace {
-
-std::vector<std::uint8_t> Bytes(const QByteArray& hex) {
-    const QByteArray raw = QByteArray::fromHex(hex);
-    return {raw.begin(), raw.end()};
-}
-
-QByteArray Hex(std::span<const std::uint8_t> bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()))
-        .toHex(' ');
-}
-
-} // namespace
 
 class tst_codec : public QObject {
     Q_OBJECT
@@ -34,7 +21,6 @@ private Q_SLOTS:
     void BuildersWriteTheWholeFrameAndNothingBeyond();
     void FindResponseLocatesTheEarliestValidAnswer_data();
     void FindResponseLocatesTheEarliestValidAnswer();
-    void RegisterAtReadsUnsignedBigEndianWords();
 };
 
 void tst_codec::CalcCrc16GivesTheCheckBytesInWireOrder_data() {
@@ -55,7 +41,7 @@ void tst_codec::CalcCrc16GivesTheCheckBytesInWireOrder() {
     QFETCH(QByteArray, check);
     const std::uint16_t crc = CalcCrc16(Bytes(frame));
     const std::array<std::uint8_t, 2> wire{std::uint8_t(crc >> 8), std::uint8_t(crc & 0xFF)};
-    QCOMPARE(Hex(wire), Hex(Bytes(check)));
+    QCOMPARE(HexOf(wire), HexOf(Bytes(check)));
 }
 
 void tst_codec::BuildersWriteTheWholeFrameAndNothingBeyond_data() {
@@ -98,7 +84,7 @@ void tst_codec::BuildersWriteTheWholeFrameAndNothingBeyond() {
         len = BuildWriteDoubleRequest(buf, a, r, value);
     const std::vector<std::uint8_t> want = Bytes(frame);
     QCOMPARE(len, int(want.size()));
-    QCOMPARE(Hex(std::span(buf).first(std::size_t(len))), Hex(want));
+    QCOMPARE(HexOf(std::span(buf).first(std::size_t(len))), HexOf(want));
     for (std::size_t i = std::size_t(len); i < buf.size(); ++i)
         QCOMPARE(buf[i], std::uint8_t(0xEE));
 }
@@ -156,16 +142,6 @@ void tst_codec::FindResponseLocatesTheEarliestValidAnswer() {
     QCOMPARE(int(FindResponse(bytes, n, std::uint8_t(function), std::uint8_t(address),
                               std::int16_t(expected))),
              offset);
-}
-
-void tst_codec::RegisterAtReadsUnsignedBigEndianWords() {
-    // Three registers 0x1234, 0xffff, 0x0001 in an answer found at offset 2.
-    const std::vector<std::uint8_t> data = Bytes("aabb010306"
-                                                 "1234ffff0001"
-                                                 "0000");
-    QCOMPARE(RegisterAt(data, 2, 0), std::uint16_t(0x1234));
-    QCOMPARE(RegisterAt(data, 2, 1), std::uint16_t(65535));
-    QCOMPARE(RegisterAt(data, 2, 2), std::uint16_t(1));
 }
 
 QTEST_APPLESS_MAIN(tst_codec)

@@ -3,6 +3,7 @@
 
 #include "fakes/FakeMeter.h"
 #include "fakes/FakePort.h"
+#include "fakes/Support.h"
 #include "fakes/VirtualClock.h"
 #include "link/Exchange.h"
 #include "link/Frame.h"
@@ -16,29 +17,12 @@ using namespace md;
 
 namespace {
 
-std::vector<std::uint8_t> Bytes(const char* hex) {
-    const QByteArray raw = QByteArray::fromHex(hex);
-    return {raw.begin(), raw.end()};
-}
-
 using Log = std::vector<std::string>;
 
 // Answers to "read one register at 0x0006 from address 1".
 const char* const kRequest = "010300060001640b";
 const char* const kAnswer2 = "01030200023985";
 const char* const kAnswer7 = "0103020007f986";
-
-// Time between the request going out and the count being read: the wait.
-std::uint64_t WaitOf(const FakePort& port) {
-    std::uint64_t sent = 0;
-    for (const FakePort::Event& e : port.Events()) {
-        if (e.what.rfind("Output=", 0) == 0)
-            sent = e.at;
-        if (e.what == "InBufferCount?")
-            return e.at - sent;
-    }
-    return ~0ULL;
-}
 
 struct Rig {
     explicit Rig(std::uint32_t start = 0) : clock(start), port(clock), x(port, clock) {
@@ -69,7 +53,6 @@ private Q_SLOTS:
     void CopiesOnlyTheCountedBytes();
     void ClosedPortSendsNothingButStillWaitsAndReads();
     void WriteWithoutAnswerFlushesAndSendsOnly();
-    void FakeMeterAnswersFromItsRegisterMap();
     void SteadyClockCountsMilliseconds();
 };
 
@@ -208,40 +191,6 @@ void tst_exchange::WriteWithoutAnswerFlushesAndSendsOnly() {
     QCOMPARE(meter.Writes().size(), std::size_t(2));
     // The second flush took the first echo; only the second is still waiting.
     QCOMPARE(r.port.Waiting(), std::size_t(8));
-}
-
-void tst_exchange::FakeMeterAnswersFromItsRegisterMap() {
-    Rig r;
-    r.port.SetSettings("9600N,8,2");
-    FakeMeter meter(r.port, 5);
-    meter.SetRegister(reg::kPhaseCurrents + 1, 0xFFFF);
-    auto read = [&](std::uint16_t first, std::uint16_t count, std::uint8_t address = 5) {
-        BuildReadRequest(r.x.m_bySendBuf, address, first, count);
-        return r.x.Transact(kShortRequestLen, WaitKind::Sleep, 600, kFnReadHolding, address,
-                            5 + 2 * count);
-    };
-    QCOMPARE(read(reg::kPhaseCurrents, 3), 0);
-    QCOMPARE(r.x.Register(0, 1), std::uint16_t(0xFFFF));
-    QCOMPARE(read(reg::kPhaseCurrents, 3, 1), -1); // another address
-    QCOMPARE(read(0x0200, 1), -1);                 // unmapped: an exception answer
-    meter.SetNoAnswerAt(reg::kRelaySwitch);
-    QCOMPARE(read(reg::kRelaySwitch, 1), -1);
-
-    // A parameter write reads back; a PT write does not touch the phase currents.
-    BuildWriteSingleRequest(r.x.m_bySendBuf, 5, reg::kUpperLimit, 70000);
-    QCOMPARE(r.x.Transact(8, WaitKind::Busy, 300, kFnWriteSingle, 5, 8), 0);
-    QCOMPARE(meter.Register(reg::kUpperLimit), std::optional<std::uint16_t>(0x1170));
-    BuildWriteDoubleRequest(r.x.m_bySendBuf, 5, reg::kPtRatio, 100);
-    QCOMPARE(r.x.Transact(13, WaitKind::Busy, 300, kFnWriteMultiple, 5, 8), 0);
-    QCOMPARE(meter.Writes().back(), (FakeMeter::Write{0x10, reg::kPtRatio, {100, 0}}));
-    QCOMPARE(meter.Register(reg::kPtRatio), std::optional<std::uint16_t>(1234));
-
-    // The link baud code is acknowledged at the old rate; then only the new rate is heard.
-    BuildWriteSingleRequest(r.x.m_bySendBuf, 5, reg::kLinkBaudCode, 4);
-    QCOMPARE(r.x.Transact(8, WaitKind::Busy, 300, kFnWriteSingle, 5, 8), 0);
-    QCOMPARE(read(reg::kDecimalPoint, 1), -1);
-    r.port.SetSettings("19200N,8,2");
-    QCOMPARE(read(reg::kDecimalPoint, 1), 0);
 }
 
 void tst_exchange::SteadyClockCountsMilliseconds() {

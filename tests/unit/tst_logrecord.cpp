@@ -38,8 +38,6 @@ class TestLogRecord : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void recordIsThirteenCrLfLines();
-    void headingLine();
-    void energyLabelLine();
     void rows_data();
     void rows();
     void timestamp_data();
@@ -61,22 +59,6 @@ void TestLogRecord::recordIsThirteenCrLfLines() {
     QCOMPARE(Line(record, 2), QByteArray("2006/11/08   12:00:00"));
 }
 
-void TestLogRecord::headingLine() {
-    const QByteArray expected = Spaces(17) + QByteArray::fromHex("bacfcfe0") + Spaces(4) +
-                                QByteArray::fromHex("41cfe02f4341cfdf") + Spaces(4) +
-                                QByteArray::fromHex("42cfe02f4142cfdf") + Spaces(4) +
-                                QByteArray::fromHex("43cfe02f4243cfdf");
-    QCOMPARE(Line(md::log::FormatRecord(MeasurementSnapshot{}, kNoon), 3), expected);
-}
-
-void TestLogRecord::energyLabelLine() {
-    const QByteArray expected = QByteArray::fromHex("d5fdcff2d3d0b9a6b5e7c4dc") + Spaces(3) +
-                                QByteArray::fromHex("b8bacfe0d3d0b9a6b5e7c4dc") + Spaces(3) +
-                                QByteArray::fromHex("d5fdcff2cedeb9a6b5e7c4dc") + Spaces(3) +
-                                QByteArray::fromHex("b8bacfe0cedeb9a6b5e7c4dc");
-    QCOMPARE(Line(md::log::FormatRecord(MeasurementSnapshot{}, kNoon), 12), expected);
-}
-
 using Setup = std::function<void(MeasurementSnapshot&)>;
 Q_DECLARE_METATYPE(Setup)
 
@@ -85,6 +67,18 @@ void TestLogRecord::rows_data() {
     QTest::addColumn<int>("line");
     QTest::addColumn<QByteArray>("expected");
 
+    const Setup none = [](MeasurementSnapshot&) {};
+    QTest::newRow("heading") << none << 3
+                             << Spaces(17) + QByteArray::fromHex("bacfcfe0") + Spaces(4) +
+                                    QByteArray::fromHex("41cfe02f4341cfdf") + Spaces(4) +
+                                    QByteArray::fromHex("42cfe02f4142cfdf") + Spaces(4) +
+                                    QByteArray::fromHex("43cfe02f4243cfdf");
+    QTest::newRow("energy labels")
+        << none << 12
+        << QByteArray::fromHex("d5fdcff2d3d0b9a6b5e7c4dc") + Spaces(3) +
+               QByteArray::fromHex("b8bacfe0d3d0b9a6b5e7c4dc") + Spaces(3) +
+               QByteArray::fromHex("d5fdcff2cedeb9a6b5e7c4dc") + Spaces(3) +
+               QByteArray::fromHex("b8bacfe0cedeb9a6b5e7c4dc");
     QTest::newRow("phase voltages, six digits") << Setup([](MeasurementSnapshot& s) {
         s.m_dPhaseVoltTotal = 220;
         s.m_dPhaseVoltA = 220.5;
@@ -123,7 +117,7 @@ void TestLogRecord::rows_data() {
                                                                 Spaces(15) + kZeroSeqLabel +
                                                                 Spaces(5) + "0.12346";
     QTest::newRow("empty units, zero energies without a sign")
-        << Setup([](MeasurementSnapshot&) {}) << 13
+        << none << 13
         << Spaces(7) + "0" + Spaces(4) + Spaces(3) + Spaces(7) + "0" + Spaces(4) + Spaces(3) +
                Spaces(5) + "0" + Spaces(6) + Spaces(3) + Spaces(5) + "0" + Spaces(6);
     QTest::newRow("reverse energies negated")

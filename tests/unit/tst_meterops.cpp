@@ -2,6 +2,7 @@
 
 #include "fakes/FakeMeter.h"
 #include "fakes/FakePort.h"
+#include "fakes/Support.h"
 #include "fakes/VirtualClock.h"
 #include "link/Exchange.h"
 #include "meter/MeterOps.h"
@@ -22,15 +23,6 @@ struct Rig {
     FakeMeter meter{port};
     CExchange link{port, clock};
     Rig() { port.SetPortOpen(true); }
-
-    std::vector<QByteArray> Sent() const {
-        std::vector<QByteArray> out;
-        for (const auto& s : port.Outputs())
-            out.push_back(QByteArray(reinterpret_cast<const char*>(s.bytes.data()),
-                                     static_cast<qsizetype>(s.bytes.size()))
-                              .toHex());
-        return out;
-    }
 };
 
 using Op = std::function<void(CExchange&)>;
@@ -99,7 +91,7 @@ void TestMeterOps::ReadsSendTheirRequestAndSleep600() {
     QFETCH(QByteArray, request);
     Rig rig;
     op(rig.link);
-    QCOMPARE(rig.Sent(), std::vector<QByteArray>{request});
+    QCOMPARE(SentHex(rig.port), std::vector<std::string>{request.toStdString()});
     QCOMPARE(rig.clock.Sleeps(), std::vector<std::uint32_t>{600});
 }
 
@@ -139,8 +131,9 @@ void TestMeterOps::WriteParamsSendsFourFramesWithPauses() {
     Rig rig;
     const auto result =
         meter::WriteParams(rig.link, 1, [&] { return Fields(2, 100, 20, baudField); });
-    QCOMPARE(rig.Sent(), (std::vector<QByteArray>{"010600060002e80a", "01060302006429a5",
-                                                  "010603040014c840", baudFrame}));
+    QCOMPARE(SentHex(rig.port),
+             (std::vector<std::string>{"010600060002e80a", "01060302006429a5", "010603040014c840",
+                                       baudFrame.toStdString()}));
     QCOMPARE(result.baudCode, baudCode);
     QCOMPARE(rig.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300, 300, 300}));
     // Each write is sent at the end of the previous pause.
@@ -228,7 +221,7 @@ void TestMeterOps::WriteOwnAddressOutcome() {
     Rig rig;
     rig.meter.SetSilent(silent);
     QCOMPARE(meter::WriteOwnAddress(rig.link, address, 5), confirmed);
-    QCOMPARE(rig.Sent(), std::vector<QByteArray>{request});
+    QCOMPARE(SentHex(rig.port), std::vector<std::string>{request.toStdString()});
     QCOMPARE(rig.clock.Sleeps(), std::vector<std::uint32_t>{300});
 }
 

@@ -3,6 +3,7 @@
 
 #include "fakes/FakeMeter.h"
 #include "fakes/FakePort.h"
+#include "fakes/Support.h"
 #include "fakes/VirtualClock.h"
 #include "meter/Registers.h"
 #include "meter/SetupOps.h"
@@ -13,25 +14,6 @@ using namespace md;
 using namespace md::meter;
 
 namespace {
-
-// Time from the request going out to the count of the answer being read.
-std::uint64_t WaitOf(const FakePort& port) {
-    std::uint64_t sent = 0;
-    for (const FakePort::Event& e : port.Events()) {
-        if (e.what.rfind("Output=", 0) == 0)
-            sent = e.at;
-        if (e.what == "InBufferCount?")
-            return e.at - sent;
-    }
-    return ~0ULL;
-}
-
-std::vector<std::string> SentHex(const FakePort& port) {
-    std::vector<std::string> hex;
-    for (const FakePort::Sent& s : port.Outputs())
-        hex.push_back(ToHex(s.bytes));
-    return hex;
-}
 
 bool BusyWaited(const VirtualClock& clock) {
     if (clock.TickReads() < 2 || clock.Sleeps().empty())
