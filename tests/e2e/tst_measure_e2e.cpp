@@ -1,8 +1,6 @@
 // The parameter block, the address change and polling over a real line to metersim.
 
-#include "fakes/MeterSim.h"
-#include "fakes/ModalHelper.h"
-#include "ui/MeterDebugDlg.h"
+#include "fakes/MainWindowRig.h"
 
 #include <QAbstractButton>
 #include <QTest>
@@ -14,34 +12,7 @@ using md::ui::CMeterDebugDlg;
 
 namespace {
 
-// The main window on COM1 = the simulator's line, with the real port control and clock.
-struct Window {
-    ModalHelper modal;
-    CMeterDebugDlg dlg;
-
-    explicit Window(const MeterSim& sim) {
-        sim.PointComAt(1);
-        dlg.m_byMeterAddress = 1;
-        dlg.m_nBaudRate = 9600;
-        dlg.m_nParity = 0;
-        dlg.m_nCommPort = 1;
-    }
-
-    void Run(const std::function<void()>& steps) {
-        modal.Answer([&](QWidget*) {
-            struct Close {
-                CMeterDebugDlg& dlg;
-                ~Close() { dlg.EndDialog(ui::IDCANCEL); }
-            } close{dlg};
-            steps();
-        });
-        dlg.DoModal();
-    }
-
-    QString Text(int id) const { return dlg.GetDlgItemText(id); }
-    void Type(int id, const QString& text) { ModalHelper::Type(dlg.Item(id), text); }
-    void Click(int id) { dlg.Button(id)->click(); }
-};
+using Window = MainWindowRig;
 
 // Trace lines of answers to the phase-current read, in order: true for one the line lost.
 QList<bool> CurrentAnswersLost(const QStringList& trace) {

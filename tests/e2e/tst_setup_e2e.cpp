@@ -1,8 +1,6 @@
 // Link reconfiguration and meter setup over a real line to metersim.
 
-#include "fakes/MeterSim.h"
-#include "fakes/ModalHelper.h"
-#include "ui/MeterDebugDlg.h"
+#include "fakes/MainWindowRig.h"
 #include "ui/MeterSetDlg.h"
 
 #include <QAbstractButton>
@@ -17,37 +15,14 @@ using md::ui::CMeterDebugDlg;
 
 namespace {
 
-// The main window on COM1 = the simulator's line, with the real port control and clock.
-struct Window {
-    ModalHelper modal;
-    CMeterDebugDlg dlg;
+using Window = MainWindowRig;
 
-    Window(const MeterSim& sim, std::uint8_t address) {
-        sim.PointComAt(1);
-        dlg.m_byMeterAddress = address;
-        dlg.m_nBaudRate = 9600;
-        dlg.m_nParity = 0;
-        dlg.m_nCommPort = 1;
-    }
-
-    void Run(const std::function<void()>& steps) {
-        modal.Answer([&](QWidget*) {
-            struct Close {
-                CMeterDebugDlg& dlg;
-                ~Close() { dlg.EndDialog(ui::IDCANCEL); }
-            } close{dlg};
-            steps();
-        });
-        dlg.DoModal();
-    }
-
-    // One measurement poll; true when it was answered.
-    bool Poll() {
-        const int before = dlg.m_nSuccessCount;
-        dlg.PollMeasurements();
-        return dlg.m_nSuccessCount == before + 1;
-    }
-};
+// One measurement poll; true when it was answered.
+bool Poll(CMeterDebugDlg& dlg) {
+    const int before = dlg.m_nSuccessCount;
+    dlg.PollMeasurements();
+    return dlg.m_nSuccessCount == before + 1;
+}
 
 // In the connection dialog: 19200 bit/s and the given address, then OK.
 ModalHelper::Action To19200At(int address) {
@@ -78,7 +53,7 @@ void TestSetupE2e::AcknowledgedBaudChangeMovesBothEnds() {
     w.Run([&] {
         w.modal.Answer(To19200At(1));
         w.dlg.SendCommand(1004);
-        polled = w.Poll();
+        polled = Poll(w.dlg);
     });
     QCOMPARE(w.modal.Boxes(), QStringList{});
     QCOMPARE(sim.Get("link-baud"), std::optional<int>(4));
@@ -106,7 +81,7 @@ void TestSetupE2e::UnacknowledgedBaudChangeKeepsTheOldRate() {
     w.Run([&] {
         w.modal.Answer(To19200At(1));
         w.dlg.SendCommand(1004);
-        polled = w.Poll();
+        polled = Poll(w.dlg);
     });
     QCOMPARE(w.modal.Boxes(), QStringList{QStringLiteral("改变波特率不成功")});
     QCOMPARE(sim.Get("link-baud"), std::optional<int>(3));

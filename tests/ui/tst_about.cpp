@@ -1,20 +1,16 @@
 // The about box and the external analysis program, reached through the main window's hidden
 // buttons 1007 and 1022 (run with a temporary current directory).
 
-#include "fakes/FakePort.h"
-#include "fakes/ModalHelper.h"
-#include "fakes/VirtualClock.h"
+#include "fakes/MainWindowRig.h"
+#include "fakes/Support.h"
 #include "ui/AboutDlg.h"
 #include "ui/MeterDebugDlg.h"
 #include "ui/SaveIntervalDlg.h"
 
 #include <QAbstractButton>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 using md::ModalHelper;
@@ -28,20 +24,10 @@ namespace {
 constexpr int kAboutButton = 1007;
 constexpr int kAnalysisButton = 1022;
 
-struct Fakes {
-    md::VirtualClock clock;
-    md::FakePort port{clock};
-};
-
 // The main window after its initialisation, on a fake port, without its modal loop.
-class Window : private Fakes, public CMeterDebugDlg {
-public:
-    Window() : CMeterDebugDlg(nullptr, &port, &clock) {
-        m_nCommPort = 1;
-        m_nBaudRate = 9600;
-        m_byMeterAddress = 1;
-        OnInitDialog();
-    }
+struct Window : md::MainWindowRig {
+    Window() { Init(); }
+    QString Caption() const { return dlg.m_btnSave->text(); }
 };
 
 } // namespace
@@ -51,40 +37,22 @@ class TestAbout : public QObject {
 private Q_SLOTS:
     void init();
     void cleanup();
-    void showsProductAndContactLines();
     void closes_data();
     void closes();
     void missingAnalysisProgramReturnsSilently();
     void windowWaitsForAnalysisProgram();
 
 private:
-    QTemporaryDir* m_dir = nullptr;
-    QString m_oldDir;
+    std::optional<md::TempCurrentDir> m_cwd;
 };
 
 void TestAbout::init() {
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_oldDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_cwd.emplace();
+    QVERIFY(m_cwd->IsValid());
 }
 
 void TestAbout::cleanup() {
-    QDir::setCurrent(m_oldDir);
-    delete m_dir;
-    m_dir = nullptr;
-}
-
-void TestAbout::showsProductAndContactLines() {
-    CAboutDlg dlg;
-    QStringList texts;
-    for (const QLabel* label : dlg.findChildren<QLabel*>())
-        texts << label->text();
-    QVERIFY(texts.contains(QStringLiteral("VX5200智能电力监测仪演示软件       V2.0  ")));
-    for (const QString& prefix :
-         {QStringLiteral("技术支持热线："), QStringLiteral("传真："), QStringLiteral("E-mail: ")})
-        QCOMPARE(texts.filter(QRegularExpression("^" + prefix + ".+")).size(), 1);
-    QCOMPARE(dlg.Button(md::ui::IDOK)->text(), QStringLiteral("确认"));
+    m_cwd.reset();
 }
 
 void TestAbout::closes_data() {
@@ -113,11 +81,11 @@ void TestAbout::closes() {
 
     // From the main window, twice in a row; nothing else happens.
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     modal.Answer(dismiss);
     modal.Answer(dismiss);
-    wnd.SendCommand(kAboutButton);
-    wnd.SendCommand(kAboutButton);
+    wnd.dlg.SendCommand(kAboutButton);
+    wnd.dlg.SendCommand(kAboutButton);
     QCOMPARE(modal.Dialogs(), QStringList({"md::ui::CAboutDlg", "md::ui::CAboutDlg"}));
     QVERIFY(modal.Unanswered().isEmpty());
     QVERIFY(modal.Boxes().isEmpty());
@@ -126,8 +94,8 @@ void TestAbout::closes() {
 
 void TestAbout::missingAnalysisProgramReturnsSilently() {
     Window wnd;
-    ModalHelper modal;
-    wnd.SendCommand(kAnalysisButton);
+    ModalHelper& modal = wnd.modal;
+    wnd.dlg.SendCommand(kAnalysisButton);
     QTest::qWait(50);
     QVERIFY(modal.Boxes().isEmpty());
     QVERIFY(modal.Dialogs().isEmpty());
@@ -147,18 +115,18 @@ void TestAbout::windowWaitsForAnalysisProgram() {
         QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
     }
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     modal.Answer([](QWidget* w) {
         auto* dlg = static_cast<md::ui::CSaveIntervalDlg*>(w);
         ModalHelper::Type(dlg->Edit(1002), "1");
         dlg->Button(md::ui::IDOK)->click();
     });
-    wnd.SendCommand(1021);
-    QCOMPARE(wnd.TimerPeriod(2), 1000u);
+    wnd.dlg.SendCommand(1021);
+    QCOMPARE(wnd.dlg.TimerPeriod(2), 1000u);
 
     QElapsedTimer elapsed;
     elapsed.start();
-    wnd.SendCommand(kAnalysisButton);
+    wnd.dlg.SendCommand(kAnalysisButton);
     QVERIFY(elapsed.elapsed() >= 1300);
 
     QFile verdict("verdict.txt");
@@ -166,7 +134,7 @@ void TestAbout::windowWaitsForAnalysisProgram() {
     QCOMPARE(verdict.readAll(), QByteArray("none\n"));
     QTest::qWait(50);
     QVERIFY(modal.Boxes().isEmpty());
-    QVERIFY(wnd.IsTimerRunning(2));
+    QVERIFY(wnd.dlg.IsTimerRunning(2));
 }
 
 QTEST_MAIN(TestAbout)

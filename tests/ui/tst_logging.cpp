@@ -1,9 +1,8 @@
 // Logging from the main window: the storage interval dialog, timer 2 and its period, the
 // records in Table.txt (in a temporary current directory), and the failure messages.
 
-#include "fakes/FakePort.h"
-#include "fakes/ModalHelper.h"
-#include "fakes/VirtualClock.h"
+#include "fakes/MainWindowRig.h"
+#include "fakes/Support.h"
 #include "log/LogRecord.h"
 #include "ui/MeterDebugDlg.h"
 #include "ui/SaveIntervalDlg.h"
@@ -13,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 using md::ModalHelper;
@@ -33,23 +31,10 @@ const QString kOpenFailed = QStringLiteral("文件打开不成功");
 const QString kWriteFailed = QStringLiteral("写文件不成功");
 const QString kLogFile = QStringLiteral("Table.txt");
 
-struct Fakes {
-    md::VirtualClock clock;
-    md::FakePort port{clock};
-};
-
-// The main window after its initialisation, on a fake port, without running its modal loop:
-// the test sends the commands and ticks itself. Fakes comes first so that it outlives the
-// window's use of it.
-class Window : private Fakes, public CMeterDebugDlg {
-public:
-    Window() : CMeterDebugDlg(nullptr, &port, &clock) {
-        m_nCommPort = 1;
-        m_nBaudRate = 9600;
-        m_byMeterAddress = 1;
-        OnInitDialog();
-    }
-    QString Caption() const { return m_btnSave->text(); }
+// The main window after its initialisation, on a fake port, without its modal loop.
+struct Window : md::MainWindowRig {
+    Window() { Init(); }
+    QString Caption() const { return dlg.m_btnSave->text(); }
 };
 
 // Answers the storage interval dialog: notes what it offered, types the interval, confirms.
@@ -93,106 +78,81 @@ private Q_SLOTS:
 private:
     void SwitchOnForAnHour(Window& wnd, ModalHelper& modal);
 
-    QTemporaryDir* m_dir = nullptr;
-    QString m_oldDir;
+    std::optional<md::TempCurrentDir> m_cwd;
 };
 
 void TestLogging::init() {
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_oldDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_cwd.emplace();
+    QVERIFY(m_cwd->IsValid());
 }
 
 void TestLogging::cleanup() {
-    QDir::setCurrent(m_oldDir);
-    delete m_dir;
-    m_dir = nullptr;
+    m_cwd.reset();
 }
 
 void TestLogging::SwitchOnForAnHour(Window& wnd, ModalHelper& modal) {
     modal.Answer(Confirm("1", "0", "0"));
-    wnd.SendCommand(kSaveButton);
-    QVERIFY(wnd.IsTimerRunning(kLogTimer));
+    wnd.dlg.SendCommand(kSaveButton);
+    QVERIFY(wnd.dlg.IsTimerRunning(kLogTimer));
 }
 
 void TestLogging::switchOn_data() {
-    QTest::addColumn<QString>("hours");
-    QTest::addColumn<QString>("minutes");
-    QTest::addColumn<QString>("seconds");
-    QTest::addColumn<uint>("period"); // 0: refused
-
-    QTest::newRow("0/0/1") << "0"
-                           << "0"
-                           << "1" << 1000u;
-    QTest::newRow("1/0/0") << "1"
-                           << "0"
-                           << "0" << 3600000u;
-    QTest::newRow("0/2/30") << "0"
-                            << "2"
-                            << "30" << 150000u;
-    QTest::newRow("negative hours made up by minutes") << "-1"
-                                                       << "61"
-                                                       << "0" << 60000u;
-    QTest::newRow("0/0/0") << "0"
-                           << "0"
-                           << "0" << 0u;
-    QTest::newRow("negative") << "0"
-                              << "0"
-                              << "-1" << 0u;
-    QTest::newRow("wraps to 704 ms in 32 bits") << "0"
-                                                << "0"
-                                                << "4294968" << 0u;
-    QTest::newRow("beyond the timer's range") << "596"
-                                              << "31"
-                                              << "24" << 0u;
+    QTest::addColumn<QString>("typed"); // hours/minutes/seconds
+    QTest::addColumn<uint>("period");   // 0: refused
+    QTest::newRow("0/0/1") << "0/0/1" << 1000u;
+    QTest::newRow("1/0/0") << "1/0/0" << 3600000u;
+    QTest::newRow("0/2/30") << "0/2/30" << 150000u;
+    QTest::newRow("negative hours made up by minutes") << "-1/61/0" << 60000u;
+    QTest::newRow("0/0/0") << "0/0/0" << 0u;
+    QTest::newRow("negative") << "0/0/-1" << 0u;
+    QTest::newRow("wraps to 704 ms in 32 bits") << "0/0/4294968" << 0u;
+    QTest::newRow("beyond the timer's range") << "596/31/24" << 0u;
 }
 
 void TestLogging::switchOn() {
-    QFETCH(QString, hours);
-    QFETCH(QString, minutes);
-    QFETCH(QString, seconds);
+    QFETCH(QString, typed);
     QFETCH(uint, period);
+    const QStringList hms = typed.split(u'/');
     const bool accepted = period != 0;
 
     Window wnd;
-    ModalHelper modal;
-    modal.Answer(Confirm(hours, minutes, seconds));
-    wnd.SendCommand(kSaveButton);
+    ModalHelper& modal = wnd.modal;
+    modal.Answer(Confirm(hms[0], hms[1], hms[2]));
+    wnd.dlg.SendCommand(kSaveButton);
 
     QCOMPARE(modal.Dialogs(), QStringList{"md::ui::CSaveIntervalDlg"});
     QCOMPARE(modal.Boxes(), accepted ? QStringList() : QStringList{kRefused});
-    QCOMPARE(wnd.IsTimerRunning(kLogTimer), accepted);
-    QCOMPARE(wnd.TimerPeriod(kLogTimer), period);
-    QCOMPARE(wnd.m_bSaving, accepted ? 1 : 0);
+    QCOMPARE(wnd.dlg.IsTimerRunning(kLogTimer), accepted);
+    QCOMPARE(wnd.dlg.TimerPeriod(kLogTimer), period);
+    QCOMPARE(wnd.dlg.m_bSaving, accepted ? 1 : 0);
     QCOMPARE(wnd.Caption(), accepted ? kStop : kStart);
     QVERIFY(!QFile::exists(kLogFile));
     if (!accepted)
         return;
 
     // Switching off needs no dialog and stops the timer there and then.
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
     QCOMPARE(modal.Dialogs().size(), 1);
-    QVERIFY(!wnd.IsTimerRunning(kLogTimer));
-    QCOMPARE(wnd.m_bSaving, 0);
+    QVERIFY(!wnd.dlg.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.dlg.m_bSaving, 0);
     QCOMPARE(wnd.Caption(), kStart);
 }
 
 void TestLogging::offersOneSecondEveryTime() {
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     QStringList first;
     QStringList second;
     modal.Answer(Confirm("0", "5", "0", &first));
-    wnd.SendCommand(kSaveButton);
-    QCOMPARE(wnd.TimerPeriod(kLogTimer), 300000u);
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
+    QCOMPARE(wnd.dlg.TimerPeriod(kLogTimer), 300000u);
+    wnd.dlg.SendCommand(kSaveButton);
 
     modal.Answer(Confirm("0", "0", "7", &second));
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
     QCOMPARE(first, QStringList({"0", "0", "1"}));
     QCOMPARE(second, QStringList({"0", "0", "1"}));
-    QCOMPARE(wnd.TimerPeriod(kLogTimer), 7000u);
+    QCOMPARE(wnd.dlg.TimerPeriod(kLogTimer), 7000u);
 }
 
 void TestLogging::cancelLeavesLoggingOff_data() {
@@ -206,40 +166,40 @@ void TestLogging::cancelLeavesLoggingOff_data() {
 void TestLogging::cancelLeavesLoggingOff() {
     QFETCH(ModalHelper::Action, dismiss);
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     // Typed values are dropped with the dialog.
     modal.Answer([&](QWidget* w) {
         ModalHelper::Type(static_cast<CSaveIntervalDlg*>(w)->Edit(1002), "5");
         dismiss(w);
     });
-    wnd.SendCommand(kSaveButton);
-    QVERIFY(!wnd.IsTimerRunning(kLogTimer));
-    QCOMPARE(wnd.m_bSaving, 0);
+    wnd.dlg.SendCommand(kSaveButton);
+    QVERIFY(!wnd.dlg.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.dlg.m_bSaving, 0);
     QCOMPARE(wnd.Caption(), kStart);
 
     modal.Answer(dismiss);
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
     QCOMPARE(modal.Dialogs().size(), 2);
     QVERIFY(modal.Unanswered().isEmpty());
-    QVERIFY(!wnd.IsTimerRunning(kLogTimer));
+    QVERIFY(!wnd.dlg.IsTimerRunning(kLogTimer));
 }
 
 // The one test on the real timer: a record one full period after switching on, and none
 // after switching off.
 void TestLogging::firstRecordOnePeriodLater() {
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     modal.Answer(Confirm("0", "0", "1"));
     QElapsedTimer elapsed;
     elapsed.start();
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
     QVERIFY(!QFile::exists(kLogFile));
 
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(kLogFile), 3000);
     QVERIFY2(elapsed.elapsed() >= 950, qPrintable(QString::number(elapsed.elapsed())));
     QTRY_COMPARE(ReadLog().size(), kRecordSize);
 
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
     QTest::qWait(1300);
     QCOMPARE(ReadLog().size(), kRecordSize);
 }
@@ -251,12 +211,12 @@ void TestLogging::ticksAppendTimestampedRecords() {
         file.write("earlier\r\n");
     }
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     SwitchOnForAnHour(wnd, modal);
 
     const QDateTime before = QDateTime::currentDateTimeUtc();
-    wnd.OnTimer(kLogTimer);
-    wnd.OnTimer(kLogTimer);
+    wnd.dlg.OnTimer(kLogTimer);
+    wnd.dlg.OnTimer(kLogTimer);
     const QDateTime after = QDateTime::currentDateTimeUtc();
 
     const QByteArray log = ReadLog();
@@ -267,7 +227,7 @@ void TestLogging::ticksAppendTimestampedRecords() {
         QVERIFY2(stamp == md::log::FormatTimestamp(before) ||
                      stamp == md::log::FormatTimestamp(after),
                  stamp.constData());
-        QCOMPARE(record, md::log::FormatRecord(wnd.m_snapshot, before)
+        QCOMPARE(record, md::log::FormatRecord(wnd.dlg.m_snapshot, before)
                              .replace(md::log::FormatTimestamp(before), stamp));
     }
     QVERIFY(modal.Boxes().isEmpty());
@@ -288,12 +248,12 @@ void TestLogging::failureIsReportedAndLoggingStaysOn() {
     QVERIFY(fullDevice ? QFile::link("/dev/full", kLogFile) : QDir().mkdir(kLogFile));
 
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     SwitchOnForAnHour(wnd, modal);
-    wnd.OnTimer(kLogTimer);
+    wnd.dlg.OnTimer(kLogTimer);
     QTRY_COMPARE(modal.Boxes(), QStringList{message});
-    QVERIFY(wnd.IsTimerRunning(kLogTimer));
-    QCOMPARE(wnd.m_bSaving, 1);
+    QVERIFY(wnd.dlg.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.dlg.m_bSaving, 1);
     QCOMPARE(wnd.Caption(), kStop);
 }
 
@@ -302,9 +262,9 @@ void TestLogging::failureIsReportedAndLoggingStaysOn() {
 void TestLogging::failureBoxesDoNotPileUp() {
     QVERIFY(QDir().mkdir(kLogFile));
     Window wnd;
-    ModalHelper modal;
+    ModalHelper& modal = wnd.modal;
     modal.Answer(Confirm("0", "0", "1"));
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
 
     bool recordedWhileOpen = false;
     modal.AnswerBox([&](QWidget*) {
@@ -316,11 +276,11 @@ void TestLogging::failureBoxesDoNotPileUp() {
     QCOMPARE(modal.Boxes(), QStringList{kOpenFailed});
 
     // After the box is closed, a new failure is reported again.
-    wnd.SendCommand(kSaveButton);
+    wnd.dlg.SendCommand(kSaveButton);
     QVERIFY(QFile::remove(kLogFile));
     QVERIFY(QDir().mkdir(kLogFile));
-    wnd.OnTimer(kLogTimer);
-    wnd.OnTimer(kLogTimer);
+    wnd.dlg.OnTimer(kLogTimer);
+    wnd.dlg.OnTimer(kLogTimer);
     QTRY_COMPARE(modal.Boxes(), QStringList({kOpenFailed, kOpenFailed}));
     QTest::qWait(50);
     QCOMPARE(modal.Boxes().size(), 2);

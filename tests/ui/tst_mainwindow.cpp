@@ -2,9 +2,7 @@
 // port, a port that refuses, the exchange prompts, the ways to end, hidden buttons, the menu
 // and the minimised painting.
 
-#include "fakes/FakePort.h"
-#include "fakes/ModalHelper.h"
-#include "fakes/VirtualClock.h"
+#include "fakes/MainWindowRig.h"
 #include "ui/MeterDebugDlg.h"
 
 #include <QAbstractButton>
@@ -18,26 +16,19 @@
 
 #include <memory>
 
-using md::FakePort;
 using md::ModalHelper;
-using md::VirtualClock;
 using namespace md::ui;
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-struct Fixture {
-    VirtualClock clock;
-    FakePort port{clock};
-    ModalHelper modal;
-    CMeterDebugDlg dlg{nullptr, &port, &clock};
-
-    Fixture(int commPort = 1, int baud = 9600, int parity = 0, int address = 1) {
+struct Fixture : md::MainWindowRig {
+    Fixture(int commPort = 1, int baud = 9600, int parity = 0, int address = 1)
+        : MainWindowRig(static_cast<std::uint8_t>(address)) {
         dlg.m_nCommPort = commPort;
         dlg.m_nBaudRate = baud;
         dlg.m_nParity = parity;
-        dlg.m_byMeterAddress = static_cast<std::uint8_t>(address);
     }
 };
 

@@ -1,10 +1,7 @@
 // The main window's parameter block, address change, polling and relay/switch status, offscreen
 // with the in-process meter and the virtual clock.
 
-#include "fakes/FakeMeter.h"
-#include "fakes/FakePort.h"
-#include "fakes/ModalHelper.h"
-#include "fakes/VirtualClock.h"
+#include "fakes/MainWindowRig.h"
 #include "meter/Registers.h"
 #include "ui/MeterDebugDlg.h"
 
@@ -23,40 +20,7 @@ using md::ui::CMeterDebugDlg;
 
 namespace {
 
-struct Window {
-    VirtualClock clock;
-    FakePort port{clock};
-    FakeMeter meter{port};
-    ModalHelper modal;
-    CMeterDebugDlg dlg{nullptr, &port, &clock};
-
-    Window() {
-        dlg.m_byMeterAddress = 1;
-        dlg.m_nBaudRate = 9600;
-        dlg.m_nParity = 0;
-        dlg.m_nCommPort = 1;
-    }
-
-    // Runs steps inside the open window; the window closes afterwards even when a check fails.
-    void Run(const std::function<void()>& steps) {
-        modal.Answer([&](QWidget*) {
-            struct Close {
-                CMeterDebugDlg& dlg;
-                ~Close() { dlg.EndDialog(ui::IDCANCEL); }
-            } close{dlg};
-            port.ClearRecord();
-            clock.ClearRecord();
-            steps();
-        });
-        dlg.DoModal();
-    }
-
-    QString Text(int id) const { return dlg.GetDlgItemText(id); }
-    void Type(int id, const QString& text) { ModalHelper::Type(dlg.Item(id), text); }
-    void Click(int id) { dlg.Button(id)->click(); }
-    bool Enabled(int id) const { return dlg.Button(id)->isEnabled(); }
-    std::size_t Sent() const { return port.Outputs().size(); }
-};
+using Window = MainWindowRig;
 
 // Pixels of the control as it is on screen, painting over it included.
 int CountPixels(QWidget* control, const QColor& colour, int tolerance) {

@@ -1,10 +1,8 @@
 // The main window's link reconfiguration, clock read and meter setup, offscreen, on a scripted
 // port with an in-process meter and a virtual clock. The modal helper plays the operator.
 
-#include "fakes/FakeMeter.h"
-#include "fakes/FakePort.h"
-#include "fakes/ModalHelper.h"
-#include "fakes/VirtualClock.h"
+#include "fakes/MainWindowRig.h"
+#include "fakes/Support.h"
 #include "meter/Registers.h"
 #include "ui/MeterDebugDlg.h"
 #include "ui/MeterSetDlg.h"
@@ -25,35 +23,10 @@ constexpr int kCommSettings = 1004;
 constexpr int kMeterSetup = 1006;
 constexpr int kReadMeterTime = 1009;
 
-struct Window : CMeterDebugDlg {
-    using CMeterDebugDlg::CMeterDebugDlg;
-    using CMeterDebugDlg::OnInitDialog;
-};
-
-// A started main window on COM1, 9600 bit/s, no parity, talking to a meter at address.
-struct Rig {
-    explicit Rig(std::uint8_t address = 1) : port(clock), meter(port, address) {
-        meter.SetLine(1, 9600, 'N');
-        wnd.m_byMeterAddress = address;
-        wnd.m_nParity = 0;
-        wnd.m_nBaudRate = 9600;
-        wnd.m_nCommPort = 1;
-        wnd.OnInitDialog();
-        port.ClearRecord();
-    }
-    QString SummaryText() const { return wnd.GetDlgItemText(CMeterDebugDlg::kSummaryEdit); }
-    std::vector<std::string> Sent() const {
-        std::vector<std::string> hex;
-        for (const FakePort::Sent& s : port.Outputs())
-            hex.push_back(ToHex(s.bytes));
-        return hex;
-    }
-
-    VirtualClock clock;
-    FakePort port;
-    FakeMeter meter;
-    Window wnd{nullptr, &port, &clock};
-    ModalHelper modal;
+// A started main window talking to a meter at address.
+struct Rig : MainWindowRig {
+    explicit Rig(std::uint8_t address = 1) : MainWindowRig(address) { Init(); }
+    QString SummaryText() const { return dlg.GetDlgItemText(CMeterDebugDlg::kSummaryEdit); }
 };
 
 CDialog* AsDialog(QWidget* w) {
@@ -108,12 +81,12 @@ private Q_SLOTS:
 
 void tst_setup::OkWithoutChangeReopensAndOnlyChangesTheBlank() {
     Rig r;
-    r.wnd.SetTimer(CMeterDebugDlg::kPollTimer, 2000);
+    r.dlg.SetTimer(CMeterDebugDlg::kPollTimer, 2000);
     const QString before = r.SummaryText();
     QVERIFY(before.endsWith(QStringLiteral("校验位:  无校验")));
 
     r.modal.Answer(Click({IDOK}));
-    r.wnd.SendCommand(kCommSettings);
+    r.dlg.SendCommand(kCommSettings);
 
     QVERIFY(r.port.Outputs().empty());
     const std::vector<std::string> puts{"PortOpen=0", "CommPort=1", "Settings=9600N,8,2",
@@ -123,27 +96,27 @@ void tst_setup::OkWithoutChangeReopensAndOnlyChangesTheBlank() {
     QString expected = before;
     expected.replace(QStringLiteral("校验位:  无校验"), QStringLiteral("校验位: 无校验"));
     QCOMPARE(r.SummaryText(), expected);
-    QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+    QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer));
     QCOMPARE(r.modal.Boxes(), QStringList{});
 }
 
 void tst_setup::CancelOnlyStopsPollingAndDiscardsInput() {
     Rig r;
-    r.wnd.SetTimer(CMeterDebugDlg::kPollTimer, 2000);
+    r.dlg.SetTimer(CMeterDebugDlg::kPollTimer, 2000);
     const QString before = r.SummaryText();
     r.port.Arrive({0x01, 0x03});
 
     r.modal.Answer(Click({1010, 1015, 1018, IDCANCEL})); // COM2, 19200, even, then 退出
-    r.wnd.SendCommand(kCommSettings);
+    r.dlg.SendCommand(kCommSettings);
 
     QVERIFY(r.port.Outputs().empty());
     QVERIFY(r.port.Puts().empty());
     QCOMPARE(r.port.Waiting(), std::size_t(0));
-    QCOMPARE(r.wnd.m_nCommPort, 1);
-    QCOMPARE(r.wnd.m_nBaudRate, 9600);
-    QCOMPARE(r.wnd.m_nParity, 0);
+    QCOMPARE(r.dlg.m_nCommPort, 1);
+    QCOMPARE(r.dlg.m_nBaudRate, 9600);
+    QCOMPARE(r.dlg.m_nParity, 0);
     QCOMPARE(r.SummaryText(), before);
-    QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+    QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer));
 }
 
 void tst_setup::BaudChangeIsAskedAtTheOldRateFirst_data() {
@@ -169,21 +142,21 @@ void tst_setup::BaudChangeIsAskedAtTheOldRateFirst() {
         ModalHelper::Type(dlg->Edit(1000), QStringLiteral("7"));
         dlg->Button(IDOK)->click();
     });
-    r.wnd.SendCommand(kCommSettings);
+    r.dlg.SendCommand(kCommSettings);
 
-    QCOMPARE(r.Sent(), std::vector<std::string>{"050600080004084f"});
+    QCOMPARE(SentHex(r.port), std::vector<std::string>{"050600080004084f"});
     const std::vector<std::string> log = r.port.Log();
     QVERIFY(IndexOf(log, "Output=") < IndexOf(log, "PortOpen=0"));
     QCOMPARE(r.port.GetSettings(), settings.toStdString());
     QCOMPARE(r.modal.Boxes(), boxes);
-    QCOMPARE(r.wnd.m_nBaudRate, answers ? 19200 : 9600);
-    QCOMPARE(r.wnd.m_nParity, 1);
-    QCOMPARE(int(r.wnd.m_byMeterAddress), 7);
+    QCOMPARE(r.dlg.m_nBaudRate, answers ? 19200 : 9600);
+    QCOMPARE(r.dlg.m_nParity, 1);
+    QCOMPARE(int(r.dlg.m_byMeterAddress), 7);
     const QString rateLine = QStringLiteral("波特率:  %1 ").arg(answers ? 19200 : 9600);
     QVERIFY(r.SummaryText().contains(rateLine));
     QVERIFY(r.SummaryText().contains(QStringLiteral("仪表地址: 7 ")));
     QVERIFY(r.SummaryText().endsWith(QStringLiteral("校验位:  奇校验")));
-    QCOMPARE(r.wnd.m_nLocalAddress, 5); // the bound field is not refreshed
+    QCOMPARE(r.dlg.m_nLocalAddress, 5); // the bound field is not refreshed
 }
 
 void tst_setup::RefusedPortIsReportedOnceAndALaterGoodPortWorks() {
@@ -193,7 +166,7 @@ void tst_setup::RefusedPortIsReportedOnceAndALaterGoodPortWorks() {
     r.port.FailOpen(refusal);
 
     r.modal.Answer(Click({1010, IDOK}));
-    r.wnd.SendCommand(kCommSettings);
+    r.dlg.SendCommand(kCommSettings);
 
     QCOMPARE(r.modal.Boxes(), QStringList{QString::fromStdString(refusal)});
     QVERIFY(!r.port.GetPortOpen());
@@ -207,15 +180,15 @@ void tst_setup::RefusedPortIsReportedOnceAndALaterGoodPortWorks() {
         dlg->Button(1009)->click();
         dlg->Button(IDOK)->click();
     });
-    r.wnd.SendCommand(kCommSettings);
+    r.dlg.SendCommand(kCommSettings);
 
     QCOMPARE(r.modal.Boxes(), QStringList{});
     QVERIFY(r.port.GetPortOpen());
     QVERIFY(r.SummaryText().contains(QStringLiteral("串口:     1 ")));
     QVERIFY(r.SummaryText().endsWith(QStringLiteral("校验位: 无校验")));
-    r.wnd.SendCommand(kReadMeterTime); // the meter is reached again
+    r.dlg.SendCommand(kReadMeterTime); // the meter is reached again
     QVERIFY(r.modal.Boxes().last().startsWith(QStringLiteral("当前时间:  ")));
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 void tst_setup::ClockReadShowsItsMessageAndResumesPolling_data() {
@@ -234,18 +207,18 @@ void tst_setup::ClockReadShowsItsMessageAndResumesPolling() {
     r.meter.SetRegister(reg::kClock + 2, 0x060B);
     r.meter.SetSilent(!answers);
     // Polling was off; a tick during the message box would send a second request.
-    QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+    QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer));
     r.modal.AnswerBox(
-        [&r](QWidget*) { QVERIFY(!r.wnd.IsTimerRunning(CMeterDebugDlg::kPollTimer)); });
+        [&r](QWidget*) { QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer)); });
 
-    r.wnd.SendCommand(kReadMeterTime);
+    r.dlg.SendCommand(kReadMeterTime);
 
     QCOMPARE(r.modal.Boxes(), QStringList{text});
-    QCOMPARE(r.Sent(), std::vector<std::string>{"01030110000305f2"});
+    QCOMPARE(SentHex(r.port), std::vector<std::string>{"01030110000305f2"});
     QCOMPARE(r.clock.Sleeps(), std::vector<std::uint32_t>{300});
-    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
-    QCOMPARE(r.wnd.m_nFailureCount + r.wnd.m_nSuccessCount, 0);
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    QCOMPARE(r.dlg.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    QCOMPARE(r.dlg.m_nFailureCount + r.dlg.m_nSuccessCount, 0);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 void tst_setup::SetupDialogStartsFromTheWindowsCopies() {
@@ -263,40 +236,40 @@ void tst_setup::SetupDialogStartsFromTheWindowsCopies() {
             QCOMPARE(dlg->IsDlgButtonChecked(id), id == 1010);
         dlg->Button(IDCANCEL)->click();
     });
-    r.wnd.SendCommand(kMeterSetup);
+    r.dlg.SendCommand(kMeterSetup);
     QCOMPARE(r.modal.Dialogs(), QStringList{"md::ui::CMeterSetDlg"});
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 void tst_setup::SetupWritesAllThreeAndReportsOnce() {
     Rig r;
     r.modal.Answer(EnterSetup(QStringLiteral("64000"), QStringLiteral("1"), 1014));
-    r.wnd.SendCommand(kMeterSetup);
+    r.dlg.SendCommand(kMeterSetup);
 
     QCOMPARE(r.modal.Boxes(), QStringList{"设置仪表参数成功"});
     const std::vector<std::string> sent{"01100000000204fa000000c377", "0110000400020400010000a39c",
                                         "010600020005e809"};
-    QCOMPARE(r.Sent(), sent);
-    QCOMPARE(r.wnd.m_nPT, 64000);
-    QCOMPARE(r.wnd.m_nCT, 1);
-    QCOMPARE(int(r.wnd.m_nWiringMode), 5);
+    QCOMPARE(SentHex(r.port), sent);
+    QCOMPARE(r.dlg.m_nPT, 64000);
+    QCOMPARE(r.dlg.m_nCT, 1);
+    QCOMPARE(int(r.dlg.m_nWiringMode), 5);
     QCOMPARE(r.port.Log().back(), std::string("Input?"));
-    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    QCOMPARE(r.dlg.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 void tst_setup::SetupStopsAtTheFirstUnansweredWrite() {
     Rig r;
     r.meter.SetNoAnswerAt(reg::kCtRatio);
     r.modal.Answer(EnterSetup(QStringLiteral("500"), QStringLiteral("20"), 1013));
-    r.wnd.SendCommand(kMeterSetup);
+    r.dlg.SendCommand(kMeterSetup);
 
     QCOMPARE(r.modal.Boxes(), QStringList{"设置CT不成功"});
     QCOMPARE(r.port.Outputs().size(), std::size_t(2)); // the wiring mode was not sent
-    QCOMPARE(r.wnd.m_nPT, 500);
-    QCOMPARE(r.wnd.m_nCT, 1);
-    QCOMPARE(int(r.wnd.m_nWiringMode), 0);
-    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    QCOMPARE(r.dlg.m_nPT, 500);
+    QCOMPARE(r.dlg.m_nCT, 1);
+    QCOMPARE(int(r.dlg.m_nWiringMode), 0);
+    QCOMPARE(r.dlg.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
 
     r.modal.Clear();
     r.modal.Answer([](QWidget* w) {
@@ -306,9 +279,9 @@ void tst_setup::SetupStopsAtTheFirstUnansweredWrite() {
         QVERIFY(dlg->IsDlgButtonChecked(1009));
         dlg->Button(IDCANCEL)->click();
     });
-    r.wnd.SendCommand(kMeterSetup);
+    r.dlg.SendCommand(kMeterSetup);
     QCOMPARE(r.modal.Dialogs().size(), 1);
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 void tst_setup::SetupRefusesRatiosOutside1To64000_data() {
@@ -348,14 +321,14 @@ void tst_setup::SetupRefusesRatiosOutside1To64000() {
                                                           : -1;
         dlg->Button(IDCANCEL)->click();
     });
-    r.wnd.SendCommand(kMeterSetup);
+    r.dlg.SendCommand(kMeterSetup);
 
     QCOMPARE(r.modal.Boxes(), QStringList{prompt});
     QCOMPARE(focused, focus);
     QVERIFY(r.port.Outputs().empty());
-    QCOMPARE(r.wnd.m_nPT, 1);
-    QCOMPARE(r.wnd.m_nCT, 1);
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    QCOMPARE(r.dlg.m_nPT, 1);
+    QCOMPARE(r.dlg.m_nCT, 1);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 void tst_setup::SetupCancelSendsNothingButResumesPolling() {
@@ -367,15 +340,15 @@ void tst_setup::SetupCancelSendsNothingButResumesPolling() {
         dlg->Button(1011)->click();
         ModalHelper::PressEscape(w);
     });
-    r.wnd.SendCommand(kMeterSetup);
+    r.dlg.SendCommand(kMeterSetup);
 
     QVERIFY(r.port.Outputs().empty());
     QCOMPARE(r.modal.Boxes(), QStringList{});
     QCOMPARE(r.port.Waiting(), std::size_t(0));
-    QCOMPARE(r.wnd.m_nPT, 1);
-    QCOMPARE(int(r.wnd.m_nWiringMode), 0);
-    QCOMPARE(r.wnd.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
-    r.wnd.KillTimer(CMeterDebugDlg::kPollTimer);
+    QCOMPARE(r.dlg.m_nPT, 1);
+    QCOMPARE(int(r.dlg.m_nWiringMode), 0);
+    QCOMPARE(r.dlg.TimerPeriod(CMeterDebugDlg::kPollTimer), 1000u);
+    r.dlg.KillTimer(CMeterDebugDlg::kPollTimer);
 }
 
 QTEST_MAIN(tst_setup)
