@@ -8,8 +8,6 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include <functional>
-
 using md::ModalHelper;
 using namespace md::ui;
 
@@ -36,97 +34,72 @@ class TestCommSetDlg : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void showsTheValuesItIsGiven_data() {
-        QTest::addColumn<int>("port");
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<int>("parity");
-        QTest::addColumn<int>("address");
+    // What the dialog shows for the values it is given, and what clicks leave: one choice per
+    // radio set, in the radios and in the members (Cancel keeps what was clicked too).
+    void radiosShowAndKeepOneChoicePerSet_data() {
+        QTest::addColumn<QList<int>>("preset"); // port, baud, parity, address
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<bool>("viaOk");
         QTest::addColumn<QList<int>>("checked");
-        QTest::newRow("start-up defaults") << 1 << 9600 << 0 << 1 << QList<int>{1009, 1014, 1016};
+        QTest::addColumn<QList<int>>("members"); // port, baud, parity afterwards
+        const QList<int> defaults{1, 9600, 0, 1};
+        QTest::newRow("start-up defaults")
+            << defaults << QList<int>{} << false << QList<int>{1009, 1014, 1016}
+            << QList<int>{1, 9600, 0};
         QTest::newRow("COM2 19200 odd 255")
-            << 2 << 19200 << 1 << 255 << QList<int>{1010, 1015, 1017};
-        QTest::newRow("COM1 1200 even 0") << 1 << 1200 << 2 << 0 << QList<int>{1009, 1011, 1018};
-        QTest::newRow("2400") << 2 << 2400 << 0 << 7 << QList<int>{1010, 1012, 1016};
-        QTest::newRow("4800") << 1 << 4800 << 1 << 8 << QList<int>{1009, 1013, 1017};
+            << QList<int>{2, 19200, 1, 255} << QList<int>{} << false << QList<int>{1010, 1015, 1017}
+            << QList<int>{2, 19200, 1};
+        QTest::newRow("COM1 1200 even 0") << QList<int>{1, 1200, 2, 0} << QList<int>{} << false
+                                          << QList<int>{1009, 1011, 1018} << QList<int>{1, 1200, 2};
+        QTest::newRow("2400") << QList<int>{2, 2400, 0, 7} << QList<int>{} << false
+                              << QList<int>{1010, 1012, 1016} << QList<int>{2, 2400, 0};
+        QTest::newRow("4800") << QList<int>{1, 4800, 1, 8} << QList<int>{} << false
+                              << QList<int>{1009, 1013, 1017} << QList<int>{1, 4800, 1};
+        const struct {
+            const char* name;
+            int id, port, baud, parity, portId, baudId, parityId;
+        } clicks[] = {
+            {"1200bps", 1011, 1, 1200, 0, 1009, 1011, 1016},
+            {"2400bps", 1012, 1, 2400, 0, 1009, 1012, 1016},
+            {"4800bps", 1013, 1, 4800, 0, 1009, 1013, 1016},
+            {"9600bps", 1014, 1, 9600, 0, 1009, 1014, 1016},
+            {"19200bps", 1015, 1, 19200, 0, 1009, 1015, 1016},
+            {"COM2", 1010, 2, 9600, 0, 1010, 1014, 1016},
+            {"COM1", 1009, 1, 9600, 0, 1009, 1014, 1016},
+            {"odd", 1017, 1, 9600, 1, 1009, 1014, 1017},
+            {"even", 1018, 1, 9600, 2, 1009, 1014, 1018},
+            {"none", 1016, 1, 9600, 0, 1009, 1014, 1016},
+        };
+        for (const auto& c : clicks)
+            QTest::newRow(c.name) << defaults << QList<int>{c.id} << true
+                                  << QList<int>{c.portId, c.baudId, c.parityId}
+                                  << QList<int>{c.port, c.baud, c.parity};
+        QTest::newRow("clicks in a row, then Cancel")
+            << defaults << QList<int>{1010, 1009, 1015, 1011, 1013, 1018, 1017} << false
+            << QList<int>{1009, 1013, 1017} << QList<int>{1, 4800, 1};
     }
-    void showsTheValuesItIsGiven() {
-        QFETCH(int, port);
-        QFETCH(int, baud);
-        QFETCH(int, parity);
-        QFETCH(int, address);
+    void radiosShowAndKeepOneChoicePerSet() {
+        QFETCH(QList<int>, preset);
+        QFETCH(QList<int>, clicks);
+        QFETCH(bool, viaOk);
         QFETCH(QList<int>, checked);
+        QFETCH(QList<int>, members);
         ModalHelper modal;
         CCommSetDlg dlg;
-        Preset(dlg, port, baud, parity, address);
+        Preset(dlg, preset[0], preset[1], preset[2], preset[3]);
         QList<int> shown;
-        QString text;
+        QString address;
         modal.Answer([&](QWidget* w) {
-            shown = Checked(dlg);
-            text = dlg.GetDlgItemText(CCommSetDlg::kAddressEdit);
-            ModalHelper::PressEscape(w);
-        });
-        QCOMPARE(dlg.DoModal(), IDCANCEL);
-        QCOMPARE(shown, checked);
-        QCOMPARE(text, QString::number(address));
-    }
-
-    void eachClickKeepsOneChoicePerSet_data() {
-        QTest::addColumn<int>("id");
-        QTest::addColumn<QList<int>>("checked");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<int>("parity");
-        // Starting from COM1, 9600, no parity.
-        QTest::newRow("1200bps") << 1011 << QList<int>{1009, 1011, 1016} << 1 << 1200 << 0;
-        QTest::newRow("2400bps") << 1012 << QList<int>{1009, 1012, 1016} << 1 << 2400 << 0;
-        QTest::newRow("4800bps") << 1013 << QList<int>{1009, 1013, 1016} << 1 << 4800 << 0;
-        QTest::newRow("9600bps") << 1014 << QList<int>{1009, 1014, 1016} << 1 << 9600 << 0;
-        QTest::newRow("19200bps") << 1015 << QList<int>{1009, 1015, 1016} << 1 << 19200 << 0;
-        QTest::newRow("COM2") << 1010 << QList<int>{1010, 1014, 1016} << 2 << 9600 << 0;
-        QTest::newRow("COM1") << 1009 << QList<int>{1009, 1014, 1016} << 1 << 9600 << 0;
-        QTest::newRow("odd") << 1017 << QList<int>{1009, 1014, 1017} << 1 << 9600 << 1;
-        QTest::newRow("even") << 1018 << QList<int>{1009, 1014, 1018} << 1 << 9600 << 2;
-        QTest::newRow("none") << 1016 << QList<int>{1009, 1014, 1016} << 1 << 9600 << 0;
-    }
-    void eachClickKeepsOneChoicePerSet() {
-        QFETCH(int, id);
-        QFETCH(QList<int>, checked);
-        QFETCH(int, port);
-        QFETCH(int, baud);
-        QFETCH(int, parity);
-        ModalHelper modal;
-        CCommSetDlg dlg;
-        Preset(dlg, 1, 9600, 0, 1);
-        QList<int> shown;
-        modal.Answer([&](QWidget*) {
-            QTest::mouseClick(dlg.Button(id), Qt::LeftButton);
-            shown = Checked(dlg);
-            dlg.Button(IDOK)->click();
-        });
-        QCOMPARE(dlg.DoModal(), IDOK);
-        QCOMPARE(shown, checked);
-        QCOMPARE(dlg.m_nCommPort, port);
-        QCOMPARE(dlg.m_nBaudRate, baud);
-        QCOMPARE(dlg.m_nParity, parity);
-    }
-
-    void clicksInARowLeaveTheLastChoice() {
-        ModalHelper modal;
-        CCommSetDlg dlg;
-        Preset(dlg, 1, 9600, 0, 1);
-        QList<int> shown;
-        modal.Answer([&](QWidget* w) {
-            for (const int id : {1010, 1009, 1015, 1011, 1013, 1018, 1017})
+            for (const int id : clicks)
                 QTest::mouseClick(dlg.Button(id), Qt::LeftButton);
             shown = Checked(dlg);
-            ModalHelper::PressEscape(w);
+            address = dlg.GetDlgItemText(CCommSetDlg::kAddressEdit);
+            viaOk ? dlg.Button(IDOK)->click() : ModalHelper::PressEscape(w);
         });
-        // Cancel ends the dialog, but the members keep what was clicked.
-        QCOMPARE(dlg.DoModal(), IDCANCEL);
-        QCOMPARE(shown, (QList<int>{1009, 1013, 1017}));
-        QCOMPARE(dlg.m_nCommPort, 1);
-        QCOMPARE(dlg.m_nBaudRate, 4800);
-        QCOMPARE(dlg.m_nParity, 1);
+        QCOMPARE(dlg.DoModal(), viaOk ? IDOK : IDCANCEL);
+        QCOMPARE(shown, checked);
+        QCOMPARE(address, QString::number(preset[3]));
+        QCOMPARE((QList<int>{dlg.m_nCommPort, dlg.m_nBaudRate, dlg.m_nParity}), members);
     }
 
     void addressOutsideTheByteKeepsTheDialogOpen_data() {

@@ -218,13 +218,6 @@ private Q_SLOTS:
         QVERIFY(modal.Boxes().isEmpty());
     }
 
-    void closeBoxCancels() {
-        ModalHelper modal;
-        TestDlg dlg;
-        modal.Answer([](QWidget* w) { w->close(); });
-        QCOMPARE(dlg.DoModal(), IDCANCEL);
-    }
-
     void radioButtonsAreEachTheirOwnGroup() {
         TestDlg dlg;
         QAbstractButton* a = dlg.Button(kRadioA);
@@ -239,36 +232,6 @@ private Q_SLOTS:
         QVERIFY(!dlg.IsDlgButtonChecked(kRadioA));
         QVERIFY(dlg.IsDlgButtonChecked(kRadioB));
         QVERIFY(!(a->focusPolicy() & Qt::TabFocus));
-    }
-
-    void hiddenControlsAreOutOfReachButTheirCommandsWork() {
-        ModalHelper modal;
-        TestDlg dlg;
-        modal.Answer([&](QWidget*) {
-            QWidget* hidden = dlg.Item(kHiddenBtn);
-            QVERIFY(!hidden->isVisible());
-            QCOMPARE(hidden->focusPolicy(), Qt::NoFocus);
-            for (int i = 0; i < 12; ++i) {
-                QTest::keyClick(dlg.focusWidget(), Qt::Key_Tab);
-                QVERIFY(dlg.focusWidget() != hidden);
-            }
-            dlg.SendCommand(kHiddenBtn);
-            dlg.Button(IDCANCEL)->click();
-        });
-        dlg.DoModal();
-        QCOMPARE(dlg.m_hiddenCommands, 1);
-    }
-
-    void initialFocusIsTheFirstTabStop() {
-        ModalHelper modal;
-        TestDlg dlg;
-        QWidget* focused = nullptr;
-        modal.Answer([&](QWidget* w) {
-            focused = dlg.focusWidget();
-            ModalHelper::PressEscape(w);
-        });
-        dlg.DoModal();
-        QCOMPARE(focused, dlg.Item(kInt));
     }
 
     void timersByIdReplaceTheirPeriod() {
@@ -386,13 +349,6 @@ private Q_SLOTS:
         QCOMPARE(modal.BoxCaptions(), QStringList{QStringLiteral("tst_dialog")});
         QCOMPARE(modal.Boxes(), QStringList{QStringLiteral("<b>不是富文本</b>")});
         QCOMPARE(buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
-    }
-
-    void multiLineEditKeepsCrLf() {
-        TestDlg dlg;
-        const QString text = QStringLiteral("\r\n第一行 \r\n\r\n第二行");
-        dlg.SetDlgItemText(kMulti, text);
-        QCOMPARE(dlg.GetDlgItemText(kMulti), text);
     }
 
     void applicationLookHasTheColoursAndAChineseFont() {
