@@ -78,13 +78,6 @@ std::optional<std::uint16_t> FakeMeter::Register(std::uint16_t reg) const {
     return it->second;
 }
 
-void FakeMeter::SetNoAnswerTo(std::uint8_t function, bool on) {
-    if (on)
-        m_mutedFunctions.insert(function);
-    else
-        m_mutedFunctions.erase(function);
-}
-
 void FakeMeter::SetNoAnswerAt(std::uint16_t reg, bool on) {
     if (on)
         m_mutedRegisters.insert(reg);
@@ -101,8 +94,8 @@ std::vector<std::uint8_t> FakeMeter::Exception(std::uint8_t function, std::uint8
     return Sealed({m_address, static_cast<std::uint8_t>(function | 0x80), code});
 }
 
-bool FakeMeter::Withheld(std::uint8_t function, std::uint16_t first, int count) const {
-    if (m_silent || m_mutedFunctions.contains(function))
+bool FakeMeter::Withheld(std::uint16_t first, int count) const {
+    if (m_silent)
         return true;
     for (int k = 0; k < count; ++k)
         if (m_mutedRegisters.contains(static_cast<std::uint16_t>(first + k)))
@@ -169,7 +162,7 @@ std::vector<FakePort::Reply> FakeMeter::Answer(std::span<const std::uint8_t> req
         answer = Exception(fn, 0x01);
     }
 
-    const bool withheld = Withheld(fn, first, count);
+    const bool withheld = Withheld(first, count);
     if (newRate)
         m_baudRate = *newRate;
     if (newAddress)

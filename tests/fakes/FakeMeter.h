@@ -43,12 +43,10 @@ public:
 
     // Every write the meter acknowledged, in order.
     const std::vector<Write>& Writes() const { return m_writes; }
-    void ClearWrites() { m_writes.clear(); }
 
-    // Failure switches: no answer at all, none to a function, none to requests touching a
-    // register (writes are still carried out, only the answer is withheld).
+    // Failure switches: no answer at all, none to requests touching a register (writes are
+    // still carried out, only the answer is withheld).
     void SetSilent(bool silent) { m_silent = silent; }
-    void SetNoAnswerTo(std::uint8_t function, bool on = true);
     void SetNoAnswerAt(std::uint16_t reg, bool on = true);
     // Time from the end of the request to the arrival of the whole answer.
     void SetAnswerDelay(std::uint32_t ms) { m_delayMs = ms; }
@@ -60,7 +58,7 @@ private:
     std::vector<FakePort::Reply> Answer(std::span<const std::uint8_t> request);
     bool OnLine() const;
     std::vector<std::uint8_t> Exception(std::uint8_t function, std::uint8_t code) const;
-    bool Withheld(std::uint8_t function, std::uint16_t first, int count) const;
+    bool Withheld(std::uint16_t first, int count) const;
 
     FakePort& m_port;
     std::uint8_t m_address;
@@ -70,7 +68,6 @@ private:
     std::map<std::uint16_t, std::uint16_t> m_registers;
     std::vector<Write> m_writes;
     bool m_silent = false;
-    std::set<std::uint8_t> m_mutedFunctions;
     std::set<std::uint16_t> m_mutedRegisters;
     std::uint32_t m_delayMs = 20;
     int m_heard = 0;

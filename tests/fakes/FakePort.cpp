@@ -93,8 +93,6 @@ void FakePort::SetOutput(std::span<const std::uint8_t> bytes) {
     if (!m_open)
         throw CommError("端口未打开");
     m_outputs.push_back({{bytes.begin(), bytes.end()}, m_clock.Elapsed()});
-    if (m_silent)
-        return;
     std::vector<Reply> replies;
     if (!m_queue.empty()) {
         replies = std::move(m_queue.front());

@@ -55,11 +55,10 @@ public:
     void SetOutput(std::span<const std::uint8_t> bytes) override;
 
     // Who answers a request: a queued entry first (one per request, in order), else the
-    // responder, else nobody. SetSilent(true) answers nothing and leaves the queue alone.
+    // responder, else nobody.
     void SetResponder(Responder responder) { m_responder = std::move(responder); }
     void QueueAnswer(std::vector<Reply> replies) { m_queue.push_back(std::move(replies)); }
     void QueueAnswer(std::vector<std::uint8_t> bytes, std::uint32_t delayMs = 0);
-    void SetSilent(bool silent) { m_silent = silent; }
 
     // Stray bytes, floods, late answers: bytes that arrive now, or once ms more have passed.
     // Bytes that arrive while the port is closed are lost, as on a real line.
@@ -95,7 +94,6 @@ private:
     std::vector<Pending> m_pending; // kept in order of arrival time
     Responder m_responder;
     std::deque<std::vector<Reply>> m_queue;
-    bool m_silent = false;
     std::optional<std::string> m_openFailure;
     mutable std::vector<Event> m_events; // reads of const properties are recorded too
     std::vector<Sent> m_outputs;

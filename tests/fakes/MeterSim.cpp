@@ -104,11 +104,6 @@ std::optional<int> MeterSim::Get(const QString& what) {
     return m.captured(1).toInt();
 }
 
-bool MeterSim::Set(const QString& what, int value) {
-    return Command(QStringLiteral("set %1 %2").arg(what).arg(value))
-        .startsWith(QStringLiteral("ok"));
-}
-
 bool MeterSim::Fault(const QString& text) {
     return Command(QStringLiteral("fault ") + text).startsWith(QStringLiteral("ok"));
 }

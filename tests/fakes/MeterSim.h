@@ -45,7 +45,6 @@ public:
     QString Command(const QString& line);
     // What the meter holds: "pt", "upper", "0x0302", "address", ...; nothing on an error.
     std::optional<int> Get(const QString& what);
-    bool Set(const QString& what, int value);
     // "bad-crc once", "late:900", "silent 25%", "off"; true when metersim took it.
     bool Fault(const QString& text);
 

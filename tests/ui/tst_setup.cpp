@@ -285,35 +285,26 @@ void tst_setup::SetupStopsAtTheFirstUnansweredWrite() {
 }
 
 void tst_setup::SetupRefusesRatiosOutside1To64000_data() {
-    QTest::addColumn<QString>("pt");
-    QTest::addColumn<QString>("ct");
+    QTest::addColumn<QStringList>("ptCt");
     QTest::addColumn<int>("focus");
     QTest::addColumn<QString>("prompt");
     const QString range = RangePrompt(1, 64000);
-    QTest::newRow("PT 0") << "0"
-                          << "5" << 1000 << range;
-    QTest::newRow("PT 64001") << "64001"
-                              << "5" << 1000 << range;
-    QTest::newRow("PT negative") << "-1"
-                                 << "5" << 1000 << UnsignedPrompt();
-    QTest::newRow("PT empty") << ""
-                              << "5" << 1000 << UnsignedPrompt();
-    QTest::newRow("CT 0") << "5"
-                          << "0" << 1001 << range;
-    QTest::newRow("CT 99999") << "64000"
-                              << "99999" << 1001 << range;
-    QTest::newRow("both wrong: PT first") << "70000"
-                                          << "x" << 1000 << range;
+    QTest::newRow("PT 0") << QStringList{"0", "5"} << 1000 << range;
+    QTest::newRow("PT 64001") << QStringList{"64001", "5"} << 1000 << range;
+    QTest::newRow("PT negative") << QStringList{"-1", "5"} << 1000 << UnsignedPrompt();
+    QTest::newRow("PT empty") << QStringList{"", "5"} << 1000 << UnsignedPrompt();
+    QTest::newRow("CT 0") << QStringList{"5", "0"} << 1001 << range;
+    QTest::newRow("CT 99999") << QStringList{"64000", "99999"} << 1001 << range;
+    QTest::newRow("both wrong: PT first") << QStringList{"70000", "x"} << 1000 << range;
 }
 
 void tst_setup::SetupRefusesRatiosOutside1To64000() {
-    QFETCH(QString, pt);
-    QFETCH(QString, ct);
+    QFETCH(QStringList, ptCt);
     QFETCH(int, focus);
     QFETCH(QString, prompt);
     Rig r;
     int focused = 0;
-    r.modal.Answer(EnterSetup(pt, ct, 1014));
+    r.modal.Answer(EnterSetup(ptCt[0], ptCt[1], 1014));
     r.modal.Answer([&focused](QWidget* w) {
         CDialog* dlg = AsDialog(w);
         focused = dlg->focusWidget() == dlg->Item(1000)   ? 1000
