@@ -41,6 +41,8 @@ constexpr int BaudCodeOf(int rate) {
 }
 
 // Rate for a code, or -1 for a code outside 0..4.
-constexpr int BaudRateOf(int code) { return code >= 0 && code < 5 ? kBaudRates[code] : -1; }
+constexpr int BaudRateOf(int code) {
+    return code >= 0 && code < 5 ? kBaudRates[code] : -1;
+}
 
 } // namespace md::reg

@@ -28,7 +28,7 @@ constexpr std::array kVisibleControls{
     ControlDef{IDCANCEL, Ctl::PushButton, "退  出", 13, 233, 60, 19},
     ControlDef{kNoId, Ctl::GroupBox, "通信参数信息", 7, 7, 74, 87},
     ControlDef{CMeterDebugDlg::kSummaryEdit, Ctl::Edit, "", 14, 17, 62, 67,
-                kMultiLine | kReadOnly | kNoBorder | kNoTabStop},
+               kMultiLine | kReadOnly | kNoBorder | kNoTabStop},
     ControlDef{kNoId, Ctl::GroupBox, "系统功能", 7, 96, 74, 160},
     ControlDef{1023, Ctl::PushButton, "读参数数据", 13, 107, 60, 19},
     ControlDef{1065, Ctl::PushButton, "读测量数据", 13, 128, 60, 19},
@@ -69,7 +69,7 @@ constexpr std::array kVisibleControls{
     ControlDef{1066, Ctl::PushButton, "修改地址", 175, 190, 43, 20},
     ControlDef{kNoId, Ctl::GroupBox, "提示信息", 91, 224, 159, 32},
     ControlDef{CMeterDebugDlg::kPromptEdit, Ctl::Edit, "", 95, 235, 116, 13,
-                kDisabled | kCentre | kNoBorder},
+               kDisabled | kCentre | kNoBorder},
     // Created hidden and never shown: their commands still work when they arrive.
     ControlDef{1006, Ctl::PushButton, "仪表设置", 165, 235, 50, 14, kHidden},
     ControlDef{1007, Ctl::PushButton, "技术支持", 165, 235, 50, 14, kHidden},
@@ -91,19 +91,18 @@ constexpr auto kControls = [] {
     for (const ControlDef& c : kVisibleControls)
         all[n++] = c;
     for (const int id : kUnusedEditIds)
-        all[n++] =
-            ControlDef{id, Ctl::Edit, "", 166, 237, 53, 12, kReadOnly | kNoBorder | kHidden};
+        all[n++] = ControlDef{id, Ctl::Edit, "", 166, 237, 53, 12, kReadOnly | kNoBorder | kHidden};
     return all;
 }();
 
 constexpr DialogTemplate kMainTemplate{102,
-                                   "VX5200调试-Korvanta",
-                                   254,
-                                   263,
-                                   "宋体",
-                                   10,
-                                   kSystemMenu | kMinimizeBox | kTaskbarButton,
-                                   kControls};
+                                       "VX5200调试-Korvanta",
+                                       254,
+                                       263,
+                                       "宋体",
+                                       10,
+                                       kSystemMenu | kMinimizeBox | kTaskbarButton,
+                                       kControls};
 
 constexpr std::array kMenu{
     MenuEntry{kNoId, "&系统功能", false}, MenuEntry{32771, "读基本数据", true},

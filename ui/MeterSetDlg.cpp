@@ -21,7 +21,8 @@ constexpr std::array kControls{
     ControlDef{1014, Ctl::Radio, "3相4线(平衡)", 76, 81, 55, 10},
 };
 
-constexpr DialogTemplate kMeterSetTemplate{131, "Dialog", 184, 98, "System", 10, kSystemMenu, kControls};
+constexpr DialogTemplate kMeterSetTemplate{131,      "Dialog", 184,         98,
+                                           "System", 10,       kSystemMenu, kControls};
 
 // PT and CT live in int members but are typed and checked as unsigned numbers, so a sign
 // is refused by the exchange itself rather than by the range check.

@@ -18,7 +18,8 @@ constexpr std::array kControls{
     ControlDef{IDCANCEL, Ctl::PushButton, "取消", 92, 55, 32, 14},
 };
 
-constexpr DialogTemplate kSaveIntervalTemplate{146, "", 171, 82, "System", 10, kSystemMenu, kControls};
+constexpr DialogTemplate kSaveIntervalTemplate{146,      "", 171,         82,
+                                               "System", 10, kSystemMenu, kControls};
 
 } // namespace
 
