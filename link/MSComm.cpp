@@ -120,23 +120,30 @@ void CMSComm::SetSettings(const std::string& settings) {
     if (!line)
         Throw(QStringLiteral("%1 不接受设置“%2”").arg(Where(), QString::fromStdString(settings)));
     if (m_port.isOpen())
-        Apply(*line);
+        Apply(*line, settings);
     m_line = *line;
     m_settings = settings;
 }
 
 // Puts the line settings into the QSerialPort; on an open port each one reaches the device
 // at once and the device may refuse it.
-void CMSComm::Apply(const LineSettings& line) {
-    const bool ok = m_port.setBaudRate(line.baudRate) &&
-                    m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
-                    m_port.setParity(ToQt(line.parity)) && m_port.setStopBits(ToQt(line.stopBits));
-    if (!ok) {
-        const QString reason = m_port.errorString();
-        m_port.clearError();
-        Throw(QStringLiteral("%1 不接受设置“%2”：%3")
-                  .arg(Where(), QString::fromStdString(m_settings), reason));
-    }
+bool CMSComm::PutLine(const LineSettings& line) {
+    return m_port.setBaudRate(line.baudRate) &&
+           m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+           m_port.setParity(ToQt(line.parity)) && m_port.setStopBits(ToQt(line.stopBits));
+}
+
+// A refused settings text leaves the line as it was: the settings already taken are put back,
+// so the device and the control agree on what is in force.
+void CMSComm::Apply(const LineSettings& line, const std::string& text) {
+    if (PutLine(line))
+        return;
+    const QString reason = m_port.errorString();
+    m_port.clearError();
+    PutLine(m_line);
+    m_port.clearError();
+    Throw(QStringLiteral("%1 不接受设置“%2”：%3")
+              .arg(Where(), QString::fromStdString(text), reason));
 }
 
 void CMSComm::SetPortOpen(bool open) {
@@ -161,7 +168,7 @@ void CMSComm::SetPortOpen(bool open) {
 #endif
 
     m_port.setPortName(device);
-    Apply(m_line);
+    Apply(m_line, m_settings);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = m_port.error();
         const QString reason = m_port.errorString();

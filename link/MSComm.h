@@ -64,7 +64,8 @@ public:
     QString Device() const { return DeviceForPort(m_commPort); }
 
 private:
-    void Apply(const LineSettings& settings);
+    bool PutLine(const LineSettings& line);
+    void Apply(const LineSettings& line, const std::string& text);
     [[noreturn]] void Throw(const QString& text) const;
     QString Where() const;
     void Pull();

@@ -152,6 +152,17 @@ private Q_SLOTS:
         QCOMPARE(Speed(), speed_t(B4800));
     }
 
+    // A pseudo-terminal takes the new speed but refuses parity on an open line: the speed
+    // already changed must be put back, and the error must name the text that was refused.
+    void settingsTheDeviceRefusesLeaveTheLineAsItWas() {
+        CMSComm comm;
+        OpenOnPty(comm, "4800N,8,2");
+        const QString error = ErrorOf([&] { comm.SetSettings("9600E,8,2"); });
+        QVERIFY2(error.contains(QStringLiteral("9600E,8,2")), qPrintable(error));
+        QCOMPARE(comm.GetSettings(), std::string("4800N,8,2"));
+        QCOMPARE(Speed(), speed_t(B4800));
+    }
+
     void opensThroughASymlink() {
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("COM2"));
