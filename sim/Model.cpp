@@ -20,28 +20,30 @@ struct Entry {
     const char* name;
     std::uint16_t reg;
     bool readable;       // answered to 0x03
-    std::uint8_t writes; // kWriteSingle | kWriteMultiple: written by 0x06 / 0x10
+    std::uint8_t writes; // kWriteSingle / kWriteMultiple: written by 0x06 / 0x10
 };
 
-// Read-side entries come first, so a register number names what a read there returns.
+// Read-side entries come first, so a register number names what a read there returns. Each
+// written register takes only the function the tool uses for it, so a request built with the
+// wrong function is refused here instead of passing unnoticed.
 constexpr Entry kEntries[] = {
     {Quantity::CurrentA, "current-a", reg::kPhaseCurrents, true, 0},
     {Quantity::CurrentB, "current-b", reg::kPhaseCurrents + 1, true, 0},
     {Quantity::CurrentC, "current-c", reg::kPhaseCurrents + 2, true, 0},
-    {Quantity::Decimal, "decimal", reg::kDecimalPoint, true, kWriteSingle | kWriteMultiple},
+    {Quantity::Decimal, "decimal", reg::kDecimalPoint, true, kWriteSingle},
     {Quantity::RelaySwitch, "relay-switch", reg::kRelaySwitch, true, 0},
     {Quantity::ClockMinSec, "clock-min-sec", reg::kClock, true, 0},
     {Quantity::ClockDayHour, "clock-day-hour", reg::kClock + 1, true, 0},
     {Quantity::ClockYearMonth, "clock-year-month", reg::kClock + 2, true, 0},
-    {Quantity::Upper, "upper", reg::kUpperLimit, true, kWriteSingle | kWriteMultiple},
-    {Quantity::Lower, "lower", reg::kLowerLimit, true, kWriteSingle | kWriteMultiple},
-    {Quantity::ParamBaud, "param-baud", reg::kParamBaudCode, true, kWriteSingle | kWriteMultiple},
+    {Quantity::Upper, "upper", reg::kUpperLimit, true, kWriteSingle},
+    {Quantity::Lower, "lower", reg::kLowerLimit, true, kWriteSingle},
+    {Quantity::ParamBaud, "param-baud", reg::kParamBaudCode, true, kWriteSingle},
     // The ratios are always written as a pair, the ratio first and a zero second.
     {Quantity::Pt, "pt", reg::kPtRatio, false, kWriteMultiple},
     {Quantity::Ct, "ct", reg::kCtRatio, false, kWriteMultiple},
-    {Quantity::Wiring, "wiring", reg::kWiringMode, false, kWriteSingle | kWriteMultiple},
-    {Quantity::LinkBaud, "link-baud", reg::kLinkBaudCode, false, kWriteSingle | kWriteMultiple},
-    {Quantity::Address, "address", reg::kOwnAddress, false, kWriteSingle | kWriteMultiple},
+    {Quantity::Wiring, "wiring", reg::kWiringMode, false, kWriteSingle},
+    {Quantity::LinkBaud, "link-baud", reg::kLinkBaudCode, false, kWriteSingle},
+    {Quantity::Address, "address", reg::kOwnAddress, false, kWriteSingle},
 };
 
 const Entry* EntryFor(Quantity q) {
@@ -74,7 +76,11 @@ constexpr std::uint8_t kIllegalDataValue = 0x03;
 constexpr int kMaxReadCount = 125;
 constexpr int kMaxAddress = 247;
 
+constexpr int kMaxWiringCode = 5;
+
 bool ValueFits(std::uint16_t reg, std::uint16_t value) {
+    if (reg == reg::kWiringMode)
+        return value <= kMaxWiringCode;
     if (reg == reg::kLinkBaudCode)
         return reg::BaudRateOf(value) > 0;
     if (reg == reg::kOwnAddress)

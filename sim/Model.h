@@ -64,7 +64,6 @@ public:
     void CommitAddress();
     // Switches to the link rate written to 0x0008; true when it changed.
     bool CommitLinkRate();
-    bool LinkRatePending() const { return m_pendingBaudCode.has_value(); }
 
     // Console access. Set returns false for a value the meter cannot hold.
     int Get(Quantity q, TimePoint now) const;

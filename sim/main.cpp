@@ -66,10 +66,12 @@ Faults and trace:
 Registers: reads 0x0000-0x0002 phase currents, 0x0006 decimal point, 0x0016 relay (high byte)
 and switch (low byte), 0x0110-0x0112 clock (minute|second, day|hour, year-2000|month),
 0x0302/0x0304 upper/lower threshold, 0x0308 baud code. Writes 0x0000-0x0001 (0x10) PT,
-0x0002 wiring mode, 0x0004-0x0005 (0x10) CT, 0x0006, 0x0302, 0x0304, 0x0308 as read, 0x0300 the
-meter's address (answered from the old address, then switched), 0x0008 the link baud code 0-4
-(acknowledged at the old rate, then the meter listens at the new one; 0x0308 follows). Other
-registers answer exception 0x02, other functions 0x01, values it cannot take 0x03.
+0x0002 wiring mode 0-5, 0x0004-0x0005 (0x10) CT, 0x0006, 0x0302, 0x0304, 0x0308 as read, 0x0300
+the meter's address (answered from the old address, then switched), 0x0008 the link baud code
+0-4 (acknowledged at the old rate, then the meter listens at the new one; 0x0308 follows).
+PT and CT take only 0x10, every other written register only 0x06. Other registers, or a
+register written with the other function, answer exception 0x02; other functions 0x01; values
+it cannot take 0x03.
 
 metersim prints "ready ..." on standard output once the line exists.
 )";

@@ -74,6 +74,8 @@ check "read across an unknown register" "Illegal data address" "$(poll -r 0x0302
 check "unknown function" "Illegal function" "$(poll -t 3 -r 0x0000 "$link")"
 check "read-only register written" "Illegal data address" "$(poll -r 0x0016 "$link" 1)"
 check "PT written with 0x06" "Illegal data address" "$(poll -r 0x0000 "$link" 5)"
+check "upper written with 0x10" "Illegal data address" "$(poll -r 0x0302 "$link" 5 6)"
+check "wiring code 6 refused" "Illegal data value" "$(poll -r 0x0002 "$link" 6)"
 check "rate code 5 refused" "Illegal data value" "$(poll -r 0x0008 "$link" 5)"
 check "address 0 refused" "Illegal data value" "$(poll -r 0x0300 "$link" 0)"
 check "refusals change nothing" "1 3" "$(held address) $(held link-baud)"
