@@ -25,10 +25,10 @@ QByteArray Number(double value, int width, int precision) {
     return QByteArray(buf);
 }
 
-// The reverse energies are held as magnitudes and printed with their sign. Subtracting from
-// zero rather than negating keeps an energy of zero printing as "0" instead of "-0".
+// The reverse energies are held as magnitudes and printed negated, exactly as printf prints the
+// negation: a reverse energy of zero comes out as "-0", the bytes readers of the file know.
 double Reverse(double magnitude) {
-    return 0.0 - magnitude;
+    return -magnitude;
 }
 
 QByteArray Row(const char* label, std::initializer_list<double> values, int precision) {

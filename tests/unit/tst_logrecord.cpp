@@ -116,10 +116,10 @@ void TestLogRecord::rows_data() {
                                                          << kFrequencyLabel + Spaces(6) + "50.004" +
                                                                 Spaces(15) + kZeroSeqLabel +
                                                                 Spaces(5) + "0.12346";
-    QTest::newRow("empty units, zero energies without a sign")
+    QTest::newRow("empty units, zero reverse energies negated to -0")
         << none << 13
-        << Spaces(7) + "0" + Spaces(4) + Spaces(3) + Spaces(7) + "0" + Spaces(4) + Spaces(3) +
-               Spaces(5) + "0" + Spaces(6) + Spaces(3) + Spaces(5) + "0" + Spaces(6);
+        << Spaces(7) + "0" + Spaces(4) + Spaces(3) + Spaces(6) + "-0" + Spaces(4) + Spaces(3) +
+               Spaces(5) + "0" + Spaces(6) + Spaces(3) + Spaces(4) + "-0" + Spaces(6);
     QTest::newRow("reverse energies negated")
         << Setup([](MeasurementSnapshot& s) {
                s.m_dFwdActiveEnergy = 1234.5;
@@ -136,9 +136,9 @@ void TestLogRecord::rows_data() {
                                     QStringLiteral("kvarh"), QStringLiteral("千乏时")};
            })
         << 13
-        << Spaces(7) + "0" + " kWh" + Spaces(3) + Spaces(7) + "0" + Spaces(2) +
+        << Spaces(7) + "0" + " kWh" + Spaces(3) + Spaces(6) + "-0" + Spaces(2) +
                QByteArray::fromHex("b6c8") + Spaces(3) + Spaces(5) + "0" + " kvarh" + Spaces(3) +
-               Spaces(5) + "0" + QByteArray::fromHex("c7a7b7a6cab1");
+               Spaces(4) + "-0" + QByteArray::fromHex("c7a7b7a6cab1");
 }
 
 void TestLogRecord::rows() {
