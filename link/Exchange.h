@@ -22,7 +22,6 @@ public:
     CExchange(SerialControl& port, Clock& clock);
 
     SerialControl& Port() { return m_port; }
-    Clock& GetClock() { return m_clock; }
 
     // Exchange with answer for the request already built in m_bySendBuf[0, len).
     // Returns the answer's offset in m_byRecvBuf, or -1.

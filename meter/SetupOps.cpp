@@ -38,7 +38,7 @@ bool RequestBaudChange(CExchange& link, std::uint8_t address, int newRate) {
 std::optional<MeterClock> ReadMeterClock(CExchange& link, std::uint8_t address) {
     const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kClock, 3);
     const int p =
-        link.Transact(len, WaitKind::Sleep, kSetupWaitMs, kFnReadHolding, address, kClockAnswerLen);
+        link.Transact(len, WaitKind::Sleep, kClockWaitMs, kFnReadHolding, address, kClockAnswerLen);
     if (p < 0)
         return std::nullopt;
     MeterClock clock;

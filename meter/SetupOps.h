@@ -11,8 +11,10 @@
 
 namespace md::meter {
 
-// Every write here waits by polling the tick count; the clock read sleeps.
+// Every write here waits by polling the tick count for its answer.
 inline constexpr std::uint32_t kSetupWaitMs = 300;
+// The clock read sleeps, and for half the time of the other reads.
+inline constexpr std::uint32_t kClockWaitMs = 300;
 
 // Asks the meter at address to switch its link to newRate (register 0x0008, the rate's code).
 // The request and its echo travel at the current rate; the caller switches the port only

@@ -82,7 +82,7 @@ void CCommSetDlg::OnParityNone() {
 }
 
 void CCommSetDlg::OnParityOdd() {
-    CheckRadioButton(kParityNone, kParityEven, kParityNone + 1);
+    CheckRadioButton(kParityNone, kParityEven, kParityOdd);
     m_nParity = 1;
 }
 
@@ -99,8 +99,7 @@ void CCommSetDlg::DoDataExchange(CDataExchange& dx) {
 
 bool CCommSetDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    const int code = reg::BaudCodeOf(m_nBaudRate);
-    CheckRadioButton(kBaud1200, kBaud19200, code < 0 ? 0 : kBaud1200 + code);
+    SelectBaud(m_nBaudRate);
     CheckRadioButton(kCom1, kCom2, kCom1 - 1 + m_nCommPort);
     CheckRadioButton(kParityNone, kParityEven, kParityNone + m_nParity);
     return true;

@@ -14,7 +14,7 @@ public:
     static constexpr int kAddressEdit = 1000;
     static constexpr int kCom1 = 1009, kCom2 = 1010;
     static constexpr int kBaud1200 = 1011, kBaud19200 = 1015;
-    static constexpr int kParityNone = 1016, kParityEven = 1018;
+    static constexpr int kParityNone = 1016, kParityOdd = 1017, kParityEven = 1018;
 
     explicit CCommSetDlg(QWidget* parent = nullptr);
 

@@ -34,7 +34,6 @@ enum : unsigned {
     kCentre = 1u << 5,
     kDisabled = 1u << 6,
     kDigitsOnly = 1u << 7,
-    kAutoHScroll = 1u << 8,
     kNoWordWrap = 1u << 9,
 };
 

@@ -114,7 +114,9 @@ protected:
 private:
     CExchange m_link;
     // A poll is under way. Its take can open a message box whose loop goes on delivering
-    // ticks; a tick that finds this set is skipped, so polls never overlap.
+    // timer messages. Qt holds back the ticks of the timer whose handler is running, but a
+    // timer 1 started afresh meanwhile is a new timer to it; a tick that finds this set is
+    // skipped, so polls never overlap whatever restarts the timer.
     bool m_bPolling = false;
     // A log failure box is pending or open; further failures are not shown until it closes.
     bool m_bLogBoxShown = false;

@@ -12,9 +12,9 @@ constexpr std::array kControls{
     ControlDef{kNoId, Ctl::Label, "时", 52, 32, 10, 10},
     ControlDef{kNoId, Ctl::Label, "秒", 142, 32, 10, 10},
     ControlDef{kNoId, Ctl::Label, "分", 97, 32, 10, 10},
-    ControlDef{CSaveIntervalDlg::kHoursEdit, Ctl::Edit, "", 19, 29, 30, 12, kAutoHScroll},
-    ControlDef{CSaveIntervalDlg::kMinutesEdit, Ctl::Edit, "", 65, 29, 30, 12, kAutoHScroll},
-    ControlDef{CSaveIntervalDlg::kSecondsEdit, Ctl::Edit, "", 111, 29, 30, 12, kAutoHScroll},
+    ControlDef{CSaveIntervalDlg::kHoursEdit, Ctl::Edit, "", 19, 29, 30, 12},
+    ControlDef{CSaveIntervalDlg::kMinutesEdit, Ctl::Edit, "", 65, 29, 30, 12},
+    ControlDef{CSaveIntervalDlg::kSecondsEdit, Ctl::Edit, "", 111, 29, 30, 12},
     ControlDef{IDCANCEL, Ctl::PushButton, "取消", 92, 55, 32, 14},
 };
 
