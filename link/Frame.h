@@ -13,6 +13,14 @@ inline constexpr std::uint8_t kFnWriteMultiple = 0x10;
 inline constexpr int kShortRequestLen = 8; // 0x03 and 0x06
 inline constexpr int kLongRequestLen = 13; // 0x10 with two registers
 
+// Answer lengths, check bytes included: a 0x03 answer carries address, function, byte count
+// and two bytes a register; a 0x06 answer echoes the request and a 0x10 answer repeats its
+// first six bytes, eight bytes either way.
+constexpr int ReadAnswerLen(int registers) {
+    return 5 + 2 * registers;
+}
+inline constexpr int kWriteAnswerLen = 8;
+
 // Each builder writes from buf[0] and returns the request length (8 or 13).
 // Written values are the low 16 bits of the int (70000 -> 0x1170, -1 -> 0xFFFF).
 int BuildReadRequest(std::span<std::uint8_t> buf, std::uint8_t address, std::uint16_t firstReg,

@@ -9,17 +9,13 @@ namespace md::meter {
 
 namespace {
 
-constexpr int kOneRegisterAnswer = 7;    // address, function, count, two data bytes, CRC
-constexpr int kThreeRegisterAnswer = 11; // address, function, count, six data bytes, CRC
-constexpr int kWriteEcho = 8;            // a 0x06 answer echoes the request
-
 // Flushes, sends the write, then pauses; the echo that arrived during the pause is located before
 // anything else touches the input.
 bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t reg, int value) {
     const int len = BuildWriteSingleRequest(link.m_bySendBuf, address, reg, value);
     link.SendOnly(len);
     link.WaitBetweenRequests();
-    return link.Collect(kFnWriteSingle, address, kWriteEcho) >= 0;
+    return link.Collect(kFnWriteSingle, address, kWriteAnswerLen) >= 0;
 }
 
 std::string Printf4(double value) {
@@ -33,8 +29,8 @@ std::string Printf4(double value) {
 std::optional<std::uint16_t> ReadRegister(CExchange& link, std::uint8_t address,
                                           std::uint16_t reg) {
     const int len = BuildReadRequest(link.m_bySendBuf, address, reg, 1);
-    const int p = link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address,
-                                kOneRegisterAnswer);
+    const int p =
+        link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address, ReadAnswerLen(1));
     if (p < 0)
         return std::nullopt;
     return link.Register(p, 0);
@@ -132,8 +128,8 @@ std::string ErrorRateText(int successCount, int failureCount) {
 std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
                                                               std::uint8_t address) {
     const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kPhaseCurrents, 3);
-    const int p = link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address,
-                                kThreeRegisterAnswer);
+    const int p =
+        link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address, ReadAnswerLen(3));
     if (p < 0)
         return std::nullopt;
     return std::array<std::uint16_t, 3>{link.Register(p, 0), link.Register(p, 1),
@@ -156,8 +152,8 @@ SwitchState DecodeSwitchState(std::uint8_t relayByte, std::uint8_t switchByte) {
 
 std::optional<SwitchState> ReadSwitchState(CExchange& link, std::uint8_t address) {
     const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kRelaySwitch, 1);
-    const int p = link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address,
-                                kOneRegisterAnswer);
+    const int p =
+        link.Transact(len, WaitKind::Sleep, kReadWaitMs, kFnReadHolding, address, ReadAnswerLen(1));
     if (p < 0)
         return std::nullopt;
     return DecodeSwitchState(link.DataByte(p, 0), link.DataByte(p, 1));

@@ -11,9 +11,6 @@ namespace {
 
 // A write's answer is located by address, function, length and check only: the echoed
 // register and value are not compared with what was sent.
-constexpr int kWriteAnswerLen = 8;
-constexpr int kClockAnswerLen = 11; // three registers
-
 bool WriteDouble(CExchange& link, std::uint8_t address, std::uint16_t firstReg, int value) {
     const int len = BuildWriteDoubleRequest(link.m_bySendBuf, address, firstReg, value);
     return link.Transact(len, WaitKind::Busy, kSetupWaitMs, kFnWriteMultiple, address,
@@ -37,8 +34,8 @@ bool RequestBaudChange(CExchange& link, std::uint8_t address, int newRate) {
 
 std::optional<MeterClock> ReadMeterClock(CExchange& link, std::uint8_t address) {
     const int len = BuildReadRequest(link.m_bySendBuf, address, reg::kClock, 3);
-    const int p =
-        link.Transact(len, WaitKind::Sleep, kClockWaitMs, kFnReadHolding, address, kClockAnswerLen);
+    const int p = link.Transact(len, WaitKind::Sleep, kClockWaitMs, kFnReadHolding, address,
+                                ReadAnswerLen(3));
     if (p < 0)
         return std::nullopt;
     MeterClock clock;
