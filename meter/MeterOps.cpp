@@ -67,29 +67,29 @@ int BaudFieldToCode(int field) {
 
 ParamWriteResult WriteParams(CExchange& link, std::uint8_t address,
                              const std::function<std::optional<ParamValues>()>& take) {
+    struct Step {
+        std::uint16_t reg;
+        int ParamValues::*field;
+    };
+    static constexpr Step kSteps[] = {
+        {reg::kDecimalPoint, &ParamValues::decimalPoint},
+        {reg::kUpperLimit, &ParamValues::upperLimit},
+        {reg::kLowerLimit, &ParamValues::lowerLimit},
+        {reg::kParamBaudCode, &ParamValues::baudRate},
+    };
+
     ParamWriteResult result;
     bool allEchoed = true;
-
-    const auto first = take();
-    if (!first)
-        return result;
-    allEchoed &= WriteAndCollectEcho(link, address, reg::kDecimalPoint, first->decimalPoint);
-
-    const auto second = take();
-    if (!second)
-        return result;
-    allEchoed &= WriteAndCollectEcho(link, address, reg::kUpperLimit, second->upperLimit);
-
-    const auto third = take();
-    if (!third)
-        return result;
-    allEchoed &= WriteAndCollectEcho(link, address, reg::kLowerLimit, third->lowerLimit);
-
-    const auto fourth = take();
-    if (!fourth)
-        return result;
-    result.baudCode = BaudFieldToCode(fourth->baudRate);
-    allEchoed &= WriteAndCollectEcho(link, address, reg::kParamBaudCode, result.baudCode);
+    for (const Step& step : kSteps) {
+        const auto values = take();
+        if (!values)
+            return result;
+        int value = (*values).*step.field;
+        // The baud field goes out as its code, and the field keeps that code afterwards.
+        if (step.reg == reg::kParamBaudCode)
+            value = result.baudCode = BaudFieldToCode(value);
+        allEchoed &= WriteAndCollectEcho(link, address, step.reg, value);
+    }
 
     const bool confirmed = allEchoed || address == kBroadcastAddress;
     result.outcome = confirmed ? WriteOutcome::Confirmed : WriteOutcome::Unconfirmed;
