@@ -211,9 +211,8 @@ void Relay::OnToolFrame(std::vector<std::uint8_t> frame) {
     const int toolRate = m_line.ToolRate();
     if (toolRate != 0 && toolRate != m_model.LinkRate()) {
         // At the wrong rate the meter's receiver sees only framing errors.
-        Trace(
-            "->", frame, meaning,
-            withEcho("not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate())));
+        Trace("->", frame, meaning,
+              withEcho("not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate())));
         return;
     }
     if (frame[0] != m_model.Address() && frame[0] != 0) {
