@@ -32,7 +32,12 @@ int CExchange::Collect(std::uint8_t function, std::uint8_t address, int expected
     const int copied =
         std::clamp(std::min(n, static_cast<int>(input.size())), 0, static_cast<int>(kRecvSize));
     std::copy_n(input.begin(), copied, m_byRecvBuf.begin());
-    return FindResponse(m_byRecvBuf, static_cast<std::int16_t>(copied), function, address,
+    m_nCopied = copied;
+    return Locate(function, address, expected);
+}
+
+int CExchange::Locate(std::uint8_t function, std::uint8_t address, int expected) const {
+    return FindResponse(m_byRecvBuf, static_cast<std::int16_t>(m_nCopied), function, address,
                         static_cast<std::int16_t>(expected));
 }
 

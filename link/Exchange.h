@@ -32,6 +32,8 @@ public:
     // The second half of an exchange on its own: count, input, copy, locate. At most the first
     // kRecvSize of the counted bytes are copied; the rest of the input is dropped.
     int Collect(std::uint8_t function, std::uint8_t address, int expected);
+    // Searches what the last Collect copied once more, for an answer it was not looking for.
+    int Locate(std::uint8_t function, std::uint8_t address, int expected) const;
     // Reads Input once and drops it.
     void DiscardInput();
     void Wait(WaitKind kind, std::uint32_t ms);
@@ -49,6 +51,7 @@ public:
 private:
     SerialControl& m_port;
     Clock& m_clock;
+    int m_nCopied = 0; // bytes the last Collect copied into m_byRecvBuf
 };
 
 } // namespace md

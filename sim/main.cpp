@@ -44,6 +44,9 @@ The meter:
   --set NAME=VALUE     start with another value (e.g. decimal=3, upper=800, relay-switch=0x0101)
   --clock now|"YYYY-MM-DD HH:MM:SS"
                        clock running from the system time at UTC+8 (default), or fixed
+  --answer-from-new-address
+                       take a new address (0x0300) before answering its write, so the
+                       answer comes from the new address
 Faults and trace:
   --fault KIND[:MS][:RATE]
                        spoil answers (repeatable). RATE is once, always (default), a
@@ -89,6 +92,7 @@ struct Options {
     std::uint32_t seed =
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     bool trace = false;
+    bool answerFromNewAddress = false;
 };
 
 [[noreturn]] void UsageError(const std::string& text) {
@@ -126,7 +130,8 @@ Options Parse(int argc, char** argv) {
         kSilentWrite,
         kSeed,
         kTrace,
-        kHelp
+        kHelp,
+        kAnswerFromNewAddress
     };
     const option longs[] = {
         {"link", required_argument, nullptr, kLink},
@@ -143,6 +148,7 @@ Options Parse(int argc, char** argv) {
         {"seed", required_argument, nullptr, kSeed},
         {"trace", no_argument, nullptr, kTrace},
         {"help", no_argument, nullptr, kHelp},
+        {"answer-from-new-address", no_argument, nullptr, kAnswerFromNewAddress},
         {nullptr, 0, nullptr, 0},
     };
     Options o;
@@ -215,6 +221,9 @@ Options Parse(int argc, char** argv) {
         case kTrace:
             o.trace = true;
             break;
+        case kAnswerFromNewAddress:
+            o.answerFromNewAddress = true;
+            break;
         case kHelp:
             std::printf("%s\n%s\n", kUsage, kCommandHelp);
             std::exit(0);
@@ -243,6 +252,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     model.SetVary(o.vary);
+    model.SetAnswerFromNewAddress(o.answerFromNewAddress);
     if (o.clock)
         model.SetClockFixed(*o.clock);
     FaultPlan faults(o.seed);

@@ -99,12 +99,7 @@ QString RangePrompt(long long min, long long max) {
 // ---- data exchange ---------------------------------------------------------------------------
 
 void CDataExchange::Fail(int id, const QString& prompt) {
-    AfxMessageBox(prompt);
-    if (QWidget* w = m_dlg.Item(id)) {
-        w->setFocus(Qt::OtherFocusReason);
-        if (auto* edit = qobject_cast<QLineEdit*>(w))
-            edit->selectAll();
-    }
+    m_dlg.PromptAt(id, prompt);
     throw ExchangeFailed{};
 }
 
@@ -393,6 +388,22 @@ bool CDialog::UpdateData(bool saveAndValidate) {
         return false;
     }
     return true;
+}
+
+void CDialog::PromptAt(int id, const QString& prompt) {
+    AfxMessageBox(prompt);
+    if (QWidget* w = Item(id)) {
+        w->setFocus(Qt::OtherFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            edit->selectAll();
+    }
+}
+
+bool CDialog::CheckRange(int id, long long value, long long min, long long max) {
+    if (value >= min && value <= max)
+        return true;
+    PromptAt(id, RangePrompt(min, max));
+    return false;
 }
 
 void CDialog::DoDataExchange(CDataExchange&) {}
