@@ -40,6 +40,11 @@ QByteArray Row(const char* label, std::initializer_list<double> values, int prec
 
 } // namespace
 
+bool HasGbkEncoder() {
+    static const bool available = QStringEncoder("GBK").isValid();
+    return available;
+}
+
 QByteArray FormatTimestamp(const QDateTime& now) {
     const QDateTime local = now.toUTC().addSecs(8 * 3600);
     const QDate d = local.date();
