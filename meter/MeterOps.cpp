@@ -3,7 +3,8 @@
 #include "link/Frame.h"
 #include "meter/Registers.h"
 
-#include <cstdio>
+#include <charconv>
+#include <limits>
 
 namespace md::meter {
 
@@ -18,10 +19,13 @@ bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t re
     return link.Collect(kFnWriteSingle, address, kWriteAnswerLen) >= 0;
 }
 
+// printf's "%.4f" as the "C" locale prints it: a full stop, whatever locale the application
+// runs in.
 std::string Printf4(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", value);
-    return text;
+    char text[std::numeric_limits<double>::max_exponent10 + 32];
+    const auto end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 4).ptr;
+    return std::string(text, end);
 }
 
 } // namespace
