@@ -259,7 +259,6 @@ void TestMeasure::ExtremesAreWritten_data() {
         << QList<int>{65535, 65535, 0, 65535};
     QTest::newRow("address 247") << 1066 << QStringList{"0", "0", "0", "0", "247"}
                                  << QList<int>{247};
-    QTest::newRow("address 1") << 1066 << QStringList{"0", "0", "0", "0", "1"} << QList<int>{1};
 }
 
 void TestMeasure::ExtremesAreWritten() {

@@ -162,19 +162,15 @@ void TestLogRecord::numbersAsPrintfPrintsThem_data() {
         const char* name;
         double value;
     } values[] = {
-        {"zero", 0.0},
         {"negative zero", -0.0},
         {"rounds up into the exponent form", 999999.5},
-        {"largest without exponent", 999999.0},
         {"rounds half to even in binary", 2.5e-5},
         {"smallest without exponent", 0.0001},
         {"just below it", 0.0000999999},
-        {"fraction with trailing zeros", 12.5},
         {"negative exponent", -1.234567e-7},
         {"huge", 1.7976931348623157e308},
         {"subnormal", 4.9406564584124654e-324},
         {"infinity", std::numeric_limits<double>::infinity()},
-        {"minus infinity", -std::numeric_limits<double>::infinity()},
         {"nan", std::numeric_limits<double>::quiet_NaN()},
     };
     for (const auto& v : values)
