@@ -50,7 +50,8 @@ int CExchange::TakeInput(int have) {
         m_trace->Dropped(rest.subspan(copied, counted - copied), DropReason::Overflow);
     if (counted < static_cast<int>(input.size()))
         m_trace->Dropped(rest.subspan(counted), DropReason::AfterCount);
-    return have + copied;
+    m_nReceived = have + copied;
+    return m_nReceived;
 }
 
 AnswerSearch CExchange::Locate(int received, const AnswerWanted& wanted) const {
@@ -74,6 +75,10 @@ AnswerSearch CExchange::Locate(int received, const AnswerWanted& wanted) const {
                                wanted.address, static_cast<std::int16_t>(wanted.expected));
     found.offset = p < 0 ? -1 : p + found.echoLen;
     return found;
+}
+
+int CExchange::LocateAgain(std::uint8_t function, std::uint8_t address, int expected) const {
+    return Locate(m_nReceived, {function, address, expected}).offset;
 }
 
 void CExchange::TraceCollection(int received, const AnswerWanted& wanted,

@@ -51,6 +51,8 @@ public:
     // echo of that request set aside first when local echo is on. Touches neither the port nor
     // the trace.
     AnswerSearch Locate(int received, const AnswerWanted& wanted) const;
+    // Searches what the last collection copied once more, for an answer it was not looking for.
+    int LocateAgain(std::uint8_t function, std::uint8_t address, int expected) const;
     // Reports one finished collection to the trace.
     void TraceCollection(int received, const AnswerWanted& wanted, const AnswerSearch& found);
 
@@ -77,6 +79,7 @@ private:
     // adapter sends back first.
     std::array<std::uint8_t, 16> m_sent{};
     int m_sentLen = 0;
+    int m_nReceived = 0; // valid bytes in m_byRecvBuf after the last collection
 };
 
 } // namespace md

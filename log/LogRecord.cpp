@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QStringEncoder>
 
+#include <charconv>
 #include <cstdio>
+#include <limits>
 
 namespace md::log {
 namespace {
@@ -18,11 +20,13 @@ QByteArray RightAligned(const QByteArray& text, qsizetype width) {
     return text.size() >= width ? text : QByteArray(width - text.size(), ' ') + text;
 }
 
-// printf's %g, so that exponent forms and rounding are the C library's own.
+// printf's %*.*g as the "C" locale prints it: the same rounding, trailing zeros dropped, the
+// exponent form where %g chooses it, and a full stop whatever locale the application runs in.
 QByteArray Number(double value, int width, int precision) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%*.*g", width, precision, value);
-    return QByteArray(buf);
+    char buf[std::numeric_limits<double>::max_exponent10 + 32];
+    const auto end =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision).ptr;
+    return RightAligned(QByteArray(buf, end - buf), width);
 }
 
 // The reverse energies are held as magnitudes and printed negated, exactly as printf prints the
@@ -39,6 +43,11 @@ QByteArray Row(const char* label, std::initializer_list<double> values, int prec
 }
 
 } // namespace
+
+bool HasGbkEncoder() {
+    static const bool available = QStringEncoder("GBK").isValid();
+    return available;
+}
 
 QByteArray FormatTimestamp(const QDateTime& now) {
     const QDateTime local = now.toUTC().addSecs(8 * 3600);

@@ -29,6 +29,10 @@ struct MeasurementSnapshot {
     std::array<QString, 4> m_strEnergyUnit;
 };
 
+// Whether this Qt build can encode GBK (it needs ICU). Without it every Chinese label of the
+// record would vanish, so a log must not be started. Checked once, on the first call.
+bool HasGbkEncoder();
+
 // "yyyy/mm/dd   hh:mm:ss" of the given instant in civil time at UTC+8 (the meter's market),
 // whatever the time zone of the machine.
 QByteArray FormatTimestamp(const QDateTime& now);

@@ -3,7 +3,8 @@
 #include "link/Frame.h"
 #include "meter/Registers.h"
 
-#include <cstdio>
+#include <charconv>
+#include <limits>
 
 namespace md::meter {
 
@@ -18,10 +19,13 @@ bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t re
     return link.Collect(kFnWriteSingle, address, kWriteAnswerLen) >= 0;
 }
 
+// printf's "%.4f" as the "C" locale prints it: a full stop, whatever locale the application
+// runs in.
 std::string Printf4(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", value);
-    return text;
+    char text[std::numeric_limits<double>::max_exponent10 + 32];
+    const auto end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 4).ptr;
+    return std::string(text, end);
 }
 
 } // namespace
@@ -96,8 +100,9 @@ ParamWriteResult WriteParams(CExchange& link, std::uint8_t address,
     return result;
 }
 
-bool WriteOwnAddress(CExchange& link, std::uint8_t address, int newAddress) {
-    const bool echoed = WriteAndCollectEcho(link, address, reg::kOwnAddress, newAddress);
+bool WriteOwnAddress(CExchange& link, std::uint8_t address, std::uint8_t newAddress) {
+    const bool echoed = WriteAndCollectEcho(link, address, reg::kOwnAddress, newAddress) ||
+                        link.LocateAgain(kFnWriteSingle, newAddress, kWriteAnswerLen) >= 0;
     return echoed || address == kBroadcastAddress;
 }
 
@@ -119,9 +124,9 @@ std::string FormatCurrent(std::uint16_t raw, double scale) {
 }
 
 std::string ErrorRateText(int successCount, int failureCount) {
-    const int total = successCount + failureCount;
+    const double total = static_cast<double>(successCount) + failureCount;
     if (total == 0)
-        return "0.0000%";
+        return "0";
     return Printf4(failureCount * 100.0 / total) + "%";
 }
 
@@ -136,13 +141,11 @@ std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
                                         link.Register(p, 2)};
 }
 
-PollTexts AnsweredPollTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint,
-                            int successCount, int failureCount) {
+std::array<std::string, 3> CurrentTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint) {
     const double scale = ScaleFor(decimalPoint);
-    PollTexts texts;
+    std::array<std::string, 3> texts;
     for (std::size_t i = 0; i < raw.size(); ++i)
-        texts.currents[i] = FormatCurrent(raw[i], scale);
-    texts.errorRate = ErrorRateText(successCount, failureCount);
+        texts[i] = FormatCurrent(raw[i], scale);
     return texts;
 }
 

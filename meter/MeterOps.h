@@ -16,6 +16,12 @@ namespace md::meter {
 inline constexpr std::uint32_t kReadWaitMs = 600;
 // Nobody answers a request sent to this address, so no echo can confirm it.
 inline constexpr std::uint8_t kBroadcastAddress = 0;
+// What a written register can carry, and the addresses a meter can be given (248 and above are
+// reserved in Modbus RTU).
+inline constexpr int kRegisterMin = 0;
+inline constexpr int kRegisterMax = 65535;
+inline constexpr int kOwnAddressMin = 1;
+inline constexpr int kOwnAddressMax = 247;
 
 // One holding register (0x03, one register, 600 ms sleep, 7-byte answer), or nullopt when no
 // answer was located.
@@ -57,30 +63,25 @@ ParamWriteResult WriteParams(CExchange& link, std::uint8_t address,
                              const std::function<std::optional<ParamValues>()>& take);
 
 // Writes the meter's own address register and collects its echo after a 300 ms pause. true when
-// the echo was located, or the request went to the broadcast address.
-bool WriteOwnAddress(CExchange& link, std::uint8_t address, int newAddress);
+// the echo was located, from the old address or from the new one (a meter may switch before it
+// answers), or the request went to the broadcast address.
+bool WriteOwnAddress(CExchange& link, std::uint8_t address, std::uint8_t newAddress);
 
 // Scale factor for a decimal point; values outside 0..3 keep the raw value (factor 1.0), so a
 // strange register does not turn into a link failure.
 double ScaleFor(int decimalPoint);
 // "%.4f" of raw × scale.
 std::string FormatCurrent(std::uint16_t raw, double scale);
-// Error rate from the counts before the answer being counted: "0.0000%" while both are 0.
+// Error rate "%.4f%" from the counts with the poll just made already counted, answered or not;
+// "0" (the text before the first poll) while both are 0.
 std::string ErrorRateText(int successCount, int failureCount);
 
 // The three raw phase currents (0x03 at 0x0000, three registers, 600 ms sleep, 11 bytes).
 std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
                                                               std::uint8_t address);
 
-struct PollTexts {
-    std::array<std::string, 3> currents;
-    std::string errorRate;
-};
-
-// The texts one answered poll shows, from the raw currents, the decimal point and the counts as
-// they stood before this answer.
-PollTexts AnsweredPollTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint,
-                            int successCount, int failureCount);
+// The texts of the three phase currents one answered poll shows.
+std::array<std::string, 3> CurrentTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint);
 
 // Relay output (high byte) and switch input (low byte); only the exact value 1 means on/closed.
 struct SwitchState {

@@ -78,6 +78,11 @@ public:
     void SetVary(int percent) { m_varyPercent = percent; }
     int Vary() const { return m_varyPercent; }
 
+    // A meter that takes a new address before it answers the write of it: the answer comes
+    // from the new address.
+    void SetAnswerFromNewAddress(bool on) { m_answerFromNewAddress = on; }
+    bool AnswersFromNewAddress() const { return m_answerFromNewAddress; }
+
 private:
     std::uint16_t Current(int phase, TimePoint now) const;
 
@@ -93,6 +98,7 @@ private:
     std::optional<std::uint8_t> m_pendingAddress;
     std::optional<int> m_pendingBaudCode;
     std::optional<ClockTime> m_fixedClock;
+    bool m_answerFromNewAddress = false;
 };
 
 } // namespace md::sim

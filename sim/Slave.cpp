@@ -1,5 +1,7 @@
 #include "sim/Slave.h"
 
+#include "meter/Registers.h"
+
 #include <modbus/modbus.h>
 
 #include <cerrno>
@@ -107,6 +109,16 @@ bool MeterSlave::Answer(const std::vector<std::uint8_t>& request, bool refuse,
     if (isWrite) {
         if (const std::uint8_t code = m_model.CheckWrite(function, first, values)) {
             Refuse(request, code);
+            return true;
+        }
+        if (first == reg::kOwnAddress && m_model.AnswersFromNewAddress()) {
+            // The switch comes first, and the echo carries the new address; libmodbus takes
+            // the answer's address from the request it is given.
+            m_model.Write(first, values);
+            m_model.CommitAddress();
+            std::vector<std::uint8_t> echo = request;
+            echo[0] = m_model.Address();
+            Reply(echo);
             return true;
         }
         Reply(request);

@@ -46,6 +46,9 @@ The meter:
   --set NAME=VALUE     start with another value (e.g. decimal=3, upper=800, relay-switch=0x0101)
   --clock now|"YYYY-MM-DD HH:MM:SS"
                        clock running from the system time at UTC+8 (default), or fixed
+  --answer-from-new-address
+                       take a new address (0x0300) before answering its write, so the
+                       answer comes from the new address
 Faults and trace:
   --fault KIND[:MS][:RATE]
                        spoil answers (repeatable). RATE is once, always (default), a
@@ -92,6 +95,7 @@ struct Options {
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     bool trace = false;
     bool echo = false;
+    bool answerFromNewAddress = false;
 };
 
 [[noreturn]] void UsageError(const std::string& text) {
@@ -130,6 +134,7 @@ Options Parse(int argc, char** argv) {
         kSeed,
         kTrace,
         kEcho,
+        kAnswerFromNewAddress,
         kHelp
     };
     const option longs[] = {
@@ -148,6 +153,7 @@ Options Parse(int argc, char** argv) {
         {"trace", no_argument, nullptr, kTrace},
         {"echo", no_argument, nullptr, kEcho},
         {"help", no_argument, nullptr, kHelp},
+        {"answer-from-new-address", no_argument, nullptr, kAnswerFromNewAddress},
         {nullptr, 0, nullptr, 0},
     };
     Options o;
@@ -223,6 +229,9 @@ Options Parse(int argc, char** argv) {
         case kEcho:
             o.echo = true;
             break;
+        case kAnswerFromNewAddress:
+            o.answerFromNewAddress = true;
+            break;
         case kHelp:
             std::printf("%s\n%s\n", kUsage, kCommandHelp);
             std::exit(0);
@@ -251,6 +260,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     model.SetVary(o.vary);
+    model.SetAnswerFromNewAddress(o.answerFromNewAddress);
     if (o.clock)
         model.SetClockFixed(*o.clock);
     FaultPlan faults(o.seed);

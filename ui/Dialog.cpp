@@ -1,6 +1,8 @@
 #include "ui/Dialog.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -36,14 +38,88 @@ struct ExchangeFailed {};
 constexpr std::uint32_t kMinTimerMs = 10;
 
 // An automatic radio button that is its own group: a click always sets it and never clears
-// a neighbour, and clicking a set button leaves it set.
+// a neighbour, and clicking a set button leaves it set. Alone in its group, an arrow key has
+// nowhere to go: it neither moves the focus nor selects anything.
 class RadioButton final : public QRadioButton {
 public:
     using QRadioButton::QRadioButton;
 
 protected:
     void nextCheckState() override { setChecked(true); }
+
+    void keyPressEvent(QKeyEvent* event) override {
+        switch (event->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            event->accept();
+            return;
+        default:
+            QRadioButton::keyPressEvent(event);
+        }
+    }
 };
+
+// What assistive technology sees of a RadioButton. Qt's own interface takes a checkable button
+// that is not auto-exclusive for a check box, and its toggle action flips the button without a
+// click, so the dialog's handler never hears of it: a second button of the set shows checked
+// and the member keeps the old choice. Here the radio is a radio, and its actions are clicks.
+class RadioAccessible final : public QAccessibleWidget {
+public:
+    explicit RadioAccessible(QAbstractButton* button)
+        : QAccessibleWidget(button, QAccessible::RadioButton) {}
+
+    QString text(QAccessible::Text t) const override {
+        const QString own = QAccessibleWidget::text(t);
+        return t == QAccessible::Name && own.isEmpty() ? Button()->text() : own;
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State st = QAccessibleWidget::state();
+        st.checkable = true;
+        st.checked = Button()->isChecked();
+        return st;
+    }
+
+    QStringList actionNames() const override {
+        QStringList names;
+        if (widget()->isEnabled())
+            names << toggleAction() << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override {
+        if (name != toggleAction() && name != pressAction()) {
+            QAccessibleWidget::doAction(name);
+            return;
+        }
+        if (widget()->isEnabled())
+            Button()->click();
+    }
+
+private:
+    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* RadioAccessibleFactory(const QString&, QObject* object) {
+    if (auto* radio = dynamic_cast<RadioButton*>(object))
+        return new RadioAccessible(radio);
+    return nullptr;
+}
+
+// Gives a newly made radio its RadioAccessible. Factories installed later are asked first, so
+// ours takes precedence over Qt's widget factory, which the application object installs. But
+// Qt already made an interface for the button while constructing it, when it was not yet a
+// RadioButton, and keeps it; dropping that one lets the next query reach our factory.
+void UseRadioAccessible(RadioButton* radio) {
+    [[maybe_unused]] static const bool installed = [] {
+        QAccessible::installFactory(RadioAccessibleFactory);
+        return true;
+    }();
+    QAccessible::deleteAccessibleInterface(
+        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(radio)));
+}
 
 // The class library's whole-number scan: blanks and tabs around the number are allowed, one
 // sign, then decimal digits and nothing else. Numbers too large for 64 bits are refused
@@ -99,12 +175,7 @@ QString RangePrompt(long long min, long long max) {
 // ---- data exchange ---------------------------------------------------------------------------
 
 void CDataExchange::Fail(int id, const QString& prompt) {
-    AfxMessageBox(prompt);
-    if (QWidget* w = m_dlg.Item(id)) {
-        w->setFocus(Qt::OtherFocusReason);
-        if (auto* edit = qobject_cast<QLineEdit*>(w))
-            edit->selectAll();
-    }
+    m_dlg.PromptAt(id, prompt);
     throw ExchangeFailed{};
 }
 
@@ -209,6 +280,7 @@ void CDialog::Build() {
         case Ctl::Radio: {
             auto* r = new RadioButton(caption, this);
             r->setAutoExclusive(false);
+            UseRadioAccessible(r);
             if (c.id != kNoId)
                 connect(r, &QRadioButton::clicked, this, [this, id = c.id] { SendCommand(id); });
             w = r;
@@ -393,6 +465,22 @@ bool CDialog::UpdateData(bool saveAndValidate) {
         return false;
     }
     return true;
+}
+
+void CDialog::PromptAt(int id, const QString& prompt) {
+    AfxMessageBox(prompt);
+    if (QWidget* w = Item(id)) {
+        w->setFocus(Qt::OtherFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(w))
+            edit->selectAll();
+    }
+}
+
+bool CDialog::CheckRange(int id, long long value, long long min, long long max) {
+    if (value >= min && value <= max)
+        return true;
+    PromptAt(id, RangePrompt(min, max));
+    return false;
 }
 
 void CDialog::DoDataExchange(CDataExchange&) {}

@@ -128,6 +128,12 @@ public:
     QLineEdit* Edit(int id) const;
 
     bool UpdateData(bool saveAndValidate = true);
+    // The framework's reaction to a field it refuses: prompt shown, focus on control id with
+    // its text selected.
+    void PromptAt(int id, const QString& prompt);
+    // A range check outside the data exchange: a value outside [min, max] gets the range
+    // prompt at control id, and false.
+    bool CheckRange(int id, long long value, long long min, long long max);
 
     void CheckRadioButton(int first, int last, int check);
     bool IsDlgButtonChecked(int id) const;

@@ -74,6 +74,8 @@ public:
     int m_nPT = 0;
     // Measurement snapshot printed by the log record.
     log::MeasurementSnapshot m_snapshot;
+    // The log's text needs a GBK encoder; without one, logging is refused.
+    bool m_bGbkEncoder = log::HasGbkEncoder();
     QIcon m_hIcon; // the application icon, every size
 
     SerialControl& m_comm;

@@ -33,6 +33,11 @@ void CMeterDebugDlg::OnStartSave() {
         return;
     }
 
+    if (!m_bGbkEncoder) {
+        AfxMessageBox(QStringLiteral("缺少GBK编码器，无法保存数据：记录中的中文无法写入文件"));
+        return;
+    }
+
     CSaveIntervalDlg dlg(this);
     dlg.m_nHours = m_nSaveHours;
     dlg.m_nMinutes = m_nSaveMinutes;

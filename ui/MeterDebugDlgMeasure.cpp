@@ -113,10 +113,19 @@ void CMeterDebugDlg::OnReadParams() {
 
 void CMeterDebugDlg::OnWriteParams() {
     // Every write takes the fields afresh. A take that fails has already shown its prompt; the
-    // values it left behind are not the operator's, so nothing more is sent.
+    // values it left behind are not the operator's, so nothing more is sent. A value its
+    // register cannot carry would go out cut to 16 bits, a number nobody typed: it is refused
+    // the same way, and since the first take comes before the first write, nothing is sent.
     const auto take = [this]() -> std::optional<meter::ParamValues> {
         if (!UpdateData(true))
             return std::nullopt;
+        // In the order of the data exchange, so the first field refused is the first one shown.
+        for (const auto& [id, value] : {std::pair{1061, m_nParamBaudRate},
+                                        {1059, m_nUpperLimit},
+                                        {1052, m_nDecimalPoint},
+                                        {1060, m_nLowerLimit}})
+            if (!CheckRange(id, value, meter::kRegisterMin, meter::kRegisterMax))
+                return std::nullopt;
         meter::ParamValues values;
         values.decimalPoint = m_nDecimalPoint;
         values.upperLimit = m_nUpperLimit;
@@ -137,10 +146,13 @@ void CMeterDebugDlg::OnWriteParams() {
 }
 
 void CMeterDebugDlg::OnModifyAddress() {
-    // A failed take stops before 1058 is taken, so the address would be a stale one.
-    if (!UpdateData(true))
+    // A failed take stops before 1058 is taken, so the address would be a stale one. 0 is the
+    // broadcast address and 248 and above are reserved: no meter can be given them.
+    if (!UpdateData(true) || !CheckRange(kLocalAddressEdit, m_nLocalAddress, meter::kOwnAddressMin,
+                                         meter::kOwnAddressMax))
         return;
-    const bool confirmed = meter::WriteOwnAddress(m_link, m_byMeterAddress, m_nLocalAddress);
+    const bool confirmed = meter::WriteOwnAddress(m_link, m_byMeterAddress,
+                                                  static_cast<std::uint8_t>(m_nLocalAddress));
     m_strPrompt = QStringLiteral("修改地址信息...");
     UpdateData(false);
     AfxMessageBox(confirmed ? QStringLiteral("写本机地址成功！")
@@ -178,18 +190,17 @@ void CMeterDebugDlg::PollMeasurements() {
     const int decimalPoint = m_nDecimalPoint; // the scale of this poll
     m_link.WaitBetweenRequests();
     const auto raw = meter::ReadPhaseCurrents(m_link, m_byMeterAddress);
-    if (!raw) {
+    if (raw) {
+        const auto texts = meter::CurrentTexts(*raw, decimalPoint);
+        m_strCurrentA = QString::fromStdString(texts[0]);
+        m_strCurrentB = QString::fromStdString(texts[1]);
+        m_strCurrentC = QString::fromStdString(texts[2]);
+        ++m_nSuccessCount;
+    } else {
         ++m_nFailureCount;
-        UpdateData(false);
-        return;
     }
-    const meter::PollTexts texts =
-        meter::AnsweredPollTexts(*raw, decimalPoint, m_nSuccessCount, m_nFailureCount);
-    m_strCurrentA = QString::fromStdString(texts.currents[0]);
-    m_strCurrentB = QString::fromStdString(texts.currents[1]);
-    m_strCurrentC = QString::fromStdString(texts.currents[2]);
-    m_strErrorRate = QString::fromStdString(texts.errorRate);
-    ++m_nSuccessCount;
+    // Every poll, answered or not, counts in the rate, and the rate includes it.
+    m_strErrorRate = QString::fromStdString(meter::ErrorRateText(m_nSuccessCount, m_nFailureCount));
     UpdateData(false);
 }
 

@@ -38,7 +38,10 @@ void WriteMeterSetup(CMeterDebugDlg& wnd, const CMeterSetDlg& dlg) {
 } // namespace
 
 void CMeterDebugDlg::OnCommSettings() {
-    KillTimer(kPollTimer);
+    // Polling does not resume after a reconfiguration, so a window left saying it polls, with
+    // its start button disabled, would lie: it is left as the stop button leaves it.
+    if (IsTimerRunning(kPollTimer))
+        OnStop();
 
     CCommSetDlg dlg;
     dlg.m_byMeterAddress = m_byMeterAddress;

@@ -30,6 +30,7 @@ const QString kRefused = QStringLiteral("存储时间间隔应在1秒到596时31
 const QString kOpenFailed = QStringLiteral("文件打开不成功");
 const QString kWriteFailed = QStringLiteral("写文件不成功");
 const QString kLogFile = QStringLiteral("Table.txt");
+const QString kNoEncoder = QStringLiteral("缺少GBK编码器，无法保存数据：记录中的中文无法写入文件");
 
 // The main window after its initialisation, on a fake port, without its modal loop.
 struct Window : md::MainWindowRig {
@@ -74,6 +75,7 @@ private Q_SLOTS:
     void failureIsReportedAndLoggingStaysOn_data();
     void failureIsReportedAndLoggingStaysOn();
     void failureBoxesDoNotPileUp();
+    void withoutAGbkEncoderNothingStarts();
 
 private:
     void SwitchOnForAnHour(Window& wnd, ModalHelper& modal);
@@ -284,6 +286,21 @@ void TestLogging::failureBoxesDoNotPileUp() {
     QTRY_COMPARE(modal.Boxes(), QStringList({kOpenFailed, kOpenFailed}));
     QTest::qWait(50);
     QCOMPARE(modal.Boxes().size(), 2);
+}
+
+// This Qt has the encoder; the window's flag stands in for a build without one.
+void TestLogging::withoutAGbkEncoderNothingStarts() {
+    QVERIFY(md::log::HasGbkEncoder());
+    Window wnd;
+    QVERIFY(wnd.dlg.m_bGbkEncoder);
+    wnd.dlg.m_bGbkEncoder = false;
+    wnd.dlg.SendCommand(kSaveButton);
+    QCOMPARE(wnd.modal.Dialogs(), QStringList());
+    QCOMPARE(wnd.modal.Boxes(), QStringList{kNoEncoder});
+    QVERIFY(!wnd.dlg.IsTimerRunning(kLogTimer));
+    QCOMPARE(wnd.dlg.m_bSaving, 0);
+    QCOMPARE(wnd.Caption(), kStart);
+    QVERIFY(!QFile::exists(kLogFile));
 }
 
 QTEST_MAIN(TestLogging)

@@ -55,6 +55,8 @@ private Q_SLOTS:
     void WriteParamsReportsOnlyConfirmedWrites();
     void FailedTakeSendsNothing_data();
     void FailedTakeSendsNothing();
+    void ExtremesAreWritten_data();
+    void ExtremesAreWritten();
     void ModifyAddressReportsTheEchoAndKeepsTheLink_data();
     void ModifyAddressReportsTheEchoAndKeepsTheLink();
     void SwitchStateIsPaintedUntilTheWindowIsExposed_data();
@@ -117,14 +119,14 @@ void TestMeasure::PollStatisticsFromTheFirstPollOn() {
         w.dlg.OnTimer(1);
         QCOMPARE(w.Text(1070), QStringLiteral("1"));
         QCOMPARE(w.Text(1069), QStringLiteral("0"));
-        QCOMPARE(w.Text(1071), QStringLiteral("0"));
+        QCOMPARE(w.Text(1071), QStringLiteral("100.0000%"));
         QCOMPARE(w.Text(1051), QString());
         QCOMPARE(w.Text(1063), QString());
         QCOMPARE(w.clock.Sleeps(), (std::vector<std::uint32_t>{600, 300, 600}));
 
         w.meter.SetSilent(false);
         w.dlg.OnTimer(1);
-        QCOMPARE(w.Text(1071), QStringLiteral("100.0000%"));
+        QCOMPARE(w.Text(1071), QStringLiteral("50.0000%"));
         QCOMPARE(w.Text(1069), QStringLiteral("1"));
         QCOMPARE(w.Text(1052), QStringLiteral("2"));
         QCOMPARE(w.Text(1051), QStringLiteral("12.3400"));
@@ -134,7 +136,7 @@ void TestMeasure::PollStatisticsFromTheFirstPollOn() {
         // The decimal point is read afresh on every poll.
         w.meter.SetRegister(reg::kDecimalPoint, 0);
         w.dlg.OnTimer(1);
-        QCOMPARE(w.Text(1071), QStringLiteral("50.0000%"));
+        QCOMPARE(w.Text(1071), QStringLiteral("33.3333%"));
         QCOMPARE(w.Text(1069), QStringLiteral("2"));
         QCOMPARE(w.Text(1051), QStringLiteral("1234.0000"));
     });
@@ -210,22 +212,72 @@ void TestMeasure::WriteParamsReportsOnlyConfirmedWrites() {
 void TestMeasure::FailedTakeSendsNothing_data() {
     QTest::addColumn<int>("button");
     QTest::addColumn<int>("badField");
-    QTest::newRow("write params, upper limit") << 1024 << 1059;
-    QTest::newRow("modify address, address") << 1066 << 1058;
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("prompt");
+    const QString registerRange = ui::RangePrompt(0, 65535);
+    const QString addressRange = ui::RangePrompt(1, 247);
+    QTest::newRow("write params, upper limit not a number")
+        << 1024 << 1059 << "12a" << ui::IntegerPrompt();
+    QTest::newRow("write params, upper limit 70000") << 1024 << 1059 << "70000" << registerRange;
+    QTest::newRow("write params, lower limit -1") << 1024 << 1060 << "-1" << registerRange;
+    QTest::newRow("write params, decimal point 65536") << 1024 << 1052 << "65536" << registerRange;
+    QTest::newRow("write params, baud field 65536") << 1024 << 1061 << "65536" << registerRange;
+    QTest::newRow("write params, baud field -9600") << 1024 << 1061 << "-9600" << registerRange;
+    QTest::newRow("modify address, not a number") << 1066 << 1058 << "12a" << ui::IntegerPrompt();
+    QTest::newRow("modify address, broadcast 0") << 1066 << 1058 << "0" << addressRange;
+    QTest::newRow("modify address, reserved 248") << 1066 << 1058 << "248" << addressRange;
+    QTest::newRow("modify address, 256") << 1066 << 1058 << "256" << addressRange;
+    QTest::newRow("modify address, -1") << 1066 << 1058 << "-1" << addressRange;
 }
 
 void TestMeasure::FailedTakeSendsNothing() {
     QFETCH(int, button);
     QFETCH(int, badField);
+    QFETCH(QString, typed);
+    QFETCH(QString, prompt);
     Window w;
+    QWidget* focused = nullptr;
     w.Run([&] {
-        w.Type(badField, QStringLiteral("12a"));
+        w.Type(badField, typed);
         w.Click(button);
+        focused = w.dlg.focusWidget();
         QCOMPARE(w.Sent(), std::size_t(0));
         QCOMPARE(w.Text(1068), QString());
     });
-    QCOMPARE(w.modal.Boxes(), QStringList{ui::IntegerPrompt()});
+    QCOMPARE(w.modal.Boxes(), QStringList{prompt});
+    QCOMPARE(focused, w.dlg.Item(badField));
     QVERIFY(w.meter.Writes().empty());
+}
+
+// The extremes a register, or a meter's address, can carry go out as typed.
+void TestMeasure::ExtremesAreWritten_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QStringList>("typed");  // 1059, 1060, 1052, 1061, 1058
+    QTest::addColumn<QList<int>>("written"); // values of the writes, in order
+    QTest::newRow("parameters at 65535 and 0")
+        << 1024 << QStringList{"65535", "0", "65535", "65535", "1"}
+        << QList<int>{65535, 65535, 0, 65535};
+    QTest::newRow("address 247") << 1066 << QStringList{"0", "0", "0", "0", "247"}
+                                 << QList<int>{247};
+}
+
+void TestMeasure::ExtremesAreWritten() {
+    QFETCH(int, button);
+    QFETCH(QStringList, typed);
+    QFETCH(QList<int>, written);
+    Window w;
+    w.Run([&] {
+        const int fields[] = {1059, 1060, 1052, 1061, 1058};
+        for (int i = 0; i < 5; ++i)
+            w.Type(fields[i], typed[i]);
+        w.Click(button);
+    });
+    QList<int> values;
+    for (const FakeMeter::Write& write : w.meter.Writes())
+        values << write.values.at(0);
+    QCOMPARE(values, written);
+    QCOMPARE(w.modal.Boxes().size(), 1);
+    QVERIFY(w.modal.Boxes()[0].contains(QStringLiteral("成功！")));
 }
 
 void TestMeasure::ModifyAddressReportsTheEchoAndKeepsTheLink_data() {

@@ -66,6 +66,8 @@ class tst_setup : public QObject {
 private Q_SLOTS:
     void OkWithoutChangeReopensAndOnlyChangesTheBlank();
     void CancelOnlyStopsPollingAndDiscardsInput();
+    void EndingAPollLeavesTheWindowStopped_data();
+    void EndingAPollLeavesTheWindowStopped();
     void BaudChangeIsAskedAtTheOldRateFirst_data();
     void BaudChangeIsAskedAtTheOldRateFirst();
     void RefusedPortIsReportedOnceAndALaterGoodPortWorks();
@@ -117,6 +119,31 @@ void tst_setup::CancelOnlyStopsPollingAndDiscardsInput() {
     QCOMPARE(r.dlg.m_nParity, 0);
     QCOMPARE(r.SummaryText(), before);
     QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+}
+
+void tst_setup::EndingAPollLeavesTheWindowStopped_data() {
+    QTest::addColumn<bool>("polling");
+    QTest::addColumn<int>("button"); // how the settings dialog ends
+    QTest::addColumn<QString>("prompt");
+    const QString stopped = QStringLiteral("已停止读测量数据...");
+    QTest::newRow("polling, OK") << true << int(IDOK) << stopped;
+    QTest::newRow("polling, Cancel") << true << int(IDCANCEL) << stopped;
+    QTest::newRow("idle, OK") << false << int(IDOK) << QString();
+}
+
+void tst_setup::EndingAPollLeavesTheWindowStopped() {
+    QFETCH(bool, polling);
+    QFETCH(int, button);
+    QFETCH(QString, prompt);
+    Rig r;
+    if (polling)
+        r.dlg.SendCommand(1065);
+    r.modal.Answer(Click({button}));
+    r.dlg.SendCommand(kCommSettings);
+    QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer));
+    QVERIFY(r.Enabled(1065) && r.Enabled(1024));
+    QCOMPARE(r.Text(CMeterDebugDlg::kPromptEdit), prompt);
+    QVERIFY(r.port.Outputs().empty());
 }
 
 void tst_setup::BaudChangeIsAskedAtTheOldRateFirst_data() {

@@ -8,7 +8,9 @@
 #include <QTest>
 
 #include <climits>
+#include <cstdio>
 #include <functional>
+#include <limits>
 
 using md::log::AppendResult;
 using md::log::MeasurementSnapshot;
@@ -40,6 +42,8 @@ private Q_SLOTS:
     void recordIsThirteenCrLfLines();
     void rows_data();
     void rows();
+    void numbersAsPrintfPrintsThem_data();
+    void numbersAsPrintfPrintsThem();
     void timestamp_data();
     void timestamp();
     void period_data();
@@ -148,6 +152,49 @@ void TestLogRecord::rows() {
     MeasurementSnapshot s;
     setup(s);
     QCOMPARE(Line(md::log::FormatRecord(s, kNoon), line), expected);
+}
+
+// The record's numbers are printed without the C library; they must still be, byte for byte,
+// what printf prints in the "C" locale, this test's locale.
+void TestLogRecord::numbersAsPrintfPrintsThem_data() {
+    QTest::addColumn<double>("value");
+    const struct {
+        const char* name;
+        double value;
+    } values[] = {
+        {"negative zero", -0.0},
+        {"rounds up into the exponent form", 999999.5},
+        {"rounds half to even in binary", 2.5e-5},
+        {"smallest without exponent", 0.0001},
+        {"just below it", 0.0000999999},
+        {"negative exponent", -1.234567e-7},
+        {"huge", 1.7976931348623157e308},
+        {"subnormal", 4.9406564584124654e-324},
+        {"infinity", std::numeric_limits<double>::infinity()},
+        {"nan", std::numeric_limits<double>::quiet_NaN()},
+    };
+    for (const auto& v : values)
+        QTest::newRow(v.name) << v.value;
+}
+
+void TestLogRecord::numbersAsPrintfPrintsThem() {
+    QFETCH(double, value);
+    MeasurementSnapshot s;
+    s.m_dPhaseVoltTotal = value;    // line 4, %12.6g
+    s.m_dLineVoltTotal = value;     // line 5, %12.5g
+    s.m_dFwdActiveEnergy = value;   // line 13, %8.5g
+    s.m_dRevReactiveEnergy = value; // line 13, negated, %6.5g
+    const QByteArray record = md::log::FormatRecord(s, kNoon);
+    const auto printed = [](const char* format, double v) {
+        char buf[512];
+        std::snprintf(buf, sizeof buf, format, v);
+        return QByteArray(buf);
+    };
+    QCOMPARE(Line(record, 4).mid(9, 12), printed("%12.6g", value));
+    QCOMPARE(Line(record, 5).mid(9, 12), printed("%12.5g", value));
+    const QByteArray energies = Line(record, 13);
+    QVERIFY(energies.startsWith(printed("%8.5g", value)));
+    QVERIFY(energies.endsWith(printed("%6.5g", -value) + Spaces(6)));
 }
 
 void TestLogRecord::timestamp_data() {

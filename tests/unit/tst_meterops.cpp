@@ -10,6 +10,7 @@
 
 #include <QTest>
 
+#include <climits>
 #include <functional>
 #include <vector>
 
@@ -60,8 +61,10 @@ private Q_SLOTS:
     void WriteOwnAddressOutcome();
     void BaudCodeMapsBothWays_data();
     void BaudCodeMapsBothWays();
-    void PollTexts_data();
-    void PollTexts();
+    void CurrentTexts_data();
+    void CurrentTexts();
+    void ErrorRate_data();
+    void ErrorRate();
     void SwitchStateDecodes_data();
     void SwitchStateDecodes();
 };
@@ -206,20 +209,36 @@ void TestMeterOps::WriteParamsStopsAtAFailedTake() {
 void TestMeterOps::WriteOwnAddressOutcome_data() {
     QTest::addColumn<bool>("silent");
     QTest::addColumn<std::uint8_t>("address");
+    QTest::addColumn<QByteArray>("answer"); // what the line brings back; empty: the fake meter's
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("confirmed");
-    QTest::newRow("echoed") << false << std::uint8_t(1) << QByteArray("010603000005498d") << true;
-    QTest::newRow("silent") << true << std::uint8_t(1) << QByteArray("010603000005498d") << false;
-    QTest::newRow("broadcast") << true << std::uint8_t(0) << QByteArray("000603000005485c") << true;
+    QTest::newRow("echoed") << false << std::uint8_t(1) << QByteArray()
+                            << QByteArray("010603000005498d") << true;
+    QTest::newRow("silent") << true << std::uint8_t(1) << QByteArray()
+                            << QByteArray("010603000005498d") << false;
+    QTest::newRow("broadcast") << true << std::uint8_t(0) << QByteArray()
+                               << QByteArray("000603000005485c") << true;
+    // A meter that takes its new address before it answers.
+    QTest::newRow("echoed from the new address")
+        << false << std::uint8_t(1) << QByteArray("0506030000054809")
+        << QByteArray("010603000005498d") << true;
+    QTest::newRow("echoed from a third address")
+        << false << std::uint8_t(1) << QByteArray("060603000005483a")
+        << QByteArray("010603000005498d") << false;
 }
 
 void TestMeterOps::WriteOwnAddressOutcome() {
     QFETCH(bool, silent);
     QFETCH(std::uint8_t, address);
+    QFETCH(QByteArray, answer);
     QFETCH(QByteArray, request);
     QFETCH(bool, confirmed);
     Rig rig;
     rig.meter.SetSilent(silent);
+    if (!answer.isEmpty())
+        rig.port.SetResponder([&](std::span<const std::uint8_t>) {
+            return std::vector<FakePort::Reply>{{Bytes(answer), 20}};
+        });
     QCOMPARE(meter::WriteOwnAddress(rig.link, address, 5), confirmed);
     QCOMPARE(SentHex(rig.port), std::vector<std::string>{request.toStdString()});
     QCOMPARE(rig.clock.Sleeps(), std::vector<std::uint32_t>{300});
@@ -249,42 +268,55 @@ void TestMeterOps::BaudCodeMapsBothWays() {
         QCOMPARE(meter::BaudFieldToCode(field), code);
 }
 
-void TestMeterOps::PollTexts_data() {
+void TestMeterOps::CurrentTexts_data() {
     QTest::addColumn<int>("decimalPoint");
     QTest::addColumn<Raw>("raw");
-    QTest::addColumn<int>("success");
-    QTest::addColumn<int>("failure");
-    QTest::addColumn<QStringList>("texts"); // A, B, C, error rate
-    QTest::newRow("worked example") << 2 << Raw{0x04D2, 0x0064, 0xFFFF} << 7 << 3
-                                    << QStringList{"12.3400", "1.0000", "655.3500", "30.0000%"};
-    QTest::newRow("first answer") << 0 << Raw{65535, 0, 1} << 0 << 0
-                                  << QStringList{"65535.0000", "0.0000", "1.0000", "0.0000%"};
-    QTest::newRow("one failure before")
-        << 3 << Raw{5, 1000, 0} << 0 << 1 << QStringList{"0.0050", "1.0000", "0.0000", "100.0000%"};
-    QTest::newRow("then a success") << 1 << Raw{5, 1000, 12345} << 1 << 1
-                                    << QStringList{"0.5000", "100.0000", "1234.5000", "50.0000%"};
-    QTest::newRow("one in three lost")
-        << 0 << Raw{1, 2, 3} << 2 << 1 << QStringList{"1.0000", "2.0000", "3.0000", "33.3333%"};
+    QTest::addColumn<QStringList>("texts"); // A, B, C
+    QTest::newRow("worked example")
+        << 2 << Raw{0x04D2, 0x0064, 0xFFFF} << QStringList{"12.3400", "1.0000", "655.3500"};
+    QTest::newRow("decimal point 0")
+        << 0 << Raw{65535, 0, 1} << QStringList{"65535.0000", "0.0000", "1.0000"};
+    QTest::newRow("decimal point 3")
+        << 3 << Raw{5, 1000, 0} << QStringList{"0.0050", "1.0000", "0.0000"};
+    QTest::newRow("decimal point 1")
+        << 1 << Raw{5, 1000, 12345} << QStringList{"0.5000", "100.0000", "1234.5000"};
     QTest::newRow("decimal point 4 keeps raw")
-        << 4 << Raw{1234, 5, 0} << 1 << 0
-        << QStringList{"1234.0000", "5.0000", "0.0000", "0.0000%"};
+        << 4 << Raw{1234, 5, 0} << QStringList{"1234.0000", "5.0000", "0.0000"};
     QTest::newRow("decimal point -1 keeps raw")
-        << -1 << Raw{1234, 5, 0} << 1 << 0
-        << QStringList{"1234.0000", "5.0000", "0.0000", "0.0000%"};
+        << -1 << Raw{1234, 5, 0} << QStringList{"1234.0000", "5.0000", "0.0000"};
 }
 
-void TestMeterOps::PollTexts() {
+void TestMeterOps::CurrentTexts() {
     QFETCH(int, decimalPoint);
     QFETCH(Raw, raw);
+    QFETCH(QStringList, texts);
+    QStringList actual;
+    for (const auto& s : meter::CurrentTexts(raw, decimalPoint))
+        actual << QString::fromStdString(s);
+    QCOMPARE(actual, texts);
+}
+
+// The counts include the poll just made, answered or not.
+void TestMeterOps::ErrorRate_data() {
+    QTest::addColumn<int>("success");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("before the first poll") << 0 << 0 << "0";
+    QTest::newRow("first poll answered") << 1 << 0 << "0.0000%";
+    QTest::newRow("first poll unanswered") << 0 << 1 << "100.0000%";
+    QTest::newRow("meter silent throughout") << 0 << 124 << "100.0000%";
+    QTest::newRow("one failure, then a success") << 1 << 1 << "50.0000%";
+    QTest::newRow("then a second success") << 2 << 1 << "33.3333%";
+    QTest::newRow("worked example, 3 of 11") << 8 << 3 << "27.2727%";
+    QTest::newRow("6 of 26") << 20 << 6 << "23.0769%";
+    QTest::newRow("counts beyond the int sum") << INT_MAX << INT_MAX << "50.0000%";
+}
+
+void TestMeterOps::ErrorRate() {
     QFETCH(int, success);
     QFETCH(int, failure);
-    QFETCH(QStringList, texts);
-    const auto got = meter::AnsweredPollTexts(raw, decimalPoint, success, failure);
-    QStringList actual;
-    for (const auto& s : got.currents)
-        actual << QString::fromStdString(s);
-    actual << QString::fromStdString(got.errorRate);
-    QCOMPARE(actual, texts);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(meter::ErrorRateText(success, failure)), text);
 }
 
 void TestMeterOps::SwitchStateDecodes_data() {

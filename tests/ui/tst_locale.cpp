@@ -1,0 +1,64 @@
+// Numbers keep their full stop when the user's locale writes decimals with a comma: the
+// application object is created under de_DE.UTF-8, which switches the C library's numeric
+// locale, as it does for a German user.
+
+#include "fakes/MainWindowRig.h"
+#include "fakes/Support.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace md;
+
+class TestLocale : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Without the comma locale the test would pass whatever the code does.
+    void initTestCase() {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.1f", 1.5);
+        QVERIFY2(QByteArray(text) == "1,5", "de_DE.UTF-8 is missing: run tools/setup");
+    }
+
+    void numbersUseAFullStop_data() {
+        QTest::addColumn<int>("line"); // of the log record; 0: the current and the error rate
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("current, error rate") << 0 << QByteArray("12.3400 50.0000%");
+        QTest::newRow("log record, %g") << 4 << QByteArray("       220.5    0.000125 ");
+        QTest::newRow("log record, exponent") << 11 << QByteArray("  1.2346e+06 ");
+    }
+    void numbersUseAFullStop() {
+        QFETCH(int, line);
+        QFETCH(QByteArray, expected);
+        TempCurrentDir dir;
+        QVERIFY(dir.IsValid());
+        MainWindowRig w;
+        w.Init();
+        w.meter.SetSilent(true); // the fake meter's currents start at 1234 with decimal point 2
+        w.dlg.OnTimer(1);
+        w.meter.SetSilent(false);
+        w.dlg.OnTimer(1);
+        w.dlg.m_snapshot.m_dPhaseVoltA = 220.5;
+        w.dlg.m_snapshot.m_dPhaseVoltB = 0.000125;
+        w.dlg.m_snapshot.m_dFrequency = 1234567.5;
+        w.dlg.AppendLogRecord();
+        QFile log(QStringLiteral("Table.txt"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray got = line ? log.readAll().split('\n').value(line - 1)
+                                    : (w.Text(1051) + u' ' + w.Text(1071)).toUtf8();
+        QVERIFY2(got.contains(expected), got.toPercentEncoding(" ").constData());
+    }
+};
+
+int main(int argc, char** argv) {
+    // The locale must be in the environment before the application object reads it.
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    QApplication app(argc, argv);
+    TestLocale test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_locale.moc"
