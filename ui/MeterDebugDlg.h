@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAbstractButton;
@@ -104,6 +105,9 @@ public:
     // Stops timer 1 and closes the port; runs whenever the window ends.
     bool DestroyWindow();
 
+    // The prompt while the port is lost.
+    static QString LostPrompt();
+
 protected:
     void DoDataExchange(CDataExchange& dx) override;
     bool OnInitDialog() override;
@@ -112,6 +116,14 @@ protected:
     void done(int result) override;
 
 private:
+    // A command or a poll tick on a port that may have been lost: one reopen attempt first,
+    // then fn, then the loss (if any) reported.
+    void WithPortRecovery(const std::function<void()>& fn);
+    void RecoverPort();
+    // Shows a loss once per outage and keeps the prompt saying the port is lost.
+    void ReportPortLoss();
+    void EndOutage();
+
     CExchange m_link;
     // A poll is under way. Its take can open a message box whose loop goes on delivering
     // timer messages. Qt holds back the ticks of the timer whose handler is running, but a
@@ -120,6 +132,10 @@ private:
     bool m_bPolling = false;
     // A log failure box is pending or open; further failures are not shown until it closes.
     bool m_bLogBoxShown = false;
+    // An outage of the port has been reported (its box shown); cleared when the port is back.
+    bool m_bPortLost = false;
+    // The prompt as operations left it during an outage, shown again when the port is back.
+    QString m_strPromptBeforeLoss;
 };
 
 } // namespace md::ui
