@@ -26,7 +26,8 @@ void OnStopSignal(int) {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // A tool that stops reading must not make the relay hoard its answers without end.
 constexpr std::size_t kMaxQueuedForTool = 1 << 20;
-// Noise goes out in slices this often, from a pool of random bytes this large.
+// Noise goes out at least this often (and whenever a full line takes more), from a pool of
+// random bytes this large.
 constexpr auto kNoiseTick = std::chrono::milliseconds(10);
 constexpr std::size_t kNoisePool = 1 << 16;
 
@@ -111,7 +112,8 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
         pollfd fds[4] = {
             {m_slave->Fd(), POLLIN, 0},
             {m_meterFd, POLLIN, 0},
-            {m_line.Fd(), static_cast<short>(POLLIN | (m_toTool.empty() ? 0 : POLLOUT)), 0},
+            {m_line.Fd(),
+             static_cast<short>(POLLIN | (m_toTool.empty() && !m_noiseBlocked ? 0 : POLLOUT)), 0},
             {m_stdinOpen ? STDIN_FILENO : -1, POLLIN, 0},
         };
         std::optional<Clock::time_point> wake;
@@ -122,7 +124,7 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
             earliest(m_fromMeterAt + Silence());
         for (const Delivery& d : m_late)
             earliest(d.due);
-        if (m_noiseRate > 0)
+        if (m_noiseRate > 0 && !m_noiseBlocked)
             earliest(m_noiseAt + kNoiseTick);
         timespec timeout{};
         if (wake) {
@@ -203,28 +205,30 @@ void Relay::SetNoise(std::uint64_t bytesPerSecond) {
 }
 
 void Relay::SendNoise(Clock::time_point now) {
-    if (m_noiseRate == 0 || now < m_noiseAt + kNoiseTick)
+    m_noiseBlocked = false;
+    if (m_noiseRate == 0)
         return;
     const double rate = static_cast<double>(m_noiseRate);
-    m_noiseOwed += std::chrono::duration<double>(now - m_noiseAt).count() * rate;
+    // At most a tenth of a second's worth waits for a full line; the rest is lost on the
+    // wire, so the rate resumes afterwards instead of a burst making up for it.
+    m_noiseOwed = std::min(
+        m_noiseOwed + std::chrono::duration<double>(now - m_noiseAt).count() * rate, rate / 10);
     m_noiseAt = now;
     if (!m_line.Plugged()) {
         m_noiseOwed = 0;
         return;
     }
-    // At most a tenth of a second's worth at once: after a full line, the rate resumes
-    // instead of a burst making up for it.
-    m_noiseOwed = std::min(m_noiseOwed, rate / 10 + 1);
     while (m_noiseOwed >= 1) {
         const std::size_t offset = m_faults.Rng()() % kNoisePool;
         const std::size_t n =
             std::min({static_cast<std::size_t>(m_noiseOwed), kNoisePool - offset});
         const ssize_t written = write(m_line.Fd(), m_noisePool.data() + offset, n);
+        if (written > 0)
+            m_noiseOwed -= static_cast<double>(written);
         if (written < static_cast<ssize_t>(n)) {
-            m_noiseOwed = 0; // the line is full: the rest is lost on the wire
+            m_noiseBlocked = true; // the line is full: go on once it takes more
             break;
         }
-        m_noiseOwed -= static_cast<double>(written);
     }
 }
 

@@ -88,6 +88,7 @@ private:
     std::vector<Delivery> m_late;
     std::uint64_t m_noiseRate = 0;
     double m_noiseOwed = 0;
+    bool m_noiseBlocked = false; // the line was full at the last write
     Clock::time_point m_noiseAt;
     std::vector<std::uint8_t> m_noisePool;
     std::string m_commandText;
