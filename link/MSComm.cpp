@@ -7,6 +7,10 @@
 #include <charconv>
 #include <limits>
 
+#ifndef Q_OS_WIN
+#include <poll.h>
+#endif
+
 namespace md {
 
 namespace {
@@ -97,6 +101,13 @@ QString DeviceForPort(int port) {
 CMSComm::CMSComm() {
     m_line = *ParseSettings(m_settings);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    // Whatever streams in between two exchanges (a babbling line, a flood of noise) would
+    // otherwise pile up in the control for as long as the event loop keeps reading it.
+    m_port.setReadBufferSize(kReadBufferBytes);
+    // Errors that the event loop's own reads and writes meet arrive here too; a hung-up line
+    // left open would have Qt retry the failing call on every pass of the loop.
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
+                     [this](QSerialPort::SerialPortError error) { OnError(error); });
 }
 
 CMSComm::~CMSComm() = default;
@@ -159,13 +170,28 @@ void CMSComm::Apply(const LineSettings& line, const std::string& text) {
 }
 
 void CMSComm::SetPortOpen(bool open) {
+    m_lost.clear();
     if (open == m_port.isOpen())
         return;
-    if (!open) {
+    if (open)
+        Open();
+    else
         m_port.close();
-        return;
-    }
+}
 
+bool CMSComm::Reopen() {
+    if (m_lost.isEmpty())
+        return m_port.isOpen();
+    try {
+        Open();
+    } catch (const CommError&) {
+        return false;
+    }
+    m_lost.clear();
+    return true;
+}
+
+void CMSComm::Open() {
     const QString device = Device();
     if (device.isEmpty())
         Throw(QStringLiteral("串口 COM%1 无效：端口号应从 1 开始").arg(m_commPort));
@@ -204,8 +230,48 @@ void CMSComm::SetPortOpen(bool open) {
 // Takes into QSerialPort's buffer whatever the OS holds, without an event loop.
 void CMSComm::Pull() {
     m_port.waitForReadyRead(0);
+    CheckGone();
     // A poll that found nothing leaves a timeout error behind; it means nothing here.
     m_port.clearError();
+}
+
+std::optional<QString> CMSComm::Gone() const {
+#ifdef Q_OS_WIN
+    if (m_port.error() == QSerialPort::ResourceError)
+        return m_port.errorString();
+#else
+    // Qt's error codes cannot tell a hung-up line from a busy one (both can come as a
+    // ResourceError), but the descriptor can: a terminal that has been hung up, or whose
+    // device has gone, reports it on every poll.
+    pollfd p{static_cast<int>(m_port.handle()), 0, 0};
+    if (::poll(&p, 1, 0) == 1) {
+        if (p.revents & POLLNVAL)
+            return QStringLiteral("设备句柄已失效");
+        if (p.revents & POLLHUP)
+            return QStringLiteral("线路已挂断，设备已拔出或已关闭");
+        if (p.revents & POLLERR)
+            return QStringLiteral("设备报告错误");
+    }
+#endif
+    return std::nullopt;
+}
+
+// Closes a port whose device has gone, at once, so that nothing retries on a dead handle, and
+// keeps the report for whoever asks.
+void CMSComm::CheckGone() {
+    if (!m_port.isOpen())
+        return;
+    const std::optional<QString> reason = Gone();
+    if (!reason)
+        return;
+    m_lost = QStringLiteral("%1 已断开：%2").arg(Where(), *reason);
+    m_port.close();
+    m_port.clearError();
+}
+
+void CMSComm::OnError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError)
+        CheckGone();
 }
 
 // Clearing drops both QSerialPort's buffer and what the OS still holds.
@@ -218,6 +284,8 @@ std::int16_t CMSComm::GetInBufferCount() {
     if (!m_port.isOpen())
         return 0;
     Pull();
+    if (!m_port.isOpen())
+        return 0;
     return static_cast<std::int16_t>(
         std::min<qint64>(m_port.bytesAvailable(), std::numeric_limits<std::int16_t>::max()));
 }
@@ -226,20 +294,30 @@ std::vector<std::uint8_t> CMSComm::GetInput() {
     if (!m_port.isOpen())
         return {};
     Pull();
+    if (!m_port.isOpen())
+        return {};
     const QByteArray bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
     return {bytes.begin(), bytes.end()};
 }
 
 void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
+    CheckGone();
+    if (!m_lost.isEmpty())
+        return;
     if (!m_port.isOpen())
         Throw(QStringLiteral("%1 未打开，无法发送").arg(Where()));
     const qint64 written = m_port.write(reinterpret_cast<const char*>(bytes.data()),
                                         static_cast<qint64>(bytes.size()));
     bool flushed = written == static_cast<qint64>(bytes.size());
-    while (flushed && m_port.bytesToWrite() > 0)
+    while (flushed && m_port.isOpen() && m_port.bytesToWrite() > 0)
         flushed = m_port.waitForBytesWritten(kWriteTimeoutMs);
+    CheckGone();
+    if (!m_lost.isEmpty())
+        return;
     if (!flushed) {
         const QString reason = m_port.errorString();
+        // Bytes left queued would have the event loop retry them without end.
+        m_port.clear(QSerialPort::Output);
         m_port.clearError();
         Throw(QStringLiteral("%1 发送失败：%2").arg(Where(), reason));
     }

@@ -47,19 +47,26 @@ public:
     // settings apply at once.
     void SetSettings(const std::string& settings) override;
     std::string GetSettings() const override { return m_settings; }
-    // Opening an open port and closing a closed one do nothing.
+    // Opening an open port and closing a closed one do nothing; either ends a lost state.
     void SetPortOpen(bool open) override;
     bool GetPortOpen() const override { return m_port.isOpen(); }
     // 0 makes one Input read take every waiting byte; n > 0 takes at most n.
     void SetInputLen(std::int16_t len) override { m_inputLen = len; }
     // Putting 0 drops everything received and not yet read; other values are ignored.
     void SetInBufferCount(std::int16_t count) override;
-    // Bytes waiting (capped at 32767); 0 on a closed port.
+    // Bytes waiting (at most kReadBufferBytes); 0 on a closed port.
     std::int16_t GetInBufferCount() override;
     // Nothing on a closed port.
     std::vector<std::uint8_t> GetInput() override;
-    // Writes and waits until the bytes have left for the device; a closed port throws.
+    // Writes and waits until the bytes have left for the device; a closed port throws, a
+    // lost one (or one lost on the way) drops the bytes without a word.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
+    std::string LostReason() const override { return m_lost.toStdString(); }
+    bool Reopen() override;
+
+    // Unread input the control holds at most; what comes beyond it waits in the OS driver,
+    // whose own buffer is bounded too, until a read or a clear makes room.
+    static constexpr qint64 kReadBufferBytes = 4096;
 
     // Names the device behind port n from now on, ahead of DeviceForPort; empty restores it.
     void SetDevice(int port, const QString& device);
@@ -71,7 +78,12 @@ private:
     void Apply(const LineSettings& line, const std::string& text);
     [[noreturn]] void Throw(const QString& text) const;
     QString Where() const;
+    void Open();
     void Pull();
+    // Why the device has gone from under the open port; nothing while it is there.
+    std::optional<QString> Gone() const;
+    void CheckGone();
+    void OnError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
     std::int16_t m_commPort = 1;
@@ -79,6 +91,7 @@ private:
     LineSettings m_line;
     std::int16_t m_inputLen = 0;
     std::map<int, QString> m_devices;
+    QString m_lost; // the loss report; empty while the port is not lost
 };
 
 } // namespace md

@@ -35,6 +35,15 @@ public:
     // Removes and returns every waiting byte (InputLen 0).
     virtual std::vector<std::uint8_t> GetInput() = 0;
     virtual void SetOutput(std::span<const std::uint8_t> bytes) = 0;
+
+    // A port whose device went away while open (an adapter pulled, the line hung up) is
+    // closed by the control at once and reported lost: this gives the UTF-8 text naming the
+    // port, the device and the reason, and stays empty while the port is not lost. Closing or
+    // opening the port by hand ends the lost state.
+    virtual std::string LostReason() const = 0;
+    // One attempt to open a lost port again on the same device with the same settings; true
+    // when the port is open afterwards. A port that is not lost is left as it is.
+    virtual bool Reopen() = 0;
 };
 
 // Sends the first count bytes of buf, but only while the port is open; a closed port sends

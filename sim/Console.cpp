@@ -18,8 +18,14 @@ const char* const kCommandHelp =
   fault KIND[:MS] [RATE] add a fault ("fault bad-crc once", "fault late:1500", "fault silent 30%")
   fault off              remove every fault and silent write
   silent-write REG       writes touching REG are carried out but never answered
-  unplug                 the tool's side of the line disappears
+  unplug                 the cable is pulled: the tool's open line fails with an I/O error
+                         and its path names a device that is not there
   replug                 and comes back at the same path (the tool must reopen it)
+  vanish                 the tool's device goes away entirely, path and all, as a pulled USB
+                         adapter's does (pseudo-terminal links only)
+  return                 and comes back under the same path (the tool must reopen it)
+  noise RATE|off         random bytes to the tool at RATE bytes per second, on top of the
+                         traffic; what the line cannot take is dropped
   trace on|off           print one line per frame
   status                 address, rate, clock and faults in one line
   help                   this summary
@@ -53,6 +59,15 @@ std::string Error(const std::string& text) {
 }
 
 } // namespace
+
+std::optional<std::uint64_t> NoiseRate(const std::string& text) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != text.npos)
+        return std::nullopt;
+    const std::uint64_t rate = std::stoull(text);
+    if (rate > 1'000'000'000)
+        return std::nullopt;
+    return rate;
+}
 
 std::string Console::Execute(const std::string& line) {
     const std::vector<std::string> w = Words(line);
@@ -126,6 +141,25 @@ std::string Console::Execute(const std::string& line) {
         if (!m_relay.Replug(error))
             return Error(error);
         return "ok replugged";
+    }
+    if (cmd == "vanish" && w.size() == 1) {
+        std::string error;
+        if (!m_relay.Vanish(error))
+            return Error(error);
+        return "ok vanished";
+    }
+    if (cmd == "return" && w.size() == 1) {
+        std::string error;
+        if (!m_relay.Replug(error, "returned"))
+            return Error(error);
+        return "ok returned";
+    }
+    if (cmd == "noise" && w.size() == 2) {
+        const std::optional<std::uint64_t> rate = w[1] == "off" ? 0 : NoiseRate(w[1]);
+        if (!rate)
+            return Error("noise wants a rate in bytes per second, or off");
+        m_relay.SetNoise(*rate);
+        return *rate ? "ok noise " + std::to_string(*rate) + " bytes/s" : "ok noise off";
     }
     if (cmd == "trace" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
         m_relay.SetTrace(w[1] == "on");

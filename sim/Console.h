@@ -5,12 +5,17 @@
 #include "sim/Model.h"
 #include "sim/Relay.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace md::sim {
 
 // The command summary printed by `help` and at the end of --help.
 extern const char* const kCommandHelp;
+
+// A noise rate in bytes per second: digits, at most 1e9; nothing otherwise.
+std::optional<std::uint64_t> NoiseRate(const std::string& text);
 
 class Console {
 public:

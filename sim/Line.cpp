@@ -78,6 +78,7 @@ PtyLine::PtyLine(std::string path, int rate) : m_path(std::move(path)), m_rate(r
 }
 
 PtyLine::~PtyLine() {
+    RemovePath();
     Unplug();
 }
 
@@ -85,6 +86,7 @@ bool PtyLine::Open(std::string& error) {
     m_fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0) {
         error = Errno("pseudo-terminal");
+        RemovePath();
         Unplug();
         return false;
     }
@@ -93,12 +95,14 @@ bool PtyLine::Open(std::string& error) {
     if (m_terminalFd < 0 || !Configure(m_terminalFd, m_rate, 'N', error)) {
         if (error.empty())
             error = Errno(m_terminal);
+        RemovePath();
         Unplug();
         return false;
     }
     unlink(m_path.c_str());
     if (symlink(m_terminal.c_str(), m_path.c_str()) != 0) {
         error = Errno("symlink " + m_path);
+        RemovePath();
         Unplug();
         return false;
     }
@@ -113,16 +117,28 @@ int PtyLine::ToolRate() const {
     return RateOf(cfgetospeed(&t));
 }
 
-void PtyLine::Unplug() {
+// Only our own symlink: a path someone else has put there since is left alone.
+void PtyLine::RemovePath() {
     char target[256];
     const ssize_t n = readlink(m_path.c_str(), target, sizeof target - 1);
     if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == m_terminal)
         unlink(m_path.c_str());
+}
+
+// Closing the master hangs the terminal side up (its handles fail with EIO) and takes its
+// device node away; the symlink is left dangling.
+void PtyLine::Unplug() {
     if (m_terminalFd >= 0)
         close(m_terminalFd);
     if (m_fd >= 0)
         close(m_fd);
     m_terminalFd = m_fd = -1;
+}
+
+bool PtyLine::Vanish(std::string&) {
+    RemovePath();
+    Unplug();
+    return true;
 }
 
 bool PtyLine::Replug(std::string& error) {
@@ -169,6 +185,11 @@ void DeviceLine::Unplug() {
     if (m_fd >= 0)
         close(m_fd);
     m_fd = -1;
+}
+
+bool DeviceLine::Vanish(std::string& error) {
+    error = "a real port cannot vanish; unplug plays its cable pulled";
+    return false;
 }
 
 bool DeviceLine::Replug(std::string& error) {

@@ -17,8 +17,12 @@ public:
     virtual int ToolRate() const = 0;
     // The meter has switched its own rate.
     virtual void MeterRateChanged(int rate) = 0;
-    // The tool's side disappears: open handles on it fail, the path goes away.
+    // The cable is pulled: open handles on the tool's side fail; the path stays, naming a
+    // device that is no longer there.
     virtual void Unplug() = 0;
+    // The tool's side disappears entirely, as a USB adapter's does: open handles fail and the
+    // path goes away. False with error where the line cannot play it.
+    virtual bool Vanish(std::string& error) = 0;
     // Comes back at the same path; false with error when that fails.
     virtual bool Replug(std::string& error) = 0;
     // "/tmp/x/com1 -> /dev/pts/5".
@@ -38,11 +42,13 @@ public:
     int ToolRate() const override;
     void MeterRateChanged(int) override {}
     void Unplug() override;
+    bool Vanish(std::string& error) override;
     bool Replug(std::string& error) override;
     std::string Where() const override { return m_path + " -> " + m_terminal; }
 
 private:
     bool Open(std::string& error);
+    void RemovePath();
 
     std::string m_path;
     std::string m_terminal;
@@ -62,6 +68,7 @@ public:
     int ToolRate() const override { return 0; }
     void MeterRateChanged(int rate) override;
     void Unplug() override;
+    bool Vanish(std::string& error) override;
     bool Replug(std::string& error) override;
     std::string Where() const override { return m_device; }
 

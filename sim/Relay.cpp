@@ -26,6 +26,10 @@ void OnStopSignal(int) {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // A tool that stops reading must not make the relay hoard its answers without end.
 constexpr std::size_t kMaxQueuedForTool = 1 << 20;
+// Noise goes out at least this often (and whenever a full line takes more), from a pool of
+// random bytes this large.
+constexpr auto kNoiseTick = std::chrono::milliseconds(10);
+constexpr std::size_t kNoisePool = 1 << 16;
 
 void Print(const std::string& line) {
     std::fputs(line.c_str(), stdout);
@@ -108,7 +112,8 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
         pollfd fds[4] = {
             {m_slave->Fd(), POLLIN, 0},
             {m_meterFd, POLLIN, 0},
-            {m_line.Fd(), static_cast<short>(POLLIN | (m_toTool.empty() ? 0 : POLLOUT)), 0},
+            {m_line.Fd(),
+             static_cast<short>(POLLIN | (m_toTool.empty() && !m_noiseBlocked ? 0 : POLLOUT)), 0},
             {m_stdinOpen ? STDIN_FILENO : -1, POLLIN, 0},
         };
         std::optional<Clock::time_point> wake;
@@ -119,6 +124,8 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
             earliest(m_fromMeterAt + Silence());
         for (const Delivery& d : m_late)
             earliest(d.due);
+        if (m_noiseRate > 0 && !m_noiseBlocked)
+            earliest(m_noiseAt + kNoiseTick);
         timespec timeout{};
         if (wake) {
             const auto left = std::max(Clock::duration::zero(), *wake - Clock::now());
@@ -145,6 +152,7 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
             ReadCommands(onCommand);
 
         const auto now = Clock::now();
+        SendNoise(now);
         CutOnSilence(now);
         std::vector<Delivery> due;
         std::erase_if(m_late, [&](Delivery& d) {
@@ -168,11 +176,60 @@ void Relay::Unplug() {
     Note("unplugged");
 }
 
-bool Relay::Replug(std::string& error) {
+bool Relay::Vanish(std::string& error) {
+    if (!m_line.Vanish(error))
+        return false;
+    m_fromTool.clear();
+    m_toTool.clear();
+    Note("vanished");
+    return true;
+}
+
+bool Relay::Replug(std::string& error, const std::string& note) {
     if (!m_line.Replug(error))
         return false;
-    Note("replugged: " + m_line.Where());
+    Note(note + ": " + m_line.Where());
     return true;
+}
+
+void Relay::SetNoise(std::uint64_t bytesPerSecond) {
+    m_noiseRate = bytesPerSecond;
+    m_noiseOwed = 0;
+    m_noiseAt = Clock::now();
+    if (m_noisePool.empty()) {
+        m_noisePool.resize(kNoisePool);
+        for (std::uint8_t& b : m_noisePool)
+            b = static_cast<std::uint8_t>(m_faults.Rng()());
+    }
+    Note(bytesPerSecond ? "noise " + std::to_string(bytesPerSecond) + " bytes/s" : "noise off");
+}
+
+void Relay::SendNoise(Clock::time_point now) {
+    m_noiseBlocked = false;
+    if (m_noiseRate == 0)
+        return;
+    const double rate = static_cast<double>(m_noiseRate);
+    // At most a tenth of a second's worth waits for a full line; the rest is lost on the
+    // wire, so the rate resumes afterwards instead of a burst making up for it.
+    m_noiseOwed = std::min(
+        m_noiseOwed + std::chrono::duration<double>(now - m_noiseAt).count() * rate, rate / 10);
+    m_noiseAt = now;
+    if (!m_line.Plugged()) {
+        m_noiseOwed = 0;
+        return;
+    }
+    while (m_noiseOwed >= 1) {
+        const std::size_t offset = m_faults.Rng()() % kNoisePool;
+        const std::size_t n =
+            std::min({static_cast<std::size_t>(m_noiseOwed), kNoisePool - offset});
+        const ssize_t written = write(m_line.Fd(), m_noisePool.data() + offset, n);
+        if (written > 0)
+            m_noiseOwed -= static_cast<double>(written);
+        if (written < static_cast<ssize_t>(n)) {
+            m_noiseBlocked = true; // the line is full: go on once it takes more
+            break;
+        }
+    }
 }
 
 void Relay::Note(const std::string& text) {

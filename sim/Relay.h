@@ -31,7 +31,13 @@ public:
     void Quit() { m_quit = true; }
 
     void Unplug();
-    bool Replug(std::string& error);
+    bool Vanish(std::string& error);
+    // note: what the trace says happened ("replugged", "returned").
+    bool Replug(std::string& error, const std::string& note = "replugged");
+    // Random bytes to the tool at this many per second, on top of the traffic; 0 stops them.
+    // What the line cannot take at once is dropped, so a tool that stops reading builds up
+    // no backlog.
+    void SetNoise(std::uint64_t bytesPerSecond);
     void SetTrace(bool on) { m_trace = on; }
     // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
     // goes straight back to it, ahead of any answer.
@@ -63,6 +69,7 @@ private:
     void CommitLinkRate();
     void WriteTool(std::span<const std::uint8_t> bytes);
     void FlushToTool();
+    void SendNoise(Clock::time_point now);
     void ReadCommands(const std::function<std::string(const std::string&)>& onCommand);
     // Frames still open when the line has been quiet long enough.
     void CutOnSilence(Clock::time_point now);
@@ -83,6 +90,11 @@ private:
     Clock::time_point m_fromToolAt, m_fromMeterAt;
     std::deque<Pending> m_pending;
     std::vector<Delivery> m_late;
+    std::uint64_t m_noiseRate = 0;
+    double m_noiseOwed = 0;
+    bool m_noiseBlocked = false; // the line was full at the last write
+    Clock::time_point m_noiseAt;
+    std::vector<std::uint8_t> m_noisePool;
     std::string m_commandText;
     bool m_stdinOpen = true;
 };

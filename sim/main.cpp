@@ -63,6 +63,8 @@ Faults and trace:
                          flood          4096 noise bytes come before the answer
                        The meter acts on every request it hears except under `exception`.
   --silent-write REG   writes touching REG are carried out but never answered (repeatable)
+  --noise RATE         random bytes to the tool at RATE bytes per second from the start, on
+                       top of the traffic; what the line cannot take is dropped
   --seed N             seed for fault rates and noise bytes (default: from the time)
   --trace              one line per frame: time, direction (-> to the meter, <- to the tool),
                        hex bytes, meaning ("read 3 @0x0000 -> 1234 100 65535"), [notes, fault]
@@ -93,6 +95,7 @@ struct Options {
     std::vector<std::uint16_t> silentWrites;
     std::uint32_t seed =
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint64_t noise = 0;
     bool trace = false;
     bool echo = false;
     bool answerFromNewAddress = false;
@@ -132,6 +135,7 @@ Options Parse(int argc, char** argv) {
         kFault,
         kSilentWrite,
         kSeed,
+        kNoise,
         kTrace,
         kEcho,
         kAnswerFromNewAddress,
@@ -150,6 +154,7 @@ Options Parse(int argc, char** argv) {
         {"fault", required_argument, nullptr, kFault},
         {"silent-write", required_argument, nullptr, kSilentWrite},
         {"seed", required_argument, nullptr, kSeed},
+        {"noise", required_argument, nullptr, kNoise},
         {"trace", no_argument, nullptr, kTrace},
         {"echo", no_argument, nullptr, kEcho},
         {"help", no_argument, nullptr, kHelp},
@@ -223,6 +228,13 @@ Options Parse(int argc, char** argv) {
         case kSeed:
             o.seed = static_cast<std::uint32_t>(Integer(optarg, "seed"));
             break;
+        case kNoise: {
+            const auto rate = NoiseRate(arg);
+            if (!rate)
+                UsageError("--noise wants a rate in bytes per second");
+            o.noise = *rate;
+            break;
+        }
         case kTrace:
             o.trace = true;
             break;
@@ -278,6 +290,8 @@ int main(int argc, char** argv) {
         Relay relay(*line, model, faults, o.trace);
         relay.SetEcho(o.echo);
         Console console(model, faults, relay);
+        if (o.noise)
+            relay.SetNoise(o.noise);
         std::printf("ready %s, meter at address %d, %d bit/s\n", line->Where().c_str(), o.address,
                     o.baud);
         relay.Run([&](const std::string& text) { return console.Execute(text); });

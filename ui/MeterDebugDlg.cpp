@@ -154,7 +154,9 @@ CMeterDebugDlg::CMeterDebugDlg(QWidget* parent, SerialControl* port, Clock* cloc
       m_comm(port ? *port : *m_ownPort), m_link(m_comm, clock ? *clock : *m_ownClock) {
     SetMenu(kMenu);
     for (const CommandRow& row : kCommandTable)
-        OnCommand(row.id, [this, handler = row.handler] { (this->*handler)(); });
+        OnCommand(row.id, [this, handler = row.handler] {
+            WithPortRecovery([this, handler] { (this->*handler)(); });
+        });
 
     InitIconResources();
     for (const int size : {16, 32, 48, 256})
@@ -243,13 +245,65 @@ QString CMeterDebugDlg::Summary(bool reconfigured) const {
 void CMeterDebugDlg::OnTimer(unsigned id) {
     switch (id) {
     case kPollTimer:
-        PollMeasurements();
+        WithPortRecovery([this] { PollMeasurements(); });
         break;
     case kLogTimer:
         AppendLogRecord();
         break;
     default:
         break;
+    }
+}
+
+QString CMeterDebugDlg::LostPrompt() {
+    return QStringLiteral("串口已断开，正在重新连接...");
+}
+
+void CMeterDebugDlg::WithPortRecovery(const std::function<void()>& fn) {
+    RecoverPort();
+    try {
+        fn();
+    } catch (...) {
+        ReportPortLoss();
+        throw;
+    }
+    ReportPortLoss();
+}
+
+// A device that never comes back costs one open attempt per command or tick, nothing more.
+void CMeterDebugDlg::RecoverPort() {
+    if (!m_comm.LostReason().empty() && m_comm.Reopen())
+        EndOutage();
+}
+
+void CMeterDebugDlg::ReportPortLoss() {
+    const std::string lost = m_comm.LostReason();
+    if (lost.empty()) {
+        // Back, or closed and opened by hand (a reconfiguration).
+        EndOutage();
+        return;
+    }
+    // Only the prompt control is written: a full refresh would overwrite what the operator
+    // has typed into the other fields.
+    if (m_strPrompt != LostPrompt()) {
+        m_strPromptBeforeLoss = m_strPrompt;
+        m_strPrompt = LostPrompt();
+        SetDlgItemText(kPromptEdit, m_strPrompt);
+    }
+    if (m_bPortLost)
+        return;
+    // Set before the box opens: ticks that its loop delivers find the outage reported.
+    m_bPortLost = true;
+    AfxMessageBox(QString::fromStdString(lost));
+}
+
+void CMeterDebugDlg::EndOutage() {
+    if (!m_bPortLost)
+        return;
+    m_bPortLost = false;
+    if (m_strPrompt == LostPrompt()) {
+        m_strPrompt = m_strPromptBeforeLoss;
+        SetDlgItemText(kPromptEdit, m_strPrompt);
     }
 }
 
@@ -275,7 +329,10 @@ void CMeterDebugDlg::EnableAllCommands() {
     for (const MenuCommand& c : kMenuCommands) {
         const auto row = std::find_if(kCommandTable.begin(), kCommandTable.end(),
                                       [&](const CommandRow& r) { return r.id == c.buttonId; });
-        const auto handler = [this, h = row->handler] { (this->*h)(); };
+        // Exactly what a click on the button runs, port recovery included.
+        const auto handler = [this, h = row->handler] {
+            WithPortRecovery([this, h] { (this->*h)(); });
+        };
         QAction* item = MenuItem(c.menuId);
         if (c.menuId == kNoId) {
             QAbstractButton* button = Button(c.buttonId);

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -116,6 +117,8 @@ public:
     void EnableAllCommands();
     // The caption of the pop-up that EnableAllCommands adds.
     static constexpr const char* kMeterMenuCaption = "仪表功能";
+    // The prompt while the port is lost.
+    static QString LostPrompt();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -127,6 +130,13 @@ protected:
 
 private:
     void MirrorButton(QAction* item, int buttonId);
+    // A command or a poll tick on a port that may have been lost: one reopen attempt first,
+    // then fn, then the loss (if any) reported.
+    void WithPortRecovery(const std::function<void()>& fn);
+    void RecoverPort();
+    // Shows a loss once per outage and keeps the prompt saying the port is lost.
+    void ReportPortLoss();
+    void EndOutage();
 
     CExchange m_link;
     // Menu items standing in for a button (EnableAllCommands): they follow its state.
@@ -138,6 +148,10 @@ private:
     bool m_bPolling = false;
     // A log failure box is pending or open; further failures are not shown until it closes.
     bool m_bLogBoxShown = false;
+    // An outage of the port has been reported (its box shown); cleared when the port is back.
+    bool m_bPortLost = false;
+    // The prompt as operations left it during an outage, shown again when the port is back.
+    QString m_strPromptBeforeLoss;
 };
 
 } // namespace md::ui

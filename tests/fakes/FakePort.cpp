@@ -43,6 +43,7 @@ void FakePort::SetSettings(const std::string& settings) {
 void FakePort::SetPortOpen(bool open) {
     Record(std::string("PortOpen=") + (open ? "1" : "0"));
     Deliver();
+    m_lost.clear();
     if (open && m_openFailure)
         throw CommError(*m_openFailure);
     // Closing drops what the driver held; what was still on its way is lost too.
@@ -90,6 +91,8 @@ std::vector<std::uint8_t> FakePort::GetInput() {
 
 void FakePort::SetOutput(std::span<const std::uint8_t> bytes) {
     Record("Output=" + ToHex(bytes));
+    if (!m_lost.empty())
+        return;
     if (!m_open)
         throw CommError("端口未打开");
     m_outputs.push_back({{bytes.begin(), bytes.end()}, m_clock.Elapsed()});
@@ -102,6 +105,24 @@ void FakePort::SetOutput(std::span<const std::uint8_t> bytes) {
     }
     for (Reply& r : replies)
         ArriveAfter(r.delayMs, std::move(r.bytes));
+}
+
+bool FakePort::Reopen() {
+    if (m_lost.empty())
+        return m_open;
+    Record("Reopen");
+    if (m_openFailure)
+        return false;
+    m_lost.clear();
+    m_open = true;
+    return true;
+}
+
+void FakePort::Lose(std::string reason) {
+    m_open = false;
+    m_arrived.clear();
+    m_pending.clear();
+    m_lost = std::move(reason);
 }
 
 void FakePort::QueueAnswer(std::vector<std::uint8_t> bytes, std::uint32_t delayMs) {

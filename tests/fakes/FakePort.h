@@ -51,8 +51,14 @@ public:
     void SetInBufferCount(std::int16_t count) override;
     std::int16_t GetInBufferCount() override;
     std::vector<std::uint8_t> GetInput() override;
-    // Throws CommError on a closed port, as the real control does.
+    // Throws CommError on a closed port, as the real control does; a lost one drops the bytes.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
+    std::string LostReason() const override { return m_lost; }
+    // Recorded as "Reopen" when the port is lost; fails while FailOpen() holds a text.
+    bool Reopen() override;
+
+    // The device goes away under the port: it is closed and reported lost with reason.
+    void Lose(std::string reason);
 
     // Who answers a request: a queued entry first (one per request, in order), else the
     // responder, else nobody.
@@ -95,6 +101,7 @@ private:
     Responder m_responder;
     std::deque<std::vector<Reply>> m_queue;
     std::optional<std::string> m_openFailure;
+    std::string m_lost;
     mutable std::vector<Event> m_events; // reads of const properties are recorded too
     std::vector<Sent> m_outputs;
 };

@@ -19,7 +19,13 @@ PseudoTerminal::PseudoTerminal() {
 
 PseudoTerminal::~PseudoTerminal() {
     ::close(m_slave);
-    ::close(m_master);
+    CloseMaster();
+}
+
+void PseudoTerminal::CloseMaster() {
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
 }
 
 termios PseudoTerminal::Attributes() const {

@@ -25,6 +25,9 @@ public:
     // Bytes the code under test sent, waiting at most waitMs for the first one.
     QByteArray ReadMaster(int waitMs = 200);
     void WriteMaster(const QByteArray& bytes);
+    // The far end goes away, as a pulled adapter does: the device is hung up and its node
+    // removed; handles on it, ours included, fail from now on.
+    void CloseMaster();
 
 private:
     int m_master = -1;

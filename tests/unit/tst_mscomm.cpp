@@ -243,6 +243,89 @@ private Q_SLOTS:
         QCOMPARE(Speed(), speed_t(B1200));
     }
 
+    // However the control meets a hung-up line, it closes the port at once and says so once;
+    // afterwards the closed port reads nothing, sends nothing and throws nothing.
+    void hungUpLineIsClosedAndReportedLost_data() {
+        QTest::addColumn<QString>("metBy");
+        for (const char* by : {"send", "count", "input", "event loop"})
+            QTest::newRow(by) << QString::fromLatin1(by);
+    }
+    void hungUpLineIsClosedAndReportedLost() {
+        QFETCH(QString, metBy);
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        const std::uint8_t frame[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0a};
+        m_pty->CloseMaster();
+
+        if (metBy == QLatin1String("send"))
+            md::SendFrame(comm, frame, 8);
+        else if (metBy == QLatin1String("count"))
+            QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        else if (metBy == QLatin1String("input"))
+            QVERIFY(comm.GetInput().empty());
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!comm.GetPortOpen(), 1000);
+
+        QVERIFY(!comm.GetPortOpen());
+        const QString lost = QString::fromStdString(comm.LostReason());
+        QVERIFY2(lost.contains(QStringLiteral("COM1")) && lost.contains(m_pty->SlavePath()) &&
+                     lost.contains(QStringLiteral("已断开")),
+                 qPrintable(lost));
+        QCOMPARE(ErrorOf([&] { md::SendFrame(comm, frame, 8); }), QString());
+        QCOMPARE(ErrorOf([&] { comm.SetOutput(frame); }), QString());
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        QVERIFY(comm.GetInput().empty());
+        QTest::qWait(50);
+        QCOMPARE(QString::fromStdString(comm.LostReason()), lost);
+        // The node went with the far end: the one reopen attempt fails quietly.
+        QVERIFY(!comm.Reopen());
+        QCOMPARE(QString::fromStdString(comm.LostReason()), lost);
+        // Closing by hand ends the lost state.
+        comm.SetPortOpen(false);
+        QCOMPARE(comm.LostReason(), std::string());
+    }
+
+    // The device comes back under the same path (here a symlink put back to a new terminal):
+    // the reopen uses it with the settings that were in force.
+    void lostPortReopensOnTheSameDeviceWithTheSameSettings() {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyUSB0"));
+        QVERIFY(QFile::link(m_pty->SlavePath(), link));
+        qputenv("METERDEBUG_COM1", link.toLocal8Bit());
+        CMSComm comm;
+        comm.SetSettings("2400E,8,2");
+        comm.SetPortOpen(true);
+        QVERIFY(comm.Reopen()); // not lost: nothing to do
+        m_pty->CloseMaster();
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
+        QVERIFY(!comm.LostReason().empty());
+
+        m_pty = std::make_unique<PseudoTerminal>();
+        QVERIFY(QFile::remove(link) && QFile::link(m_pty->SlavePath(), link));
+        QVERIFY(comm.Reopen());
+        QVERIFY(comm.GetPortOpen());
+        QCOMPARE(comm.LostReason(), std::string());
+        QCOMPARE(Speed(), speed_t(B2400));
+        QCOMPARE(comm.GetSettings(), std::string("2400E,8,2"));
+        const std::uint8_t byte = 0x5a;
+        comm.SetOutput(std::span(&byte, 1));
+        QCOMPARE(m_pty->ReadMaster().toHex(), QByteArray("5a"));
+    }
+
+    // Input that nobody reads while the event loop runs stays bounded in the control.
+    void unreadInputIsBounded() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        // In two parts: the kernel's side of a pseudo-terminal holds only a few KiB itself.
+        m_pty->WriteMaster(QByteArray(CMSComm::kReadBufferBytes, '\x55'));
+        QTest::qWait(50);
+        m_pty->WriteMaster(QByteArray(1000, '\x55'));
+        QTest::qWait(50);
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(CMSComm::kReadBufferBytes));
+        QCOMPARE(qint64(comm.GetInput().size()), CMSComm::kReadBufferBytes);
+        QVERIFY(comm.GetPortOpen());
+    }
+
     void refusalsNameThePortAndTheDevice_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");

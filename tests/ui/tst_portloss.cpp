@@ -1,0 +1,126 @@
+// A port that is lost while the window runs (the control reports it; the window asks and
+// reports): one box per outage, every poll counted, the prompt, and the reopen attempts.
+// Offscreen, with the in-process meter and the virtual clock.
+
+#include "fakes/MainWindowRig.h"
+#include "ui/MeterDebugDlg.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+using namespace md;
+using md::ui::CMeterDebugDlg;
+
+namespace {
+
+const std::string kLoss = "串口 COM1（/dev/ttyUSB0）已断开：线路已挂断，设备已拔出或已关闭";
+
+long Reopens(const FakePort& port) {
+    const std::vector<std::string> log = port.Log();
+    return std::count(log.begin(), log.end(), std::string("Reopen"));
+}
+
+} // namespace
+
+class TestPortLoss : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void OutageIsShownOnceCountedAndEndsWithTheDevice();
+    void CommandsDuringAnOutageTryToReopenFirst_data();
+    void CommandsDuringAnOutageTryToReopenFirst();
+    void ReconfigurationEndsTheOutage();
+};
+
+void TestPortLoss::OutageIsShownOnceCountedAndEndsWithTheDevice() {
+    MainWindowRig w;
+    QStringList boxesDuringFirstOutage;
+    w.Run([&] {
+        w.Click(1065);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1069), QStringLiteral("1"));
+
+        w.port.Lose(kLoss);
+        w.port.FailOpen("无法打开串口 COM1：设备不存在");
+        for (int i = 0; i < 3; ++i)
+            w.dlg.OnTimer(1);
+        boxesDuringFirstOutage = w.modal.Boxes();
+        QCOMPARE(w.Text(1070), QStringLiteral("3"));
+        QCOMPARE(w.Text(1068), CMeterDebugDlg::LostPrompt());
+        QCOMPARE(Reopens(w.port), 3L);
+        // Nothing goes out on a lost port.
+        QCOMPARE(w.Sent(), 2u);
+
+        w.port.FailOpen(std::nullopt);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1069), QStringLiteral("2"));
+        QCOMPARE(w.Text(1068), QStringLiteral("正在读测量数据..."));
+        QCOMPARE(w.port.LostReason(), std::string());
+
+        // A port that is not lost is not reopened; a second outage is a second box.
+        w.dlg.OnTimer(1);
+        QCOMPARE(Reopens(w.port), 4L);
+        w.port.Lose(kLoss);
+        w.port.FailOpen("无法打开串口 COM1：设备不存在");
+        w.dlg.OnTimer(1);
+    });
+    QCOMPARE(boxesDuringFirstOutage, QStringList{QString::fromStdString(kLoss)});
+    QCOMPARE(w.modal.Boxes(), QStringList(2, QString::fromStdString(kLoss)));
+    QCOMPARE(w.Text(1069), QStringLiteral("3"));
+    QCOMPARE(w.Text(1070), QStringLiteral("4"));
+}
+
+void TestPortLoss::CommandsDuringAnOutageTryToReopenFirst_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("promptAfter"); // once the port is back
+    QTest::addColumn<bool>("sends");
+    QTest::newRow("read parameters") << 1023 << QStringLiteral("已读参数数据...") << true;
+    QTest::newRow("stop") << 1064 << QStringLiteral("已停止读测量数据...") << false;
+    QTest::newRow("switch state") << 1075 << QString() << true;
+}
+
+// The first command after a loss finds the device gone and reports it; the second finds it
+// back and runs as if nothing had happened.
+void TestPortLoss::CommandsDuringAnOutageTryToReopenFirst() {
+    QFETCH(int, command);
+    QFETCH(QString, promptAfter);
+    QFETCH(bool, sends);
+    MainWindowRig w;
+    w.Run([&] {
+        w.port.Lose(kLoss);
+        w.port.FailOpen("无法打开串口 COM1：设备不存在");
+        w.Click(command);
+        QCOMPARE(w.Text(1068), CMeterDebugDlg::LostPrompt());
+        QCOMPARE(w.Sent(), 0u);
+
+        w.port.FailOpen(std::nullopt);
+        w.Click(command);
+        QCOMPARE(w.Sent() > 0, sends);
+        QCOMPARE(w.Text(1068), promptAfter);
+    });
+    QCOMPARE(Reopens(w.port), 2L);
+    QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
+}
+
+// Closing and opening by hand is no reopen: the reconfiguration does what it always does (it
+// ends the running poll as 停止运行 would) and the outage is over.
+void TestPortLoss::ReconfigurationEndsTheOutage() {
+    MainWindowRig w;
+    w.Run([&] {
+        w.Click(1065);
+        w.port.Lose(kLoss);
+        w.port.FailOpen("无法打开串口 COM1：设备不存在");
+        w.dlg.OnTimer(1);
+        w.port.FailOpen(std::nullopt);
+        w.modal.Answer([](QWidget* dlg) { ModalHelper::PressEnter(dlg); });
+        w.Click(1004);
+        QVERIFY(w.port.GetPortOpen());
+        QCOMPARE(w.Text(1068), QStringLiteral("已停止读测量数据..."));
+    });
+    const std::vector<std::string> puts = w.port.Puts();
+    QVERIFY(std::find(puts.begin(), puts.end(), "PortOpen=1") != puts.end());
+    QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
+}
+
+QTEST_MAIN(TestPortLoss)
+#include "tst_portloss.moc"
