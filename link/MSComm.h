@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,8 +61,10 @@ public:
     // Writes and waits until the bytes have left for the device; a closed port throws.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
 
+    // Names the device behind port n from now on, ahead of DeviceForPort; empty restores it.
+    void SetDevice(int port, const QString& device);
     // The device the port number currently maps to (for messages and tests).
-    QString Device() const { return DeviceForPort(m_commPort); }
+    QString Device() const;
 
 private:
     bool PutLine(const LineSettings& line);
@@ -75,6 +78,7 @@ private:
     std::string m_settings = "9600,N,8,1";
     LineSettings m_line;
     std::int16_t m_inputLen = 0;
+    std::map<int, QString> m_devices;
 };
 
 } // namespace md

@@ -33,6 +33,9 @@ public:
     void Unplug();
     bool Replug(std::string& error);
     void SetTrace(bool on) { m_trace = on; }
+    // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
+    // goes straight back to it, ahead of any answer.
+    void SetEcho(bool on) { m_echo = on; }
     // Prints "-- text" in the trace.
     void Note(const std::string& text);
 
@@ -71,6 +74,7 @@ private:
     MeterModel& m_model;
     FaultPlan& m_faults;
     bool m_trace;
+    bool m_echo = false;
     bool m_quit = false;
     int m_meterFd = -1; // our end of the meter's pseudo-terminal
     std::unique_ptr<MeterSlave> m_slave;

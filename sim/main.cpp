@@ -31,6 +31,8 @@ The line:
   --link PATH          create a pseudo-terminal for the tool and make PATH a symlink to it;
                        the symlink is removed again on exit (SIGINT, SIGTERM, quit)
   --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
+  --echo               play a half-duplex adapter that echoes: every byte the tool sends
+                       comes back to it at once, ahead of the meter's answer
   --baud RATE          the meter's rate: 1200, 2400, 4800, 9600 (default) or 19200
   --parity N|O|E       the meter's parity on a real port (default N). Linux pseudo-terminals
                        carry no parity, so over --link a parity mismatch cannot be played;
@@ -89,6 +91,7 @@ struct Options {
     std::uint32_t seed =
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     bool trace = false;
+    bool echo = false;
 };
 
 [[noreturn]] void UsageError(const std::string& text) {
@@ -126,6 +129,7 @@ Options Parse(int argc, char** argv) {
         kSilentWrite,
         kSeed,
         kTrace,
+        kEcho,
         kHelp
     };
     const option longs[] = {
@@ -142,6 +146,7 @@ Options Parse(int argc, char** argv) {
         {"silent-write", required_argument, nullptr, kSilentWrite},
         {"seed", required_argument, nullptr, kSeed},
         {"trace", no_argument, nullptr, kTrace},
+        {"echo", no_argument, nullptr, kEcho},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -215,6 +220,9 @@ Options Parse(int argc, char** argv) {
         case kTrace:
             o.trace = true;
             break;
+        case kEcho:
+            o.echo = true;
+            break;
         case kHelp:
             std::printf("%s\n%s\n", kUsage, kCommandHelp);
             std::exit(0);
@@ -258,6 +266,7 @@ int main(int argc, char** argv) {
         else
             line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
         Relay relay(*line, model, faults, o.trace);
+        relay.SetEcho(o.echo);
         Console console(model, faults, relay);
         std::printf("ready %s, meter at address %d, %d bit/s\n", line->Where().c_str(), o.address,
                     o.baud);
