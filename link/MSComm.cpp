@@ -142,8 +142,8 @@ void CMSComm::Apply(const LineSettings& line, const std::string& text) {
     m_port.clearError();
     PutLine(m_line);
     m_port.clearError();
-    Throw(QStringLiteral("%1 不接受设置“%2”：%3")
-              .arg(Where(), QString::fromStdString(text), reason));
+    Throw(
+        QStringLiteral("%1 不接受设置“%2”：%3").arg(Where(), QString::fromStdString(text), reason));
 }
 
 void CMSComm::SetPortOpen(bool open) {
@@ -231,6 +231,19 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
         m_port.clearError();
         Throw(QStringLiteral("%1 发送失败：%2").arg(Where(), reason));
     }
+}
+
+bool CMSComm::WaitForInput(std::uint32_t ms) {
+    if (!m_port.isOpen())
+        return false;
+    Pull();
+    if (m_port.bytesAvailable() == 0) {
+        m_port.waitForReadyRead(static_cast<int>(std::min<std::uint32_t>(
+            ms, static_cast<std::uint32_t>(std::numeric_limits<int>::max()))));
+        // Running out of time leaves a timeout error behind, as in Pull.
+        m_port.clearError();
+    }
+    return m_port.bytesAvailable() > 0;
 }
 
 } // namespace md

@@ -59,6 +59,8 @@ public:
     std::vector<std::uint8_t> GetInput() override;
     // Writes and waits until the bytes have left for the device; a closed port throws.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
+    // Sleeps in the OS until the device has bytes or the time is up.
+    bool WaitForInput(std::uint32_t ms) override;
 
     // The device the port number currently maps to (for messages and tests).
     QString Device() const { return DeviceForPort(m_commPort); }

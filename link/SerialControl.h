@@ -35,6 +35,10 @@ public:
     // Removes and returns every waiting byte (InputLen 0).
     virtual std::vector<std::uint8_t> GetInput() = 0;
     virtual void SetOutput(std::span<const std::uint8_t> bytes) = 0;
+    // Blocks until bytes are waiting or ms have passed, without spinning; true when bytes are
+    // waiting. Returns at once when bytes are already waiting, and false at once on a closed
+    // port (nothing can arrive there).
+    virtual bool WaitForInput(std::uint32_t ms) = 0;
 };
 
 // Sends the first count bytes of buf, but only while the port is open; a closed port sends
