@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ public:
     void Unplug();
     bool Replug(std::string& error);
     void SetTrace(bool on) { m_trace = on; }
+    // From now on every frame takes its time on the wire (11 bits a character at the rate of
+    // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
+    void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
     // Prints "-- text" in the trace.
     void Note(const std::string& text);
 
@@ -43,6 +47,7 @@ private:
         std::vector<std::uint8_t> request;
         Fault fault;
         int rate; // the meter's rate when it answered
+        Clock::time_point heard;
     };
     struct Delivery { // an answer on its way to the tool
         Clock::time_point due;
@@ -51,7 +56,19 @@ private:
         int rate;
     };
 
+    struct Heard { // a request still on its way to the meter, heard once its last bit is in
+        Clock::time_point due;
+        std::vector<std::uint8_t> frame;
+    };
+    struct OnWire { // a byte still on its way to the tool
+        Clock::time_point due;
+        std::uint8_t byte;
+    };
+
     void ReadTool();
+    void FromTool(std::vector<std::uint8_t> frame);
+    void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
+    void ReleaseDue(Clock::time_point now);
     void ReadMeter();
     void ServeMeter();
     void OnToolFrame(std::vector<std::uint8_t> frame);
@@ -79,6 +96,10 @@ private:
     Clock::time_point m_fromToolAt, m_fromMeterAt;
     std::deque<Pending> m_pending;
     std::vector<Delivery> m_late;
+    std::optional<Clock::duration> m_turnaround; // set: frames take their wire time
+    std::deque<Heard> m_toMeterWire;
+    std::deque<OnWire> m_toToolWire;
+    Clock::time_point m_toMeterFree, m_toToolFree; // when each direction's wire falls quiet
     std::string m_commandText;
     bool m_stdinOpen = true;
 };

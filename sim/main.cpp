@@ -37,6 +37,10 @@ The line:
                        a rate mismatch can: the relay reads the tool's rate from the
                        pseudo-terminal and, when it differs from the meter's, the meter hears
                        nothing valid and does not answer.
+  --line-timing        every frame takes its time on the wire at the line's rate (11 bits a
+                       character) in both directions, and the meter answers a turnaround
+                       after the request ended: the timing of a real RS-485 line
+  --turnaround MS      the meter's turnaround with --line-timing, 0 to 10000 (default 5)
 The meter:
   --address N          its address, 1 to 247 (default 1)
   --currents A,B,C     raw phase currents (default 1234,100,65535)
@@ -89,6 +93,8 @@ struct Options {
     std::uint32_t seed =
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     bool trace = false;
+    bool lineTiming = false;
+    std::optional<int> turnaroundMs;
 };
 
 [[noreturn]] void UsageError(const std::string& text) {
@@ -126,6 +132,8 @@ Options Parse(int argc, char** argv) {
         kSilentWrite,
         kSeed,
         kTrace,
+        kLineTiming,
+        kTurnaround,
         kHelp
     };
     const option longs[] = {
@@ -142,6 +150,8 @@ Options Parse(int argc, char** argv) {
         {"silent-write", required_argument, nullptr, kSilentWrite},
         {"seed", required_argument, nullptr, kSeed},
         {"trace", no_argument, nullptr, kTrace},
+        {"line-timing", no_argument, nullptr, kLineTiming},
+        {"turnaround", required_argument, nullptr, kTurnaround},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -215,6 +225,14 @@ Options Parse(int argc, char** argv) {
         case kTrace:
             o.trace = true;
             break;
+        case kLineTiming:
+            o.lineTiming = true;
+            break;
+        case kTurnaround:
+            o.turnaroundMs = static_cast<int>(Integer(optarg, "turnaround"));
+            if (*o.turnaroundMs < 0 || *o.turnaroundMs > 10000)
+                UsageError("--turnaround wants 0 to 10000 ms");
+            break;
         case kHelp:
             std::printf("%s\n%s\n", kUsage, kCommandHelp);
             std::exit(0);
@@ -226,6 +244,8 @@ Options Parse(int argc, char** argv) {
         UsageError(std::string("unexpected argument '") + argv[optind] + "'");
     if (o.link.empty() == o.device.empty())
         UsageError("give exactly one of --link and --device");
+    if (o.turnaroundMs && !o.lineTiming)
+        UsageError("--turnaround only applies with --line-timing");
     return o;
 }
 
@@ -258,6 +278,8 @@ int main(int argc, char** argv) {
         else
             line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
         Relay relay(*line, model, faults, o.trace);
+        if (o.lineTiming)
+            relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
         Console console(model, faults, relay);
         std::printf("ready %s, meter at address %d, %d bit/s\n", line->Where().c_str(), o.address,
                     o.baud);
