@@ -1,5 +1,6 @@
 #include "app/MeterDebugApp.h"
 
+#include "link/MSComm.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
 #include "ui/MeterDebugDlg.h"
@@ -23,7 +24,13 @@ bool CMeterDebugApp::InitInstance() {
     if (settings.DoModal() != ui::IDOK)
         return false;
 
-    ui::CMeterDebugDlg dlg;
+    CMSComm comm;
+    for (std::size_t i = 0; i < m_options.devices.size(); ++i)
+        comm.SetDevice(static_cast<int>(i) + 1, m_options.devices[i]);
+    ui::CMeterDebugDlg dlg(nullptr, &comm);
+    if (m_trace)
+        dlg.Link().SetTrace(*m_trace);
+    dlg.Link().SetLocalEcho(m_options.localEcho);
     m_pMainWnd = &dlg;
     dlg.m_nBaudRate = settings.m_nBaudRate;
     dlg.m_nCommPort = settings.m_nCommPort;

@@ -2,9 +2,13 @@
 // The application object: start-up asks for the connection settings, then runs the main
 // window until it closes.
 
+#include "app/CommandLine.h"
+
 class QWidget;
 
 namespace md {
+
+class TraceSink;
 
 class CMeterDebugApp {
 public:
@@ -14,6 +18,11 @@ public:
 
     // The main window while it runs; null before and after.
     QWidget* m_pMainWnd = nullptr;
+
+    // What the command line asked for; the defaults change nothing.
+    Options m_options;
+    // Where the exchange's traffic goes (--trace); none when null.
+    TraceSink* m_trace = nullptr;
 };
 
 // The one application object.

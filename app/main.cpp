@@ -1,11 +1,52 @@
 // MeterDebug: a Modbus RTU master for testing the three-phase power meter over a serial line.
 
+#include "app/CommandLine.h"
 #include "app/MeterDebugApp.h"
+#include "link/TraceWriter.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
+namespace {
+
+void Print(std::FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    // Read before the application object exists: --help, --version, --list-ports and errors
+    // need no display and open no window.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const md::CommandLine cl =
+        md::ParseCommandLine(arguments, QProcessEnvironment::systemEnvironment());
+    Print(stdout, cl.out);
+    Print(stderr, cl.err);
+    if (cl.exitCode)
+        return *cl.exitCode;
+    if (cl.options.listPorts) {
+        Print(stdout, md::PortListText(md::SystemPorts()));
+        return 0;
+    }
+
+    std::unique_ptr<md::TraceWriter> trace;
+    if (!cl.options.trace.isEmpty()) {
+        std::string error;
+        trace = md::TraceWriter::Open(cl.options.trace.toLocal8Bit().toStdString(), error);
+        if (!trace) {
+            Print(stderr, QStringLiteral("MeterDebug: cannot open the trace file '%1': %2\n")
+                              .arg(cl.options.trace, QString::fromLocal8Bit(error.c_str())));
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
+    md::theApp.m_options = cl.options;
+    md::theApp.m_trace = trace.get();
     md::theApp.InitInstance();
     return 0;
 }

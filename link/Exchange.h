@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "SerialControl.h"
+#include "Trace.h"
 
 #include <array>
 #include <cstdint>
@@ -23,6 +24,14 @@ public:
 
     SerialControl& Port() { return m_port; }
 
+    // Where the exchange reports its traffic; the null sink until set. The sink must outlive
+    // the exchange.
+    void SetTrace(TraceSink& sink) { m_trace = &sink; }
+    // The line adapter echoes every byte sent: the request is expected at the start of what is
+    // collected and set aside before the answer is located. Off by default.
+    void SetLocalEcho(bool on) { m_localEcho = on; }
+    bool LocalEcho() const { return m_localEcho; }
+
     // Exchange with answer for the request already built in m_bySendBuf[0, len).
     // Returns the answer's offset in m_byRecvBuf, or -1.
     int Transact(int len, WaitKind kind, std::uint32_t ms, std::uint8_t function,
@@ -32,6 +41,19 @@ public:
     // The second half of an exchange on its own: count, input, copy, locate. At most the first
     // kRecvSize of the counted bytes are copied; the rest of the input is dropped.
     int Collect(std::uint8_t function, std::uint8_t address, int expected);
+
+    // The steps of Collect, for a wait that collects in several takes:
+    // Reads the count, then Input, and copies the counted bytes to m_byRecvBuf from position
+    // `have` up to kRecvSize; what does not fit, and what came after the count, is dropped.
+    // Returns the number of valid bytes in the copy now.
+    int TakeInput(int have);
+    // Searches m_byRecvBuf[0, received) for the answer to the request last sent, the adapter's
+    // echo of that request set aside first when local echo is on. Touches neither the port nor
+    // the trace.
+    AnswerSearch Locate(int received, const AnswerWanted& wanted) const;
+    // Reports one finished collection to the trace.
+    void TraceCollection(int received, const AnswerWanted& wanted, const AnswerSearch& found);
+
     // Reads Input once and drops it.
     void DiscardInput();
     void Wait(WaitKind kind, std::uint32_t ms);
@@ -49,6 +71,12 @@ public:
 private:
     SerialControl& m_port;
     Clock& m_clock;
+    TraceSink* m_trace = &NullTrace();
+    bool m_localEcho = false;
+    // The request as it last went out (length 0 when nothing went out): what an echoing
+    // adapter sends back first.
+    std::array<std::uint8_t, 16> m_sent{};
+    int m_sentLen = 0;
 };
 
 } // namespace md

@@ -101,6 +101,18 @@ CMSComm::CMSComm() {
 
 CMSComm::~CMSComm() = default;
 
+void CMSComm::SetDevice(int port, const QString& device) {
+    if (device.isEmpty())
+        m_devices.erase(port);
+    else
+        m_devices[port] = device;
+}
+
+QString CMSComm::Device() const {
+    const auto named = m_devices.find(m_commPort);
+    return named != m_devices.end() ? named->second : DeviceForPort(m_commPort);
+}
+
 QString CMSComm::Where() const {
     const QString device = Device();
     return device.isEmpty() ? QStringLiteral("串口 COM%1").arg(m_commPort)

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,8 +63,10 @@ public:
     // Sleeps in the OS until the device has bytes or the time is up.
     bool WaitForInput(std::uint32_t ms) override;
 
+    // Names the device behind port n from now on, ahead of DeviceForPort; empty restores it.
+    void SetDevice(int port, const QString& device);
     // The device the port number currently maps to (for messages and tests).
-    QString Device() const { return DeviceForPort(m_commPort); }
+    QString Device() const;
 
 private:
     bool PutLine(const LineSettings& line);
@@ -77,6 +80,7 @@ private:
     std::string m_settings = "9600,N,8,1";
     LineSettings m_line;
     std::int16_t m_inputLen = 0;
+    std::map<int, QString> m_devices;
 };
 
 } // namespace md

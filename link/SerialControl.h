@@ -42,7 +42,7 @@ public:
 };
 
 // Sends the first count bytes of buf, but only while the port is open; a closed port sends
-// nothing and reports nothing.
-void SendFrame(SerialControl& port, const std::uint8_t* buf, std::int16_t count);
+// nothing and reports nothing. True when the bytes went out.
+bool SendFrame(SerialControl& port, const std::uint8_t* buf, std::int16_t count);
 
 } // namespace md

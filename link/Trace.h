@@ -1,0 +1,54 @@
+#pragma once
+// The traffic trace: what the exchange tells about every frame it sends and every collection of
+// received bytes. The exchange calls a sink; the sink decides what to make of it (nothing, by
+// default, or one text line per event: TraceWriter).
+
+#include <cstdint>
+#include <span>
+
+namespace md {
+
+// What the start of a collection showed of the adapter's echo of the request.
+enum class EchoSeen {
+    NotExpected, // local echo is off, or nothing was sent
+    Removed,     // the whole request came back first and was set aside
+    CutShort,    // only the first bytes of the request came back, and nothing after them
+    Missing,     // the collection does not start with the request; searched as received
+};
+
+// One search of the receive copy for the answer to the last request.
+struct AnswerSearch {
+    int offset = -1; // the answer's offset in the receive copy, or -1
+    int echoLen = 0; // leading bytes set aside as the adapter's echo
+    EchoSeen echo = EchoSeen::NotExpected;
+};
+
+// The answer a collection was searched for.
+struct AnswerWanted {
+    std::uint8_t function = 0;
+    std::uint8_t address = 0;
+    int expected = 0; // total length, check bytes included
+};
+
+enum class DropReason {
+    Flush,      // stale input read and thrown away before a request goes out
+    Overflow,   // counted bytes beyond the receive copy's bound
+    AfterCount, // bytes that arrived between the count and the read
+};
+
+class TraceSink {
+public:
+    virtual ~TraceSink() = default;
+    // A request handed to the port; sent is false when the port was closed and nothing went out.
+    virtual void Sent(std::span<const std::uint8_t> request, bool sent) = 0;
+    // One collection: the bytes copied into the receive copy and what the search made of them.
+    virtual void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
+                          const AnswerSearch& found) = 0;
+    // Bytes taken off the line that never reach the receive copy.
+    virtual void Dropped(std::span<const std::uint8_t> bytes, DropReason why) = 0;
+};
+
+// The sink that does nothing: the exchange's default.
+TraceSink& NullTrace();
+
+} // namespace md

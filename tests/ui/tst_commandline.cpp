@@ -1,0 +1,116 @@
+// The command line: one table of argument lists and what they come to (settings, or an exit
+// code with a text on the right stream), and the port list's layout.
+
+#include "app/CommandLine.h"
+
+#include <QtTest>
+
+using namespace md;
+
+class tst_commandline : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void ArgumentsComeToSettingsOrAnExit_data();
+    void ArgumentsComeToSettingsOrAnExit();
+    void PortListIsAligned_data();
+    void PortListIsAligned();
+};
+
+void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("env"); // METERDEBUG_COM1, METERDEBUG_COM2 ("" unset)
+    QTest::addColumn<int>("exitCode");    // -1: the window runs
+    QTest::addColumn<QString>("out");     // start of standard output
+    QTest::addColumn<QString>("err");     // start of standard error
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QString>("flags"); // l(ist) e(cho) a(ll commands), t=trace value
+
+    const QStringList noEnv{"", ""};
+    const QStringList platform{"", ""};
+    QTest::newRow("nothing: as before") << QStringList{} << noEnv << -1 << ""
+                                        << "" << platform << "";
+    QTest::newRow("environment still names the ports")
+        << QStringList{} << QStringList{"/tmp/a", "/tmp/b"} << -1 << ""
+        << "" << QStringList{"/tmp/a", "/tmp/b"} << "";
+    QTest::newRow("--com1 ahead of the environment")
+        << QStringList{"--com1", "/dev/ttyUSB0"} << QStringList{"/tmp/a", "/tmp/b"} << -1 << ""
+        << "" << QStringList{"/dev/ttyUSB0", "/tmp/b"} << "";
+    QTest::newRow("--com2=DEVICE form") << QStringList{"--com2=/dev/ttyUSB1"} << noEnv << -1 << ""
+                                        << "" << QStringList{"", "/dev/ttyUSB1"} << "";
+    QTest::newRow("every switch") << QStringList{"--list-ports", "--local-echo", "--all-commands",
+                                                 "--trace", "-"}
+                                  << noEnv << -1 << ""
+                                  << "" << platform << "lea t=-";
+    QTest::newRow("help") << QStringList{"--help"} << noEnv << 0 << "Usage: MeterDebug"
+                          << "" << platform << "";
+    QTest::newRow("help wins over other options")
+        << QStringList{"--all-commands", "-h"} << noEnv << 0 << "Usage: MeterDebug"
+        << "" << platform << "";
+    QTest::newRow("version") << QStringList{"--version"} << noEnv << 0 << "MeterDebug 2."
+                             << "" << platform << "";
+    QTest::newRow("unknown option")
+        << QStringList{"--fats"} << noEnv << 2 << ""
+        << "MeterDebug: Unknown option 'fats'.\n\nUsage: MeterDebug" << platform << "";
+    QTest::newRow("missing value")
+        << QStringList{"--trace"} << noEnv << 2 << ""
+        << "MeterDebug: Missing value after '--trace'.\n\nUsage:" << platform << "";
+    QTest::newRow("empty device") << QStringList{"--com1="} << noEnv << 2 << ""
+                                  << "MeterDebug: --com1 needs a device\n"
+                                  << platform << "";
+    QTest::newRow("empty trace file") << QStringList{"--trace", ""} << noEnv << 2 << ""
+                                      << "MeterDebug: --trace needs a file" << platform << "";
+    QTest::newRow("stray argument") << QStringList{"COM3"} << noEnv << 2 << ""
+                                    << "MeterDebug: unexpected argument 'COM3'" << platform << "";
+}
+
+void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, env);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(QStringList, devices);
+    QFETCH(QString, flags);
+
+    QProcessEnvironment environment;
+    for (int i = 0; i < 2; ++i)
+        if (!env[i].isEmpty())
+            environment.insert(QStringLiteral("METERDEBUG_COM%1").arg(i + 1), env[i]);
+    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, environment);
+
+    QCOMPARE(cl.exitCode.value_or(-1), exitCode);
+    QVERIFY2(out.isEmpty() ? cl.out.isEmpty() : cl.out.startsWith(out), qPrintable(cl.out));
+    QVERIFY2(err.isEmpty() ? cl.err.isEmpty() : cl.err.startsWith(err), qPrintable(cl.err));
+    if (exitCode >= 0)
+        return;
+    QCOMPARE(cl.options.devices[0], devices[0]);
+    QCOMPARE(cl.options.devices[1], devices[1]);
+    QCOMPARE(cl.options.listPorts, flags.contains('l'));
+    QCOMPARE(cl.options.localEcho, flags.contains('e'));
+    QCOMPARE(cl.options.allCommands, flags.contains('a'));
+    QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
+}
+
+void tst_commandline::PortListIsAligned_data() {
+    QTest::addColumn<QList<PortRow>>("ports");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("none") << QList<PortRow>{} << "no serial ports found\n";
+    QTest::newRow("an adapter and a plain port")
+        << QList<PortRow>{{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3X", 0x0403, 0x6001},
+                          {"/dev/ttyS0", "", "", "", std::nullopt, std::nullopt}}
+        << "/dev/ttyUSB0  FT232R USB UART  FTDI  A10K3X  0403:6001\n"
+           "/dev/ttyS0    -                -     -       -\n";
+    QTest::newRow("vendor known, product not")
+        << QList<PortRow>{{"COM3", "USB-SERIAL CH340", "wch.cn", "", 0x1a86, std::nullopt}}
+        << "COM3  USB-SERIAL CH340  wch.cn  -  1a86:?\n";
+}
+
+void tst_commandline::PortListIsAligned() {
+    QFETCH(QList<PortRow>, ports);
+    QFETCH(QString, text);
+    QCOMPARE(PortListText(ports), text);
+}
+
+QTEST_APPLESS_MAIN(tst_commandline)
+#include "tst_commandline.moc"

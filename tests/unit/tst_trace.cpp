@@ -1,0 +1,252 @@
+// The exchange's traffic trace and the adapter echo: what the sink hears, what a collection
+// means in words, and that an echo is set aside only when asked for.
+
+#include "fakes/FakePort.h"
+#include "fakes/Support.h"
+#include "fakes/VirtualClock.h"
+#include "link/Exchange.h"
+#include "link/Frame.h"
+#include "link/TraceWriter.h"
+#include "meter/Registers.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace md;
+
+namespace {
+
+const char* const kReadRequest = "010300060001640b";  // read 1 @0x0006 from address 1
+const char* const kReadAnswer = "01030200023985";     // -> 2
+const char* const kWriteRequest = "0106030201f42859"; // write @0x0302 = 500, also its echo
+
+// Every event as one string, so a test compares the whole sequence.
+struct RecordingSink : TraceSink {
+    void Sent(std::span<const std::uint8_t> request, bool sent) override {
+        events << QStringLiteral("sent %1%2").arg(HexOf(request), sent ? "" : " (closed)");
+    }
+    void Received(std::span<const std::uint8_t> bytes, const AnswerWanted&,
+                  const AnswerSearch& found) override {
+        events << QStringLiteral("received %1 at %2").arg(HexOf(bytes)).arg(found.offset);
+    }
+    void Dropped(std::span<const std::uint8_t> bytes, DropReason why) override {
+        events << QStringLiteral("dropped %1 %2").arg(bytes.size()).arg(int(why));
+    }
+    QStringList events;
+};
+
+struct Rig {
+    Rig() : port(clock), x(port, clock) {
+        port.SetPortOpen(true);
+        x.SetTrace(sink);
+    }
+    // The request goes out, then the replies arrive in the 300 ms pause before collecting.
+    int Exchange(const char* request, std::vector<FakePort::Reply> replies, int expected) {
+        const auto bytes = Bytes(request);
+        std::copy(bytes.begin(), bytes.end(), x.m_bySendBuf.begin());
+        port.QueueAnswer(std::move(replies));
+        return x.Transact(int(bytes.size()), WaitKind::Sleep, 300, bytes[1], 1, expected);
+    }
+    VirtualClock clock;
+    FakePort port;
+    RecordingSink sink;
+    CExchange x;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(EchoSeen)
+
+class tst_trace : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void LocalEchoIsSetAsideOnlyWhenAskedFor_data();
+    void LocalEchoIsSetAsideOnlyWhenAskedFor();
+    void SinkHearsFlushSendAndCollection();
+    void SinkHearsBytesBeyondTheCopyAsDropped();
+    void ClosedPortIsTracedAsNotSent();
+    void CollectionIsDescribed_data();
+    void CollectionIsDescribed();
+    void WriterFlushesEachLineInMetersimStyle();
+    void WriterReportsAFileItCannotOpen();
+};
+
+void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor_data() {
+    QTest::addColumn<bool>("localEcho");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("arrives");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<EchoSeen>("echo");
+    // The reason for the option: an echoing adapter's copy of a write looks like the meter's
+    // acknowledgement, so a write the meter never answered counts as confirmed.
+    QTest::newRow("silent write, echo taken for the answer")
+        << false << QByteArray(kWriteRequest) << QByteArray(kWriteRequest) << 0
+        << EchoSeen::NotExpected;
+    QTest::newRow("silent write, echo set aside")
+        << true << QByteArray(kWriteRequest) << QByteArray(kWriteRequest) << -1
+        << EchoSeen::Removed;
+    QTest::newRow("answered write behind its echo")
+        << true << QByteArray(kWriteRequest) << QByteArray(kWriteRequest) + kWriteRequest << 8
+        << EchoSeen::Removed;
+    QTest::newRow("read behind its echo")
+        << true << QByteArray(kReadRequest) << QByteArray(kReadRequest) + kReadAnswer << 8
+        << EchoSeen::Removed;
+    QTest::newRow("no echo: searched as received")
+        << true << QByteArray(kReadRequest) << QByteArray(kReadAnswer) << 0 << EchoSeen::Missing;
+    QTest::newRow("nothing at all")
+        << true << QByteArray(kReadRequest) << QByteArray() << -1 << EchoSeen::Missing;
+    // Seven echo bytes happen to pass for a 7-byte answer's address and function; set aside
+    // as a cut-off echo, they are never searched.
+    QTest::newRow("echo cut short")
+        << true << QByteArray(kReadRequest) << QByteArray(kReadRequest).left(14) << -1
+        << EchoSeen::CutShort;
+}
+
+void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor() {
+    QFETCH(bool, localEcho);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, arrives);
+    QFETCH(int, offset);
+    QFETCH(EchoSeen, echo);
+    Rig r;
+    r.x.SetLocalEcho(localEcho);
+    std::vector<FakePort::Reply> replies;
+    if (!arrives.isEmpty())
+        replies.push_back({Bytes(arrives), 20});
+    const int expected = request.startsWith("0103") ? 7 : 8;
+    QCOMPARE(r.Exchange(request.constData(), std::move(replies), expected), offset);
+    const int received = int(arrives.size() / 2);
+    QCOMPARE(int(r.x.Locate(received, {Bytes(request)[1], 1, expected}).echo), int(echo));
+}
+
+void tst_trace::SinkHearsFlushSendAndCollection() {
+    Rig r;
+    r.port.Arrive(Bytes("aabbcc")); // stale bytes thrown away by the flush
+    r.Exchange(kReadRequest, {{Bytes(QByteArray("5a") + kReadAnswer), 20}}, 7);
+    const QStringList want{
+        "dropped 3 0",
+        QStringLiteral("sent %1").arg(kReadRequest),
+        QStringLiteral("received 5a%1 at 1").arg(kReadAnswer),
+    };
+    QCOMPARE(r.sink.events, want);
+}
+
+void tst_trace::SinkHearsBytesBeyondTheCopyAsDropped() {
+    Rig r;
+    r.Exchange(kReadRequest, {{std::vector<std::uint8_t>(CExchange::kRecvSize + 12, 0x55), 20}}, 7);
+    QCOMPARE(r.sink.events.at(1), QStringLiteral("dropped 12 1"));
+    QVERIFY(r.sink.events.at(2).endsWith(" at -1"));
+}
+
+void tst_trace::ClosedPortIsTracedAsNotSent() {
+    Rig r;
+    r.port.SetPortOpen(false);
+    r.x.SetLocalEcho(true);
+    r.Exchange(kReadRequest, {}, 7);
+    QCOMPARE(r.sink.events.at(0), QStringLiteral("sent %1 (closed)").arg(kReadRequest));
+    // Nothing went out, so no echo is looked for.
+    QCOMPARE(int(r.x.Locate(0, {kFnReadHolding, 1, 7}).echo), int(EchoSeen::NotExpected));
+}
+
+void tst_trace::CollectionIsDescribed_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("function");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("echoLen");
+    QTest::addColumn<EchoSeen>("echo");
+    QTest::addColumn<QString>("meaning");
+    QTest::addColumn<QString>("notes");
+    const EchoSeen none = EchoSeen::NotExpected;
+    QTest::newRow("three currents")
+        << QByteArray("01030604d20064ffffd88c") << 3 << 11 << 0 << 0 << none << "-> 1234 100 65535"
+        << "";
+    QTest::newRow("write acknowledged")
+        << QByteArray(kWriteRequest) << 6 << 8 << 0 << 0 << none << "echo ok"
+        << "";
+    QTest::newRow("behind stray bytes, with a tail")
+        << QByteArray("5a3c") + kReadAnswer + "ff" << 3 << 7 << 2 << 0 << none << "-> 2"
+        << "answer at offset 2; 1 bytes after the answer";
+    QTest::newRow("behind the local echo")
+        << QByteArray(kReadRequest) + kReadAnswer << 3 << 7 << 8 << 8 << EchoSeen::Removed << "-> 2"
+        << "local echo removed";
+    QTest::newRow("silence") << QByteArray() << 3 << 7 << -1 << 0 << none << "no answer: 0 bytes"
+                             << "";
+    QTest::newRow("only the echo") << QByteArray(kWriteRequest) << 6 << 8 << -1 << 8
+                                   << EchoSeen::Removed << "no answer: 0 bytes"
+                                   << "local echo removed";
+    QTest::newRow("exception") << QByteArray("018302c0f1") << 3 << 7 << -1 << 0 << none
+                               << "exception 0x02 (illegal data address)"
+                               << "";
+    QTest::newRow("truncated") << QByteArray("01030604d2") << 3 << 11 << -1 << 0 << none
+                               << "no valid answer in 5 bytes"
+                               << "short: 5 of 11 bytes";
+    QTest::newRow("bad check") << QByteArray("01030200023986") << 3 << 7 << -1 << 0 << none
+                               << "no valid answer in 7 bytes"
+                               << "bad check bytes at offset 0";
+    QTest::newRow("other address")
+        << QByteArray("02030200027d85") << 3 << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
+        << "answer from address 2";
+    QTest::newRow("echo missing") << QByteArray(kReadAnswer) << 3 << 7 << 0 << 0
+                                  << EchoSeen::Missing << "-> 2"
+                                  << "no local echo: searched as received";
+}
+
+void tst_trace::CollectionIsDescribed() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, function);
+    QFETCH(int, expected);
+    QFETCH(int, offset);
+    QFETCH(int, echoLen);
+    QFETCH(EchoSeen, echo);
+    QFETCH(QString, meaning);
+    QFETCH(QString, notes);
+    const auto data = Bytes(bytes);
+    const CollectionText t = DescribeCollection(data, {std::uint8_t(function), 1, expected},
+                                                AnswerSearch{offset, echoLen, echo});
+    QCOMPARE(QString::fromStdString(t.meaning), meaning);
+    QCOMPARE(QString::fromStdString(t.notes), notes);
+}
+
+void tst_trace::WriterFlushesEachLineInMetersimStyle() {
+    QTemporaryDir dir;
+    const std::string path = (dir.path() + "/trace.txt").toStdString();
+    std::string error;
+    auto writer = TraceWriter::Open(path, error);
+    QVERIFY(writer);
+    Rig r;
+    r.x.SetTrace(*writer);
+    r.port.Arrive(Bytes("aabb"));
+    r.Exchange(kReadRequest, {{Bytes(kReadAnswer), 20}}, 7);
+    r.Exchange(kReadRequest, {}, 7);
+
+    // Read while the writer is still open: every line is already in the file.
+    QFile file(QString::fromStdString(path));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList want{
+        "-- dropped 2 bytes before the request: AA BB",
+        "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
+        "<- 01 03 02 00 02 39 85  -> 2",
+        "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
+        "<- no answer: 0 bytes",
+    };
+    QCOMPARE(lines.size(), want.size());
+    const QRegularExpression stamp("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (.*)$");
+    for (int i = 0; i < lines.size(); ++i) {
+        const auto m = stamp.match(lines[i]);
+        QVERIFY2(m.hasMatch(), qPrintable(lines[i]));
+        QCOMPARE(m.captured(1), want[i]);
+    }
+}
+
+void tst_trace::WriterReportsAFileItCannotOpen() {
+    std::string error;
+    QVERIFY(!TraceWriter::Open("/nonexistent-folder/trace.txt", error));
+    QVERIFY(!error.empty());
+}
+
+QTEST_APPLESS_MAIN(tst_trace)
+#include "tst_trace.moc"
