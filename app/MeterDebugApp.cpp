@@ -31,6 +31,7 @@ bool CMeterDebugApp::InitInstance() {
     if (m_trace)
         dlg.Link().SetTrace(*m_trace);
     dlg.Link().SetLocalEcho(m_options.localEcho);
+    dlg.Link().SetFastWaits(m_options.fast);
     m_pMainWnd = &dlg;
     dlg.m_nBaudRate = settings.m_nBaudRate;
     dlg.m_nCommPort = settings.m_nCommPort;
