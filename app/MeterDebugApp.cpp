@@ -32,6 +32,8 @@ bool CMeterDebugApp::InitInstance() {
         dlg.Link().SetTrace(*m_trace);
     dlg.Link().SetLocalEcho(m_options.localEcho);
     dlg.Link().SetFastWaits(m_options.fast);
+    if (m_options.allCommands)
+        dlg.EnableAllCommands();
     m_pMainWnd = &dlg;
     dlg.m_nBaudRate = settings.m_nBaudRate;
     dlg.m_nCommPort = settings.m_nCommPort;

@@ -195,9 +195,18 @@ void Relay::Note(const std::string& text) {
 void Relay::ReadTool() {
     if (!m_line.Plugged())
         return;
+    const std::size_t before = m_fromTool.size();
     if (!ReadAll(m_line.Fd(), m_fromTool)) {
         Unplug();
         return;
+    }
+    if (m_echo) {
+        // With line timing the echo comes back as the bytes go out on the wire.
+        const auto echoed = std::span(m_fromTool).subspan(before);
+        if (m_turnaround)
+            TransmitToTool(echoed, ToolSideRate(), Clock::now());
+        else
+            WriteTool(echoed);
     }
     m_fromToolAt = Clock::now();
     while (!m_fromTool.empty()) {
@@ -217,11 +226,15 @@ void Relay::FromTool(std::vector<std::uint8_t> frame) {
         OnToolFrame(std::move(frame));
         return;
     }
-    const int toolRate = m_line.ToolRate();
-    const int rate = toolRate != 0 ? toolRate : m_model.LinkRate();
     const auto start = std::max(m_fromToolAt, m_toMeterFree);
-    m_toMeterFree = start + static_cast<long>(frame.size()) * CharTime(rate);
+    m_toMeterFree = start + static_cast<long>(frame.size()) * CharTime(ToolSideRate());
     m_toMeterWire.push_back({m_toMeterFree, std::move(frame)});
+}
+
+// The rate the tool sends at: what its pseudo-terminal is set to, else the meter's.
+int Relay::ToolSideRate() const {
+    const int toolRate = m_line.ToolRate();
+    return toolRate != 0 ? toolRate : m_model.LinkRate();
 }
 
 // Puts each byte on the tool's wire at the moment its last bit arrives, after whatever is
@@ -250,20 +263,26 @@ void Relay::ReleaseDue(Clock::time_point now) {
 
 void Relay::OnToolFrame(std::vector<std::uint8_t> frame) {
     const std::string meaning = DescribeRequest(frame);
+    const auto withEcho = [this](std::string notes) {
+        if (m_echo)
+            notes += (notes.empty() ? "" : "; ") + std::string("echoed");
+        return notes;
+    };
     const int toolRate = m_line.ToolRate();
     if (toolRate != 0 && toolRate != m_model.LinkRate()) {
         // At the wrong rate the meter's receiver sees only framing errors.
         Trace("->", frame, meaning,
-              "not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate()));
+              withEcho("not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate())));
         return;
     }
     if (frame[0] != m_model.Address() && frame[0] != 0) {
         // libmodbus, built for a shared bus, would take the next frame for the other meter's
         // answer and ignore it; alone on this line, that next frame is the tool's next request.
-        Trace("->", frame, meaning, "for address " + std::to_string(frame[0]) + ": ignored");
+        Trace("->", frame, meaning,
+              withEcho("for address " + std::to_string(frame[0]) + ": ignored"));
         return;
     }
-    Trace("->", frame, meaning, CrcOk(frame) ? "" : "bad check bytes");
+    Trace("->", frame, meaning, withEcho(CrcOk(frame) ? "" : "bad check bytes"));
     if (write(m_meterFd, frame.data(), frame.size()) < 0)
         Note(std::string("meter line: ") + std::strerror(errno));
 }

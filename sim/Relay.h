@@ -37,6 +37,9 @@ public:
     // From now on every frame takes its time on the wire (11 bits a character at the rate of
     // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
     void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
+    // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
+    // goes straight back to it, ahead of any answer.
+    void SetEcho(bool on) { m_echo = on; }
     // Prints "-- text" in the trace.
     void Note(const std::string& text);
 
@@ -67,6 +70,7 @@ private:
 
     void ReadTool();
     void FromTool(std::vector<std::uint8_t> frame);
+    int ToolSideRate() const;
     void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
     void ReleaseDue(Clock::time_point now);
     void ReadMeter();
@@ -88,6 +92,7 @@ private:
     MeterModel& m_model;
     FaultPlan& m_faults;
     bool m_trace;
+    bool m_echo = false;
     bool m_quit = false;
     int m_meterFd = -1; // our end of the meter's pseudo-terminal
     std::unique_ptr<MeterSlave> m_slave;

@@ -31,6 +31,8 @@ The line:
   --link PATH          create a pseudo-terminal for the tool and make PATH a symlink to it;
                        the symlink is removed again on exit (SIGINT, SIGTERM, quit)
   --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
+  --echo               play a half-duplex adapter that echoes: every byte the tool sends
+                       comes back to it at once, ahead of the meter's answer
   --baud RATE          the meter's rate: 1200, 2400, 4800, 9600 (default) or 19200
   --parity N|O|E       the meter's parity on a real port (default N). Linux pseudo-terminals
                        carry no parity, so over --link a parity mismatch cannot be played;
@@ -38,8 +40,8 @@ The line:
                        pseudo-terminal and, when it differs from the meter's, the meter hears
                        nothing valid and does not answer.
   --line-timing        every frame takes its time on the wire at the line's rate (11 bits a
-                       character) in both directions, and the meter answers a turnaround
-                       after the request ended: the timing of a real RS-485 line
+                       character) in both directions, echoes too, and the meter answers a
+                       turnaround after the request ended: the timing of a real RS-485 line
   --turnaround MS      the meter's turnaround with --line-timing, 0 to 10000 (default 5)
 The meter:
   --address N          its address, 1 to 247 (default 1)
@@ -95,6 +97,7 @@ struct Options {
     bool trace = false;
     bool lineTiming = false;
     std::optional<int> turnaroundMs;
+    bool echo = false;
 };
 
 [[noreturn]] void UsageError(const std::string& text) {
@@ -134,6 +137,7 @@ Options Parse(int argc, char** argv) {
         kTrace,
         kLineTiming,
         kTurnaround,
+        kEcho,
         kHelp
     };
     const option longs[] = {
@@ -152,6 +156,7 @@ Options Parse(int argc, char** argv) {
         {"trace", no_argument, nullptr, kTrace},
         {"line-timing", no_argument, nullptr, kLineTiming},
         {"turnaround", required_argument, nullptr, kTurnaround},
+        {"echo", no_argument, nullptr, kEcho},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -233,6 +238,9 @@ Options Parse(int argc, char** argv) {
             if (*o.turnaroundMs < 0 || *o.turnaroundMs > 10000)
                 UsageError("--turnaround wants 0 to 10000 ms");
             break;
+        case kEcho:
+            o.echo = true;
+            break;
         case kHelp:
             std::printf("%s\n%s\n", kUsage, kCommandHelp);
             std::exit(0);
@@ -280,6 +288,7 @@ int main(int argc, char** argv) {
         Relay relay(*line, model, faults, o.trace);
         if (o.lineTiming)
             relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
+        relay.SetEcho(o.echo);
         Console console(model, faults, relay);
         std::printf("ready %s, meter at address %d, %d bit/s\n", line->Where().c_str(), o.address,
                     o.baud);

@@ -6,10 +6,13 @@
 
 #include "link/MSComm.h"
 
+#include <QAbstractButton>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 
@@ -125,6 +128,19 @@ const std::initializer_list<CommandRow> kCommandTable = {
     {1023, &CMeterDebugDlg::OnReadParams},    {1024, &CMeterDebugDlg::OnWriteParams},
     {1064, &CMeterDebugDlg::OnStop},          {1065, &CMeterDebugDlg::OnReadMeasurements},
     {1066, &CMeterDebugDlg::OnModifyAddress}, {1075, &CMeterDebugDlg::OnReadSwitchState},
+};
+
+// With every command on request: a menu item runs the command of its button.
+struct MenuCommand {
+    int menuId; // kNoId: an item of the added pop-up
+    int buttonId;
+};
+
+constexpr std::array kMenuCommands{
+    MenuCommand{32771, 1023}, MenuCommand{32772, 1065}, MenuCommand{32773, 1064},
+    MenuCommand{32774, 1024}, MenuCommand{32775, 1066}, MenuCommand{65535, 1007},
+    MenuCommand{kNoId, 1006}, MenuCommand{kNoId, 1009}, MenuCommand{kNoId, 1021},
+    MenuCommand{kNoId, 1022},
 };
 
 // Windows' standard icon size, used for the minimised window.
@@ -251,6 +267,44 @@ void CMeterDebugDlg::paintEvent(QPaintEvent* event) {
     const int x = client.left() + (client.width() - kIconSize + 1) / 2;
     const int y = client.top() + (client.height() - kIconSize + 1) / 2;
     m_hIcon.paint(&painter, QRect(x, y, kIconSize, kIconSize));
+}
+
+void CMeterDebugDlg::EnableAllCommands() {
+    auto* popup = new QMenu(QString::fromUtf8(kMeterMenuCaption), MenuBar());
+    MenuBar()->insertMenu(MenuItem(65535), popup);
+    for (const MenuCommand& c : kMenuCommands) {
+        const auto row = std::find_if(kCommandTable.begin(), kCommandTable.end(),
+                                      [&](const CommandRow& r) { return r.id == c.buttonId; });
+        const auto handler = [this, h = row->handler] { (this->*h)(); };
+        QAction* item = MenuItem(c.menuId);
+        if (c.menuId == kNoId) {
+            QAbstractButton* button = Button(c.buttonId);
+            item = popup->addAction(button->text());
+            connect(item, &QAction::triggered, this, [this, handler] { Guard(handler); });
+            // The logging button's caption follows the logging state; the item shows the
+            // caption of the moment.
+            connect(popup, &QMenu::aboutToShow, item,
+                    [item, button] { item->setText(button->text()); });
+        } else {
+            OnCommand(c.menuId, handler);
+        }
+        MirrorButton(item, c.buttonId);
+    }
+}
+
+void CMeterDebugDlg::MirrorButton(QAction* item, int buttonId) {
+    QAbstractButton* button = Button(buttonId);
+    item->setEnabled(button->isEnabled());
+    button->installEventFilter(this);
+    m_mirrors.emplace_back(button, item);
+}
+
+bool CMeterDebugDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::EnabledChange)
+        for (const auto& [button, item] : m_mirrors)
+            if (button == watched)
+                item->setEnabled(button->isEnabled());
+    return CDialog::eventFilter(watched, event);
 }
 
 bool CMeterDebugDlg::DestroyWindow() {

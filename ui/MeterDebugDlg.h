@@ -14,8 +14,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QAbstractButton;
+class QAction;
 
 namespace md::ui {
 
@@ -104,7 +107,16 @@ public:
     // Stops timer 1 and closes the port; runs whenever the window ends.
     bool DestroyWindow();
 
+    // Makes every command reachable from the menu: the items of "&系统功能" and "&帮助" run
+    // the commands of their namesake buttons, and a pop-up "仪表功能" offers the commands of
+    // the hidden buttons. Each item is enabled while its button is, and names what its button
+    // names. Without this call the menu does nothing.
+    void EnableAllCommands();
+    // The caption of the pop-up that EnableAllCommands adds.
+    static constexpr const char* kMeterMenuCaption = "仪表功能";
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void DoDataExchange(CDataExchange& dx) override;
     bool OnInitDialog() override;
     // Minimised, the window shows its icon centred on the dialog background.
@@ -112,7 +124,11 @@ protected:
     void done(int result) override;
 
 private:
+    void MirrorButton(QAction* item, int buttonId);
+
     CExchange m_link;
+    // Menu items standing in for a button (EnableAllCommands): they follow its state.
+    std::vector<std::pair<QAbstractButton*, QAction*>> m_mirrors;
     // A poll is under way. Its take can open a message box whose loop goes on delivering
     // timer messages. Qt holds back the ticks of the timer whose handler is running, but a
     // timer 1 started afresh meanwhile is a new timer to it; a tick that finds this set is

@@ -66,11 +66,9 @@ private Q_SLOTS:
     void LocalEchoIsSetAsideOnlyWhenAskedFor();
     void SinkHearsFlushSendAndCollection();
     void SinkHearsBytesBeyondTheCopyAsDropped();
-    void ClosedPortIsTracedAsNotSent();
     void CollectionIsDescribed_data();
     void CollectionIsDescribed();
     void WriterFlushesEachLineInMetersimStyle();
-    void WriterReportsAFileItCannotOpen();
 };
 
 void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor_data() {
@@ -140,16 +138,6 @@ void tst_trace::SinkHearsBytesBeyondTheCopyAsDropped() {
     QVERIFY(r.sink.events.at(2).endsWith(" at -1"));
 }
 
-void tst_trace::ClosedPortIsTracedAsNotSent() {
-    Rig r;
-    r.port.SetPortOpen(false);
-    r.x.SetLocalEcho(true);
-    r.Exchange(kReadRequest, {}, 7);
-    QCOMPARE(r.sink.events.at(0), QStringLiteral("sent %1 (closed)").arg(kReadRequest));
-    // Nothing went out, so no echo is looked for.
-    QCOMPARE(int(r.x.Locate(0, {kFnReadHolding, 1, 7}).echo), int(EchoSeen::NotExpected));
-}
-
 void tst_trace::CollectionIsDescribed_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("function");
@@ -160,12 +148,6 @@ void tst_trace::CollectionIsDescribed_data() {
     QTest::addColumn<QString>("meaning");
     QTest::addColumn<QString>("notes");
     const EchoSeen none = EchoSeen::NotExpected;
-    QTest::newRow("three currents")
-        << QByteArray("01030604d20064ffffd88c") << 3 << 11 << 0 << 0 << none << "-> 1234 100 65535"
-        << "";
-    QTest::newRow("write acknowledged")
-        << QByteArray(kWriteRequest) << 6 << 8 << 0 << 0 << none << "echo ok"
-        << "";
     QTest::newRow("behind stray bytes, with a tail")
         << QByteArray("5a3c") + kReadAnswer + "ff" << 3 << 7 << 2 << 0 << none << "-> 2"
         << "answer at offset 2; 1 bytes after the answer";
@@ -174,9 +156,6 @@ void tst_trace::CollectionIsDescribed_data() {
         << "local echo removed";
     QTest::newRow("silence") << QByteArray() << 3 << 7 << -1 << 0 << none << "no answer: 0 bytes"
                              << "";
-    QTest::newRow("only the echo") << QByteArray(kWriteRequest) << 6 << 8 << -1 << 8
-                                   << EchoSeen::Removed << "no answer: 0 bytes"
-                                   << "local echo removed";
     QTest::newRow("exception") << QByteArray("018302c0f1") << 3 << 7 << -1 << 0 << none
                                << "exception 0x02 (illegal data address)"
                                << "";
@@ -189,9 +168,6 @@ void tst_trace::CollectionIsDescribed_data() {
     QTest::newRow("other address")
         << QByteArray("02030200027d85") << 3 << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
         << "answer from address 2";
-    QTest::newRow("echo missing") << QByteArray(kReadAnswer) << 3 << 7 << 0 << 0
-                                  << EchoSeen::Missing << "-> 2"
-                                  << "no local echo: searched as received";
 }
 
 void tst_trace::CollectionIsDescribed() {
@@ -240,12 +216,6 @@ void tst_trace::WriterFlushesEachLineInMetersimStyle() {
         QVERIFY2(m.hasMatch(), qPrintable(lines[i]));
         QCOMPARE(m.captured(1), want[i]);
     }
-}
-
-void tst_trace::WriterReportsAFileItCannotOpen() {
-    std::string error;
-    QVERIFY(!TraceWriter::Open("/nonexistent-folder/trace.txt", error));
-    QVERIFY(!error.empty());
 }
 
 QTEST_APPLESS_MAIN(tst_trace)
