@@ -22,6 +22,9 @@ Options:
                    bytes to FILE ("-" for standard error)
   --local-echo     the line adapter echoes what the tool sends: expect the request at
                    the start of what comes back and set it aside
+  --fast           end each exchange as soon as its answer is complete (the fixed
+                   waits become upper bounds) and pause only the Modbus inter-frame
+                   gap between requests; timers keep their periods
   --all-commands   make every command reachable from the menu
   -h, --help       show this text, then exit
   -v, --version    show the version, then exit
@@ -57,12 +60,14 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption trace(QStringLiteral("trace"), {}, QStringLiteral("FILE"));
     const QCommandLineOption localEcho(QStringLiteral("local-echo"));
+    const QCommandLineOption fast(QStringLiteral("fast"));
     const QCommandLineOption allCommands(QStringLiteral("all-commands"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
     QCommandLineParser parser;
-    parser.addOptions({com[0], com[1], listPorts, trace, localEcho, allCommands, help, version});
+    parser.addOptions(
+        {com[0], com[1], listPorts, trace, localEcho, fast, allCommands, help, version});
     if (!parser.parse(arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -94,6 +99,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     if (parser.isSet(trace) && o.trace.isEmpty())
         return UsageError(QStringLiteral("--trace needs a file, or - for standard error"));
     o.localEcho = parser.isSet(localEcho);
+    o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);
     return cl;
 }

@@ -19,6 +19,7 @@ struct Options {
     bool listPorts = false;
     QString trace; // empty for none, "-" for standard error
     bool localEcho = false;
+    bool fast = false; // exchanges end when their answer is complete
     bool allCommands = false;
 };
 

@@ -31,6 +31,7 @@ bool CMeterDebugApp::InitInstance() {
     if (m_trace)
         dlg.Link().SetTrace(*m_trace);
     dlg.Link().SetLocalEcho(m_options.localEcho);
+    dlg.Link().SetFastWaits(m_options.fast);
     if (m_options.allCommands)
         dlg.EnableAllCommands();
     m_pMainWnd = &dlg;

@@ -1,6 +1,7 @@
 #include "link/Exchange.h"
 
 #include "link/Frame.h"
+#include "link/MSComm.h"
 
 #include <algorithm>
 #include <cassert>
@@ -12,12 +13,42 @@ CExchange::CExchange(SerialControl& port, Clock& clock) : m_port(port), m_clock(
 int CExchange::Transact(int len, WaitKind kind, std::uint32_t ms, std::uint8_t function,
                         std::uint8_t address, int expected) {
     SendOnly(len);
+    if (m_fast)
+        return AwaitAnswer(ms, {function, address, expected});
     Wait(kind, ms);
     return Collect(function, address, expected);
 }
 
+int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted) {
+    const std::uint32_t t0 = m_clock.GetTickCount();
+    int received = 0;
+    AnswerSearch found;
+    for (;;) {
+        // Everything Input returns is kept: with several takes, bytes that land between a
+        // count and the read are part of the answer still coming in.
+        const std::vector<std::uint8_t> input = m_port.GetInput();
+        received = Keep(input, static_cast<int>(input.size()), received);
+        found = Locate(received, wanted);
+        const std::uint32_t spent = m_clock.GetTickCount() - t0;
+        if (found.offset >= 0 || spent >= ms)
+            break;
+        // Nothing came in time, or the port cannot receive (closed): the rest of the fixed
+        // wait passes as a sleep, and the loop takes once more and ends.
+        if (!m_port.WaitForInput(ms - spent)) {
+            const std::uint32_t now = m_clock.GetTickCount() - t0;
+            if (now < ms)
+                m_clock.Sleep(ms - now);
+        }
+    }
+    m_quietSince = m_clock.GetTickCount();
+    TraceCollection(received, wanted, found);
+    return found.offset;
+}
+
 void CExchange::SendOnly(int len) {
     assert(len >= 0 && static_cast<std::size_t>(len) <= m_bySendBuf.size());
+    if (m_fast)
+        KeepGap();
     DiscardInput();
     const std::span<const std::uint8_t> request(m_bySendBuf.data(), static_cast<std::size_t>(len));
     const bool sent = SendFrame(m_port, request.data(), static_cast<std::int16_t>(len));
@@ -35,9 +66,13 @@ int CExchange::Collect(std::uint8_t function, std::uint8_t address, int expected
 }
 
 int CExchange::TakeInput(int have) {
-    assert(have >= 0 && have <= kRecvSize);
     const int n = m_port.GetInBufferCount();
     const std::vector<std::uint8_t> input = m_port.GetInput();
+    return Keep(input, n, have);
+}
+
+int CExchange::Keep(std::span<const std::uint8_t> input, int n, int have) {
+    assert(have >= 0 && have <= kRecvSize);
     // When more than the copy holds has arrived, the first bytes are kept. Stale input was
     // flushed just before the request went out and the meter answers at once, so its answer
     // sits near the start; whatever streams in later in the wait (a babbling line, a flood of
@@ -45,11 +80,10 @@ int CExchange::TakeInput(int have) {
     const int counted = std::clamp(n, 0, static_cast<int>(input.size()));
     const int copied = std::min(counted, kRecvSize - have);
     std::copy_n(input.begin(), copied, m_byRecvBuf.begin() + have);
-    const std::span<const std::uint8_t> rest(input);
     if (copied < counted)
-        m_trace->Dropped(rest.subspan(copied, counted - copied), DropReason::Overflow);
+        m_trace->Dropped(input.subspan(copied, counted - copied), DropReason::Overflow);
     if (counted < static_cast<int>(input.size()))
-        m_trace->Dropped(rest.subspan(counted), DropReason::AfterCount);
+        m_trace->Dropped(input.subspan(counted), DropReason::AfterCount);
     m_nReceived = have + copied;
     return m_nReceived;
 }
@@ -106,7 +140,26 @@ void CExchange::Wait(WaitKind kind, std::uint32_t ms) {
 }
 
 void CExchange::WaitBetweenRequests() {
-    m_clock.Sleep(kPauseMs);
+    if (m_fast)
+        KeepGap();
+    else
+        m_clock.Sleep(kPauseMs);
+}
+
+std::uint32_t CExchange::InterFrameGap() const {
+    // Every port here holds settings it could parse; should one not, the slowest rate's gap is
+    // the safe side.
+    const std::optional<LineSettings> line = ParseSettings(m_port.GetSettings());
+    return InterFrameGapMs(line ? line->baudRate : 1200);
+}
+
+void CExchange::KeepGap() {
+    if (!m_quietSince)
+        return;
+    const std::uint32_t quiet = m_clock.GetTickCount() - *m_quietSince;
+    const std::uint32_t gap = InterFrameGap();
+    if (quiet < gap)
+        m_clock.Sleep(gap - quiet);
 }
 
 std::uint16_t CExchange::Register(int p, int k) const {

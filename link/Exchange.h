@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 
 namespace md {
 
@@ -31,12 +33,19 @@ public:
     // collected and set aside before the answer is located. Off by default.
     void SetLocalEcho(bool on) { m_localEcho = on; }
     bool LocalEcho() const { return m_localEcho; }
+    // Answer-complete waits: an exchange ends as soon as its answer is located, its fixed wait
+    // being only the upper bound, and the pause between requests shrinks to the inter-frame gap
+    // at the port's rate. Off by default: every wait then lasts its fixed time.
+    void SetFastWaits(bool on) { m_fast = on; }
+    bool FastWaits() const { return m_fast; }
 
     // Exchange with answer for the request already built in m_bySendBuf[0, len).
-    // Returns the answer's offset in m_byRecvBuf, or -1.
+    // Returns the answer's offset in m_byRecvBuf, or -1. With fast waits the kind of wait does
+    // not matter: both block on the port.
     int Transact(int len, WaitKind kind, std::uint32_t ms, std::uint8_t function,
                  std::uint8_t address, int expected);
-    // Write without answer: flush and send only.
+    // Write without answer: flush and send only. With fast waits the line is first left quiet
+    // for the inter-frame gap since the last exchange ended.
     void SendOnly(int len);
     // The second half of an exchange on its own: count, input, copy, locate. At most the first
     // kRecvSize of the counted bytes are copied; the rest of the input is dropped.
@@ -59,8 +68,11 @@ public:
     // Reads Input once and drops it.
     void DiscardInput();
     void Wait(WaitKind kind, std::uint32_t ms);
-    // The 300 ms pause between consecutive requests.
+    // The 300 ms pause between consecutive requests; with fast waits, what is left of the
+    // inter-frame gap since the last exchange ended.
     void WaitBetweenRequests();
+    // The inter-frame gap at the rate the port is set to.
+    std::uint32_t InterFrameGap() const;
 
     // Register k of the 0x03 answer at offset p of the receive copy.
     std::uint16_t Register(int p, int k) const;
@@ -71,10 +83,21 @@ public:
     std::array<std::uint8_t, kRecvSize> m_byRecvBuf{};
 
 private:
+    // Copies the first n bytes of input into m_byRecvBuf from position `have`, as TakeInput
+    // describes, and returns the number of valid bytes in the copy now.
+    int Keep(std::span<const std::uint8_t> input, int n, int have);
+    // Collects until the answer is located or ms have passed, blocking on the port meanwhile.
+    int AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted);
+    // Sleeps what is left of the inter-frame gap since the last fast exchange ended.
+    void KeepGap();
+
     SerialControl& m_port;
     Clock& m_clock;
     TraceSink* m_trace = &NullTrace();
     bool m_localEcho = false;
+    bool m_fast = false;
+    // The tick count when the last fast exchange ended; none before the first.
+    std::optional<std::uint32_t> m_quietSince;
     // The request as it last went out (length 0 when nothing went out): what an echoing
     // adapter sends back first.
     std::array<std::uint8_t, 16> m_sent{};

@@ -80,4 +80,14 @@ std::uint16_t RegisterAt(std::span<const std::uint8_t> data, int p, int k) {
     return static_cast<std::uint16_t>(data[hi] << 8 | data[hi + 1]);
 }
 
+std::uint32_t InterFrameGapMs(std::int32_t baudRate) {
+    assert(baudRate > 0);
+    constexpr std::uint32_t kMinGapMs = 2;
+    // 3.5 characters × 11 bits × 1000 ms: the gap in ms is this over the rate in bit/s.
+    constexpr std::uint64_t kGapBitMs = 38'500;
+    const auto rate = static_cast<std::uint64_t>(baudRate);
+    const auto ms = static_cast<std::uint32_t>((kGapBitMs + rate - 1) / rate);
+    return std::max(ms, kMinGapMs);
+}
+
 } // namespace md

@@ -38,6 +38,11 @@ int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
 std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t received,
                           std::uint8_t function, std::uint8_t address, std::int16_t expected);
 
+// The silence that must part two frames on the line: three and a half characters of 11 bits
+// (start, 8 data, 2 stop) at baudRate (> 0), in whole milliseconds rounded up so that it never
+// falls short, and at least 2 ms.
+std::uint32_t InterFrameGapMs(std::int32_t baudRate);
+
 // Register k (from 0) of a 0x03 answer located at offset p: unsigned, high byte first.
 std::uint16_t RegisterAt(std::span<const std::uint8_t> data, int p, int k);
 

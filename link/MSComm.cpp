@@ -323,4 +323,17 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
     }
 }
 
+bool CMSComm::WaitForInput(std::uint32_t ms) {
+    if (!m_port.isOpen())
+        return false;
+    Pull();
+    if (m_port.bytesAvailable() == 0) {
+        m_port.waitForReadyRead(static_cast<int>(std::min<std::uint32_t>(
+            ms, static_cast<std::uint32_t>(std::numeric_limits<int>::max()))));
+        // Running out of time leaves a timeout error behind, as in Pull.
+        m_port.clearError();
+    }
+    return m_port.bytesAvailable() > 0;
+}
+
 } // namespace md

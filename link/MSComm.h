@@ -67,6 +67,8 @@ public:
     // Unread input the control holds at most; what comes beyond it waits in the OS driver,
     // whose own buffer is bounded too, until a read or a clear makes room.
     static constexpr qint64 kReadBufferBytes = 4096;
+    // Sleeps in the OS until the device has bytes or the time is up.
+    bool WaitForInput(std::uint32_t ms) override;
 
     // Names the device behind port n from now on, ahead of DeviceForPort; empty restores it.
     void SetDevice(int port, const QString& device);

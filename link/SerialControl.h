@@ -44,6 +44,10 @@ public:
     // One attempt to open a lost port again on the same device with the same settings; true
     // when the port is open afterwards. A port that is not lost is left as it is.
     virtual bool Reopen() = 0;
+    // Blocks until bytes are waiting or ms have passed, without spinning; true when bytes are
+    // waiting. Returns at once when bytes are already waiting, and false at once on a closed
+    // port (nothing can arrive there).
+    virtual bool WaitForInput(std::uint32_t ms) = 0;
 };
 
 // Sends the first count bytes of buf, but only while the port is open; a closed port sends

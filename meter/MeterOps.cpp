@@ -10,13 +10,12 @@ namespace md::meter {
 
 namespace {
 
-// Flushes, sends the write, then pauses; the echo that arrived during the pause is located before
-// anything else touches the input.
+// Flushes, sends the write, then sleeps the pause between requests; the echo that arrived during
+// the pause is located before anything else touches the input.
 bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t reg, int value) {
     const int len = BuildWriteSingleRequest(link.m_bySendBuf, address, reg, value);
-    link.SendOnly(len);
-    link.WaitBetweenRequests();
-    return link.Collect(kFnWriteSingle, address, kWriteAnswerLen) >= 0;
+    return link.Transact(len, WaitKind::Sleep, CExchange::kPauseMs, kFnWriteSingle, address,
+                         kWriteAnswerLen) >= 0;
 }
 
 // printf's "%.4f" as the "C" locale prints it: a full stop, whatever locale the application

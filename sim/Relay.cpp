@@ -66,6 +66,11 @@ bool ReadAll(int fd, std::vector<std::uint8_t>& buf) {
     }
 }
 
+// One character on the wire: start bit, 8 data bits and 2 stop bits (or parity and 1 stop).
+std::chrono::nanoseconds CharTime(int rate) {
+    return std::chrono::nanoseconds(11'000'000'000LL / rate);
+}
+
 std::string Rates(const char* what, int a, const char* other, int b) {
     return std::string(what) + " " + std::to_string(a) + " bit/s, " + other + " " +
            std::to_string(b) + " bit/s";
@@ -126,6 +131,10 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
             earliest(d.due);
         if (m_noiseRate > 0 && !m_noiseBlocked)
             earliest(m_noiseAt + kNoiseTick);
+        if (!m_toMeterWire.empty())
+            earliest(m_toMeterWire.front().due);
+        if (!m_toToolWire.empty())
+            earliest(m_toToolWire.front().due);
         timespec timeout{};
         if (wake) {
             const auto left = std::max(Clock::duration::zero(), *wake - Clock::now());
@@ -165,6 +174,7 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
                   [](const Delivery& a, const Delivery& b) { return a.due < b.due; });
         for (const Delivery& d : due)
             Deliver(d);
+        ReleaseDue(now);
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
@@ -173,6 +183,8 @@ void Relay::Unplug() {
     m_line.Unplug();
     m_fromTool.clear();
     m_toTool.clear();
+    m_toMeterWire.clear();
+    m_toToolWire.clear();
     Note("unplugged");
 }
 
@@ -245,8 +257,14 @@ void Relay::ReadTool() {
         Unplug();
         return;
     }
-    if (m_echo)
-        WriteTool(std::span(m_fromTool).subspan(before));
+    if (m_echo) {
+        // With line timing the echo comes back as the bytes go out on the wire.
+        const auto echoed = std::span(m_fromTool).subspan(before);
+        if (m_turnaround)
+            TransmitToTool(echoed, ToolSideRate(), Clock::now());
+        else
+            WriteTool(echoed);
+    }
     m_fromToolAt = Clock::now();
     while (!m_fromTool.empty()) {
         const std::size_t len = RequestLength(m_fromTool);
@@ -254,8 +272,50 @@ void Relay::ReadTool() {
             break;
         std::vector<std::uint8_t> frame(m_fromTool.begin(), m_fromTool.begin() + len);
         m_fromTool.erase(m_fromTool.begin(), m_fromTool.begin() + len);
+        FromTool(std::move(frame));
+    }
+}
+
+// With line timing the meter hears a request only once its last character is through; a
+// request written while the previous one is still on the wire queues behind it.
+void Relay::FromTool(std::vector<std::uint8_t> frame) {
+    if (!m_turnaround) {
+        OnToolFrame(std::move(frame));
+        return;
+    }
+    const auto start = std::max(m_fromToolAt, m_toMeterFree);
+    m_toMeterFree = start + static_cast<long>(frame.size()) * CharTime(ToolSideRate());
+    m_toMeterWire.push_back({m_toMeterFree, std::move(frame)});
+}
+
+// The rate the tool sends at: what its pseudo-terminal is set to, else the meter's.
+int Relay::ToolSideRate() const {
+    const int toolRate = m_line.ToolRate();
+    return toolRate != 0 ? toolRate : m_model.LinkRate();
+}
+
+// Puts each byte on the tool's wire at the moment its last bit arrives, after whatever is
+// still on the wire.
+void Relay::TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start) {
+    auto at = std::max(start, m_toToolFree);
+    for (const std::uint8_t b : bytes) {
+        at += CharTime(rate);
+        m_toToolWire.push_back({at, b});
+    }
+    m_toToolFree = at;
+}
+
+void Relay::ReleaseDue(Clock::time_point now) {
+    while (!m_toMeterWire.empty() && m_toMeterWire.front().due <= now) {
+        std::vector<std::uint8_t> frame = std::move(m_toMeterWire.front().frame);
+        m_toMeterWire.pop_front();
         OnToolFrame(std::move(frame));
     }
+    std::vector<std::uint8_t> arrived;
+    for (; !m_toToolWire.empty() && m_toToolWire.front().due <= now; m_toToolWire.pop_front())
+        arrived.push_back(m_toToolWire.front().byte);
+    if (!arrived.empty())
+        WriteTool(arrived);
 }
 
 void Relay::OnToolFrame(std::vector<std::uint8_t> frame) {
@@ -293,7 +353,7 @@ void Relay::ServeMeter() {
     const int rate = m_model.LinkRate();
     if (m_slave->Answer(*request, fault.kind == FaultKind::Exception,
                         std::chrono::system_clock::now()))
-        m_pending.push_back({*request, fault, rate});
+        m_pending.push_back({*request, fault, rate, Clock::now()});
     else
         CommitLinkRate();
 }
@@ -312,7 +372,8 @@ void Relay::ReadMeter() {
 }
 
 void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
-    Pending p{{}, Fault{}, m_model.LinkRate()};
+    const auto now = Clock::now();
+    Pending p{{}, Fault{}, m_model.LinkRate(), now};
     if (!m_pending.empty()) {
         p = std::move(m_pending.front());
         m_pending.pop_front();
@@ -332,8 +393,10 @@ void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
         CommitLinkRate();
         return;
     }
-    d.due = Clock::now() + std::chrono::milliseconds(d.answer.delayMs);
-    if (d.answer.delayMs > 0)
+    // The meter turns the line round before it starts answering.
+    d.due = std::max(now, p.heard + m_turnaround.value_or(Clock::duration::zero())) +
+            std::chrono::milliseconds(d.answer.delayMs);
+    if (d.due > now)
         m_late.push_back(std::move(d));
     else
         Deliver(d);
@@ -349,6 +412,8 @@ void Relay::Deliver(const Delivery& d) {
         add("unplugged: lost");
     else if (toolRate != 0 && toolRate != d.rate)
         add("not understood: " + Rates("line at", toolRate, "answer at", d.rate));
+    else if (m_turnaround)
+        TransmitToTool(d.answer.bytes, d.rate, d.due);
     else
         WriteTool(d.answer.bytes);
     Trace("<-", std::span(d.answer.bytes).subspan(d.answer.noise), d.meaning, notes);
@@ -407,7 +472,7 @@ void Relay::ReadCommands(const std::function<std::string(const std::string&)>& o
 
 void Relay::CutOnSilence(Clock::time_point now) {
     if (!m_fromTool.empty() && now - m_fromToolAt >= Silence()) {
-        OnToolFrame(std::move(m_fromTool));
+        FromTool(std::move(m_fromTool));
         m_fromTool.clear();
     }
     if (!m_fromMeter.empty() && now - m_fromMeterAt >= Silence()) {

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ public:
     // no backlog.
     void SetNoise(std::uint64_t bytesPerSecond);
     void SetTrace(bool on) { m_trace = on; }
+    // From now on every frame takes its time on the wire (11 bits a character at the rate of
+    // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
+    void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
     // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
     // goes straight back to it, ahead of any answer.
     void SetEcho(bool on) { m_echo = on; }
@@ -52,6 +56,7 @@ private:
         std::vector<std::uint8_t> request;
         Fault fault;
         int rate; // the meter's rate when it answered
+        Clock::time_point heard;
     };
     struct Delivery { // an answer on its way to the tool
         Clock::time_point due;
@@ -60,7 +65,20 @@ private:
         int rate;
     };
 
+    struct Heard { // a request still on its way to the meter, heard once its last bit is in
+        Clock::time_point due;
+        std::vector<std::uint8_t> frame;
+    };
+    struct OnWire { // a byte still on its way to the tool
+        Clock::time_point due;
+        std::uint8_t byte;
+    };
+
     void ReadTool();
+    void FromTool(std::vector<std::uint8_t> frame);
+    int ToolSideRate() const;
+    void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
+    void ReleaseDue(Clock::time_point now);
     void ReadMeter();
     void ServeMeter();
     void OnToolFrame(std::vector<std::uint8_t> frame);
@@ -95,6 +113,10 @@ private:
     bool m_noiseBlocked = false; // the line was full at the last write
     Clock::time_point m_noiseAt;
     std::vector<std::uint8_t> m_noisePool;
+    std::optional<Clock::duration> m_turnaround; // set: frames take their wire time
+    std::deque<Heard> m_toMeterWire;
+    std::deque<OnWire> m_toToolWire;
+    Clock::time_point m_toMeterFree, m_toToolFree; // when each direction's wire falls quiet
     std::string m_commandText;
     bool m_stdinOpen = true;
 };

@@ -39,6 +39,10 @@ The line:
                        a rate mismatch can: the relay reads the tool's rate from the
                        pseudo-terminal and, when it differs from the meter's, the meter hears
                        nothing valid and does not answer.
+  --line-timing        every frame takes its time on the wire at the line's rate (11 bits a
+                       character) in both directions, echoes too, and the meter answers a
+                       turnaround after the request ended: the timing of a real RS-485 line
+  --turnaround MS      the meter's turnaround with --line-timing, 0 to 10000 (default 5)
 The meter:
   --address N          its address, 1 to 247 (default 1)
   --currents A,B,C     raw phase currents (default 1234,100,65535)
@@ -97,6 +101,8 @@ struct Options {
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint64_t noise = 0;
     bool trace = false;
+    bool lineTiming = false;
+    std::optional<int> turnaroundMs;
     bool echo = false;
     bool answerFromNewAddress = false;
 };
@@ -137,6 +143,8 @@ Options Parse(int argc, char** argv) {
         kSeed,
         kNoise,
         kTrace,
+        kLineTiming,
+        kTurnaround,
         kEcho,
         kAnswerFromNewAddress,
         kHelp
@@ -156,6 +164,8 @@ Options Parse(int argc, char** argv) {
         {"seed", required_argument, nullptr, kSeed},
         {"noise", required_argument, nullptr, kNoise},
         {"trace", no_argument, nullptr, kTrace},
+        {"line-timing", no_argument, nullptr, kLineTiming},
+        {"turnaround", required_argument, nullptr, kTurnaround},
         {"echo", no_argument, nullptr, kEcho},
         {"help", no_argument, nullptr, kHelp},
         {"answer-from-new-address", no_argument, nullptr, kAnswerFromNewAddress},
@@ -238,6 +248,14 @@ Options Parse(int argc, char** argv) {
         case kTrace:
             o.trace = true;
             break;
+        case kLineTiming:
+            o.lineTiming = true;
+            break;
+        case kTurnaround:
+            o.turnaroundMs = static_cast<int>(Integer(optarg, "turnaround"));
+            if (*o.turnaroundMs < 0 || *o.turnaroundMs > 10000)
+                UsageError("--turnaround wants 0 to 10000 ms");
+            break;
         case kEcho:
             o.echo = true;
             break;
@@ -255,6 +273,8 @@ Options Parse(int argc, char** argv) {
         UsageError(std::string("unexpected argument '") + argv[optind] + "'");
     if (o.link.empty() == o.device.empty())
         UsageError("give exactly one of --link and --device");
+    if (o.turnaroundMs && !o.lineTiming)
+        UsageError("--turnaround only applies with --line-timing");
     return o;
 }
 
@@ -288,6 +308,8 @@ int main(int argc, char** argv) {
         else
             line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
         Relay relay(*line, model, faults, o.trace);
+        if (o.lineTiming)
+            relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
         relay.SetEcho(o.echo);
         Console console(model, faults, relay);
         if (o.noise)

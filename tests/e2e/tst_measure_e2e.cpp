@@ -3,6 +3,7 @@
 #include "fakes/MainWindowRig.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <functional>
@@ -30,6 +31,7 @@ class TestMeasureE2e : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void ParameterBlockReadAndWritten();
+    void FastParameterReadGivesTheSameValuesInAFractionOfTheTime();
     void AddressChangeLeavesTheToolOnTheOldAddress_data();
     void AddressChangeLeavesTheToolOnTheOldAddress();
     void PollingCountsOneAnswerInThreeLost();
@@ -58,6 +60,36 @@ void TestMeasureE2e::ParameterBlockReadAndWritten() {
     QCOMPARE(sim.Get("lower"), std::optional<int>(60));
     QCOMPARE(sim.Get("decimal"), std::optional<int>(1));
     QCOMPARE(sim.Get("param-baud"), std::optional<int>(4));
+}
+
+void TestMeasureE2e::FastParameterReadGivesTheSameValuesInAFractionOfTheTime() {
+    // A line that takes its real time: each read is about 30 ms on the wire at 9600 bit/s.
+    MeterSim sim({"--line-timing", "--set", "upper=800", "--set", "lower=50", "--set", "decimal=3",
+                  "--set", "param-baud=1"});
+    QVERIFY2(sim.Start(), qPrintable(sim.Error()));
+    Window w(sim);
+    const auto fields = [&] {
+        return QStringList{w.Text(1059), w.Text(1060), w.Text(1052), w.Text(1061)};
+    };
+    const auto readTimed = [&] {
+        for (const int id : {1059, 1060, 1052, 1061})
+            w.Type(id, QStringLiteral("0"));
+        QElapsedTimer timer;
+        timer.start();
+        w.Click(1023);
+        return timer.elapsed();
+    };
+    w.Run([&] {
+        const qint64 fixedMs = readTimed();
+        const QStringList fixedValues = fields();
+        w.dlg.Link().SetFastWaits(true);
+        const qint64 fastMs = readTimed();
+        QCOMPARE(fixedValues, (QStringList{"800", "50", "3", "2400"}));
+        QCOMPARE(fields(), fixedValues);
+        QVERIFY2(fixedMs >= 2400, qPrintable(QString::number(fixedMs)));
+        // Four answers located as they complete, against four 600 ms waits.
+        QVERIFY2(fastMs < 600, qPrintable(QString::number(fastMs)));
+    });
 }
 
 void TestMeasureE2e::AddressChangeLeavesTheToolOnTheOldAddress_data() {

@@ -125,6 +125,20 @@ void FakePort::Lose(std::string reason) {
     m_lost = std::move(reason);
 }
 
+bool FakePort::WaitForInput(std::uint32_t ms) {
+    Record("WaitForInput=" + std::to_string(ms));
+    Deliver();
+    if (!m_open)
+        return false;
+    if (!m_arrived.empty())
+        return true;
+    const std::uint64_t deadline = m_clock.Elapsed() + ms;
+    const bool arrives = !m_pending.empty() && m_pending.front().due <= deadline;
+    m_clock.Advance((arrives ? m_pending.front().due : deadline) - m_clock.Elapsed());
+    Deliver();
+    return !m_arrived.empty();
+}
+
 void FakePort::QueueAnswer(std::vector<std::uint8_t> bytes, std::uint32_t delayMs) {
     std::vector<Reply> replies;
     replies.push_back({std::move(bytes), delayMs});
@@ -151,7 +165,7 @@ std::vector<std::string> FakePort::Puts() const {
     std::vector<std::string> puts;
     for (const Event& e : m_events)
         if (e.what != "PortOpen?" && e.what != "InBufferCount?" && e.what != "Input?" &&
-            e.what.rfind("Output=", 0) != 0)
+            e.what.rfind("Output=", 0) != 0 && e.what.rfind("WaitForInput=", 0) != 0)
             puts.push_back(e.what);
     return puts;
 }

@@ -29,7 +29,7 @@ public:
     struct Event {
         // "CommPort=1", "Settings=9600N,8,2", "PortOpen=1", "InputLen=0", "InBufferCount=0",
         // "Output=010300000001840a" (lower-case hex), or a read: "PortOpen?",
-        // "InBufferCount?", "Input?".
+        // "InBufferCount?", "Input?", or a wait: "WaitForInput=600".
         std::string what;
         std::uint64_t at; // VirtualClock::Elapsed() when it happened
     };
@@ -59,6 +59,9 @@ public:
 
     // The device goes away under the port: it is closed and reported lost with reason.
     void Lose(std::string reason);
+    // Moves the clock on to the next scripted arrival, or by ms when nothing arrives sooner;
+    // recorded as "WaitForInput=ms".
+    bool WaitForInput(std::uint32_t ms) override;
 
     // Who answers a request: a queued entry first (one per request, in order), else the
     // responder, else nobody.

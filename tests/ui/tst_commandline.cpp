@@ -24,7 +24,7 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::addColumn<QString>("out");     // start of standard output
     QTest::addColumn<QString>("err");     // start of standard error
     QTest::addColumn<QStringList>("devices");
-    QTest::addColumn<QString>("flags"); // l(ist) e(cho) a(ll commands), t=trace value
+    QTest::addColumn<QString>("flags"); // l(ist) e(cho) f(ast) a(ll commands), t=trace value
 
     const QStringList noEnv{"", ""};
     const QStringList platform{"", ""};
@@ -38,10 +38,10 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
         << "" << QStringList{"/dev/ttyUSB0", "/tmp/b"} << "";
     QTest::newRow("--com2=DEVICE form") << QStringList{"--com2=/dev/ttyUSB1"} << noEnv << -1 << ""
                                         << "" << QStringList{"", "/dev/ttyUSB1"} << "";
-    QTest::newRow("every switch") << QStringList{"--list-ports", "--local-echo", "--all-commands",
-                                                 "--trace", "-"}
+    QTest::newRow("every switch") << QStringList{"--list-ports",   "--local-echo", "--fast",
+                                                 "--all-commands", "--trace",      "-"}
                                   << noEnv << -1 << ""
-                                  << "" << platform << "lea t=-";
+                                  << "" << platform << "lefa t=-";
     QTest::newRow("help") << QStringList{"--help"} << noEnv << 0 << "Usage: MeterDebug"
                           << "" << platform << "";
     QTest::newRow("help wins over other options")
@@ -88,6 +88,7 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QCOMPARE(cl.options.devices[1], devices[1]);
     QCOMPARE(cl.options.listPorts, flags.contains('l'));
     QCOMPARE(cl.options.localEcho, flags.contains('e'));
+    QCOMPARE(cl.options.fast, flags.contains('f'));
     QCOMPARE(cl.options.allCommands, flags.contains('a'));
     QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
 }

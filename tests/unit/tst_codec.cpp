@@ -21,6 +21,8 @@ private Q_SLOTS:
     void BuildersWriteTheWholeFrameAndNothingBeyond();
     void FindResponseLocatesTheEarliestValidAnswer_data();
     void FindResponseLocatesTheEarliestValidAnswer();
+    void InterFrameGapIsThreeAndAHalfCharactersRoundedUp_data();
+    void InterFrameGapIsThreeAndAHalfCharactersRoundedUp();
 };
 
 void tst_codec::CalcCrc16GivesTheCheckBytesInWireOrder_data() {
@@ -142,6 +144,26 @@ void tst_codec::FindResponseLocatesTheEarliestValidAnswer() {
     QCOMPARE(int(FindResponse(bytes, n, std::uint8_t(function), std::uint8_t(address),
                               std::int16_t(expected))),
              offset);
+}
+
+void tst_codec::InterFrameGapIsThreeAndAHalfCharactersRoundedUp_data() {
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<uint>("ms");
+    // 38.5 bit times: 32.08, 16.04, 8.02, 4.01 and 2.005 ms; never rounded down.
+    QTest::newRow("1200") << 1200 << 33u;
+    QTest::newRow("2400") << 2400 << 17u;
+    QTest::newRow("4800") << 4800 << 9u;
+    QTest::newRow("9600") << 9600 << 5u;
+    QTest::newRow("19200") << 19200 << 3u;
+    QTest::newRow("exactly 2 ms") << 19250 << 2u;
+    QTest::newRow("38400: 1.003 ms, raised to 2") << 38400 << 2u;
+    QTest::newRow("115200: raised to 2") << 115200 << 2u;
+}
+
+void tst_codec::InterFrameGapIsThreeAndAHalfCharactersRoundedUp() {
+    QFETCH(int, rate);
+    QFETCH(uint, ms);
+    QCOMPARE(InterFrameGapMs(rate), ms);
 }
 
 QTEST_APPLESS_MAIN(tst_codec)

@@ -18,6 +18,8 @@ using namespace md;
 namespace {
 
 using Log = std::vector<std::string>;
+// Pieces of what the line brings back: (ms after the request went out, hex bytes).
+using Pieces = QList<QPair<int, QByteArray>>;
 
 // Answers to "read one register at 0x0006 from address 1".
 const char* const kRequest = "010300060001640b";
@@ -38,7 +40,14 @@ struct Rig {
     CExchange x;
 };
 
+int Count(const FakePort& port, const std::string& prefix) {
+    return int(std::count_if(port.Events().begin(), port.Events().end(),
+                             [&](const FakePort::Event& e) { return e.what.starts_with(prefix); }));
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Pieces)
 
 class tst_exchange : public QObject {
     Q_OBJECT
@@ -54,6 +63,11 @@ private Q_SLOTS:
     void ClosedPortSendsNothingButStillWaitsAndReads();
     void WriteWithoutAnswerFlushesAndSendsOnly();
     void SteadyClockCountsMilliseconds();
+    void FastWaitEndsWhenTheAnswerIsLocated_data();
+    void FastWaitEndsWhenTheAnswerIsLocated();
+    void FastWaitOnAClosedPortLastsTheFixedTime();
+    void FastPausesShrinkToTheInterFrameGap_data();
+    void FastPausesShrinkToTheInterFrameGap();
 };
 
 void tst_exchange::FlushesThenSendsExactlyTheRequest() {
@@ -199,6 +213,126 @@ void tst_exchange::SteadyClockCountsMilliseconds() {
     clock.Sleep(20);
     const std::uint32_t dt = clock.GetTickCount() - t0;
     QVERIFY2(dt >= 20 && dt < 2000, QByteArray::number(dt));
+}
+
+void tst_exchange::FastWaitEndsWhenTheAnswerIsLocated_data() {
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<uint>("ms");
+    QTest::addColumn<bool>("echo"); // the adapter echoes the request
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<uint>("ends"); // ms after the request went out
+
+    const QByteArray wrongAddress = "02030200027d85";
+    QTest::newRow("whole answer") << false << 600u << false << Pieces{{20, kAnswer2}} << 0 << 20u;
+    QTest::newRow("answer in two pieces ends at the second")
+        << false << 600u << false << Pieces{{10, "010302"}, {25, "00023985"}} << 0 << 25u;
+    QTest::newRow("a byte a millisecond")
+        << false << 600u << false << Pieces{{10, "01"}, {11, "03"}, {12, "02"}, {13, "00"},
+                                            {14, "02"}, {15, "39"}, {16, "85"}}
+        << 0 << 16u;
+    QTest::newRow("stray prefix, then a late valid answer")
+        << false << 600u << false << Pieces{{5, "ffee00"}, {450, kAnswer2}} << 3 << 450u;
+    QTest::newRow("wrong address does not end the wait")
+        << false << 600u << false << Pieces{{10, wrongAddress}} << -1 << 600u;
+    QTest::newRow("wrong address, then the answer")
+        << false << 600u << false << Pieces{{10, wrongAddress}, {30, kAnswer2}} << 7 << 30u;
+    QTest::newRow("exception answer")
+        << false << 600u << false << Pieces{{10, "01834181"}} << -1 << 600u;
+    QTest::newRow("one wrong check byte")
+        << false << 600u << false << Pieces{{10, "01030200023986"}} << -1 << 600u;
+    QTest::newRow("a full answer's length, not yet the answer")
+        << false << 600u << false << Pieces{{10, "0103020002004512"}} << -1 << 600u;
+    QTest::newRow("silent meter: the old fixed wait")
+        << false << 600u << false << Pieces{} << -1 << 600u;
+    QTest::newRow("answer after the fixed wait is not waited for")
+        << false << 600u << false << Pieces{{700, kAnswer2}} << -1 << 600u;
+    QTest::newRow("answer in the last millisecond")
+        << false << 600u << false << Pieces{{600, kAnswer2}} << 0 << 600u;
+    QTest::newRow("busy kind blocks the same way")
+        << true << 300u << false << Pieces{{12, kAnswer2}} << 0 << 12u;
+    QTest::newRow("busy kind, silent meter") << true << 300u << false << Pieces{} << -1 << 300u;
+    QTest::newRow("adapter echo alone does not end the wait")
+        << false << 600u << true << Pieces{{9, kRequest}} << -1 << 600u;
+    QTest::newRow("adapter echo set aside, then the answer")
+        << false << 600u << true << Pieces{{4, "01030006"}, {9, "0001640b"}, {30, kAnswer2}} << 8
+        << 30u;
+}
+
+void tst_exchange::FastWaitEndsWhenTheAnswerIsLocated() {
+    QFETCH(bool, busy);
+    QFETCH(uint, ms);
+    QFETCH(bool, echo);
+    QFETCH(Pieces, pieces);
+    QFETCH(int, offset);
+    QFETCH(uint, ends);
+    Rig r;
+    r.x.SetFastWaits(true);
+    r.x.SetLocalEcho(echo);
+    std::vector<FakePort::Reply> replies;
+    QByteArray all;
+    for (const auto& [at, hex] : pieces) {
+        replies.push_back({Bytes(hex), std::uint32_t(at)});
+        if (std::uint32_t(at) <= ends)
+            all += hex;
+    }
+    r.port.QueueAnswer(std::move(replies));
+
+    QCOMPARE(r.ReadDecimalPoint(busy ? WaitKind::Busy : WaitKind::Sleep, ms), offset);
+    QCOMPARE(r.clock.Elapsed() - r.port.Outputs().at(0).at, std::uint64_t(ends));
+    // Everything that came in before the end is in the copy, gathered piece by piece.
+    QCOMPARE(HexOf(std::span(r.x.m_byRecvBuf).first(std::size_t(all.size() / 2))), all);
+    // Blocked on the port once per arrival (and once more when the time ran out), never polled
+    // and never napping.
+    const int arrivals = int(std::count_if(pieces.begin(), pieces.end(),
+                                           [&](const auto& p) { return uint(p.first) <= ends; }));
+    QCOMPARE(Count(r.port, "WaitForInput="), arrivals + (offset < 0 ? 1 : 0));
+    QVERIFY(r.clock.Sleeps().empty());
+}
+
+void tst_exchange::FastWaitOnAClosedPortLastsTheFixedTime() {
+    Rig r;
+    r.x.SetFastWaits(true);
+    r.port.SetPortOpen(false);
+    QCOMPARE(r.ReadDecimalPoint(WaitKind::Busy, 300), -1);
+    QCOMPARE(r.clock.Elapsed(), std::uint64_t(300));
+    QCOMPARE(r.clock.Sleeps(), std::vector<std::uint32_t>{300});
+    QVERIFY(r.port.Outputs().empty());
+}
+
+void tst_exchange::FastPausesShrinkToTheInterFrameGap_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<uint>("gap");
+    QTest::newRow("1200") << "1200N,8,2" << 33u;
+    QTest::newRow("2400") << "2400N,8,2" << 17u;
+    QTest::newRow("4800") << "4800O,8,2" << 9u;
+    QTest::newRow("9600") << "9600N,8,2" << 5u;
+    QTest::newRow("19200") << "19200E,8,2" << 3u;
+}
+
+void tst_exchange::FastPausesShrinkToTheInterFrameGap() {
+    QFETCH(QString, settings);
+    QFETCH(uint, gap);
+    Rig r;
+    r.x.SetFastWaits(true);
+    r.port.SetSettings(settings.toStdString());
+    for (int i = 0; i < 3; ++i)
+        r.port.QueueAnswer(Bytes(kAnswer2), 20);
+
+    QCOMPARE(r.ReadDecimalPoint(), 0); // the first request goes out at once
+    r.x.WaitBetweenRequests();
+    QCOMPARE(r.ReadDecimalPoint(), 0); // the pause was the gap, and only once
+    QCOMPARE(r.ReadDecimalPoint(), 0); // back to back, the gap is still kept
+    const auto& out = r.port.Outputs();
+    QCOMPARE(out.at(0).at, std::uint64_t(0));
+    QCOMPARE(out.at(1).at - out.at(0).at, std::uint64_t(20 + gap));
+    QCOMPARE(out.at(2).at - out.at(1).at, std::uint64_t(20 + gap));
+
+    // A wait that ran out is followed by the gap too, counted from its end.
+    QCOMPARE(r.ReadDecimalPoint(), -1);
+    r.port.QueueAnswer(Bytes(kAnswer2), 20);
+    QCOMPARE(r.ReadDecimalPoint(), 0);
+    QCOMPARE(out.at(4).at - out.at(3).at, std::uint64_t(600 + gap));
 }
 
 QTEST_APPLESS_MAIN(tst_exchange)

@@ -55,6 +55,8 @@ private Q_SLOTS:
     void WriteParamsSendsFourFramesWithPauses();
     void WriteParamsOutcome_data();
     void WriteParamsOutcome();
+    void FastWriteParamsEndEachWriteAtItsEcho_data();
+    void FastWriteParamsEndEachWriteAtItsEcho();
     void WriteParamsStopsAtAFailedTake_data();
     void WriteParamsStopsAtAFailedTake();
     void WriteOwnAddressOutcome_data();
@@ -182,6 +184,36 @@ void TestMeterOps::WriteParamsOutcome() {
     QCOMPARE(int(result.outcome), outcome);
     QCOMPARE(result.baudCode, 2);
     QCOMPARE(rig.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300, 300, 300}));
+}
+
+void TestMeterOps::FastWriteParamsEndEachWriteAtItsEcho_data() {
+    QTest::addColumn<int>("mutedRegister"); // -1: every write is echoed
+    QTest::addColumn<QList<int>>("sentAt");
+    QTest::addColumn<int>("outcome");
+    // The meter echoes 20 ms after each request; at 9600 bit/s the gap is 5 ms.
+    QTest::newRow("every echo") << -1 << QList<int>{0, 25, 50, 75}
+                                << int(meter::WriteOutcome::Confirmed);
+    QTest::newRow("a missing echo waits the old pause, no longer")
+        << int(reg::kUpperLimit) << QList<int>{0, 25, 330, 355}
+        << int(meter::WriteOutcome::Unconfirmed);
+}
+
+void TestMeterOps::FastWriteParamsEndEachWriteAtItsEcho() {
+    QFETCH(int, mutedRegister);
+    QFETCH(QList<int>, sentAt);
+    QFETCH(int, outcome);
+    Rig rig;
+    rig.port.SetSettings("9600N,8,2");
+    rig.link.SetFastWaits(true);
+    if (mutedRegister >= 0)
+        rig.meter.SetNoAnswerAt(std::uint16_t(mutedRegister));
+    const auto result = meter::WriteParams(rig.link, 1, [] { return Fields(1, 500, 100, 4800); });
+    QCOMPARE(int(result.outcome), outcome);
+    QList<int> at;
+    for (const FakePort::Sent& s : rig.port.Outputs())
+        at << int(s.at);
+    QCOMPARE(at, sentAt);
+    QCOMPARE(rig.meter.Writes().size(), std::size_t(4));
 }
 
 void TestMeterOps::WriteParamsStopsAtAFailedTake_data() {

@@ -3,11 +3,15 @@
 #include "fakes/PseudoTerminal.h"
 #include "link/MSComm.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
+#include <thread>
 #include <vector>
 
 using md::CMSComm;
@@ -31,6 +35,12 @@ template <typename Fn> QString ErrorOf(Fn&& fn) {
         return QString::fromUtf8(e.what());
     }
     return {};
+}
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -196,6 +206,36 @@ private Q_SLOTS:
         QCOMPARE(Bytes(comm.GetInput()).toHex(), answer.toHex());
         QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
         QVERIFY(comm.GetInput().empty());
+    }
+
+    // Sleeps in the OS: returns with the first bytes, or when the time is up having used next
+    // to no processor time.
+    void waitForInputBlocksUntilBytesOrTheTime() {
+        CMSComm comm;
+        QVERIFY(!comm.WaitForInput(1000)); // closed: nothing can come, no wait
+        OpenOnPty(comm, "9600N,8,2");
+
+        QElapsedTimer timer;
+        timer.start();
+        const auto cpu0 = ThreadCpuMs();
+        QVERIFY(!comm.WaitForInput(300));
+        QVERIFY2(timer.elapsed() >= 290, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(ThreadCpuMs() - cpu0 < 100, "the wait spun");
+
+        std::thread far([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            m_pty->WriteMaster(QByteArray::fromHex("0103"));
+        });
+        timer.restart();
+        const bool came = comm.WaitForInput(5000);
+        far.join();
+        QVERIFY(came);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        // Bytes already waiting answer at once, and stay for Input.
+        timer.restart();
+        QVERIFY(comm.WaitForInput(5000));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(Bytes(comm.GetInput()).toHex(), QByteArray("0103"));
     }
 
     void inputLenLimitsOneRead() {
