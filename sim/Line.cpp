@@ -79,7 +79,7 @@ PtyLine::PtyLine(std::string path, int rate) : m_path(std::move(path)), m_rate(r
 
 PtyLine::~PtyLine() {
     RemovePath();
-    Unplug();
+    Close();
 }
 
 bool PtyLine::Open(std::string& error) {
@@ -87,7 +87,7 @@ bool PtyLine::Open(std::string& error) {
     if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0) {
         error = Errno("pseudo-terminal");
         RemovePath();
-        Unplug();
+        Close();
         return false;
     }
     m_terminal = ptsname(m_fd);
@@ -96,16 +96,16 @@ bool PtyLine::Open(std::string& error) {
         if (error.empty())
             error = Errno(m_terminal);
         RemovePath();
-        Unplug();
+        Close();
         return false;
     }
     unlink(m_path.c_str());
     if (symlink(m_terminal.c_str(), m_path.c_str()) != 0) {
         error = Errno("symlink " + m_path);
-        RemovePath();
-        Unplug();
+        Close();
         return false;
     }
+    m_linkTarget = m_terminal;
     return true;
 }
 
@@ -118,16 +118,30 @@ int PtyLine::ToolRate() const {
 }
 
 // Only our own symlink: a path someone else has put there since is left alone.
-void PtyLine::RemovePath() {
+bool PtyLine::RemovePath() {
     char target[256];
     const ssize_t n = readlink(m_path.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == m_terminal)
-        unlink(m_path.c_str());
+    if (n <= 0 || m_linkTarget.empty() ||
+        std::string(target, static_cast<std::size_t>(n)) != m_linkTarget)
+        return false;
+    m_linkTarget.clear();
+    return unlink(m_path.c_str()) == 0;
 }
 
 // Closing the master hangs the terminal side up (its handles fail with EIO) and takes its
-// device node away; the symlink is left dangling.
+// device node away; the symlink is left dangling. Not at the old node's name, though: the
+// system hands that number to the next pseudo-terminal anyone opens, and a tool reopening the
+// path would find a stranger's line and take the outage for over.
 void PtyLine::Unplug() {
+    Close();
+    if (m_terminal.empty() || !RemovePath())
+        return;
+    m_linkTarget = m_terminal + ".unplugged";
+    if (symlink(m_linkTarget.c_str(), m_path.c_str()) != 0)
+        m_linkTarget.clear();
+}
+
+void PtyLine::Close() {
     if (m_terminalFd >= 0)
         close(m_terminalFd);
     if (m_fd >= 0)
@@ -137,7 +151,7 @@ void PtyLine::Unplug() {
 
 bool PtyLine::Vanish(std::string&) {
     RemovePath();
-    Unplug();
+    Close();
     return true;
 }
 

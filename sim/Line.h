@@ -48,10 +48,13 @@ public:
 
 private:
     bool Open(std::string& error);
-    void RemovePath();
+    void Close();
+    // Removes the symlink if it is still the one we made; true when it was removed.
+    bool RemovePath();
 
     std::string m_path;
     std::string m_terminal;
+    std::string m_linkTarget; // what our symlink at m_path points to; empty: no symlink of ours
     int m_rate;
     // Our own handle on the terminal side keeps the pair alive and its settings in place while
     // the tool has it closed.
