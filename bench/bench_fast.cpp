@@ -7,23 +7,23 @@
 //
 //   bench_fast [SECONDS]    SECONDS of polling for the processor figure (default 60)
 
+#include "bench/BenchRig.h"
 #include "fakes/MeterSim.h"
 #include "link/Frame.h"
 #include "meter/MeterOps.h"
-#include "ui/MeterDebugDlg.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <functional>
 
 namespace {
 
-using WallClock = std::chrono::steady_clock;
+using md::bench::CpuSeconds;
+using md::bench::Fail;
+using md::bench::WallClock;
 
 constexpr int kRounds = 5;
 constexpr double kTurnaroundMs = 5; // metersim's default
@@ -54,17 +54,6 @@ struct Operation {
     std::function<double(int rate)> physicalFloorMs;
     std::function<bool(md::ui::CMeterDebugDlg&)> run; // false when the meter was not heard
 };
-
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-[[noreturn]] void Fail(const QString& text) {
-    std::fprintf(stderr, "bench_fast: %s\n", qPrintable(text));
-    std::exit(1);
-}
 
 std::vector<Operation> Operations() {
     using md::ui::CMeterDebugDlg;
@@ -109,15 +98,10 @@ std::vector<Operation> Operations() {
 
 // Mean wall time of kRounds runs, in ms.
 double MeanMs(const Operation& op, md::ui::CMeterDebugDlg& dlg) {
-    double total = 0;
-    for (int i = 0; i < kRounds; ++i) {
-        const auto t0 = WallClock::now();
-        const bool heard = op.run(dlg);
-        total += std::chrono::duration<double, std::milli>(WallClock::now() - t0).count();
-        if (!heard)
+    return md::bench::MeanMs(kRounds, [&] {
+        if (!op.run(dlg))
             Fail(QStringLiteral("%1: the meter did not answer as it should").arg(op.name));
-    }
-    return total / kRounds;
+    });
 }
 
 void Row(const char* mode, const char* what, int rate, double ms, double floorMs) {
@@ -133,16 +117,7 @@ void InWindow(
     const std::function<void(md::ui::CMeterDebugDlg&, std::function<void()> close)>& body) {
     sim.PointComAt(1);
     md::ui::CMeterDebugDlg dlg;
-    dlg.m_byMeterAddress = 1;
-    dlg.m_nBaudRate = rate;
-    dlg.m_nParity = 0;
-    dlg.m_nCommPort = 1;
-    QTimer::singleShot(0, &dlg, [&] {
-        if (!dlg.m_comm.GetPortOpen())
-            Fail(QStringLiteral("the tool could not open the simulator's line"));
-        body(dlg, [&] { dlg.EndDialog(md::ui::IDCANCEL); });
-    });
-    dlg.DoModal();
+    md::bench::RunWindow(dlg, rate, [&] { body(dlg, [&] { dlg.EndDialog(md::ui::IDCANCEL); }); });
 }
 
 md::MeterSim StartSim(int rate) {
@@ -157,16 +132,10 @@ md::MeterSim StartSim(int rate) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    md::bench::PreferOffscreen();
     QApplication app(argc, argv);
-    const int pollSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
-    if (pollSeconds <= 0) {
-        std::fprintf(stderr, "usage: bench_fast [SECONDS]\n");
-        return 2;
-    }
-    if (qEnvironmentVariableIsEmpty("METERSIM"))
-        Fail(QStringLiteral("METERSIM is not set"));
+    const int pollSeconds = md::bench::CountArgument(argc, argv, 60, "[SECONDS]");
+    md::bench::MeterSimProgram();
 
     const std::vector<Operation> ops = Operations();
     std::printf("mode    operation          rate    wall ms   floor ms    ratio\n");

@@ -5,25 +5,21 @@
 //
 //   soak_run [MINUTES]    (default 10; METERSIM names the simulator)
 
-#include "ui/MeterDebugDlg.h"
+#include "bench/BenchRig.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
-using WallClock = std::chrono::steady_clock;
+using md::bench::ResidentMiB;
+using md::bench::WallClock;
 
 // Every kind of spoiled answer, each on about one request in thirty; a late answer comes
 // after the tool's 600 ms wait.
@@ -34,21 +30,6 @@ const QStringList kFaults = {"bad-crc:3%", "stray:3%",         "late:800:3%",  "
 constexpr auto kFirstOutage = std::chrono::seconds(30);
 constexpr auto kOutageEvery = std::chrono::seconds(180);
 constexpr auto kOutageLength = std::chrono::seconds(15);
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(u.ru_utime) + seconds(u.ru_stime);
-}
-
-double ResidentMiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1 << 20) : 0;
-}
 
 // What metersim's trace says about the phase-current reads.
 struct TraceCounts {
@@ -88,45 +69,19 @@ protected:
     }
 };
 
-[[noreturn]] void Fail(QProcess& sim, const char* text) {
-    std::fprintf(stderr, "soak_run: %s\n", text);
-    sim.kill();
-    sim.waitForFinished(2000);
-    std::exit(1);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    md::bench::PreferOffscreen();
     QApplication app(argc, argv);
-    const int minutes = argc > 1 ? std::atoi(argv[1]) : 10;
-    if (minutes <= 0) {
-        std::fprintf(stderr, "usage: soak_run [MINUTES]\n");
-        return 2;
-    }
-    const QString program = qEnvironmentVariable("METERSIM");
-    if (program.isEmpty()) {
-        std::fprintf(stderr, "soak_run: METERSIM is not set\n");
-        return 2;
-    }
+    const int minutes = md::bench::CountArgument(argc, argv, 10, "[MINUTES]");
 
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("meter"));
-    QStringList options = {"--link", link, "--trace", "--vary", "5", "--seed", "2006"};
+    QStringList options = {"--trace", "--vary", "5", "--seed", "2006"};
     for (const QString& f : kFaults)
         options << QStringLiteral("--fault") << f;
     QProcess sim;
-    sim.start(program, options);
-    if (!sim.waitForStarted(10000))
-        Fail(sim, "metersim did not start");
-    while (!sim.canReadLine())
-        if (!sim.waitForReadyRead(10000))
-            Fail(sim, "metersim did not get ready");
-    if (!sim.readLine().startsWith("ready"))
-        Fail(sim, "metersim did not get ready");
-    qputenv("METERDEBUG_COM1", link.toUtf8());
+    md::bench::StartMeterSim(sim, dir.filePath(QStringLiteral("meter")), options);
 
     TraceCounts trace;
     QObject::connect(&sim, &QProcess::readyReadStandardOutput, [&] {
@@ -138,10 +93,6 @@ int main(int argc, char** argv) {
     app.installEventFilter(&boxes);
 
     md::ui::CMeterDebugDlg dlg;
-    dlg.m_byMeterAddress = 1;
-    dlg.m_nBaudRate = 9600;
-    dlg.m_nParity = 0;
-    dlg.m_nCommPort = 1;
 
     const auto start = WallClock::now();
     const auto end = start + std::chrono::minutes(minutes);
@@ -186,14 +137,9 @@ int main(int argc, char** argv) {
     });
     watch.start(50);
 
-    QTimer::singleShot(0, &dlg, [&] {
-        if (!dlg.m_comm.GetPortOpen())
-            Fail(sim, "the tool could not open the simulator's line");
-        dlg.OnReadMeasurements();
-    });
-    const double cpuStart = CpuSeconds();
-    dlg.DoModal();
-    const double cpu = CpuSeconds() - cpuStart;
+    const double cpuStart = md::bench::CpuSeconds();
+    md::bench::RunWindow(dlg, 9600, [&] { dlg.OnReadMeasurements(); });
+    const double cpu = md::bench::CpuSeconds() - cpuStart;
     const double wall = std::chrono::duration<double>(WallClock::now() - start).count();
     const double rssEnd = ResidentMiB();
 

@@ -4,57 +4,15 @@
 #include "link/Frame.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <ctime>
 
 namespace md {
 
 namespace {
 
-std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint16_t>(b[at] << 8 | b[at + 1]);
-}
-
-std::string Reg(std::uint16_t reg) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", reg);
-    return text;
-}
-
 bool CheckOk(std::span<const std::uint8_t> frame) {
     const std::uint16_t crc = CalcCrc16(frame.first(frame.size() - 2));
     return frame[frame.size() - 2] == (crc >> 8) && frame[frame.size() - 1] == (crc & 0xFF);
-}
-
-const char* ExceptionName(std::uint8_t code) {
-    switch (code) {
-    case 0x01:
-        return "illegal function";
-    case 0x02:
-        return "illegal data address";
-    case 0x03:
-        return "illegal data value";
-    case 0x04:
-        return "server device failure";
-    default:
-        return "unknown exception";
-    }
-}
-
-// Local wall time with milliseconds, as metersim stamps its lines.
-std::string Timestamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms));
-    return text;
 }
 
 void AddNote(std::string& notes, const std::string& note) {
@@ -86,36 +44,6 @@ int ExceptionAt(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted)
 }
 
 } // namespace
-
-std::string TraceHex(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    char byte[4];
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
-        text += byte;
-    }
-    return text;
-}
-
-std::string DescribeRequest(std::span<const std::uint8_t> request) {
-    if (request.size() < 6)
-        return "fragment";
-    const std::uint8_t fn = request[1];
-    if (fn == kFnReadHolding)
-        return "read " + std::to_string(Word(request, 4)) + " @" + Reg(Word(request, 2));
-    if (fn == kFnWriteSingle)
-        return "write @" + Reg(Word(request, 2)) + " = " + std::to_string(Word(request, 4));
-    if (fn == kFnWriteMultiple && request.size() >= 7) {
-        const std::size_t count = Word(request, 4);
-        std::string text = "write " + std::to_string(count) + " @" + Reg(Word(request, 2)) + " =";
-        for (std::size_t k = 0; k < count && 7 + 2 * k + 1 < request.size(); ++k)
-            text += " " + std::to_string(Word(request, 7 + 2 * k));
-        return text;
-    }
-    char text[24];
-    std::snprintf(text, sizeof text, "function 0x%02X", fn);
-    return text;
-}
 
 CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                                   const AnswerSearch& found) {
@@ -191,33 +119,29 @@ TraceWriter::~TraceWriter() {
         std::fclose(m_out);
 }
 
-void TraceWriter::Line(const std::string& text) {
-    const std::string line = Timestamp() + " " + text + "\n";
-    std::fputs(line.c_str(), m_out);
+void TraceWriter::Line(const std::string& line) {
+    std::fputs((line + "\n").c_str(), m_out);
     std::fflush(m_out);
 }
 
 void TraceWriter::Sent(std::span<const std::uint8_t> request, bool sent) {
-    std::string text = "-> " + TraceHex(request) + "  " + DescribeRequest(request);
-    if (!sent)
-        text += "  [port closed: not sent]";
-    Line(text);
+    Line(TraceLine("->", TraceHex(request), DescribeRequest(request),
+                   sent ? "" : "port closed: not sent"));
 }
 
 void TraceWriter::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                            const AnswerSearch& found) {
     const CollectionText t = DescribeCollection(bytes, wanted, found);
-    std::string text = "<- " + (bytes.empty() ? std::string() : TraceHex(bytes) + "  ") + t.meaning;
-    if (!t.notes.empty())
-        text += "  [" + t.notes + "]";
-    Line(text);
+    Line(TraceLine("<-", TraceHex(bytes), t.meaning, t.notes));
 }
 
 void TraceWriter::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {
     const char* where = why == DropReason::Flush      ? "before the request"
                         : why == DropReason::Overflow ? "beyond the receive copy"
                                                       : "arriving after the count";
-    Line("-- dropped " + std::to_string(bytes.size()) + " bytes " + where + ": " + TraceHex(bytes));
+    Line(TraceLine("--", "",
+                   "dropped " + std::to_string(bytes.size()) + " bytes " + where + ": " +
+                       TraceHex(bytes)));
 }
 
 } // namespace md

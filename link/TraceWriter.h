@@ -1,24 +1,15 @@
 #pragma once
-// The trace as text, one line per event, in metersim's line style so that the two traces can be
-// laid side by side:
-//   10:31:02.114 -> 01 03 00 00 00 03 05 CB  read 3 @0x0000
-//   10:31:02.722 <- 01 03 06 04 D2 00 64 FF FF 2C 9B  -> 1234 100 65535
-//   10:31:03.030 -- dropped 5 bytes before the request: 5A 3C 00 FF 12
+// The trace as text, one line per event, in the line style it shares with metersim (TraceText.h).
 // Each line is flushed as it is written, so a crash loses nothing already traced.
 
 #include "link/Trace.h"
+#include "link/TraceText.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
 namespace md {
-
-// "01 03 00 00 00 03 05 CB"; empty for no bytes.
-std::string TraceHex(std::span<const std::uint8_t> bytes);
-// A request as the tool builds them: "read 3 @0x0000", "write @0x0302 = 500",
-// "write 2 @0x0000 = 100 0"; other functions as "function 0x2B".
-std::string DescribeRequest(std::span<const std::uint8_t> request);
 
 // What a collection means, and notes on how it was read.
 struct CollectionText {
@@ -45,7 +36,7 @@ public:
     void Dropped(std::span<const std::uint8_t> bytes, DropReason why) override;
 
 private:
-    void Line(const std::string& text);
+    void Line(const std::string& line);
 
     std::FILE* m_out;
     bool m_owned;

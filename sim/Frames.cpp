@@ -1,5 +1,7 @@
 #include "sim/Frames.h"
 
+#include "link/TraceText.h"
+
 #include <cstdio>
 
 namespace md::sim {
@@ -8,27 +10,6 @@ namespace {
 
 std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] << 8 | b[at + 1]);
-}
-
-std::string Reg(std::uint16_t reg) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", reg);
-    return text;
-}
-
-const char* ExceptionName(std::uint8_t code) {
-    switch (code) {
-    case 0x01:
-        return "illegal function";
-    case 0x02:
-        return "illegal data address";
-    case 0x03:
-        return "illegal data value";
-    case 0x04:
-        return "server device failure";
-    default:
-        return "unknown exception";
-    }
 }
 
 } // namespace
@@ -100,37 +81,11 @@ std::size_t AnswerLength(std::span<const std::uint8_t> bytes) {
     }
 }
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-    constexpr std::size_t kShown = 48;
-    std::string text;
-    char byte[4];
-    for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
-        text += byte;
-    }
-    if (bytes.size() > kShown)
-        text += " ... (" + std::to_string(bytes.size()) + " bytes)";
-    return text;
-}
-
 std::string DescribeRequest(std::span<const std::uint8_t> request) {
-    if (request.size() < 2)
-        return "fragment";
-    const std::uint8_t fn = request[1];
-    if (fn == 0x03 && request.size() >= 6)
-        return "read " + std::to_string(Word(request, 4)) + " @" + Reg(Word(request, 2));
-    if (fn == 0x06 && request.size() >= 6)
-        return "write @" + Reg(Word(request, 2)) + " = " + std::to_string(Word(request, 4));
-    if (fn == 0x10 && request.size() >= 7) {
-        const std::size_t count = Word(request, 4);
-        std::string text = "write " + std::to_string(count) + " @" + Reg(Word(request, 2)) + " =";
-        for (std::size_t k = 0; k < count && 7 + 2 * k + 1 < request.size(); ++k)
-            text += " " + std::to_string(Word(request, 7 + 2 * k));
-        return text;
-    }
-    char text[24];
-    std::snprintf(text, sizeof text, "function 0x%02X", fn);
-    return text;
+    // Too short to read, yet with its function: the function is worth naming on the meter's side.
+    if (request.size() >= 2 && request.size() < 6)
+        return FunctionText(request[1]);
+    return md::DescribeRequest(request);
 }
 
 std::string DescribeAnswer(std::span<const std::uint8_t> request,

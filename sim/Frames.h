@@ -1,6 +1,7 @@
 #pragma once
 // What metersim needs to know about RTU frames on its own, without the tool's codec: the check
-// bytes, where a frame ends, and a one-line reading of it for the trace.
+// bytes, where a frame ends, and a one-line reading of it for the trace (in the tool's words,
+// link/TraceText.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -21,10 +22,8 @@ void Recrc(std::vector<std::uint8_t>& frame);
 std::size_t RequestLength(std::span<const std::uint8_t> bytes);
 std::size_t AnswerLength(std::span<const std::uint8_t> bytes);
 
-// "01 03 00 00 00 03 05 CB"; long runs are cut after 48 bytes.
-std::string Hex(std::span<const std::uint8_t> bytes);
-
-// "read 3 @0x0000", "write @0x0006 = 2", "write 2 @0x0000 = 100 0", "function 0x2B".
+// "read 3 @0x0000", "write @0x0006 = 2", "write 2 @0x0000 = 100 0", "function 0x2B" (also for a
+// fragment that has its function).
 std::string DescribeRequest(std::span<const std::uint8_t> request);
 // The request's reading plus what came back: "read 3 @0x0000 -> 1234 100 65535",
 // "write @0x0006 = 2 -> ok", "read 1 @0x0003 -> exception 0x02 (illegal data address)".

@@ -1,5 +1,6 @@
 #include "sim/Relay.h"
 
+#include "link/TraceText.h"
 #include "sim/Frames.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
@@ -30,25 +30,13 @@ constexpr std::size_t kMaxQueuedForTool = 1 << 20;
 // random bytes this large.
 constexpr auto kNoiseTick = std::chrono::milliseconds(10);
 constexpr std::size_t kNoisePool = 1 << 16;
+// A flood of noise is traced by its first bytes and its length.
+constexpr std::size_t kHexShown = 48;
 
 void Print(const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-std::string Timestamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms));
-    return text;
 }
 
 // Appends whatever fd has to buf; false on a read error. A drained serial line set for raw
@@ -246,7 +234,7 @@ void Relay::SendNoise(Clock::time_point now) {
 
 void Relay::Note(const std::string& text) {
     if (m_trace)
-        Print(Timestamp() + " -- " + text);
+        Print(TraceLine("--", "", text));
 }
 
 void Relay::ReadTool() {
@@ -491,10 +479,7 @@ void Relay::Trace(const char* direction, std::span<const std::uint8_t> bytes,
                   const std::string& meaning, const std::string& notes) {
     if (!m_trace)
         return;
-    std::string line = Timestamp() + " " + direction + " " + Hex(bytes) + "  " + meaning;
-    if (!notes.empty())
-        line += "  [" + notes + "]";
-    Print(line);
+    Print(TraceLine(direction, TraceHex(bytes, kHexShown), meaning, notes));
 }
 
 } // namespace md::sim

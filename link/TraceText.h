@@ -1,0 +1,37 @@
+#pragma once
+// The trace line style the tool and metersim share, so that their two traces can be laid side
+// by side:
+//   10:31:02.114 -> 01 03 00 00 00 03 05 CB  read 3 @0x0000
+//   10:31:02.722 <- 01 03 06 04 D2 00 64 FF FF 2C 9B  -> 1234 100 65535  [local echo removed]
+//   10:31:03.030 -- dropped 5 bytes before the request: 5A 3C 00 FF 12
+// Plain text from bytes, with no Qt, so that metersim builds it too.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace md {
+
+// Local wall time with milliseconds: "10:31:02.114".
+std::string TraceTime();
+// "01 03 00 00 00 03 05 CB"; empty for no bytes. Beyond shown bytes the rest is cut off as
+// " ... (N bytes)".
+std::string TraceHex(std::span<const std::uint8_t> bytes,
+                     std::size_t shown = std::numeric_limits<std::size_t>::max());
+// One line, without its newline: the time, direction ("->", "<-", "--"), hex and two spaces
+// (when there is hex), meaning, and "  [notes]" when there are notes.
+std::string TraceLine(std::string_view direction, std::string_view hex, std::string_view meaning,
+                      std::string_view notes = {});
+
+// A request as the tool builds them: "read 3 @0x0000", "write @0x0302 = 500",
+// "write 2 @0x0000 = 100 0"; other functions as "function 0x2B"; under six bytes "fragment".
+std::string DescribeRequest(std::span<const std::uint8_t> request);
+// "function 0x2B".
+std::string FunctionText(std::uint8_t function);
+// "illegal data address" for 0x02, ...; "unknown exception" for codes beyond 0x04.
+const char* ExceptionName(std::uint8_t code);
+
+} // namespace md
