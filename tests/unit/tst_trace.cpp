@@ -140,7 +140,6 @@ void tst_trace::SinkHearsBytesBeyondTheCopyAsDropped() {
 
 void tst_trace::CollectionIsDescribed_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("function");
     QTest::addColumn<int>("expected");
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("echoLen");
@@ -149,30 +148,29 @@ void tst_trace::CollectionIsDescribed_data() {
     QTest::addColumn<QString>("notes");
     const EchoSeen none = EchoSeen::NotExpected;
     QTest::newRow("behind stray bytes, with a tail")
-        << QByteArray("5a3c") + kReadAnswer + "ff" << 3 << 7 << 2 << 0 << none << "-> 2"
+        << QByteArray("5a3c") + kReadAnswer + "ff" << 7 << 2 << 0 << none << "-> 2"
         << "answer at offset 2; 1 bytes after the answer";
     QTest::newRow("behind the local echo")
-        << QByteArray(kReadRequest) + kReadAnswer << 3 << 7 << 8 << 8 << EchoSeen::Removed << "-> 2"
+        << QByteArray(kReadRequest) + kReadAnswer << 7 << 8 << 8 << EchoSeen::Removed << "-> 2"
         << "local echo removed";
-    QTest::newRow("silence") << QByteArray() << 3 << 7 << -1 << 0 << none << "no answer: 0 bytes"
+    QTest::newRow("silence") << QByteArray() << 7 << -1 << 0 << none << "no answer: 0 bytes"
                              << "";
-    QTest::newRow("exception") << QByteArray("018302c0f1") << 3 << 7 << -1 << 0 << none
+    QTest::newRow("exception") << QByteArray("018302c0f1") << 7 << -1 << 0 << none
                                << "exception 0x02 (illegal data address)"
                                << "";
-    QTest::newRow("truncated") << QByteArray("01030604d2") << 3 << 11 << -1 << 0 << none
+    QTest::newRow("truncated") << QByteArray("01030604d2") << 11 << -1 << 0 << none
                                << "no valid answer in 5 bytes"
                                << "short: 5 of 11 bytes";
-    QTest::newRow("bad check") << QByteArray("01030200023986") << 3 << 7 << -1 << 0 << none
+    QTest::newRow("bad check") << QByteArray("01030200023986") << 7 << -1 << 0 << none
                                << "no valid answer in 7 bytes"
                                << "bad check bytes at offset 0";
     QTest::newRow("other address")
-        << QByteArray("02030200027d85") << 3 << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
+        << QByteArray("02030200027d85") << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
         << "answer from address 2";
 }
 
 void tst_trace::CollectionIsDescribed() {
     QFETCH(QByteArray, bytes);
-    QFETCH(int, function);
     QFETCH(int, expected);
     QFETCH(int, offset);
     QFETCH(int, echoLen);
@@ -180,7 +178,7 @@ void tst_trace::CollectionIsDescribed() {
     QFETCH(QString, meaning);
     QFETCH(QString, notes);
     const auto data = Bytes(bytes);
-    const CollectionText t = DescribeCollection(data, {std::uint8_t(function), 1, expected},
+    const CollectionText t = DescribeCollection(data, {kFnReadHolding, 1, expected},
                                                 AnswerSearch{offset, echoLen, echo});
     QCOMPARE(QString::fromStdString(t.meaning), meaning);
     QCOMPARE(QString::fromStdString(t.notes), notes);
