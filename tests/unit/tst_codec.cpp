@@ -157,7 +157,6 @@ void tst_codec::InterFrameGapIsThreeAndAHalfCharactersRoundedUp_data() {
     QTest::newRow("19200") << 19200 << 3u;
     QTest::newRow("exactly 2 ms") << 19250 << 2u;
     QTest::newRow("38400: 1.003 ms, raised to 2") << 38400 << 2u;
-    QTest::newRow("115200: raised to 2") << 115200 << 2u;
 }
 
 void tst_codec::InterFrameGapIsThreeAndAHalfCharactersRoundedUp() {

@@ -64,7 +64,6 @@ class tst_trace : public QObject {
 private Q_SLOTS:
     void LocalEchoIsSetAsideOnlyWhenAskedFor_data();
     void LocalEchoIsSetAsideOnlyWhenAskedFor();
-    void SinkHearsFlushSendAndCollection();
     void SinkHearsBytesBeyondTheCopyAsDropped();
     void CollectionIsDescribed_data();
     void CollectionIsDescribed();
@@ -119,18 +118,6 @@ void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor() {
     QCOMPARE(int(r.x.Locate(received, {Bytes(request)[1], 1, expected}).echo), int(echo));
 }
 
-void tst_trace::SinkHearsFlushSendAndCollection() {
-    Rig r;
-    r.port.Arrive(Bytes("aabbcc")); // stale bytes thrown away by the flush
-    r.Exchange(kReadRequest, {{Bytes(QByteArray("5a") + kReadAnswer), 20}}, 7);
-    const QStringList want{
-        "dropped 3 0",
-        QStringLiteral("sent %1").arg(kReadRequest),
-        QStringLiteral("received 5a%1 at 1").arg(kReadAnswer),
-    };
-    QCOMPARE(r.sink.events, want);
-}
-
 void tst_trace::SinkHearsBytesBeyondTheCopyAsDropped() {
     Rig r;
     r.Exchange(kReadRequest, {{std::vector<std::uint8_t>(CExchange::kRecvSize + 12, 0x55), 20}}, 7);
@@ -140,7 +127,6 @@ void tst_trace::SinkHearsBytesBeyondTheCopyAsDropped() {
 
 void tst_trace::CollectionIsDescribed_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("function");
     QTest::addColumn<int>("expected");
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("echoLen");
@@ -149,30 +135,29 @@ void tst_trace::CollectionIsDescribed_data() {
     QTest::addColumn<QString>("notes");
     const EchoSeen none = EchoSeen::NotExpected;
     QTest::newRow("behind stray bytes, with a tail")
-        << QByteArray("5a3c") + kReadAnswer + "ff" << 3 << 7 << 2 << 0 << none << "-> 2"
+        << QByteArray("5a3c") + kReadAnswer + "ff" << 7 << 2 << 0 << none << "-> 2"
         << "answer at offset 2; 1 bytes after the answer";
     QTest::newRow("behind the local echo")
-        << QByteArray(kReadRequest) + kReadAnswer << 3 << 7 << 8 << 8 << EchoSeen::Removed << "-> 2"
+        << QByteArray(kReadRequest) + kReadAnswer << 7 << 8 << 8 << EchoSeen::Removed << "-> 2"
         << "local echo removed";
-    QTest::newRow("silence") << QByteArray() << 3 << 7 << -1 << 0 << none << "no answer: 0 bytes"
+    QTest::newRow("silence") << QByteArray() << 7 << -1 << 0 << none << "no answer: 0 bytes"
                              << "";
-    QTest::newRow("exception") << QByteArray("018302c0f1") << 3 << 7 << -1 << 0 << none
+    QTest::newRow("exception") << QByteArray("018302c0f1") << 7 << -1 << 0 << none
                                << "exception 0x02 (illegal data address)"
                                << "";
-    QTest::newRow("truncated") << QByteArray("01030604d2") << 3 << 11 << -1 << 0 << none
+    QTest::newRow("truncated") << QByteArray("01030604d2") << 11 << -1 << 0 << none
                                << "no valid answer in 5 bytes"
                                << "short: 5 of 11 bytes";
-    QTest::newRow("bad check") << QByteArray("01030200023986") << 3 << 7 << -1 << 0 << none
+    QTest::newRow("bad check") << QByteArray("01030200023986") << 7 << -1 << 0 << none
                                << "no valid answer in 7 bytes"
                                << "bad check bytes at offset 0";
     QTest::newRow("other address")
-        << QByteArray("02030200027d85") << 3 << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
+        << QByteArray("02030200027d85") << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
         << "answer from address 2";
 }
 
 void tst_trace::CollectionIsDescribed() {
     QFETCH(QByteArray, bytes);
-    QFETCH(int, function);
     QFETCH(int, expected);
     QFETCH(int, offset);
     QFETCH(int, echoLen);
@@ -180,7 +165,7 @@ void tst_trace::CollectionIsDescribed() {
     QFETCH(QString, meaning);
     QFETCH(QString, notes);
     const auto data = Bytes(bytes);
-    const CollectionText t = DescribeCollection(data, {std::uint8_t(function), 1, expected},
+    const CollectionText t = DescribeCollection(data, {kFnReadHolding, 1, expected},
                                                 AnswerSearch{offset, echoLen, echo});
     QCOMPARE(QString::fromStdString(t.meaning), meaning);
     QCOMPARE(QString::fromStdString(t.notes), notes);
@@ -195,7 +180,7 @@ void tst_trace::WriterFlushesEachLineInMetersimStyle() {
     Rig r;
     r.x.SetTrace(*writer);
     r.port.Arrive(Bytes("aabb"));
-    r.Exchange(kReadRequest, {{Bytes(kReadAnswer), 20}}, 7);
+    r.Exchange(kReadRequest, {{Bytes(QByteArray("5a") + kReadAnswer), 20}}, 7);
     r.Exchange(kReadRequest, {}, 7);
 
     // Read while the writer is still open: every line is already in the file.
@@ -205,7 +190,7 @@ void tst_trace::WriterFlushesEachLineInMetersimStyle() {
     const QStringList want{
         "-- dropped 2 bytes before the request: AA BB",
         "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
-        "<- 01 03 02 00 02 39 85  -> 2",
+        "<- 5A 01 03 02 00 02 39 85  -> 2  [answer at offset 1]",
         "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
         "<- no answer: 0 bytes",
     };
