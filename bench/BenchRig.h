@@ -2,6 +2,7 @@
 // What the benchmarks over metersim share: starting metersim, opening the main window on its
 // line, and the processor, memory and wall-time figures they report.
 
+#include "fakes/ProcessFigures.h"
 #include "ui/MeterDebugDlg.h"
 
 #include <QProcess>
@@ -15,10 +16,8 @@ namespace md::bench {
 
 using WallClock = std::chrono::steady_clock;
 
-// Processor time this process has used so far, in seconds.
-double CpuSeconds();
-// This process's resident memory in MiB; 0 when /proc cannot tell.
-double ResidentMiB();
+using md::CpuSeconds;
+using md::ResidentMiB;
 
 // "PROGRAM: text" on standard error, then exit status 1. A metersim started by StartMeterSim
 // ends with the program.

@@ -2,33 +2,15 @@
 // away and given back, and while it floods the tool with noise.
 
 #include "fakes/MainWindowRig.h"
+#include "fakes/ProcessFigures.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTest>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 using namespace md;
 using md::ui::CMeterDebugDlg;
 
 namespace {
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(u.ru_utime) + seconds(u.ru_stime);
-}
-
-double ResidentMiB() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1 << 20) : 0;
-}
 
 int Count(const MainWindowRig& w, int id) {
     return w.Text(id).toInt();
