@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <climits>
 #include <cstdio>
@@ -17,7 +18,7 @@ using md::log::MeasurementSnapshot;
 
 namespace {
 
-const QDateTime kNoon(QDate(2006, 11, 8), QTime(4, 0, 0), Qt::UTC);
+const QDateTime kNoon(QDate(2006, 11, 8), QTime(4, 0, 0), QTimeZone::utc());
 
 // Line n (1-based) of a record, without its CR LF.
 QByteArray Line(const QByteArray& record, int n) {
@@ -201,16 +202,16 @@ void TestLogRecord::timestamp_data() {
     QTest::addColumn<QDateTime>("now");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("evening UTC is the next day")
-        << QDateTime(QDate(2006, 11, 8), QTime(17, 30, 5), Qt::UTC)
+        << QDateTime(QDate(2006, 11, 8), QTime(17, 30, 5), QTimeZone::utc())
         << QByteArray("2006/11/09   01:30:05");
     QTest::newRow("early UTC is the same day")
-        << QDateTime(QDate(2006, 11, 8), QTime(3, 4, 5), Qt::UTC)
+        << QDateTime(QDate(2006, 11, 8), QTime(3, 4, 5), QTimeZone::utc())
         << QByteArray("2006/11/08   11:04:05");
     QTest::newRow("carries into the new year")
-        << QDateTime(QDate(2006, 12, 31), QTime(16, 0, 0), Qt::UTC)
+        << QDateTime(QDate(2006, 12, 31), QTime(16, 0, 0), QTimeZone::utc())
         << QByteArray("2007/01/01   00:00:00");
     QTest::newRow("machine zone does not matter")
-        << QDateTime(QDate(2006, 11, 8), QTime(12, 4, 5), Qt::OffsetFromUTC, -5 * 3600)
+        << QDateTime(QDate(2006, 11, 8), QTime(12, 4, 5), QTimeZone(-5 * 3600))
         << QByteArray("2006/11/09   01:04:05");
 }
 
