@@ -126,6 +126,9 @@ void CExchange::DiscardInput() {
     const std::vector<std::uint8_t> stale = m_port.GetInput();
     if (!stale.empty())
         m_trace->Dropped(stale, DropReason::Flush);
+    // Input takes at most what the control holds; after a long burst the driver still keeps
+    // older bytes, which would open the collection ahead of the answer.
+    m_port.SetInBufferCount(0);
 }
 
 void CExchange::Wait(WaitKind kind, std::uint32_t ms) {

@@ -62,12 +62,20 @@ void CMeterDebugDlg::OnCommSettings() {
         m_nParity = dlg.m_nParity;
         m_byMeterAddress = dlg.m_byMeterAddress;
 
-        // A port the control refuses throws here: the guard shows the error once, the port
-        // stays closed and the summary keeps describing the last good connection.
-        m_comm.SetPortOpen(false);
-        m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
-        m_comm.SetSettings(SettingsText().toStdString());
-        m_comm.SetPortOpen(true);
+        if (!m_comm.LostReason().empty()) {
+            // The device is still away: the outage goes on with the new port and settings,
+            // and only a reopen that works ends it (now or at a later tick or command).
+            m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
+            m_comm.SetSettings(SettingsText().toStdString());
+            m_comm.Reopen();
+        } else {
+            // A port the control refuses throws here: the guard shows the error once, the
+            // port stays closed and the summary keeps describing the last good connection.
+            m_comm.SetPortOpen(false);
+            m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
+            m_comm.SetSettings(SettingsText().toStdString());
+            m_comm.SetPortOpen(true);
+        }
         SetDlgItemText(kSummaryEdit, Summary(true));
     }
     m_link.DiscardInput();

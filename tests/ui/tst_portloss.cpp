@@ -30,6 +30,7 @@ private Q_SLOTS:
     void CommandsDuringAnOutageTryToReopenFirst_data();
     void CommandsDuringAnOutageTryToReopenFirst();
     void ReconfigurationEndsTheOutage();
+    void ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen();
 };
 
 void TestPortLoss::OutageIsShownOnceCountedAndEndsWithTheDevice() {
@@ -119,6 +120,34 @@ void TestPortLoss::ReconfigurationEndsTheOutage() {
     });
     const std::vector<std::string> puts = w.port.Puts();
     QVERIFY(std::find(puts.begin(), puts.end(), "PortOpen=1") != puts.end());
+    QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
+}
+
+// New settings change how the tool will talk to the device, not whether it is there: the
+// outage stays open, counted and reopened, until a reopen works.
+void TestPortLoss::ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen() {
+    MainWindowRig w;
+    w.Run([&] {
+        w.Click(1065);
+        w.port.Lose(kLoss);
+        w.port.FailOpen("无法打开串口 COM1：设备不存在");
+        w.dlg.OnTimer(1);
+        w.modal.Answer([](QWidget* dlg) { ModalHelper::PressEnter(dlg); });
+        w.Click(1004);
+        QCOMPARE(w.port.LostReason(), kLoss);
+        QCOMPARE(w.Text(1068), CMeterDebugDlg::LostPrompt());
+
+        w.Click(1065);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1070), QStringLiteral("2"));
+        w.port.FailOpen(std::nullopt);
+        w.dlg.OnTimer(1);
+        QCOMPARE(w.Text(1069), QStringLiteral("1"));
+        QCOMPARE(w.Text(1068), QStringLiteral("正在读测量数据..."));
+    });
+    // Every tick and command tried the device, and the reconfiguration once more with the new
+    // settings.
+    QCOMPARE(Reopens(w.port), 6L);
     QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
 }
 

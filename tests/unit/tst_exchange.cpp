@@ -76,8 +76,9 @@ void tst_exchange::FlushesThenSendsExactlyTheRequest() {
     r.port.QueueAnswer(Bytes(kAnswer2), 20);
     QCOMPARE(r.ReadDecimalPoint(), 0);
     QCOMPARE(r.x.Register(0, 0), std::uint16_t(2));
-    const Log want{"Input?", "PortOpen?", std::string("Output=") + kRequest, "InBufferCount?",
-                   "Input?"};
+    const Log want{"Input?",         "InBufferCount=0",
+                   "PortOpen?",      std::string("Output=") + kRequest,
+                   "InBufferCount?", "Input?"};
     QCOMPARE(r.port.Log(), want);
 }
 
@@ -185,7 +186,7 @@ void tst_exchange::ClosedPortSendsNothingButStillWaitsAndReads() {
     r.port.SetPortOpen(false);
     r.port.ClearRecord();
     QCOMPARE(r.ReadDecimalPoint(), -1);
-    const Log want{"Input?", "PortOpen?", "InBufferCount?", "Input?"};
+    const Log want{"Input?", "InBufferCount=0", "PortOpen?", "InBufferCount?", "Input?"};
     QCOMPARE(r.port.Log(), want);
     QCOMPARE(r.clock.Sleeps(), std::vector<std::uint32_t>{600});
 }
@@ -198,8 +199,8 @@ void tst_exchange::WriteWithoutAnswerFlushesAndSendsOnly() {
         r.x.SendOnly(kShortRequestLen);
         r.x.WaitBetweenRequests();
     }
-    const Log want{"Input?", "PortOpen?", "Output=0106030201f42859",
-                   "Input?", "PortOpen?", "Output=01060302006429a5"};
+    const Log want{"Input?", "InBufferCount=0", "PortOpen?", "Output=0106030201f42859",
+                   "Input?", "InBufferCount=0", "PortOpen?", "Output=01060302006429a5"};
     QCOMPARE(r.port.Log(), want);
     QCOMPARE(r.clock.Sleeps(), (std::vector<std::uint32_t>{300, 300}));
     QCOMPARE(meter.Writes().size(), std::size_t(2));
