@@ -1,6 +1,9 @@
 // The serial port control on a real device: a pseudo-terminal whose far end the test plays.
 
 #include "fakes/PseudoTerminal.h"
+#include "link/Clock.h"
+#include "link/Exchange.h"
+#include "link/Frame.h"
 #include "link/MSComm.h"
 
 #include <QElapsedTimer>
@@ -364,6 +367,30 @@ private Q_SLOTS:
         QCOMPARE(comm.GetInBufferCount(), std::int16_t(CMSComm::kReadBufferBytes));
         QCOMPARE(qint64(comm.GetInput().size()), CMSComm::kReadBufferBytes);
         QVERIFY(comm.GetPortOpen());
+    }
+
+    // A burst longer than the control holds leaves the older bytes with the driver; the flush
+    // before a request must take those too, or they open the collection ahead of the answer.
+    void flushBeforeARequestEmptiesTheDriverToo() {
+        CMSComm comm;
+        OpenOnPty(comm, "9600N,8,2");
+        m_pty->WriteMaster(QByteArray(CMSComm::kReadBufferBytes, '\x55'));
+        QTest::qWait(50);
+        m_pty->WriteMaster(QByteArray(1000, '\x55'));
+        QTest::qWait(50);
+
+        md::SteadyClock clock;
+        md::CExchange x(comm, clock);
+        const int len = md::BuildReadRequest(x.m_bySendBuf, 1, 0x0006, 1);
+        QByteArray request;
+        std::thread far([&] {
+            request = m_pty->ReadMaster(2000);
+            m_pty->WriteMaster(QByteArray::fromHex("01030200023985"));
+        });
+        const int at = x.Transact(len, md::WaitKind::Sleep, 300, 0x03, 1, 7);
+        far.join();
+        QCOMPARE(request.toHex(), QByteArray("010300060001640b"));
+        QCOMPARE(at, 0);
     }
 
     void refusalsNameThePortAndTheDevice_data() {
