@@ -44,8 +44,12 @@ public:
     // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
     void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
     // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
-    // goes straight back to it, ahead of any answer.
-    void SetEcho(bool on) { m_echo = on; }
+    // goes straight back to it, ahead of any answer. glitch: bytes the adapter sends as its
+    // transmitter switches on, ahead of the echo of each request.
+    void SetEcho(bool on, std::vector<std::uint8_t> glitch = {}) {
+        m_echo = on;
+        m_echoGlitch = std::move(glitch);
+    }
     // Prints "-- text" in the trace.
     void Note(const std::string& text);
 
@@ -68,6 +72,7 @@ private:
     struct Heard { // a request still on its way to the meter, heard once its last bit is in
         Clock::time_point due;
         std::vector<std::uint8_t> frame;
+        bool glitched;
     };
     struct OnWire { // a byte still on its way to the tool
         Clock::time_point due;
@@ -75,13 +80,13 @@ private:
     };
 
     void ReadTool();
-    void FromTool(std::vector<std::uint8_t> frame);
+    void FromTool(std::vector<std::uint8_t> frame, bool glitched);
     int ToolSideRate() const;
     void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
     void ReleaseDue(Clock::time_point now);
     void ReadMeter();
     void ServeMeter();
-    void OnToolFrame(std::vector<std::uint8_t> frame);
+    void OnToolFrame(std::vector<std::uint8_t> frame, bool glitched);
     void OnAnswer(std::vector<std::uint8_t> frame);
     void Deliver(const Delivery& d);
     void CommitLinkRate();
@@ -100,6 +105,8 @@ private:
     FaultPlan& m_faults;
     bool m_trace;
     bool m_echo = false;
+    std::vector<std::uint8_t> m_echoGlitch;
+    bool m_fromToolGlitched = false; // the glitch went out ahead of what m_fromTool starts with
     bool m_quit = false;
     int m_meterFd = -1; // our end of the meter's pseudo-terminal
     std::unique_ptr<MeterSlave> m_slave;

@@ -7,6 +7,7 @@
 #include "sim/Faults.h"
 #include "sim/Line.h"
 #include "sim/Model.h"
+#include "sim/Numbers.h"
 #include "sim/Relay.h"
 
 #include <chrono>
@@ -33,6 +34,8 @@ The line:
   --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
   --echo               play a half-duplex adapter that echoes: every byte the tool sends
                        comes back to it at once, ahead of the meter's answer
+  --echo-glitch HEX    with --echo: bytes the adapter sends as its transmitter switches on,
+                       ahead of the echo of each request (e.g. 00 or "00 FF")
   --baud RATE          the meter's rate: 1200, 2400, 4800, 9600 (default) or 19200
   --parity N|O|E       the meter's parity on a real port (default N). Linux pseudo-terminals
                        carry no parity, so over --link a parity mismatch cannot be played;
@@ -104,6 +107,7 @@ struct Options {
     bool lineTiming = false;
     std::optional<int> turnaroundMs;
     bool echo = false;
+    std::vector<std::uint8_t> echoGlitch;
     bool answerFromNewAddress = false;
 };
 
@@ -146,6 +150,7 @@ Options Parse(int argc, char** argv) {
         kLineTiming,
         kTurnaround,
         kEcho,
+        kEchoGlitch,
         kAnswerFromNewAddress,
         kHelp
     };
@@ -167,6 +172,7 @@ Options Parse(int argc, char** argv) {
         {"line-timing", no_argument, nullptr, kLineTiming},
         {"turnaround", required_argument, nullptr, kTurnaround},
         {"echo", no_argument, nullptr, kEcho},
+        {"echo-glitch", required_argument, nullptr, kEchoGlitch},
         {"help", no_argument, nullptr, kHelp},
         {"answer-from-new-address", no_argument, nullptr, kAnswerFromNewAddress},
         {nullptr, 0, nullptr, 0},
@@ -259,6 +265,13 @@ Options Parse(int argc, char** argv) {
         case kEcho:
             o.echo = true;
             break;
+        case kEchoGlitch: {
+            auto glitch = ParseHexBytes(arg);
+            if (!glitch)
+                UsageError("--echo-glitch wants hexadecimal bytes, e.g. 00 or \"00 FF\"");
+            o.echoGlitch = std::move(*glitch);
+            break;
+        }
         case kAnswerFromNewAddress:
             o.answerFromNewAddress = true;
             break;
@@ -275,6 +288,8 @@ Options Parse(int argc, char** argv) {
         UsageError("give exactly one of --link and --device");
     if (o.turnaroundMs && !o.lineTiming)
         UsageError("--turnaround only applies with --line-timing");
+    if (!o.echoGlitch.empty() && !o.echo)
+        UsageError("--echo-glitch only applies with --echo");
     return o;
 }
 
@@ -310,7 +325,7 @@ int main(int argc, char** argv) {
         Relay relay(*line, model, faults, o.trace);
         if (o.lineTiming)
             relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
-        relay.SetEcho(o.echo);
+        relay.SetEcho(o.echo, o.echoGlitch);
         Console console(model, faults, relay);
         if (o.noise)
             relay.SetNoise(o.noise);
