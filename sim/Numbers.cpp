@@ -1,10 +1,13 @@
 #include "sim/Numbers.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace md::sim {
 
 namespace {
+
+constexpr std::size_t kQuoted = 40;
 
 int DigitValue(char c, int base) {
     int v = -1;
@@ -71,6 +74,24 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text) 
     if (high >= 0 || bytes.empty())
         return std::nullopt;
     return bytes;
+}
+
+std::string Quoted(std::string_view text) {
+    std::string shown = "'";
+    for (const char c : text.substr(0, kQuoted)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7F) {
+            shown += c;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", u);
+            shown += hex;
+        }
+    }
+    shown += "'";
+    if (text.size() > kQuoted)
+        shown += " (cut, " + std::to_string(text.size()) + " bytes)";
+    return shown;
 }
 
 } // namespace md::sim

@@ -89,7 +89,7 @@ Relay::~Relay() {
     close(m_meterFd);
 }
 
-void Relay::Run(const std::function<std::string(const std::string&)>& onCommand) {
+void Relay::Run(const CommandInput& onInput) {
     sigset_t stops, old;
     sigemptyset(&stops);
     struct sigaction action {};
@@ -147,7 +147,7 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
         if (fds[1].revents & POLLIN)
             ReadMeter();
         if (fds[3].revents & (POLLIN | POLLHUP))
-            ReadCommands(onCommand);
+            ReadCommands(onInput);
 
         const auto now = Clock::now();
         SendNoise(now);
@@ -450,7 +450,7 @@ void Relay::FlushToTool() {
         m_toTool.erase(m_toTool.begin(), m_toTool.begin() + n);
 }
 
-void Relay::ReadCommands(const std::function<std::string(const std::string&)>& onCommand) {
+void Relay::ReadCommands(const CommandInput& onInput) {
     char chunk[1024];
     const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
     if (n <= 0) {
@@ -458,18 +458,8 @@ void Relay::ReadCommands(const std::function<std::string(const std::string&)>& o
             m_stdinOpen = false;
         return;
     }
-    m_commandText.append(chunk, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = m_commandText.find('\n')) != std::string::npos;) {
-        std::string line = m_commandText.substr(0, end);
-        m_commandText.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos)
-            continue;
-        const std::string reply = onCommand(line);
-        if (!reply.empty())
-            Print(reply);
-    }
+    for (const std::string& reply : onInput(std::string_view(chunk, static_cast<std::size_t>(n))))
+        Print(reply);
 }
 
 void Relay::CutOnSilence(Clock::time_point now) {

@@ -5,6 +5,7 @@
 
 #include "sim/Faults.h"
 #include "sim/Line.h"
+#include "sim/LineControls.h"
 #include "sim/Model.h"
 #include "sim/Slave.h"
 
@@ -14,32 +15,34 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace md::sim {
 
-class Relay {
+// Takes what standard input delivered and returns the replies to print.
+using CommandInput = std::function<std::vector<std::string>(std::string_view)>;
+
+class Relay final : public LineControls {
 public:
     // Throws std::runtime_error when the meter's side cannot be set up.
     Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace);
-    ~Relay();
+    ~Relay() override;
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // Runs until SIGINT, SIGTERM or SIGHUP arrives or Quit() is called. Each line read from
-    // standard input goes to onCommand; its reply is printed.
-    void Run(const std::function<std::string(const std::string&)>& onCommand);
-    void Quit() { m_quit = true; }
+    // Runs until SIGINT, SIGTERM or SIGHUP arrives or Quit() is called. What standard input
+    // delivers goes to onInput; the replies are printed.
+    void Run(const CommandInput& onInput);
 
-    void Unplug();
-    bool Vanish(std::string& error);
-    // note: what the trace says happened ("replugged", "returned").
-    bool Replug(std::string& error, const std::string& note = "replugged");
-    // Random bytes to the tool at this many per second, on top of the traffic; 0 stops them.
-    // What the line cannot take at once is dropped, so a tool that stops reading builds up
-    // no backlog.
-    void SetNoise(std::uint64_t bytesPerSecond);
-    void SetTrace(bool on) { m_trace = on; }
+    void Quit() override { m_quit = true; }
+    void Unplug() override;
+    bool Vanish(std::string& error) override;
+    bool Replug(std::string& error, const std::string& note = "replugged") override;
+    // Noise comes on top of the traffic. What the line cannot take at once is dropped, so a
+    // tool that stops reading builds up no backlog.
+    void SetNoise(std::uint64_t bytesPerSecond) override;
+    void SetTrace(bool on) override { m_trace = on; }
     // From now on every frame takes its time on the wire (11 bits a character at the rate of
     // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
     void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
@@ -50,8 +53,7 @@ public:
         m_echo = on;
         m_echoGlitch = std::move(glitch);
     }
-    // Prints "-- text" in the trace.
-    void Note(const std::string& text);
+    void Note(const std::string& text) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -93,7 +95,7 @@ private:
     void WriteTool(std::span<const std::uint8_t> bytes);
     void FlushToTool();
     void SendNoise(Clock::time_point now);
-    void ReadCommands(const std::function<std::string(const std::string&)>& onCommand);
+    void ReadCommands(const CommandInput& onInput);
     // Frames still open when the line has been quiet long enough.
     void CutOnSilence(Clock::time_point now);
     Clock::duration Silence() const;
@@ -124,7 +126,6 @@ private:
     std::deque<Heard> m_toMeterWire;
     std::deque<OnWire> m_toToolWire;
     Clock::time_point m_toMeterFree, m_toToolFree; // when each direction's wire falls quiet
-    std::string m_commandText;
     bool m_stdinOpen = true;
 };
 
