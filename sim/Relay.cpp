@@ -295,6 +295,18 @@ int Relay::ToolSideRate() const {
     return toolRate != 0 ? toolRate : m_model.LinkRate();
 }
 
+std::string Relay::Mismatch(int rate, const char* other) const {
+    const int toolRate = m_line.ToolRate();
+    if (toolRate != 0 && toolRate != rate)
+        return Rates("line at", toolRate, other, rate);
+    const std::optional<bool> toolOdd = m_line.ToolOdd();
+    const bool meterOdd = m_parity == 'O';
+    if (toolOdd && *toolOdd != meterOdd)
+        return std::string("line at parity ") + (*toolOdd ? "odd" : "none or even") + ", " +
+               other + " parity " + (meterOdd ? "odd" : m_parity == 'E' ? "even" : "none");
+    return {};
+}
+
 // Puts each byte on the tool's wire at the moment its last bit arrives, after whatever is
 // still on the wire.
 void Relay::TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start) {
@@ -327,11 +339,9 @@ void Relay::OnToolFrame(std::vector<std::uint8_t> frame, bool glitched) {
                      (glitched ? " behind " + TraceHex(m_echoGlitch, kHexShown) : "");
         return notes;
     };
-    const int toolRate = m_line.ToolRate();
-    if (toolRate != 0 && toolRate != m_model.LinkRate()) {
-        // At the wrong rate the meter's receiver sees only framing errors.
-        Trace("->", frame, meaning,
-              withEcho("not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate())));
+    if (const std::string garbled = Mismatch(m_model.LinkRate(), "meter at"); !garbled.empty()) {
+        // At the wrong rate or parity the meter's receiver sees only framing or parity errors.
+        Trace("->", frame, meaning, withEcho("not heard: " + garbled));
         return;
     }
     if (frame[0] != m_model.Address() && frame[0] != 0) {
@@ -409,11 +419,11 @@ void Relay::Deliver(const Delivery& d) {
     const auto add = [&](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
     if (d.answer.noise)
         add(std::to_string(d.answer.noise) + " noise bytes before");
-    const int toolRate = m_line.ToolRate();
+    const std::string garbled = Mismatch(d.rate, "answer at");
     if (!m_line.Plugged())
         add("unplugged: lost");
-    else if (toolRate != 0 && toolRate != d.rate)
-        add("not understood: " + Rates("line at", toolRate, "answer at", d.rate));
+    else if (!garbled.empty())
+        add("not understood: " + garbled);
     else if (m_turnaround)
         TransmitToTool(d.answer.bytes, d.rate, d.due);
     else

@@ -54,6 +54,9 @@ public:
         m_echoGlitch = std::move(glitch);
     }
     void Note(const std::string& text) override;
+    // The meter's parity, 'N', 'O' or 'E' (default 'N'); over a line that tells the tool's
+    // parity, a tool at another one is not heard.
+    void SetMeterParity(char parity) { m_parity = parity; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -84,6 +87,9 @@ private:
     void ReadTool();
     void FromTool(std::vector<std::uint8_t> frame, bool glitched);
     int ToolSideRate() const;
+    // Why a frame at this rate and the meter's parity garbles between the tool and the meter
+    // ("line at 9600 bit/s, meter at 2400 bit/s"); empty when it does not.
+    std::string Mismatch(int rate, const char* other) const;
     void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
     void ReleaseDue(Clock::time_point now);
     void ReadMeter();
@@ -106,6 +112,7 @@ private:
     MeterModel& m_model;
     FaultPlan& m_faults;
     bool m_trace;
+    char m_parity = 'N';
     bool m_echo = false;
     std::vector<std::uint8_t> m_echoGlitch;
     bool m_fromToolGlitched = false; // the glitch went out ahead of what m_fromTool starts with

@@ -38,11 +38,12 @@ The line:
   --echo-glitch HEX    with --echo: bytes the adapter sends as its transmitter switches on,
                        ahead of the echo of each request (e.g. 00 or "00 FF")
   --baud RATE          the meter's rate: 1200, 2400, 4800, 9600 (default) or 19200
-  --parity N|O|E       the meter's parity on a real port (default N). Linux pseudo-terminals
-                       carry no parity, so over --link a parity mismatch cannot be played;
-                       a rate mismatch can: the relay reads the tool's rate from the
-                       pseudo-terminal and, when it differs from the meter's, the meter hears
-                       nothing valid and does not answer.
+  --parity N|O|E       the meter's parity (default N). On a real port the wire garbles a
+                       mismatch. Over --link the relay reads the tool's rate and parity from
+                       the pseudo-terminal, which keeps the odd flag but not parity enable:
+                       a meter at O hears only a tool at odd parity, a meter at N or E only a
+                       tool at none or even (those two look alike). A tool at another rate
+                       or parity is not heard and gets no answer.
   --line-timing        every frame takes its time on the wire at the line's rate (11 bits a
                        character) in both directions, echoes too, and the meter answers a
                        turnaround after the request ended: the timing of a real RS-485 line
@@ -351,6 +352,7 @@ int main(int argc, char** argv) {
         else
             line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
         Relay relay(*line, model, faults, o.trace);
+        relay.SetMeterParity(o.parity);
         if (o.lineTiming)
             relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
         relay.SetEcho(o.echo, o.echoGlitch);
