@@ -1,8 +1,9 @@
 #include "sim/Console.h"
 
+#include "sim/Numbers.h"
+
 #include <chrono>
-#include <cstdlib>
-#include <sstream>
+#include <cstdio>
 #include <vector>
 
 namespace md::sim {
@@ -38,20 +39,32 @@ effect at once, without an answer.)";
 
 namespace {
 
+// No command comes near this; a longer line is refused without being stored.
+constexpr std::size_t kMaxLine = 4096;
+
 std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
     std::vector<std::string> words;
-    for (std::string w; in >> w;)
-        words.push_back(w);
+    std::string word;
+    for (const char c : line) {
+        // Control characters other than these stay inside a word, and make it unknown.
+        if (c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n') {
+            if (!word.empty())
+                words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty())
+        words.push_back(std::move(word));
     return words;
 }
 
 std::optional<int> Number(const std::string& text) {
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || v < -1'000'000 || v > 1'000'000)
+    const auto v = ParseNumber(text, -1'000'000, 1'000'000);
+    if (!v)
         return std::nullopt;
-    return static_cast<int>(v);
+    return static_cast<int>(*v);
 }
 
 std::string Error(const std::string& text) {
@@ -69,8 +82,37 @@ std::optional<std::uint64_t> NoiseRate(const std::string& text) {
     return rate;
 }
 
+std::vector<std::string> Console::Input(std::string_view bytes) {
+    std::vector<std::string> replies;
+    for (const char c : bytes) {
+        if (c != '\n' && c != '\r') {
+            if (m_overlong > 0) {
+                ++m_overlong;
+            } else if (m_pending.size() < kMaxLine) {
+                m_pending += c;
+            } else {
+                m_overlong = m_pending.size() + 1;
+                std::string().swap(m_pending);
+            }
+            continue;
+        }
+        std::string reply;
+        if (m_overlong > 0)
+            reply = Error("a line of " + std::to_string(m_overlong) + " bytes is no command");
+        else
+            reply = Execute(m_pending);
+        m_overlong = 0;
+        m_pending.clear();
+        if (!reply.empty())
+            replies.push_back(std::move(reply));
+    }
+    return replies;
+}
+
 std::string Console::Execute(const std::string& line) {
     const std::vector<std::string> w = Words(line);
+    if (w.empty())
+        return {};
     const std::string& cmd = w[0];
     const auto now = std::chrono::system_clock::now();
 
@@ -80,18 +122,18 @@ std::string Console::Execute(const std::string& line) {
                    (m_model.ClockRunning() ? " running" : " fixed");
         const auto q = QuantityNamed(w[1]);
         if (!q)
-            return Error("no such quantity or register: " + w[1]);
+            return Error("no such quantity or register: " + Quoted(w[1]));
         return std::string(NameOf(*q)) + " = " + std::to_string(m_model.Get(*q, now));
     }
     if (cmd == "set" && w.size() == 3) {
         const auto q = QuantityNamed(w[1]);
         const auto v = Number(w[2]);
         if (!q)
-            return Error("no such quantity or register: " + w[1]);
+            return Error("no such quantity or register: " + Quoted(w[1]));
         if (!v || !m_model.Set(*q, *v))
-            return Error(std::string(NameOf(*q)) + " cannot be set to " + w[2]);
+            return Error(std::string(NameOf(*q)) + " cannot be set to " + Quoted(w[2]));
         if (*q == Quantity::LinkBaud)
-            m_relay.Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s");
+            m_line.Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s");
         return "ok " + std::string(NameOf(*q)) + " = " + std::to_string(*v);
     }
     if (cmd == "clock" && w.size() == 2 && w[1] == "now") {
@@ -110,7 +152,7 @@ std::string Console::Execute(const std::string& line) {
         if (!v || *v < 0 || *v > 100)
             return Error("vary wants 0 to 100 percent");
         m_model.SetVary(*v);
-        return "ok vary " + w[1] + "%";
+        return "ok vary " + std::to_string(*v) + "%";
     }
     if (cmd == "fault" && w.size() == 2 && w[1] == "off") {
         m_faults.Clear();
@@ -126,31 +168,33 @@ std::string Console::Execute(const std::string& line) {
         return "ok fault " + FaultText(*f);
     }
     if (cmd == "silent-write" && w.size() == 2) {
-        const auto reg = Number(w[1]);
-        if (!reg || *reg < 0 || *reg > 0xFFFF)
-            return Error("silent-write wants a register number");
+        const auto reg = ParseNumber(w[1], 0, 0xFFFF);
+        if (!reg)
+            return Error("silent-write wants a register number, 0 to 0xFFFF");
         m_faults.SetSilentWrite(static_cast<std::uint16_t>(*reg));
-        return "ok silent-write " + w[1];
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04llX", *reg);
+        return std::string("ok silent-write ") + text;
     }
     if (cmd == "unplug" && w.size() == 1) {
-        m_relay.Unplug();
+        m_line.Unplug();
         return "ok unplugged";
     }
     if (cmd == "replug" && w.size() == 1) {
         std::string error;
-        if (!m_relay.Replug(error))
+        if (!m_line.Replug(error))
             return Error(error);
         return "ok replugged";
     }
     if (cmd == "vanish" && w.size() == 1) {
         std::string error;
-        if (!m_relay.Vanish(error))
+        if (!m_line.Vanish(error))
             return Error(error);
         return "ok vanished";
     }
     if (cmd == "return" && w.size() == 1) {
         std::string error;
-        if (!m_relay.Replug(error, "returned"))
+        if (!m_line.Replug(error, "returned"))
             return Error(error);
         return "ok returned";
     }
@@ -158,11 +202,11 @@ std::string Console::Execute(const std::string& line) {
         const std::optional<std::uint64_t> rate = w[1] == "off" ? 0 : NoiseRate(w[1]);
         if (!rate)
             return Error("noise wants a rate in bytes per second, or off");
-        m_relay.SetNoise(*rate);
+        m_line.SetNoise(*rate);
         return *rate ? "ok noise " + std::to_string(*rate) + " bytes/s" : "ok noise off";
     }
     if (cmd == "trace" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
-        m_relay.SetTrace(w[1] == "on");
+        m_line.SetTrace(w[1] == "on");
         return "ok trace " + w[1];
     }
     if (cmd == "status" && w.size() == 1)
@@ -173,10 +217,10 @@ std::string Console::Execute(const std::string& line) {
     if (cmd == "help" && w.size() == 1)
         return kCommandHelp;
     if (cmd == "quit" && w.size() == 1) {
-        m_relay.Quit();
+        m_line.Quit();
         return "ok quit";
     }
-    return Error("unknown command '" + line + "' (try help)");
+    return Error("unknown command " + Quoted(line) + " (try help)");
 }
 
 } // namespace md::sim

@@ -2,12 +2,14 @@
 // The commands metersim takes on standard input while it runs.
 
 #include "sim/Faults.h"
+#include "sim/LineControls.h"
 #include "sim/Model.h"
-#include "sim/Relay.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace md::sim {
 
@@ -19,17 +21,26 @@ std::optional<std::uint64_t> NoiseRate(const std::string& text);
 
 class Console {
 public:
-    Console(MeterModel& model, FaultPlan& faults, Relay& relay)
-        : m_model(model), m_faults(faults), m_relay(relay) {}
+    Console(MeterModel& model, FaultPlan& faults, LineControls& line)
+        : m_model(model), m_faults(faults), m_line(line) {}
+
+    // Takes whatever standard input delivered, in pieces of any size, and carries out each
+    // line completed by it; returns the replies. A line ends at a line feed or a carriage
+    // return; blank lines are skipped, and a line too long for any command is refused whole
+    // without being kept.
+    std::vector<std::string> Input(std::string_view bytes);
 
     // Carries out one command line. The reply is one line: "NAME = VALUE" for get,
-    // "ok ..." for a command done, "error: ..." otherwise (help prints several).
+    // "ok ..." for a command done, "error: ..." otherwise (help prints several); empty for a
+    // line without words.
     std::string Execute(const std::string& line);
 
 private:
     MeterModel& m_model;
     FaultPlan& m_faults;
-    Relay& m_relay;
+    LineControls& m_line;
+    std::string m_pending;         // the line being received
+    std::size_t m_overlong = 0;    // bytes of an over-long line dropped so far; 0: none
 };
 
 } // namespace md::sim

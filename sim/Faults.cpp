@@ -1,6 +1,7 @@
 #include "sim/Faults.h"
 
 #include "sim/Frames.h"
+#include "sim/Numbers.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -71,7 +72,7 @@ std::optional<Fault> ParseFault(const std::string& text, const std::string& rate
         if (parts[0] == k.name)
             f.kind = k.kind;
     if (f.kind == FaultKind::None) {
-        error = "unknown fault '" + parts[0] + "'";
+        error = "unknown fault " + Quoted(parts[0]);
         return std::nullopt;
     }
     parts.erase(parts.begin());
@@ -90,11 +91,11 @@ std::optional<Fault> ParseFault(const std::string& text, const std::string& rate
     if (!rate.empty())
         parts.push_back(rate);
     if (parts.size() > 1) {
-        error = "more than one rate in '" + text + "'";
+        error = "more than one rate in " + Quoted(text);
         return std::nullopt;
     }
     if (!parts.empty() && !ParseRate(parts[0], f)) {
-        error = "bad rate '" + parts[0] + "' (once, always, 0.25 or 25%)";
+        error = "bad rate " + Quoted(parts[0]) + " (once, always, 0.25 or 25%)";
         return std::nullopt;
     }
     return f;

@@ -117,6 +117,13 @@ int PtyLine::ToolRate() const {
     return RateOf(cfgetospeed(&t));
 }
 
+std::optional<bool> PtyLine::ToolOdd() const {
+    termios t{};
+    if (m_fd < 0 || tcgetattr(m_fd, &t) != 0)
+        return std::nullopt;
+    return (t.c_cflag & PARODD) != 0;
+}
+
 // Only our own symlink: a path someone else has put there since is left alone.
 bool PtyLine::RemovePath() {
     char target[256];

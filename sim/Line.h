@@ -1,6 +1,7 @@
 #pragma once
 // The tool's end of the line: a pseudo-terminal behind a symlink, or a real serial port.
 
+#include <optional>
 #include <string>
 
 namespace md::sim {
@@ -15,6 +16,10 @@ public:
     // The rate the tool's end is set to, when the line can tell (a pseudo-terminal keeps the
     // rate its user set); 0 on a real port, where the wire itself garbles a mismatch.
     virtual int ToolRate() const = 0;
+    // Whether the tool's end is set to odd parity, when the line can tell: a pseudo-terminal
+    // keeps the odd flag its user set but drops parity enable, so odd can be told from none
+    // and even, but those two look alike. Nothing on a real port.
+    virtual std::optional<bool> ToolOdd() const = 0;
     // The meter has switched its own rate.
     virtual void MeterRateChanged(int rate) = 0;
     // The cable is pulled: open handles on the tool's side fail; the path stays, naming a
@@ -35,11 +40,14 @@ protected:
 // A pseudo-terminal pair; the tool opens `path`, a symlink to the terminal side.
 class PtyLine final : public ToolLine {
 public:
+    // The terminal side starts at the meter's rate and no parity: Qt's serial port clears
+    // only parity enable for none, so an odd flag set here would stay on a tool at none.
     // Throws std::runtime_error.
     PtyLine(std::string path, int rate);
     ~PtyLine() override;
 
     int ToolRate() const override;
+    std::optional<bool> ToolOdd() const override;
     void MeterRateChanged(int) override {}
     void Unplug() override;
     bool Vanish(std::string& error) override;
@@ -69,6 +77,7 @@ public:
     ~DeviceLine() override;
 
     int ToolRate() const override { return 0; }
+    std::optional<bool> ToolOdd() const override { return std::nullopt; }
     void MeterRateChanged(int rate) override;
     void Unplug() override;
     bool Vanish(std::string& error) override;

@@ -1,6 +1,7 @@
 #include "sim/Model.h"
 
 #include "meter/Registers.h"
+#include "sim/Numbers.h"
 
 #include <algorithm>
 #include <cmath>
@@ -98,12 +99,11 @@ std::optional<Quantity> QuantityNamed(const std::string& name) {
     for (const Entry& e : kEntries)
         if (name == e.name)
             return e.q;
-    char* end = nullptr;
-    const long reg = std::strtol(name.c_str(), &end, 0);
-    if (name.empty() || *end != '\0')
+    const auto reg = ParseNumber(name, 0, 0xFFFF);
+    if (!reg)
         return std::nullopt;
     for (const Entry& e : kEntries)
-        if (e.reg == reg)
+        if (e.reg == *reg)
             return e.q;
     return std::nullopt;
 }
@@ -113,16 +113,31 @@ const char* NameOf(Quantity q) {
 }
 
 std::optional<ClockTime> ParseClock(const std::string& text) {
+    // Every field travels as one byte, so the meter can be made to show odd dates too; the
+    // year as its distance from 2000.
     ClockTime t;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &t.year, &t.month, &t.day, &t.hour,
-                    &t.minute, &t.second, &tail) != 6)
-        return std::nullopt;
-    // Every field travels as one byte, so the meter can be made to show odd dates too.
-    const auto byte = [](int v) { return v >= 0 && v <= 255; };
-    if (!byte(t.year - 2000) || !byte(t.month) || !byte(t.day) || !byte(t.hour) ||
-        !byte(t.minute) || !byte(t.second))
-        return std::nullopt;
+    struct Field {
+        int* value;
+        char after; // the separator that ends it; 0 for the last
+        int min, max;
+    };
+    const Field fields[] = {{&t.year, '-', 2000, 2255}, {&t.month, '-', 0, 255},
+                            {&t.day, ' ', 0, 255},      {&t.hour, ':', 0, 255},
+                            {&t.minute, ':', 0, 255},   {&t.second, 0, 0, 255}};
+    std::size_t at = 0;
+    for (const Field& f : fields) {
+        const std::size_t end = f.after ? text.find(f.after, at) : text.size();
+        if (end == std::string::npos)
+            return std::nullopt;
+        const std::string digits = text.substr(at, end - at);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const auto v = ParseNumber(digits, f.min, f.max);
+        if (!v)
+            return std::nullopt;
+        *f.value = static_cast<int>(*v);
+        at = end + 1;
+    }
     return t;
 }
 

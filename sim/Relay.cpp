@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <utility>
 #include <unistd.h>
 
 namespace md::sim {
@@ -88,7 +89,7 @@ Relay::~Relay() {
     close(m_meterFd);
 }
 
-void Relay::Run(const std::function<std::string(const std::string&)>& onCommand) {
+void Relay::Run(const CommandInput& onInput) {
     sigset_t stops, old;
     sigemptyset(&stops);
     struct sigaction action {};
@@ -146,7 +147,7 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
         if (fds[1].revents & POLLIN)
             ReadMeter();
         if (fds[3].revents & (POLLIN | POLLHUP))
-            ReadCommands(onCommand);
+            ReadCommands(onInput);
 
         const auto now = Clock::now();
         SendNoise(now);
@@ -170,6 +171,7 @@ void Relay::Run(const std::function<std::string(const std::string&)>& onCommand)
 void Relay::Unplug() {
     m_line.Unplug();
     m_fromTool.clear();
+    m_fromToolGlitched = false;
     m_toTool.clear();
     m_toMeterWire.clear();
     m_toToolWire.clear();
@@ -180,6 +182,7 @@ bool Relay::Vanish(std::string& error) {
     if (!m_line.Vanish(error))
         return false;
     m_fromTool.clear();
+    m_fromToolGlitched = false;
     m_toTool.clear();
     Note("vanished");
     return true;
@@ -245,41 +248,63 @@ void Relay::ReadTool() {
         Unplug();
         return;
     }
+    const auto now = Clock::now();
     if (m_echo) {
+        // The adapter's transmitter switches on when the tool starts a request on a quiet
+        // line, not between the pieces of one request.
+        std::vector<std::uint8_t> echoed;
+        const bool lineQuiet = !m_turnaround || m_toMeterFree <= now;
+        if (before == 0 && lineQuiet && !m_echoGlitch.empty()) {
+            echoed = m_echoGlitch;
+            m_fromToolGlitched = true;
+        }
+        echoed.insert(echoed.end(), m_fromTool.begin() + static_cast<long>(before),
+                      m_fromTool.end());
         // With line timing the echo comes back as the bytes go out on the wire.
-        const auto echoed = std::span(m_fromTool).subspan(before);
         if (m_turnaround)
-            TransmitToTool(echoed, ToolSideRate(), Clock::now());
+            TransmitToTool(echoed, ToolSideRate(), now);
         else
             WriteTool(echoed);
     }
-    m_fromToolAt = Clock::now();
+    m_fromToolAt = now;
     while (!m_fromTool.empty()) {
         const std::size_t len = RequestLength(m_fromTool);
         if (len == 0 || m_fromTool.size() < len)
             break;
         std::vector<std::uint8_t> frame(m_fromTool.begin(), m_fromTool.begin() + len);
         m_fromTool.erase(m_fromTool.begin(), m_fromTool.begin() + len);
-        FromTool(std::move(frame));
+        FromTool(std::move(frame), std::exchange(m_fromToolGlitched, false));
     }
 }
 
 // With line timing the meter hears a request only once its last character is through; a
 // request written while the previous one is still on the wire queues behind it.
-void Relay::FromTool(std::vector<std::uint8_t> frame) {
+void Relay::FromTool(std::vector<std::uint8_t> frame, bool glitched) {
     if (!m_turnaround) {
-        OnToolFrame(std::move(frame));
+        OnToolFrame(std::move(frame), glitched);
         return;
     }
     const auto start = std::max(m_fromToolAt, m_toMeterFree);
     m_toMeterFree = start + static_cast<long>(frame.size()) * CharTime(ToolSideRate());
-    m_toMeterWire.push_back({m_toMeterFree, std::move(frame)});
+    m_toMeterWire.push_back({m_toMeterFree, std::move(frame), glitched});
 }
 
 // The rate the tool sends at: what its pseudo-terminal is set to, else the meter's.
 int Relay::ToolSideRate() const {
     const int toolRate = m_line.ToolRate();
     return toolRate != 0 ? toolRate : m_model.LinkRate();
+}
+
+std::string Relay::Mismatch(int rate, const char* other) const {
+    const int toolRate = m_line.ToolRate();
+    if (toolRate != 0 && toolRate != rate)
+        return Rates("line at", toolRate, other, rate);
+    const std::optional<bool> toolOdd = m_line.ToolOdd();
+    const bool meterOdd = m_parity == 'O';
+    if (toolOdd && *toolOdd != meterOdd)
+        return std::string("line at parity ") + (*toolOdd ? "odd" : "none or even") + ", " +
+               other + " parity " + (meterOdd ? "odd" : m_parity == 'E' ? "even" : "none");
+    return {};
 }
 
 // Puts each byte on the tool's wire at the moment its last bit arrives, after whatever is
@@ -295,9 +320,9 @@ void Relay::TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock:
 
 void Relay::ReleaseDue(Clock::time_point now) {
     while (!m_toMeterWire.empty() && m_toMeterWire.front().due <= now) {
-        std::vector<std::uint8_t> frame = std::move(m_toMeterWire.front().frame);
+        Heard heard = std::move(m_toMeterWire.front());
         m_toMeterWire.pop_front();
-        OnToolFrame(std::move(frame));
+        OnToolFrame(std::move(heard.frame), heard.glitched);
     }
     std::vector<std::uint8_t> arrived;
     for (; !m_toToolWire.empty() && m_toToolWire.front().due <= now; m_toToolWire.pop_front())
@@ -306,18 +331,17 @@ void Relay::ReleaseDue(Clock::time_point now) {
         WriteTool(arrived);
 }
 
-void Relay::OnToolFrame(std::vector<std::uint8_t> frame) {
+void Relay::OnToolFrame(std::vector<std::uint8_t> frame, bool glitched) {
     const std::string meaning = DescribeRequest(frame);
-    const auto withEcho = [this](std::string notes) {
+    const auto withEcho = [&](std::string notes) {
         if (m_echo)
-            notes += (notes.empty() ? "" : "; ") + std::string("echoed");
+            notes += (notes.empty() ? "" : "; ") + std::string("echoed") +
+                     (glitched ? " behind " + TraceHex(m_echoGlitch, kHexShown) : "");
         return notes;
     };
-    const int toolRate = m_line.ToolRate();
-    if (toolRate != 0 && toolRate != m_model.LinkRate()) {
-        // At the wrong rate the meter's receiver sees only framing errors.
-        Trace("->", frame, meaning,
-              withEcho("not heard: " + Rates("line at", toolRate, "meter at", m_model.LinkRate())));
+    if (const std::string garbled = Mismatch(m_model.LinkRate(), "meter at"); !garbled.empty()) {
+        // At the wrong rate or parity the meter's receiver sees only framing or parity errors.
+        Trace("->", frame, meaning, withEcho("not heard: " + garbled));
         return;
     }
     if (frame[0] != m_model.Address() && frame[0] != 0) {
@@ -395,11 +419,11 @@ void Relay::Deliver(const Delivery& d) {
     const auto add = [&](const std::string& note) { notes += (notes.empty() ? "" : "; ") + note; };
     if (d.answer.noise)
         add(std::to_string(d.answer.noise) + " noise bytes before");
-    const int toolRate = m_line.ToolRate();
+    const std::string garbled = Mismatch(d.rate, "answer at");
     if (!m_line.Plugged())
         add("unplugged: lost");
-    else if (toolRate != 0 && toolRate != d.rate)
-        add("not understood: " + Rates("line at", toolRate, "answer at", d.rate));
+    else if (!garbled.empty())
+        add("not understood: " + garbled);
     else if (m_turnaround)
         TransmitToTool(d.answer.bytes, d.rate, d.due);
     else
@@ -436,7 +460,7 @@ void Relay::FlushToTool() {
         m_toTool.erase(m_toTool.begin(), m_toTool.begin() + n);
 }
 
-void Relay::ReadCommands(const std::function<std::string(const std::string&)>& onCommand) {
+void Relay::ReadCommands(const CommandInput& onInput) {
     char chunk[1024];
     const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
     if (n <= 0) {
@@ -444,23 +468,13 @@ void Relay::ReadCommands(const std::function<std::string(const std::string&)>& o
             m_stdinOpen = false;
         return;
     }
-    m_commandText.append(chunk, static_cast<std::size_t>(n));
-    for (std::size_t end; (end = m_commandText.find('\n')) != std::string::npos;) {
-        std::string line = m_commandText.substr(0, end);
-        m_commandText.erase(0, end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos)
-            continue;
-        const std::string reply = onCommand(line);
-        if (!reply.empty())
-            Print(reply);
-    }
+    for (const std::string& reply : onInput(std::string_view(chunk, static_cast<std::size_t>(n))))
+        Print(reply);
 }
 
 void Relay::CutOnSilence(Clock::time_point now) {
     if (!m_fromTool.empty() && now - m_fromToolAt >= Silence()) {
-        FromTool(std::move(m_fromTool));
+        FromTool(std::move(m_fromTool), std::exchange(m_fromToolGlitched, false));
         m_fromTool.clear();
     }
     if (!m_fromMeter.empty() && now - m_fromMeterAt >= Silence()) {

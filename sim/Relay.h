@@ -5,6 +5,7 @@
 
 #include "sim/Faults.h"
 #include "sim/Line.h"
+#include "sim/LineControls.h"
 #include "sim/Model.h"
 #include "sim/Slave.h"
 
@@ -14,40 +15,48 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace md::sim {
 
-class Relay {
+// Takes what standard input delivered and returns the replies to print.
+using CommandInput = std::function<std::vector<std::string>(std::string_view)>;
+
+class Relay final : public LineControls {
 public:
     // Throws std::runtime_error when the meter's side cannot be set up.
     Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace);
-    ~Relay();
+    ~Relay() override;
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // Runs until SIGINT, SIGTERM or SIGHUP arrives or Quit() is called. Each line read from
-    // standard input goes to onCommand; its reply is printed.
-    void Run(const std::function<std::string(const std::string&)>& onCommand);
-    void Quit() { m_quit = true; }
+    // Runs until SIGINT, SIGTERM or SIGHUP arrives or Quit() is called. What standard input
+    // delivers goes to onInput; the replies are printed.
+    void Run(const CommandInput& onInput);
 
-    void Unplug();
-    bool Vanish(std::string& error);
-    // note: what the trace says happened ("replugged", "returned").
-    bool Replug(std::string& error, const std::string& note = "replugged");
-    // Random bytes to the tool at this many per second, on top of the traffic; 0 stops them.
-    // What the line cannot take at once is dropped, so a tool that stops reading builds up
-    // no backlog.
-    void SetNoise(std::uint64_t bytesPerSecond);
-    void SetTrace(bool on) { m_trace = on; }
+    void Quit() override { m_quit = true; }
+    void Unplug() override;
+    bool Vanish(std::string& error) override;
+    bool Replug(std::string& error, const std::string& note = "replugged") override;
+    // Noise comes on top of the traffic. What the line cannot take at once is dropped, so a
+    // tool that stops reading builds up no backlog.
+    void SetNoise(std::uint64_t bytesPerSecond) override;
+    void SetTrace(bool on) override { m_trace = on; }
     // From now on every frame takes its time on the wire (11 bits a character at the rate of
     // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
     void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
     // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
-    // goes straight back to it, ahead of any answer.
-    void SetEcho(bool on) { m_echo = on; }
-    // Prints "-- text" in the trace.
-    void Note(const std::string& text);
+    // goes straight back to it, ahead of any answer. glitch: bytes the adapter sends as its
+    // transmitter switches on, ahead of the echo of each request.
+    void SetEcho(bool on, std::vector<std::uint8_t> glitch = {}) {
+        m_echo = on;
+        m_echoGlitch = std::move(glitch);
+    }
+    void Note(const std::string& text) override;
+    // The meter's parity, 'N', 'O' or 'E' (default 'N'); over a line that tells the tool's
+    // parity, a tool at another one is not heard.
+    void SetMeterParity(char parity) { m_parity = parity; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -68,6 +77,7 @@ private:
     struct Heard { // a request still on its way to the meter, heard once its last bit is in
         Clock::time_point due;
         std::vector<std::uint8_t> frame;
+        bool glitched;
     };
     struct OnWire { // a byte still on its way to the tool
         Clock::time_point due;
@@ -75,20 +85,23 @@ private:
     };
 
     void ReadTool();
-    void FromTool(std::vector<std::uint8_t> frame);
+    void FromTool(std::vector<std::uint8_t> frame, bool glitched);
     int ToolSideRate() const;
+    // Why a frame at this rate and the meter's parity garbles between the tool and the meter
+    // ("line at 9600 bit/s, meter at 2400 bit/s"); empty when it does not.
+    std::string Mismatch(int rate, const char* other) const;
     void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
     void ReleaseDue(Clock::time_point now);
     void ReadMeter();
     void ServeMeter();
-    void OnToolFrame(std::vector<std::uint8_t> frame);
+    void OnToolFrame(std::vector<std::uint8_t> frame, bool glitched);
     void OnAnswer(std::vector<std::uint8_t> frame);
     void Deliver(const Delivery& d);
     void CommitLinkRate();
     void WriteTool(std::span<const std::uint8_t> bytes);
     void FlushToTool();
     void SendNoise(Clock::time_point now);
-    void ReadCommands(const std::function<std::string(const std::string&)>& onCommand);
+    void ReadCommands(const CommandInput& onInput);
     // Frames still open when the line has been quiet long enough.
     void CutOnSilence(Clock::time_point now);
     Clock::duration Silence() const;
@@ -99,7 +112,10 @@ private:
     MeterModel& m_model;
     FaultPlan& m_faults;
     bool m_trace;
+    char m_parity = 'N';
     bool m_echo = false;
+    std::vector<std::uint8_t> m_echoGlitch;
+    bool m_fromToolGlitched = false; // the glitch went out ahead of what m_fromTool starts with
     bool m_quit = false;
     int m_meterFd = -1; // our end of the meter's pseudo-terminal
     std::unique_ptr<MeterSlave> m_slave;
@@ -117,7 +133,6 @@ private:
     std::deque<Heard> m_toMeterWire;
     std::deque<OnWire> m_toToolWire;
     Clock::time_point m_toMeterFree, m_toToolFree; // when each direction's wire falls quiet
-    std::string m_commandText;
     bool m_stdinOpen = true;
 };
 

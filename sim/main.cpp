@@ -7,6 +7,7 @@
 #include "sim/Faults.h"
 #include "sim/Line.h"
 #include "sim/Model.h"
+#include "sim/Numbers.h"
 #include "sim/Relay.h"
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -33,12 +35,15 @@ The line:
   --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
   --echo               play a half-duplex adapter that echoes: every byte the tool sends
                        comes back to it at once, ahead of the meter's answer
+  --echo-glitch HEX    with --echo: bytes the adapter sends as its transmitter switches on,
+                       ahead of the echo of each request (e.g. 00 or "00 FF")
   --baud RATE          the meter's rate: 1200, 2400, 4800, 9600 (default) or 19200
-  --parity N|O|E       the meter's parity on a real port (default N). Linux pseudo-terminals
-                       carry no parity, so over --link a parity mismatch cannot be played;
-                       a rate mismatch can: the relay reads the tool's rate from the
-                       pseudo-terminal and, when it differs from the meter's, the meter hears
-                       nothing valid and does not answer.
+  --parity N|O|E       the meter's parity (default N). On a real port the wire garbles a
+                       mismatch. Over --link the relay reads the tool's rate and parity from
+                       the pseudo-terminal, which keeps the odd flag but not parity enable:
+                       a meter at O hears only a tool at odd parity, a meter at N or E only a
+                       tool at none or even (those two look alike). A tool at another rate
+                       or parity is not heard and gets no answer.
   --line-timing        every frame takes its time on the wire at the line's rate (11 bits a
                        character) in both directions, echoes too, and the meter answers a
                        turnaround after the request ended: the timing of a real RS-485 line
@@ -69,10 +74,12 @@ Faults and trace:
   --silent-write REG   writes touching REG are carried out but never answered (repeatable)
   --noise RATE         random bytes to the tool at RATE bytes per second from the start, on
                        top of the traffic; what the line cannot take is dropped
-  --seed N             seed for fault rates and noise bytes (default: from the time)
+  --seed N             seed for fault rates and noise bytes (default: from the time); the
+                       seed in use is printed in the ready line
   --trace              one line per frame: time, direction (-> to the meter, <- to the tool),
                        hex bytes, meaning ("read 3 @0x0000 -> 1234 100 65535"), [notes, fault]
-  --help               this text
+  -h, --help           this text
+  --version            the version
 
 Registers: reads 0x0000-0x0002 phase currents, 0x0006 decimal point, 0x0016 relay (high byte)
 and switch (low byte), 0x0110-0x0112 clock (minute|second, day|hour, year-2000|month),
@@ -84,7 +91,8 @@ PT and CT take only 0x10, every other written register only 0x06. Other register
 register written with the other function, answer exception 0x02; other functions 0x01; values
 it cannot take 0x03.
 
-metersim prints "ready ..." on standard output once the line exists.
+Numbers are decimal or 0x hexadecimal ("010" is ten).
+metersim prints "ready ..." on standard output once the line exists, with the seed in use.
 )";
 
 struct Options {
@@ -104,6 +112,7 @@ struct Options {
     bool lineTiming = false;
     std::optional<int> turnaroundMs;
     bool echo = false;
+    std::vector<std::uint8_t> echoGlitch;
     bool answerFromNewAddress = false;
 };
 
@@ -112,19 +121,41 @@ struct Options {
     std::exit(2);
 }
 
-long Integer(const char* text, const char* what) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 0);
-    if (*text == '\0' || *end != '\0')
-        UsageError(std::string("bad ") + what + " '" + text + "'");
-    return v;
+// A whole number in [min, max], decimal or 0x hexadecimal, as the console takes them.
+long long Integer(const std::string& text, const char* option, long long min, long long max) {
+    const auto v = ParseNumber(text, min, max);
+    if (!v)
+        UsageError(std::string(option) + " wants " + std::to_string(min) + " to " +
+                   std::to_string(max) + ", not " + Quoted(text));
+    return *v;
 }
 
 void AddSet(Options& o, const std::string& name, const std::string& value) {
     const auto q = QuantityNamed(name);
     if (!q)
-        UsageError("no such quantity '" + name + "'");
-    o.sets.emplace_back(*q, static_cast<int>(Integer(value.c_str(), name.c_str())));
+        UsageError("no such quantity " + Quoted(name));
+    const auto v = ParseNumber(value, -1'000'000, 1'000'000);
+    if (!v)
+        UsageError(std::string(NameOf(*q)) + " wants a number, not " + Quoted(value));
+    o.sets.emplace_back(*q, static_cast<int>(*v));
+}
+
+// What getopt_long stumbled over, in one line: the option it could not place.
+[[noreturn]] void BadOption(int c, const char* word, const option* longs) {
+    if (c == ':')
+        UsageError(std::string(word) + " wants a value");
+    if (optopt != 0 && std::string_view(word).substr(0, 2) != "--")
+        UsageError("unknown option " + Quoted(std::string("-") + static_cast<char>(optopt)));
+    const std::string_view given = std::string_view(word).substr(2);
+    const std::string_view name = given.substr(0, given.find('='));
+    int matches = 0;
+    for (const option* o = longs; o->name; ++o) {
+        if (o->name == name && o->has_arg == no_argument)
+            UsageError("--" + std::string(name) + " takes no value");
+        if (std::string_view(o->name).starts_with(name))
+            ++matches;
+    }
+    UsageError(std::string(matches > 1 ? "ambiguous" : "unknown") + " option " + Quoted(word));
 }
 
 Options Parse(int argc, char** argv) {
@@ -146,8 +177,10 @@ Options Parse(int argc, char** argv) {
         kLineTiming,
         kTurnaround,
         kEcho,
+        kEchoGlitch,
         kAnswerFromNewAddress,
-        kHelp
+        kHelp,
+        kVersion
     };
     const option longs[] = {
         {"link", required_argument, nullptr, kLink},
@@ -167,12 +200,15 @@ Options Parse(int argc, char** argv) {
         {"line-timing", no_argument, nullptr, kLineTiming},
         {"turnaround", required_argument, nullptr, kTurnaround},
         {"echo", no_argument, nullptr, kEcho},
+        {"echo-glitch", required_argument, nullptr, kEchoGlitch},
         {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
         {"answer-from-new-address", no_argument, nullptr, kAnswerFromNewAddress},
         {nullptr, 0, nullptr, 0},
     };
     Options o;
-    for (int c; (c = getopt_long(argc, argv, "", longs, nullptr)) != -1;) {
+    opterr = 0; // one message of our own per bad option, not getopt's as well
+    for (int c; (c = getopt_long(argc, argv, ":h", longs, nullptr)) != -1;) {
         const std::string arg = optarg ? optarg : "";
         switch (c) {
         case kLink:
@@ -182,7 +218,7 @@ Options Parse(int argc, char** argv) {
             o.device = arg;
             break;
         case kBaud:
-            o.baud = static_cast<int>(Integer(optarg, "baud rate"));
+            o.baud = static_cast<int>(Integer(arg, "--baud", 1200, 19200));
             if (md::reg::BaudCodeOf(o.baud) < 0)
                 UsageError("the meter runs at 1200, 2400, 4800, 9600 or 19200 bit/s");
             break;
@@ -192,9 +228,7 @@ Options Parse(int argc, char** argv) {
             o.parity = arg[0];
             break;
         case kAddress:
-            o.address = static_cast<int>(Integer(optarg, "address"));
-            if (o.address < 1 || o.address > 247)
-                UsageError("the address is 1 to 247");
+            o.address = static_cast<int>(Integer(arg, "--address", 1, 247));
             break;
         case kCurrents: {
             const auto a = arg.find(','), b = arg.find(',', a + 1);
@@ -206,9 +240,7 @@ Options Parse(int argc, char** argv) {
             break;
         }
         case kVary:
-            o.vary = static_cast<int>(Integer(optarg, "percentage"));
-            if (o.vary < 0 || o.vary > 100)
-                UsageError("--vary wants 0 to 100");
+            o.vary = static_cast<int>(Integer(arg, "--vary", 0, 100));
             break;
         case kSet: {
             const auto eq = arg.find('=');
@@ -233,10 +265,11 @@ Options Parse(int argc, char** argv) {
             break;
         }
         case kSilentWrite:
-            o.silentWrites.push_back(static_cast<std::uint16_t>(Integer(optarg, "register")));
+            o.silentWrites.push_back(
+                static_cast<std::uint16_t>(Integer(arg, "--silent-write", 0, 0xFFFF)));
             break;
         case kSeed:
-            o.seed = static_cast<std::uint32_t>(Integer(optarg, "seed"));
+            o.seed = static_cast<std::uint32_t>(Integer(arg, "--seed", 0, 0xFFFFFFFF));
             break;
         case kNoise: {
             const auto rate = NoiseRate(arg);
@@ -252,21 +285,30 @@ Options Parse(int argc, char** argv) {
             o.lineTiming = true;
             break;
         case kTurnaround:
-            o.turnaroundMs = static_cast<int>(Integer(optarg, "turnaround"));
-            if (*o.turnaroundMs < 0 || *o.turnaroundMs > 10000)
-                UsageError("--turnaround wants 0 to 10000 ms");
+            o.turnaroundMs = static_cast<int>(Integer(arg, "--turnaround", 0, 10000));
             break;
         case kEcho:
             o.echo = true;
             break;
+        case kEchoGlitch: {
+            auto glitch = ParseHexBytes(arg);
+            if (!glitch)
+                UsageError("--echo-glitch wants hexadecimal bytes, e.g. 00 or \"00 FF\"");
+            o.echoGlitch = std::move(*glitch);
+            break;
+        }
         case kAnswerFromNewAddress:
             o.answerFromNewAddress = true;
             break;
+        case 'h':
         case kHelp:
             std::printf("%s\n%s\n", kUsage, kCommandHelp);
             std::exit(0);
+        case kVersion:
+            std::printf("metersim %s\n", METERDEBUG_VERSION);
+            std::exit(0);
         default:
-            UsageError("unknown option");
+            BadOption(c, argv[optind - 1], longs);
         }
     }
     if (optind < argc)
@@ -275,6 +317,8 @@ Options Parse(int argc, char** argv) {
         UsageError("give exactly one of --link and --device");
     if (o.turnaroundMs && !o.lineTiming)
         UsageError("--turnaround only applies with --line-timing");
+    if (!o.echoGlitch.empty() && !o.echo)
+        UsageError("--echo-glitch only applies with --echo");
     return o;
 }
 
@@ -308,15 +352,16 @@ int main(int argc, char** argv) {
         else
             line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
         Relay relay(*line, model, faults, o.trace);
+        relay.SetMeterParity(o.parity);
         if (o.lineTiming)
             relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
-        relay.SetEcho(o.echo);
+        relay.SetEcho(o.echo, o.echoGlitch);
         Console console(model, faults, relay);
         if (o.noise)
             relay.SetNoise(o.noise);
-        std::printf("ready %s, meter at address %d, %d bit/s\n", line->Where().c_str(), o.address,
-                    o.baud);
-        relay.Run([&](const std::string& text) { return console.Execute(text); });
+        std::printf("ready %s, meter at address %d, %d bit/s, seed %u\n", line->Where().c_str(),
+                    o.address, o.baud, static_cast<unsigned>(o.seed));
+        relay.Run([&](std::string_view input) { return console.Input(input); });
     } catch (const std::exception& e) {
         std::fprintf(stderr, "metersim: %s\n", e.what());
         return 1;
