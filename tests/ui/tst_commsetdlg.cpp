@@ -191,7 +191,7 @@ private Q_SLOTS:
         dlg.m_pPortList = &list;
         QString text;
         QStringList described;
-        modal.Answer([&](QWidget*) {
+        modal.Answer([&](QWidget* w) {
             QComboBox* box = DeviceBox(dlg);
             for (const QString& step : steps) {
                 if (step.startsWith(QLatin1String("com"))) {
@@ -208,7 +208,8 @@ private Q_SLOTS:
             text = dlg.GetDlgItemText(CCommSetDlg::kDeviceCombo);
             for (const int id : {1009, 1010})
                 described << dlg.Button(id)->accessibleDescription();
-            dlg.Button(IDOK)->click();
+            // Enter confirms from the device box too.
+            ModalHelper::PressEnter(w);
         });
         QCOMPARE(dlg.DoModal(), IDOK);
         QCOMPARE(text, shown);
