@@ -1,7 +1,6 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
-#include <QSerialPortInfo>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -15,9 +14,11 @@ Tests the VX5200 three-phase power meter over a serial line, as Modbus RTU maste
 With no options it starts with the connection settings dialog.
 
 Options:
-  --com1 DEVICE    the device behind port 1 (COM1), ahead of METERDEBUG_COM1
-  --com2 DEVICE    the device behind port 2 (COM2), ahead of METERDEBUG_COM2
-  --list-ports     list the serial ports the system knows, then exit
+  --com1 DEVICE    the device behind port 1 (COM1), ahead of METERDEBUG_COM1 and of
+                   the device remembered from the connection settings dialog
+  --com2 DEVICE    the device behind port 2 (COM2), likewise
+  --list-ports     list the serial ports the system knows, with the stable name of
+                   each USB adapter, then exit
   --trace FILE     append one line per frame sent and per collection of received
                    bytes to FILE ("-" for standard error)
   --local-echo     the line adapter echoes what the tool sends: expect the request at
@@ -31,7 +32,8 @@ Options:
 
 Environment:
   METERDEBUG_COM1, METERDEBUG_COM2
-                   the device behind port 1 or 2 when --com1 or --com2 is not given
+                   the device behind port 1 or 2 when --com1 or --com2 is not given,
+                   ahead of the remembered device
 )";
 
 CommandLine Leave(int code, const QString& out, const QString& err) {
@@ -118,9 +120,9 @@ QString PortListText(const QList<PortRow>& ports) {
     };
     QList<QStringList> rows;
     for (const PortRow& p : ports)
-        rows.append(
-            {p.device, shown(p.description), shown(p.manufacturer), shown(p.serialNumber), usb(p)});
-    std::array<qsizetype, 5> width{};
+        rows.append({p.device, shown(p.stableName), shown(p.description), shown(p.manufacturer),
+                     shown(p.serialNumber), usb(p)});
+    std::array<qsizetype, 6> width{};
     for (const QStringList& row : rows)
         for (std::size_t c = 0; c < width.size(); ++c)
             width[c] = std::max(width[c], row[qsizetype(c)].size());
@@ -133,20 +135,6 @@ QString PortListText(const QList<PortRow>& ports) {
         text += line + '\n';
     }
     return text;
-}
-
-QList<PortRow> SystemPorts() {
-    QList<PortRow> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        PortRow row{info.systemLocation(), info.description(), info.manufacturer(),
-                    info.serialNumber(),   std::nullopt,       std::nullopt};
-        if (info.hasVendorIdentifier())
-            row.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier())
-            row.productId = info.productIdentifier();
-        ports.append(row);
-    }
-    return ports;
 }
 
 } // namespace md

@@ -2,6 +2,8 @@
 // The command line, read once at start-up into one plain struct that is handed down. Nothing
 // else in the program reads the arguments or the environment for these settings.
 
+#include "link/PortList.h"
+
 #include <QList>
 #include <QProcessEnvironment>
 #include <QString>
@@ -13,8 +15,8 @@
 namespace md {
 
 struct Options {
-    // The device behind port 1 and port 2: --comN, else METERDEBUG_COMn; empty for the
-    // platform's own (COMn, /dev/ttyS(n-1)).
+    // The device behind port 1 and port 2: --comN, else METERDEBUG_COMn; empty when neither
+    // names one (start-up then takes the remembered device, else the platform's own).
     std::array<QString, 2> devices;
     bool listPorts = false;
     QString trace; // empty for none, "-" for standard error
@@ -37,14 +39,8 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
 // The usage text that --help prints (the man page follows it).
 QString UsageText();
 
-// One serial port as --list-ports shows it; empty fields are unknown.
-struct PortRow {
-    QString device, description, manufacturer, serialNumber;
-    std::optional<quint16> vendorId, productId;
-};
-// One port a line, columns aligned; "no serial ports found" when there are none.
+// One port a line, columns aligned (device, stable name, description, maker, serial number,
+// USB vendor:product); "no serial ports found" when there are none.
 QString PortListText(const QList<PortRow>& ports);
-// The serial ports the system knows.
-QList<PortRow> SystemPorts();
 
 } // namespace md

@@ -1,9 +1,13 @@
 #include "app/MeterDebugApp.h"
 
+#include "app/PortSettings.h"
 #include "link/MSComm.h"
+#include "link/PortList.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
 #include "ui/MeterDebugDlg.h"
+
+#include <QSettings>
 
 namespace md {
 
@@ -15,19 +19,36 @@ CMeterDebugApp theApp;
 bool CMeterDebugApp::InitInstance() {
     ui::ApplyApplicationLook();
 
+    QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
+    const SystemPortList systemPorts;
+    CMSComm comm;
+    ui::PortDevices devices;
+    devices.list = m_ports ? m_ports : &systemPorts;
+    for (std::size_t i = 0; i < devices.device.size(); ++i) {
+        const int port = static_cast<int>(i) + 1;
+        devices.device[i] =
+            StartDevice(port, m_options.devices[i], RememberedDevice(remembered, port));
+    }
+    devices.chosen = [&](int port, const QString& device) {
+        RememberDevice(remembered, port, device);
+        comm.SetDevice(port, device);
+    };
+
     ui::CCommSetDlg settings;
     settings.m_byMeterAddress = 1;
     settings.m_nBaudRate = 9600;
     settings.m_nParity = 0;
     settings.m_nCommPort = 1;
-    // Cancel ends the program without a word and without touching a port.
+    devices.Offer(settings);
+    // Cancel ends the program without a word, without touching a port, and remembers nothing.
     if (settings.DoModal() != ui::IDOK)
         return false;
+    devices.Take(settings);
+    for (std::size_t i = 0; i < devices.device.size(); ++i)
+        comm.SetDevice(static_cast<int>(i) + 1, devices.device[i]);
 
-    CMSComm comm;
-    for (std::size_t i = 0; i < m_options.devices.size(); ++i)
-        comm.SetDevice(static_cast<int>(i) + 1, m_options.devices[i]);
     ui::CMeterDebugDlg dlg(nullptr, &comm);
+    dlg.m_devices = devices;
     if (m_trace)
         dlg.Link().SetTrace(*m_trace);
     dlg.Link().SetLocalEcho(m_options.localEcho);

@@ -8,6 +8,7 @@ class QWidget;
 
 namespace md {
 
+class PortList;
 class TraceSink;
 
 class CMeterDebugApp {
@@ -23,6 +24,8 @@ public:
     Options m_options;
     // Where the exchange's traffic goes (--trace); none when null.
     TraceSink* m_trace = nullptr;
+    // The serial ports the connection dialog offers; the system's when null.
+    const PortList* m_ports = nullptr;
 };
 
 // The one application object.

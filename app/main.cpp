@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MeterDebugApp.h"
+#include "link/PortList.h"
 #include "link/TraceWriter.h"
 
 #include <QApplication>
@@ -29,7 +30,7 @@ int main(int argc, char* argv[]) {
     if (cl.exitCode)
         return *cl.exitCode;
     if (cl.options.listPorts) {
-        Print(stdout, md::PortListText(md::SystemPorts()));
+        Print(stdout, md::PortListText(md::SystemPortList().Ports()));
         return 0;
     }
 

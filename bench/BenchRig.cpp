@@ -52,7 +52,6 @@ void StartMeterSim(QProcess& sim, const QString& link, const QStringList& option
             Fail(QStringLiteral("metersim did not get ready"));
     if (!sim.readLine().startsWith("ready"))
         Fail(QStringLiteral("metersim did not get ready"));
-    qputenv("METERDEBUG_COM1", link.toUtf8());
 }
 
 void RunWindow(ui::CMeterDebugDlg& dlg, int rate, const std::function<void()>& started) {

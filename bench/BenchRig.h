@@ -31,8 +31,8 @@ int CountArgument(int argc, char** argv, int fallback, const char* argUsage);
 // $METERSIM; exits with status 2 when it is not set.
 QString MeterSimProgram();
 
-// Starts $METERSIM on a link at link (options follow --link), waits for its ready line and
-// points the tool's port 1 at the link; fails the program when metersim does not get ready.
+// Starts $METERSIM on a link at link (options follow --link) and waits for its ready line;
+// fails the program when metersim does not get ready.
 void StartMeterSim(QProcess& sim, const QString& link, const QStringList& options);
 
 // Shows dlg as the main window on port 1 at rate (address 1, no parity) until it is closed;

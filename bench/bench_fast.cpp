@@ -10,6 +10,7 @@
 #include "bench/BenchRig.h"
 #include "fakes/MeterSim.h"
 #include "link/Frame.h"
+#include "link/MSComm.h"
 #include "meter/MeterOps.h"
 
 #include <QApplication>
@@ -115,8 +116,9 @@ void Row(const char* mode, const char* what, int rate, double ms, double floorMs
 void InWindow(
     md::MeterSim& sim, int rate,
     const std::function<void(md::ui::CMeterDebugDlg&, std::function<void()> close)>& body) {
-    sim.PointComAt(1);
-    md::ui::CMeterDebugDlg dlg;
+    md::CMSComm comm;
+    sim.PointComAt(comm, 1);
+    md::ui::CMeterDebugDlg dlg(nullptr, &comm);
     md::bench::RunWindow(dlg, rate, [&] { body(dlg, [&] { dlg.EndDialog(md::ui::IDCANCEL); }); });
 }
 

@@ -5,6 +5,7 @@
 //   bench_measure [SECONDS]    SECONDS of polling for the processor figure (default 60)
 
 #include "bench/BenchRig.h"
+#include "link/MSComm.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -42,7 +43,9 @@ int main(int argc, char** argv) {
     QProcess sim;
     md::bench::StartMeterSim(sim, dir.filePath(QStringLiteral("meter")), {});
 
-    md::ui::CMeterDebugDlg dlg;
+    md::CMSComm comm;
+    comm.SetDevice(1, dir.filePath(QStringLiteral("meter")));
+    md::ui::CMeterDebugDlg dlg(nullptr, &comm);
     double cpuStart = 0;
     WallClock::time_point pollStart;
     int countedBefore = 0;

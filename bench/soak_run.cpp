@@ -6,6 +6,7 @@
 //   soak_run [MINUTES]    (default 10; METERSIM names the simulator)
 
 #include "bench/BenchRig.h"
+#include "link/MSComm.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -92,7 +93,9 @@ int main(int argc, char** argv) {
     BoxCounter boxes;
     app.installEventFilter(&boxes);
 
-    md::ui::CMeterDebugDlg dlg;
+    md::CMSComm comm;
+    comm.SetDevice(1, dir.filePath(QStringLiteral("meter")));
+    md::ui::CMeterDebugDlg dlg(nullptr, &comm);
 
     const auto start = WallClock::now();
     const auto end = start + std::chrono::minutes(minutes);

@@ -88,9 +88,6 @@ std::optional<LineSettings> ParseSettings(std::string_view text) {
 QString DeviceForPort(int port) {
     if (port < 1)
         return {};
-    const QByteArray override = qgetenv(QByteArray("METERDEBUG_COM") + QByteArray::number(port));
-    if (!override.isEmpty())
-        return QString::fromLocal8Bit(override);
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(port);
 #else

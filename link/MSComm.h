@@ -31,8 +31,8 @@ struct LineSettings {
 // outside 5..8, stop bits other than 1, 1.5 or 2, blanks) gives nothing.
 std::optional<LineSettings> ParseSettings(std::string_view text);
 
-// The device behind port n: the environment variable METERDEBUG_COMn when it is set and not
-// empty, else COMn on Windows and /dev/ttyS(n-1) elsewhere. Empty for n < 1.
+// The platform's own device behind port n: COMn on Windows, /dev/ttyS(n-1) elsewhere. Empty for
+// n < 1. Which device a run uses is start-up's decision (SetDevice).
 QString DeviceForPort(int port);
 
 class CMSComm final : public SerialControl {
@@ -71,6 +71,8 @@ public:
     bool WaitForInput(std::uint32_t ms) override;
 
     // Names the device behind port n from now on, ahead of DeviceForPort; empty restores it.
+    // The name is looked up at every opening, so a link (a stable name under
+    // /dev/serial/by-id) that udev points at a replugged adapter's new node is followed.
     void SetDevice(int port, const QString& device);
     // The device the port number currently maps to (for messages and tests).
     QString Device() const;

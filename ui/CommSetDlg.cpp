@@ -1,7 +1,15 @@
 #include "ui/CommSetDlg.h"
 
+#include "link/MSComm.h"
 #include "meter/Registers.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QSignalBlocker>
+#include <QStyle>
+
+#include <algorithm>
 #include <array>
 
 namespace md::ui {
@@ -23,10 +31,15 @@ constexpr std::array kControls{
     ControlDef{1016, Ctl::Radio, "无校验", 78, 53, 42, 15, kNoTabStop},
     ControlDef{1017, Ctl::Radio, "奇校验", 78, 67, 42, 15, kNoTabStop},
     ControlDef{1018, Ctl::Radio, "偶校验", 78, 81, 42, 15, kNoTabStop},
+    // The device row below the radios, under the address's label and field; the right end
+    // of the row stays free.
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "串口设备"), 15, 103, 31,
+               10},
+    ControlDef{CCommSetDlg::kDeviceCombo, Ctl::ComboBox, "", 56, 101, 69, 12},
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
-constexpr DialogTemplate kCommSetTemplate{130, "通讯设置", 195, 101, "宋体", 10, 0, kControls};
+constexpr DialogTemplate kCommSetTemplate{130, "通讯设置", 195, 118, "宋体", 10, 0, kControls};
 
 } // namespace
 
@@ -41,6 +54,11 @@ CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
     OnCommand(1016, [this] { OnParityNone(); });
     OnCommand(1017, [this] { OnParityOdd(); });
     OnCommand(1018, [this] { OnParityEven(); });
+
+    auto* box = static_cast<QComboBox*>(Item(kDeviceCombo));
+    connect(box, &QComboBox::activated, this, [this](int row) { OnDeviceChosen(row); });
+    connect(box, &QComboBox::editTextChanged, this,
+            [this](const QString& text) { OnDeviceEdited(text); });
 }
 
 // The radio buttons are each their own group, so the three sets are kept to one choice here.
@@ -69,11 +87,13 @@ void CCommSetDlg::OnBaud19200() {
 void CCommSetDlg::OnCom1() {
     CheckRadioButton(kCom1, kCom2, kCom1);
     m_nCommPort = 1;
+    ShowDevice();
 }
 
 void CCommSetDlg::OnCom2() {
     CheckRadioButton(kCom1, kCom2, kCom2);
     m_nCommPort = 2;
+    ShowDevice();
 }
 
 void CCommSetDlg::OnParityNone() {
@@ -102,7 +122,93 @@ bool CCommSetDlg::OnInitDialog() {
     SelectBaud(m_nBaudRate);
     CheckRadioButton(kCom1, kCom2, kCom1 - 1 + m_nCommPort);
     CheckRadioButton(kParityNone, kParityEven, kParityNone + m_nParity);
+    RefreshPorts();
+    ShowDevice();
+    SetTimer(kRefreshTimer, kRefreshMs);
     return true;
+}
+
+void CCommSetDlg::OnTimer(unsigned id) {
+    if (id == kRefreshTimer)
+        RefreshPorts();
+}
+
+QString& CCommSetDlg::SelectedDevice() {
+    return m_strDevices[m_nCommPort == 2 ? 1 : 0];
+}
+
+// A row puts its device behind the selected port: its stable name where it has one, so that
+// the adapter is found again after a replug. The field shows that device, not the row's
+// description.
+void CCommSetDlg::OnDeviceChosen(int row) {
+    if (row < 0 || row >= m_ports.size())
+        return;
+    const PortRow& port = m_ports[row];
+    SelectedDevice() = port.stableName.isEmpty() ? port.device : port.stableName;
+    ShowDevice();
+}
+
+void CCommSetDlg::OnDeviceEdited(const QString& text) {
+    SelectedDevice() = text;
+    DescribePorts();
+}
+
+void CCommSetDlg::ShowDevice() {
+    auto* box = static_cast<QComboBox*>(Item(kDeviceCombo));
+    const QSignalBlocker quiet(box);
+    box->setEditText(SelectedDevice());
+    DescribePorts();
+}
+
+void CCommSetDlg::DescribePorts() {
+    for (int port = 1; port <= 2; ++port) {
+        const QString& device = m_strDevices[std::size_t(port - 1)];
+        Button(kCom1 + port - 1)
+            ->setAccessibleDescription(
+                tr("串口设备 %1").arg(device.isEmpty() ? DeviceForPort(port) : device));
+    }
+}
+
+// Rebuilt only when the ports changed, so an open list is not disturbed every second; what
+// the field holds stays as it is.
+void CCommSetDlg::RefreshPorts() {
+    const QList<PortRow> ports = m_pPortList ? m_pPortList->Ports() : QList<PortRow>{};
+    if (ports == m_ports)
+        return;
+    m_ports = ports;
+    auto* box = static_cast<QComboBox*>(Item(kDeviceCombo));
+    const QSignalBlocker quiet(box);
+    const QString text = box->currentText();
+    box->clear();
+    int widest = 0;
+    for (const PortRow& port : m_ports) {
+        box->addItem(PortLabel(port));
+        widest = std::max(widest, box->fontMetrics().horizontalAdvance(PortLabel(port)));
+    }
+    // The rows are wider than the field: the list opens as wide as its widest row.
+    box->view()->setMinimumWidth(widest + 2 * box->view()->frameWidth() +
+                                 box->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    box->setEditText(text);
+}
+
+void PortDevices::Offer(CCommSetDlg& dlg) const {
+    dlg.m_strDevices = device;
+    dlg.m_pPortList = list;
+}
+
+void PortDevices::Take(const CCommSetDlg& dlg) {
+    const QList<PortRow> rows = list ? list->Ports() : QList<PortRow>{};
+    for (std::size_t i = 0; i < device.size(); ++i) {
+        const int port = static_cast<int>(i) + 1;
+        const QString typed = dlg.m_strDevices[i].trimmed();
+        const QString taken = typed.isEmpty() ? QString() : PreferStableName(typed, rows);
+        const QString shown = taken.isEmpty() ? DeviceForPort(port) : taken;
+        if (shown == device[i])
+            continue;
+        device[i] = shown;
+        if (chosen)
+            chosen(port, taken);
+    }
 }
 
 } // namespace md::ui

@@ -1,10 +1,17 @@
 #pragma once
 // The connection settings dialog (dialog 130): serial port, baud rate, parity and the meter
-// address. It only collects the four values; start-up and the link reconfiguration use them.
+// address, and the device behind each port. It only collects the values; start-up and the
+// link reconfiguration use them.
 
+#include "link/PortList.h"
 #include "ui/Dialog.h"
 
+#include <QList>
+#include <QString>
+
+#include <array>
 #include <cstdint>
+#include <functional>
 
 namespace md::ui {
 
@@ -15,6 +22,11 @@ public:
     static constexpr int kCom1 = 1009, kCom2 = 1010;
     static constexpr int kBaud1200 = 1011, kBaud19200 = 1015;
     static constexpr int kParityNone = 1016, kParityOdd = 1017, kParityEven = 1018;
+    static constexpr int kDeviceCombo = 1019;
+    // The port list is looked at again this often while the dialog is open, so adapters
+    // plugged in or pulled meanwhile show up.
+    static constexpr unsigned kRefreshTimer = 1;
+    static constexpr std::uint32_t kRefreshMs = 1000;
 
     explicit CCommSetDlg(QWidget* parent = nullptr);
 
@@ -23,6 +35,10 @@ public:
     int m_nCommPort = 0;
     int m_nBaudRate = 0;
     std::uint8_t m_byMeterAddress = 0;
+    // The device behind COM1 and COM2, as given by the caller and as chosen or typed since.
+    std::array<QString, 2> m_strDevices;
+    // The ports the device box offers; none when null.
+    const PortList* m_pPortList = nullptr;
 
     void OnBaud1200();
     void OnBaud2400();
@@ -34,6 +50,7 @@ public:
     void OnParityNone();
     void OnParityOdd();
     void OnParityEven();
+    void OnTimer(unsigned id) override;
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
@@ -41,6 +58,31 @@ protected:
 
 private:
     void SelectBaud(int rate);
+    QString& SelectedDevice();
+    void OnDeviceChosen(int row);
+    void OnDeviceEdited(const QString& text);
+    // Shows the selected port's device in the box and names each port's device to assistive
+    // technology.
+    void ShowDevice();
+    void DescribePorts();
+    void RefreshPorts();
+
+    QList<PortRow> m_ports; // the rows the box lists
+};
+
+// The devices behind the two ports as a run uses them, and what becomes of a choice.
+struct PortDevices {
+    std::array<QString, 2> device; // behind COM1 and COM2
+    const PortList* list = nullptr;
+    // Told of each port whose device a dialog that ended with OK changed, with the device to
+    // remember (an empty one stands for the platform's own).
+    std::function<void(int port, const QString& device)> chosen;
+
+    // Puts the devices and the list into a dialog before it runs.
+    void Offer(CCommSetDlg& dlg) const;
+    // After OK: takes each changed device, by its stable name where it has one, and tells
+    // chosen. A box left empty means the platform's own device.
+    void Take(const CCommSetDlg& dlg);
 };
 
 } // namespace md::ui

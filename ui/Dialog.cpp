@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -261,6 +262,7 @@ void CDialog::Build() {
     setWindowFlags(flags);
     setWindowTitle(FromCaption(m_template.caption));
 
+    QLabel* lastLabel = nullptr;
     for (const ControlDef& c : m_template.controls) {
         const QString caption = FromCaption(c.caption);
         const bool tabStop = !(c.style & kNoTabStop);
@@ -322,6 +324,19 @@ void CDialog::Build() {
             if (c.style & kCentre)
                 l->setAlignment(Qt::AlignCenter);
             w = l;
+            lastLabel = l;
+            break;
+        }
+        case Ctl::ComboBox: {
+            auto* b = new QComboBox(this);
+            b->setEditable(true);
+            // The text typed is the value: Enter adds no row, and no row's text is completed
+            // into the field.
+            b->setInsertPolicy(QComboBox::NoInsert);
+            b->setCompleter(nullptr);
+            if (lastLabel)
+                lastLabel->setBuddy(b);
+            w = b;
             break;
         }
         case Ctl::GroupBox:
@@ -429,6 +444,8 @@ void CDialog::SetDlgItemText(int id, const QString& text) {
         l->setText(text);
     else if (auto* g = qobject_cast<QGroupBox*>(&w))
         g->setTitle(text);
+    else if (auto* c = qobject_cast<QComboBox*>(&w))
+        c->setEditText(text);
 }
 
 QString CDialog::GetDlgItemText(int id) const {
@@ -443,6 +460,8 @@ QString CDialog::GetDlgItemText(int id) const {
         return l->text();
     if (auto* g = qobject_cast<QGroupBox*>(&w))
         return g->title();
+    if (auto* c = qobject_cast<QComboBox*>(&w))
+        return c->currentText();
     return {};
 }
 

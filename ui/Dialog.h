@@ -22,7 +22,9 @@ inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int kNoId = -1; // labels and group boxes
 
-enum class Ctl { PushButton, DefPushButton, Edit, Label, GroupBox, Radio };
+// A ComboBox is an editable drop-down list (the typed text is its value), whose preceding
+// label in the template is its buddy.
+enum class Ctl { PushButton, DefPushButton, Edit, Label, GroupBox, Radio, ComboBox };
 
 // Control style bits.
 enum : unsigned {
@@ -137,7 +139,8 @@ public:
 
     void CheckRadioButton(int first, int last, int check);
     bool IsDlgButtonChecked(int id) const;
-    // Multi-line edits keep "\r\n" line ends in both directions.
+    // Multi-line edits keep "\r\n" line ends in both directions; a combo box's text is what
+    // its edit field holds.
     void SetDlgItemText(int id, const QString& text);
     QString GetDlgItemText(int id) const;
 

@@ -6,6 +6,7 @@
 #include "link/Exchange.h"
 #include "link/SerialControl.h"
 #include "log/LogRecord.h"
+#include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
 
 #include <QColor>
@@ -50,6 +51,9 @@ public:
     int m_nParity = 0;
     int m_nBaudRate = 0;
     int m_nCommPort = 0;
+    // The devices behind the ports, offered by the connection settings dialog; a device chosen
+    // there is handed to m_devices.chosen before the port is opened again.
+    PortDevices m_devices;
     // Storage interval offered by the logging dialog; logging flag.
     int m_nSaveHours = 0;
     int m_nSaveMinutes = 0;

@@ -48,6 +48,7 @@ void CMeterDebugDlg::OnCommSettings() {
     dlg.m_nParity = m_nParity;
     dlg.m_nBaudRate = m_nBaudRate;
     dlg.m_nCommPort = m_nCommPort;
+    m_devices.Offer(dlg);
     if (dlg.DoModal() == IDOK) {
         // The request and its echo travel at the old rate on the old port; the port is
         // switched only afterwards, so a meter that acknowledged is reached at the new rate.
@@ -61,6 +62,7 @@ void CMeterDebugDlg::OnCommSettings() {
         m_nCommPort = dlg.m_nCommPort;
         m_nParity = dlg.m_nParity;
         m_byMeterAddress = dlg.m_byMeterAddress;
+        m_devices.Take(dlg);
 
         if (!m_comm.LostReason().empty()) {
             // The device is still away: the outage goes on with the new port and settings,

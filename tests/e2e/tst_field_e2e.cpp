@@ -159,6 +159,7 @@ void TestFieldE2e::PollForeverWithTrace() {
     const auto writer = TraceWriter::Open(path.toStdString(), error);
     QVERIFY2(writer, error.c_str());
     CMSComm comm;
+    comm.SetDevice(1, qEnvironmentVariable("FIELD_LINK"));
     comm.SetSettings("9600N,8,2");
     comm.SetPortOpen(true);
     SteadyClock clock;
@@ -173,12 +174,12 @@ void TestFieldE2e::PollForeverWithTrace() {
 void TestFieldE2e::TraceFileKeepsItsLinesThroughAKill() {
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    sim.PointComAt(1);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("trace.txt"));
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("FIELD_TRACE"), path);
+    env.insert(QStringLiteral("FIELD_LINK"), sim.LinkPath());
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("PollForeverWithTrace")});
     QVERIFY(child.waitForStarted());

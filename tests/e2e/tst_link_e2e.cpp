@@ -24,7 +24,10 @@ enum class Kind { Read, WriteSingle, WriteDouble };
 
 // The tool's side: the port control on port 1, the steady clock and the exchange.
 struct Tool {
-    Tool() { Reopen("9600N,8,2"); }
+    explicit Tool(const MeterSim& sim) {
+        sim.PointComAt(comm, 1);
+        Reopen("9600N,8,2");
+    }
 
     void Reopen(const char* settings) {
         comm.SetPortOpen(false);
@@ -103,8 +106,7 @@ void LinkE2E::EachExchangeKindIsAnsweredAndDecoded() {
 
     MeterSim sim(kFixedClock);
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    sim.PointComAt(1);
-    Tool t;
+    Tool t(sim);
 
     if (kind == Kind::Read) {
         const int p =
@@ -148,8 +150,7 @@ void LinkE2E::SpoiledAnswersAreNotFound() {
 
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    sim.PointComAt(1);
-    Tool t;
+    Tool t(sim);
     QVERIFY(sim.Fault(fault + QStringLiteral(" once")));
 
     QCOMPARE(t.Write(Kind::WriteSingle, 1, reg::kWiringMode, 5), offset);
@@ -161,8 +162,7 @@ void LinkE2E::SpoiledAnswersAreNotFound() {
 void LinkE2E::RateSwitchIsAcknowledgedAtTheOldRate() {
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    sim.PointComAt(1);
-    Tool t;
+    Tool t(sim);
 
     QCOMPARE(t.Write(Kind::WriteSingle, 1, reg::kLinkBaudCode, reg::BaudCodeOf(19200)), 0);
     QCOMPARE(sim.Get(QStringLiteral("link-baud")), 4);
@@ -175,8 +175,7 @@ void LinkE2E::RateSwitchIsAcknowledgedAtTheOldRate() {
 void LinkE2E::AddressSwitchIsAnsweredFromTheOldAddress() {
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    sim.PointComAt(1);
-    Tool t;
+    Tool t(sim);
 
     QCOMPARE(t.Write(Kind::WriteSingle, 1, reg::kOwnAddress, 7), 0);
     QCOMPARE(t.ReadClock(1), -1);
@@ -187,8 +186,7 @@ void LinkE2E::AddressSwitchIsAnsweredFromTheOldAddress() {
 void LinkE2E::UnpluggedLineAnswersAgainOnceReopened() {
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    sim.PointComAt(1);
-    Tool t;
+    Tool t(sim);
 
     QCOMPARE(sim.Command(QStringLiteral("unplug")), QStringLiteral("ok unplugged"));
     // A port whose device has gone may refuse to send; either way no answer is found.

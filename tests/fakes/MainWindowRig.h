@@ -8,6 +8,7 @@
 #include "fakes/MeterSim.h"
 #include "fakes/ModalHelper.h"
 #include "fakes/VirtualClock.h"
+#include "link/MSComm.h"
 #include "ui/MeterDebugDlg.h"
 
 #include <QAbstractButton>
@@ -27,8 +28,8 @@ struct MainWindowRig {
         Preset(address);
     }
     explicit MainWindowRig(const MeterSim& sim, std::uint8_t address = 1)
-        : meter(port, address), dlg(nullptr) {
-        sim.PointComAt(1);
+        : meter(port, address), dlg(nullptr, &comm) {
+        sim.PointComAt(comm, 1);
         Preset(address);
     }
 
@@ -62,6 +63,7 @@ struct MainWindowRig {
     FakePort port{clock};
     FakeMeter meter;
     ModalHelper modal;
+    CMSComm comm; // the real port, for a window on metersim's line
     Dlg dlg;
 
 private:

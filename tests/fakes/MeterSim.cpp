@@ -1,5 +1,7 @@
 #include "MeterSim.h"
 
+#include "link/MSComm.h"
+
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
@@ -36,8 +38,8 @@ QString MeterSim::LinkPath() const {
     return m_dir.filePath(QStringLiteral("meter"));
 }
 
-void MeterSim::PointComAt(int port) const {
-    qputenv(QStringLiteral("METERDEBUG_COM%1").arg(port).toUtf8().constData(), LinkPath().toUtf8());
+void MeterSim::PointComAt(CMSComm& comm, int port) const {
+    comm.SetDevice(port, LinkPath());
 }
 
 bool MeterSim::Start() {

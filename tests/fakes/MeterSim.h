@@ -5,7 +5,7 @@
 //
 //   MeterSim sim({"--clock", "2006-11-15 10:30:45"});
 //   QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-//   sim.PointComAt(1);                 // CMSComm port 1 now opens the link
+//   sim.PointComAt(comm, 1);           // port 1 of CMSComm comm now opens the link
 //   QVERIFY(sim.Fault("bad-crc once"));
 //   ... exchanges through CMSComm and CExchange ...
 //   QCOMPARE(sim.Get("pt"), 64000);
@@ -22,6 +22,8 @@
 
 namespace md {
 
+class CMSComm;
+
 class MeterSim {
 public:
     // Options passed to metersim after --link (e.g. {"--address", "5", "--trace"}).
@@ -37,8 +39,8 @@ public:
 
     // The pseudo-terminal the tool opens.
     QString LinkPath() const;
-    // Points the tool's serial port n at the link (METERDEBUG_COMn).
-    void PointComAt(int port) const;
+    // Points port n of the tool's serial port control at the link.
+    void PointComAt(CMSComm& comm, int port) const;
 
     // One console command; its reply line ("ok ...", "NAME = VALUE", "error: ..."), or empty
     // when none came within 5 s. Trace lines are collected on the way.

@@ -97,14 +97,17 @@ void tst_commandline::PortListIsAligned_data() {
     QTest::addColumn<QList<PortRow>>("ports");
     QTest::addColumn<QString>("text");
     QTest::newRow("none") << QList<PortRow>{} << "no serial ports found\n";
-    QTest::newRow("an adapter and a plain port")
-        << QList<PortRow>{{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3X", 0x0403, 0x6001},
-                          {"/dev/ttyS0", "", "", "", std::nullopt, std::nullopt}}
-        << "/dev/ttyUSB0  FT232R USB UART  FTDI  A10K3X  0403:6001\n"
-           "/dev/ttyS0    -                -     -       -\n";
+    QTest::newRow("an adapter with its stable name, and a plain port")
+        << QList<PortRow>{{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3X", 0x0403, 0x6001,
+                           "/dev/serial/by-id/usb-FTDI_A10K3X-if00-port0"},
+                          {"/dev/ttyS0", "", "", "", std::nullopt, std::nullopt, {}}}
+        << "/dev/ttyUSB0  /dev/serial/by-id/usb-FTDI_A10K3X-if00-port0  FT232R USB UART  FTDI  "
+           "A10K3X  0403:6001\n"
+           "/dev/ttyS0    -                                             -                -     "
+           "-       -\n";
     QTest::newRow("vendor known, product not")
-        << QList<PortRow>{{"COM3", "USB-SERIAL CH340", "wch.cn", "", 0x1a86, std::nullopt}}
-        << "COM3  USB-SERIAL CH340  wch.cn  -  1a86:?\n";
+        << QList<PortRow>{{"COM3", "USB-SERIAL CH340", "wch.cn", "", 0x1a86, std::nullopt, {}}}
+        << "COM3  -  USB-SERIAL CH340  wch.cn  -  1a86:?\n";
 }
 
 void tst_commandline::PortListIsAligned() {

@@ -1,10 +1,13 @@
 // The connection settings dialog: what it shows for the values it is given, one choice per
-// radio set, and the 0..255 address.
+// radio set, the 0..255 address, and the device behind each port.
 
 #include "fakes/ModalHelper.h"
 #include "ui/CommSetDlg.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -19,6 +22,22 @@ QList<int> Checked(const CCommSetDlg& dlg) {
         if (dlg.IsDlgButtonChecked(id))
             ids << id;
     return ids;
+}
+
+// The ports a test lets the system know.
+struct FakePortList final : md::PortList {
+    QList<md::PortRow> rows;
+    QList<md::PortRow> Ports() const override { return rows; }
+};
+
+const QString kStable =
+    QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3X-if00-port0");
+const md::PortRow kAdapter{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10K3X", 0x0403, 0x6001,
+                           kStable};
+const md::PortRow kPlain{"/dev/ttyS0", "", "", "", std::nullopt, std::nullopt, {}};
+
+QComboBox* DeviceBox(const CCommSetDlg& dlg) {
+    return qobject_cast<QComboBox*>(dlg.Item(CCommSetDlg::kDeviceCombo));
 }
 
 void Preset(CCommSetDlg& dlg, int port, int baud, int parity, int address) {
@@ -138,6 +157,147 @@ private Q_SLOTS:
         edit->clear();
         QTest::keyClicks(edit, QStringLiteral("a1-b2 3"));
         QCOMPARE(edit->text(), QStringLiteral("123"));
+    }
+
+    // Each step: "com1", "com2", "row N" (chosen from the list) or "type TEXT".
+    void devicesFollowThePortAndTheChoice_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("devices");
+        const QString s0 = QStringLiteral("/dev/ttyS0"), s1 = QStringLiteral("/dev/ttyS1");
+        QTest::newRow("COM1's device at first") << QStringList{} << s0 << QStringList{s0, s1};
+        QTest::newRow("COM2 shows its own") << QStringList{"com2"} << s1 << QStringList{s0, s1};
+        QTest::newRow("an adapter's row puts its stable name")
+            << QStringList{"row 0"} << kStable << QStringList{kStable, s1};
+        QTest::newRow("a row without one puts the kernel name")
+            << QStringList{"com2", "row 1"} << s0 << QStringList{s0, s0};
+        QTest::newRow("typing goes behind the selected port only")
+            << QStringList{"com2", "type /dev/ttyACM0", "com1"} << s0
+            << QStringList{s0, "/dev/ttyACM0"};
+        QTest::newRow("each port keeps what was typed for it")
+            << QStringList{"type /tmp/a", "com2", "type /tmp/b", "com1"} << "/tmp/a"
+            << QStringList{"/tmp/a", "/tmp/b"};
+    }
+    void devicesFollowThePortAndTheChoice() {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, devices);
+        FakePortList list;
+        list.rows = {kAdapter, kPlain};
+        ModalHelper modal;
+        CCommSetDlg dlg;
+        Preset(dlg, 1, 9600, 0, 1);
+        dlg.m_strDevices = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS1")};
+        dlg.m_pPortList = &list;
+        QString text;
+        QStringList described;
+        modal.Answer([&](QWidget* w) {
+            QComboBox* box = DeviceBox(dlg);
+            for (const QString& step : steps) {
+                if (step.startsWith(QLatin1String("com"))) {
+                    dlg.Button(step == QLatin1String("com1") ? 1009 : 1010)->click();
+                } else if (step.startsWith(QLatin1String("row "))) {
+                    // As a click in the open list does it.
+                    const int row = step.mid(4).toInt();
+                    box->setCurrentIndex(row);
+                    Q_EMIT box->activated(row);
+                } else {
+                    ModalHelper::Type(box->lineEdit(), step.mid(5));
+                }
+            }
+            text = dlg.GetDlgItemText(CCommSetDlg::kDeviceCombo);
+            for (const int id : {1009, 1010})
+                described << dlg.Button(id)->accessibleDescription();
+            // Enter confirms from the device box too.
+            ModalHelper::PressEnter(w);
+        });
+        QCOMPARE(dlg.DoModal(), IDOK);
+        QCOMPARE(text, shown);
+        QCOMPARE((QStringList{dlg.m_strDevices[0], dlg.m_strDevices[1]}), devices);
+        QCOMPARE(described, (QStringList{"串口设备 " + devices[0], "串口设备 " + devices[1]}));
+    }
+
+    // The list shows each port with its stable name beside the kernel name, and takes in an
+    // adapter plugged in while the dialog is open without touching what was typed.
+    void listRefreshesWhileOpen() {
+        FakePortList list;
+        list.rows = {kPlain};
+        ModalHelper modal;
+        CCommSetDlg dlg;
+        Preset(dlg, 1, 9600, 0, 1);
+        dlg.m_pPortList = &list;
+        QStringList before, after;
+        QString typed;
+        std::uint32_t period = 0;
+        modal.Answer([&](QWidget*) {
+            QComboBox* box = DeviceBox(dlg);
+            period = dlg.TimerPeriod(CCommSetDlg::kRefreshTimer);
+            for (int i = 0; i < box->count(); ++i)
+                before << box->itemText(i);
+            ModalHelper::Type(box->lineEdit(), QStringLiteral("/dev/ttyU"));
+            list.rows.append(kAdapter);
+            dlg.OnTimer(CCommSetDlg::kRefreshTimer);
+            for (int i = 0; i < box->count(); ++i)
+                after << box->itemText(i);
+            typed = box->currentText();
+            ModalHelper::PressEscape(box);
+        });
+        QCOMPARE(dlg.DoModal(), IDCANCEL);
+        QCOMPARE(period, CCommSetDlg::kRefreshMs);
+        QCOMPARE(before, QStringList{"/dev/ttyS0"});
+        QCOMPARE(after, (QStringList{"/dev/ttyS0", "/dev/ttyUSB0  (" + kStable +
+                                                       ")  FT232R USB UART  FTDI  A10K3X"}));
+        QCOMPARE(typed, QStringLiteral("/dev/ttyU"));
+        QCOMPARE(dlg.m_strDevices[0], QStringLiteral("/dev/ttyU"));
+    }
+
+    void deviceBoxIsNamedByItsLabel() {
+        CCommSetDlg dlg;
+        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(DeviceBox(dlg));
+        QVERIFY(box);
+        QCOMPARE(box->text(QAccessible::Name), QStringLiteral("串口设备"));
+    }
+
+    // After OK only what changed is handed on, by its stable name where it has one; an empty
+    // box stands for the platform's own device.
+    void takeHandsOnChangedDevices_data() {
+        QTest::addColumn<QStringList>("typed");   // for COM1, COM2
+        QTest::addColumn<QStringList>("told");    // "port=device" in order
+        QTest::addColumn<QStringList>("devices"); // afterwards
+        const QString s0 = QStringLiteral("/dev/ttyS0"), usb = QStringLiteral("/dev/ttyUSB1");
+        QTest::newRow("nothing changed")
+            << QStringList{s0, usb} << QStringList{} << QStringList{s0, usb};
+        QTest::newRow("an adapter's kernel name")
+            << QStringList{"/dev/ttyUSB0", usb} << QStringList{"1=" + kStable}
+            << QStringList{kStable, usb};
+        QTest::newRow("blanks around")
+            << QStringList{" /tmp/meter ", usb} << QStringList{"1=/tmp/meter"}
+            << QStringList{"/tmp/meter", usb};
+        QTest::newRow("emptied: the platform's own")
+            << QStringList{s0, ""} << QStringList{"2="} << QStringList{s0, "/dev/ttyS1"};
+        QTest::newRow("emptied where it was the platform's own")
+            << QStringList{"", usb} << QStringList{} << QStringList{s0, usb};
+    }
+    void takeHandsOnChangedDevices() {
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, told);
+        QFETCH(QStringList, devices);
+        FakePortList list;
+        list.rows = {kAdapter, kPlain};
+        md::ui::PortDevices given;
+        given.device = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyUSB1")};
+        given.list = &list;
+        QStringList calls;
+        given.chosen = [&](int port, const QString& device) {
+            calls << QStringLiteral("%1=%2").arg(port).arg(device);
+        };
+        CCommSetDlg dlg;
+        given.Offer(dlg);
+        QCOMPARE(dlg.m_pPortList, &list);
+        dlg.m_strDevices = {typed[0], typed[1]};
+        given.Take(dlg);
+        QCOMPARE(calls, told);
+        QCOMPARE((QStringList{given.device[0], given.device[1]}), devices);
     }
 
     // The OK button holds the focus at first, so Enter confirms what is shown.

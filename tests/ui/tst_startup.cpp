@@ -1,16 +1,19 @@
 // Start-up as the program runs it: the connection settings dialog, then the main window on a
-// real device (a pseudo-terminal behind METERDEBUG_COMn), and the devices that cannot be
-// opened.
+// real device (a pseudo-terminal named as --comN would), the devices that cannot be opened,
+// and the device remembered from the dialog.
 
 #include "app/MeterDebugApp.h"
 #include "fakes/ModalHelper.h"
+#include "fakes/PrivateSettings.h"
 #include "fakes/PseudoTerminal.h"
 #include "link/MSComm.h"
 #include "ui/CommSetDlg.h"
 #include "ui/MeterDebugDlg.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,6 +28,12 @@ namespace {
 
 const QString kSettingsDlg = QStringLiteral("md::ui::CCommSetDlg");
 const QString kMainDlg = QStringLiteral("md::ui::CMeterDebugDlg");
+
+const md::PrivateSettings kSettings;
+
+void NameDevice(int port, const QString& device) {
+    md::theApp.m_options.devices[std::size_t(port - 1)] = device;
+}
 
 struct Line {
     speed_t speed;
@@ -46,13 +55,14 @@ class TestStartup : public QObject {
 
 private Q_SLOTS:
     void cleanup() {
-        qunsetenv("METERDEBUG_COM1");
-        qunsetenv("METERDEBUG_COM2");
+        md::theApp.m_options = {};
+        md::theApp.m_ports = nullptr;
+        md::PrivateSettings::Open().clear();
     }
 
     void cancelOpensNoPortAndNoMainWindow() {
         PseudoTerminal pty;
-        qputenv("METERDEBUG_COM1", pty.SlavePath().toLocal8Bit());
+        NameDevice(1, pty.SlavePath());
         const termios before = pty.Attributes();
         ModalHelper modal;
         modal.Answer([](QWidget* w) {
@@ -93,8 +103,7 @@ private Q_SLOTS:
         QFETCH(bool, odd);
         QFETCH(QString, parityLine);
         PseudoTerminal pty;
-        qputenv(QByteArray("METERDEBUG_COM") + QByteArray::number(port),
-                pty.SlavePath().toLocal8Bit());
+        NameDevice(port, pty.SlavePath());
 
         ModalHelper modal;
         modal.Answer([&](QWidget* w) {
@@ -139,6 +148,7 @@ private Q_SLOTS:
 
         // The window closed the port on its way out: the device is free again.
         md::CMSComm again;
+        again.SetDevice(port, pty.SlavePath());
         again.SetCommPort(static_cast<std::int16_t>(port));
         again.SetPortOpen(true);
         QVERIFY(again.GetPortOpen());
@@ -162,11 +172,11 @@ private Q_SLOTS:
             file.write("not a serial line");
         } else if (kind == QLatin1String("held")) {
             device = pty.SlavePath();
-            qputenv("METERDEBUG_COM2", device.toLocal8Bit());
+            holder.SetDevice(2, device);
             holder.SetCommPort(2);
             holder.SetPortOpen(true);
         }
-        qputenv("METERDEBUG_COM1", device.toLocal8Bit());
+        NameDevice(1, device);
 
         ModalHelper modal;
         modal.Answer([](QWidget* w) { ModalHelper::PressEnter(w); });
@@ -186,6 +196,99 @@ private Q_SLOTS:
         QCOMPARE(local, QStringLiteral("0"));
         QCOMPARE(summary, QString());
         QVERIFY(modal.Unanswered().isEmpty());
+    }
+
+    // The device each port starts with: --comN, then METERDEBUG_COMn, then the remembered one,
+    // then the platform's own.
+    void startDeviceTakesOptionEnvironmentRememberedDefault_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("env");        // METERDEBUG_COM1, _COM2; "" unset
+        QTest::addColumn<QStringList>("remembered"); // ports/com1, ports/com2; "" none
+        QTest::addColumn<QStringList>("shown");      // in the device box for COM1, COM2
+        const QStringList none{"", ""};
+        QTest::newRow("platform's own")
+            << QStringList{} << none << none << QStringList{"/dev/ttyS0", "/dev/ttyS1"};
+        QTest::newRow("remembered")
+            << QStringList{} << none << QStringList{"/r1", "/r2"} << QStringList{"/r1", "/r2"};
+        QTest::newRow("environment ahead of remembered")
+            << QStringList{} << QStringList{"/e1", ""} << QStringList{"/r1", "/r2"}
+            << QStringList{"/e1", "/r2"};
+        QTest::newRow("option ahead of both")
+            << QStringList{"--com2", "/o2"} << QStringList{"/e1", "/e2"}
+            << QStringList{"/r1", "/r2"} << QStringList{"/e1", "/o2"};
+    }
+    void startDeviceTakesOptionEnvironmentRememberedDefault() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, env);
+        QFETCH(QStringList, remembered);
+        QFETCH(QStringList, shown);
+        QProcessEnvironment environment;
+        QSettings settings = md::PrivateSettings::Open();
+        for (int i = 0; i < 2; ++i) {
+            if (!env[i].isEmpty())
+                environment.insert(QStringLiteral("METERDEBUG_COM%1").arg(i + 1), env[i]);
+            if (!remembered[i].isEmpty())
+                settings.setValue(QStringLiteral("ports/com%1").arg(i + 1), remembered[i]);
+        }
+        settings.sync();
+        const md::CommandLine cl =
+            md::ParseCommandLine(QStringList{QStringLiteral("MeterDebug")} + args, environment);
+        QVERIFY(!cl.exitCode);
+        md::theApp.m_options = cl.options;
+
+        ModalHelper modal;
+        QStringList seen;
+        modal.Answer([&](QWidget* w) {
+            auto* dlg = static_cast<CCommSetDlg*>(w);
+            seen << dlg->GetDlgItemText(CCommSetDlg::kDeviceCombo);
+            dlg->Button(1010)->click();
+            seen << dlg->GetDlgItemText(CCommSetDlg::kDeviceCombo);
+            ModalHelper::PressEscape(w);
+        });
+        QVERIFY(!md::theApp.InitInstance());
+        QCOMPARE(seen, shown);
+    }
+
+    // The device typed in the dialog is remembered when it ends with OK, not with 退出, and the
+    // next start offers it and opens it.
+    void deviceIsRememberedOnOkOnly_data() {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("确定") << true;
+        QTest::newRow("退出") << false;
+    }
+    void deviceIsRememberedOnOkOnly() {
+        QFETCH(bool, ok);
+        PseudoTerminal pty;
+        ModalHelper modal;
+        modal.Answer([&](QWidget* w) {
+            auto* dlg = static_cast<CCommSetDlg*>(w);
+            auto* box = qobject_cast<QComboBox*>(dlg->Item(CCommSetDlg::kDeviceCombo));
+            ModalHelper::Type(box->lineEdit(), pty.SlavePath());
+            ok ? dlg->Button(IDOK)->click() : ModalHelper::PressEscape(w);
+        });
+        if (ok)
+            modal.Answer([](QWidget* w) { ModalHelper::PressEscape(w); });
+        QVERIFY(!md::theApp.InitInstance());
+        QVERIFY(modal.Boxes().isEmpty());
+        QCOMPARE(md::PrivateSettings::Open().value(QStringLiteral("ports/com1")).toString(),
+                 ok ? pty.SlavePath() : QString());
+
+        // The second start: no option, the remembered device offered and opened.
+        QString offered;
+        bool opened = false;
+        modal.Answer([&](QWidget* w) {
+            offered = static_cast<CCommSetDlg*>(w)->GetDlgItemText(CCommSetDlg::kDeviceCombo);
+            ok ? ModalHelper::PressEnter(w) : ModalHelper::PressEscape(w);
+        });
+        if (ok)
+            modal.Answer([&](QWidget* w) {
+                opened = static_cast<CMeterDebugDlg*>(w)->m_comm.GetPortOpen();
+                ModalHelper::PressEscape(w);
+            });
+        QVERIFY(!md::theApp.InitInstance());
+        QCOMPARE(offered, ok ? pty.SlavePath() : QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(opened, ok);
+        QVERIFY(modal.Boxes().isEmpty());
     }
 
     // Runs in a copy of this executable named MeterDebug, started by the next test.

@@ -5,6 +5,7 @@
 #include "link/Exchange.h"
 #include "link/Frame.h"
 #include "link/MSComm.h"
+#include "link/PortList.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -59,8 +60,7 @@ class TestMSComm : public QObject {
     }
 
     void OpenOnPty(CMSComm& comm, const std::string& settings, int port = 1) {
-        qputenv(QByteArray("METERDEBUG_COM") + QByteArray::number(port),
-                m_pty->SlavePath().toLocal8Bit());
+        comm.SetDevice(port, m_pty->SlavePath());
         comm.SetCommPort(static_cast<std::int16_t>(port));
         comm.SetSettings(settings);
         comm.SetPortOpen(true);
@@ -68,11 +68,7 @@ class TestMSComm : public QObject {
 
 private Q_SLOTS:
     void init() { m_pty = std::make_unique<PseudoTerminal>(); }
-    void cleanup() {
-        m_pty.reset();
-        qunsetenv("METERDEBUG_COM1");
-        qunsetenv("METERDEBUG_COM2");
-    }
+    void cleanup() { m_pty.reset(); }
 
     void parsesSettingsText_data() {
         QTest::addColumn<QString>("text");
@@ -110,12 +106,16 @@ private Q_SLOTS:
         QCOMPARE(md::DeviceForPort(0), QString());
         QCOMPARE(md::DeviceForPort(-1), QString());
 
-        qputenv("METERDEBUG_COM2", "/tmp/meter-line");
-        QCOMPARE(md::DeviceForPort(2), QStringLiteral("/tmp/meter-line"));
-        QCOMPARE(md::DeviceForPort(1), QStringLiteral("/dev/ttyS0"));
-        // An empty variable is no override.
-        qputenv("METERDEBUG_COM2", "");
-        QCOMPARE(md::DeviceForPort(2), QStringLiteral("/dev/ttyS1"));
+        CMSComm comm;
+        comm.SetCommPort(2);
+        comm.SetDevice(2, QStringLiteral("/tmp/meter-line"));
+        QCOMPARE(comm.Device(), QStringLiteral("/tmp/meter-line"));
+        comm.SetCommPort(1);
+        QCOMPARE(comm.Device(), QStringLiteral("/dev/ttyS0"));
+        // An empty device restores the platform's own.
+        comm.SetCommPort(2);
+        comm.SetDevice(2, QString());
+        QCOMPARE(comm.Device(), QStringLiteral("/dev/ttyS1"));
     }
 
     void putsTheSettingsOnTheDevice_data() {
@@ -180,8 +180,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("COM2"));
         QVERIFY(QFile::link(m_pty->SlavePath(), link));
-        qputenv("METERDEBUG_COM2", link.toLocal8Bit());
         CMSComm comm;
+        comm.SetDevice(2, link);
         comm.SetCommPort(2);
         comm.SetSettings("2400N,8,2");
         comm.SetPortOpen(true);
@@ -328,14 +328,16 @@ private Q_SLOTS:
         QCOMPARE(comm.LostReason(), std::string());
     }
 
-    // The device comes back under the same path (here a symlink put back to a new terminal):
-    // the reopen uses it with the settings that were in force.
-    void lostPortReopensOnTheSameDeviceWithTheSameSettings() {
+    // An adapter known by its stable name comes back under another kernel name (here the
+    // name's link put to a new terminal, as udev does on a replug): the reopen follows the
+    // name, with the settings that were in force.
+    void lostPortReopensUnderItsStableName() {
         QTemporaryDir dir;
-        const QString link = dir.filePath(QStringLiteral("ttyUSB0"));
+        const QString link = dir.filePath(QStringLiteral("usb-Maker_RS485_A1B2-if00-port0"));
         QVERIFY(QFile::link(m_pty->SlavePath(), link));
-        qputenv("METERDEBUG_COM1", link.toLocal8Bit());
+        QCOMPARE(md::StableNames(dir.path()).value(m_pty->SlavePath()), link);
         CMSComm comm;
+        comm.SetDevice(1, link);
         comm.SetSettings("2400E,8,2");
         comm.SetPortOpen(true);
         QVERIFY(comm.Reopen()); // not lost: nothing to do
@@ -345,6 +347,7 @@ private Q_SLOTS:
 
         m_pty = std::make_unique<PseudoTerminal>();
         QVERIFY(QFile::remove(link) && QFile::link(m_pty->SlavePath(), link));
+        QCOMPARE(md::StableNames(dir.path()).value(m_pty->SlavePath()), link);
         QVERIFY(comm.Reopen());
         QVERIFY(comm.GetPortOpen());
         QCOMPARE(comm.LostReason(), std::string());
@@ -418,9 +421,8 @@ private Q_SLOTS:
             device = m_pty->SlavePath();
             OpenOnPty(holder, "9600N,8,2", 2);
         }
-        qputenv("METERDEBUG_COM1", device.toLocal8Bit());
-
         CMSComm comm;
+        comm.SetDevice(1, device);
         comm.SetSettings("9600N,8,2");
         const bool port0 = kind == QLatin1String("port0");
         comm.SetCommPort(port0 ? 0 : 1);

@@ -1,0 +1,38 @@
+#include "app/PortSettings.h"
+
+#include "link/MSComm.h"
+
+#include <QSettings>
+
+namespace md {
+
+namespace {
+
+QString Key(int port) {
+    return QStringLiteral("ports/com%1").arg(port);
+}
+
+} // namespace
+
+QString StartDevice(int port, const QString& named, const QString& remembered) {
+    if (!named.isEmpty())
+        return named;
+    if (!remembered.isEmpty())
+        return remembered;
+    return DeviceForPort(port);
+}
+
+QString RememberedDevice(const QSettings& settings, int port) {
+    return settings.value(Key(port)).toString();
+}
+
+// Written through at once: a run that ends badly later still keeps the operator's choice.
+void RememberDevice(QSettings& settings, int port, const QString& device) {
+    if (device.isEmpty())
+        settings.remove(Key(port));
+    else
+        settings.setValue(Key(port), device);
+    settings.sync();
+}
+
+} // namespace md

@@ -1,0 +1,19 @@
+#pragma once
+// The devices behind the ports kept between runs, and which device a run starts with.
+
+#include <QString>
+
+class QSettings;
+
+namespace md {
+
+// The device behind port n at start: the one the command line or the environment named
+// (Options::devices), else the remembered one, else the platform's own.
+QString StartDevice(int port, const QString& named, const QString& remembered);
+
+// The device remembered for port n (ports/comN); empty when none is.
+QString RememberedDevice(const QSettings& settings, int port);
+// Remembers device for port n at once; an empty device forgets it.
+void RememberDevice(QSettings& settings, int port, const QString& device);
+
+} // namespace md
