@@ -2,9 +2,11 @@
 
 #include "app/CommandLine.h"
 #include "app/MeterDebugApp.h"
+#include "app/ScanCommand.h"
 #include "link/TraceWriter.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -31,6 +33,10 @@ int main(int argc, char* argv[]) {
     if (cl.options.listPorts) {
         Print(stdout, md::PortListText(md::SystemPorts()));
         return 0;
+    }
+    if (cl.options.scan) {
+        QCoreApplication app(argc, argv);
+        return md::RunScanCommand(cl.options);
     }
 
     std::unique_ptr<md::TraceWriter> trace;

@@ -144,7 +144,17 @@ void MeterScan::Send(const Task& task) {
     }
     const std::string settings = ScanSettingsText(task.at.baudRate, task.at.parity);
     if (settings != m_settings) {
-        m_port.SetSettings(settings);
+        // A line the port refuses (an adapter without a rate; a pseudo-terminal that takes
+        // parity only now and then) costs that probe and nothing else: the rest of the space
+        // is still worth trying, and the next probe asks again.
+        try {
+            m_port.SetSettings(settings);
+        } catch (const CommError& e) {
+            if (std::find(m_refusals.begin(), m_refusals.end(), e.what()) == m_refusals.end())
+                m_refusals.emplace_back(e.what());
+            ++m_next; // only probes meet new settings: candidates come from settings in use
+            return;
+        }
         m_settings = settings;
         m_here.clear();
         m_quietSince.reset();

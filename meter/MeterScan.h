@@ -94,6 +94,9 @@ public:
     ScanProgress Progress() const;
     // The serial port control's complaint that ended the scan; empty when none did.
     const std::string& Error() const { return m_error; }
+    // The port's complaints about line settings it refused, each once; the probes that met a
+    // refusal were skipped.
+    const std::vector<std::string>& Refusals() const { return m_refusals; }
 
 private:
     enum class State { Begin, Idle, Listening, Done };
@@ -133,6 +136,7 @@ private:
     std::optional<std::uint32_t> m_quietSince;
 
     std::string m_settings;        // what the port is set to now, as the scan set it
+    std::vector<std::string> m_refusals;
     std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
     std::vector<Candidate> m_candidates;
     std::set<ScanPoint> m_known; // candidates taken, confirmed or refused
