@@ -15,18 +15,25 @@ CMeterDebugApp theApp;
 bool CMeterDebugApp::InitInstance() {
     ui::ApplyApplicationLook();
 
+    CMSComm comm;
+    for (std::size_t i = 0; i < m_options.devices.size(); ++i)
+        comm.SetDevice(static_cast<int>(i) + 1, m_options.devices[i]);
+
     ui::CCommSetDlg settings;
     settings.m_byMeterAddress = 1;
     settings.m_nBaudRate = 9600;
     settings.m_nParity = 0;
     settings.m_nCommPort = 1;
+    // "查找仪表..." scans on the port the main window opens next; the scan leaves it closed.
+    SteadyClock scanClock;
+    settings.m_findLine = {&comm, &scanClock, [this](int port) {
+                               const QString& device = m_options.devices[std::size_t(port - 1)];
+                               return device.isEmpty() ? DeviceForPort(port) : device;
+                           }};
     // Cancel ends the program without a word and without touching a port.
     if (settings.DoModal() != ui::IDOK)
         return false;
 
-    CMSComm comm;
-    for (std::size_t i = 0; i < m_options.devices.size(); ++i)
-        comm.SetDevice(static_cast<int>(i) + 1, m_options.devices[i]);
     ui::CMeterDebugDlg dlg(nullptr, &comm);
     if (m_trace)
         dlg.Link().SetTrace(*m_trace);

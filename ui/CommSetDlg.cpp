@@ -2,11 +2,15 @@
 
 #include "meter/Registers.h"
 
+#include <QAbstractButton>
+
 #include <array>
 
 namespace md::ui {
 
 namespace {
+
+constexpr const char* kFindMeterCaption = QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "查找仪表...");
 
 constexpr std::array kControls{
     ControlDef{IDOK, Ctl::DefPushButton, "确    定", 130, 40, 50, 14},
@@ -23,6 +27,7 @@ constexpr std::array kControls{
     ControlDef{1016, Ctl::Radio, "无校验", 78, 53, 42, 15, kNoTabStop},
     ControlDef{1017, Ctl::Radio, "奇校验", 78, 67, 42, 15, kNoTabStop},
     ControlDef{1018, Ctl::Radio, "偶校验", 78, 81, 42, 15, kNoTabStop},
+    ControlDef{CCommSetDlg::kFindMeter, Ctl::PushButton, kFindMeterCaption, 130, 20, 58, 14},
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
@@ -41,6 +46,8 @@ CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
     OnCommand(1016, [this] { OnParityNone(); });
     OnCommand(1017, [this] { OnParityOdd(); });
     OnCommand(1018, [this] { OnParityEven(); });
+    OnCommand(kFindMeter, [this] { OnFindMeter(); });
+    Button(kFindMeter)->setText(tr(kFindMeterCaption));
 }
 
 // The radio buttons are each their own group, so the three sets are kept to one choice here.
@@ -97,8 +104,30 @@ void CCommSetDlg::DoDataExchange(CDataExchange& dx) {
     DDX_Text(dx, kAddressEdit, m_byMeterAddress);
 }
 
+void CCommSetDlg::OnFindMeter() {
+    bool ok = false;
+    const int typed = GetDlgItemText(kAddressEdit).toInt(&ok);
+    const int address = ok && typed >= 1 && typed <= 247 ? typed : 1;
+    const char parity = m_nParity == 1 ? 'O' : m_nParity == 2 ? 'E' : 'N';
+    CFindMeterDlg dlg(m_findLine, m_nCommPort,
+                      {static_cast<std::uint8_t>(address), m_nBaudRate, parity}, this);
+    if (dlg.exec() != QDialog::Accepted || !dlg.Chosen())
+        return;
+    const meter::ScanPoint found = dlg.Chosen()->at;
+    SelectBaud(found.baudRate);
+    if (found.parity == 'O')
+        OnParityOdd();
+    else if (found.parity == 'E')
+        OnParityEven();
+    else
+        OnParityNone();
+    m_byMeterAddress = found.address;
+    SetDlgItemText(kAddressEdit, QString::number(found.address));
+}
+
 bool CCommSetDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    Button(kFindMeter)->setEnabled(m_findLine.port && m_findLine.clock);
     SelectBaud(m_nBaudRate);
     CheckRadioButton(kCom1, kCom2, kCom1 - 1 + m_nCommPort);
     CheckRadioButton(kParityNone, kParityEven, kParityNone + m_nParity);

@@ -3,6 +3,7 @@
 // address. It only collects the four values; start-up and the link reconfiguration use them.
 
 #include "ui/Dialog.h"
+#include "ui/FindMeterDlg.h"
 
 #include <cstdint>
 
@@ -15,6 +16,7 @@ public:
     static constexpr int kCom1 = 1009, kCom2 = 1010;
     static constexpr int kBaud1200 = 1011, kBaud19200 = 1015;
     static constexpr int kParityNone = 1016, kParityOdd = 1017, kParityEven = 1018;
+    static constexpr int kFindMeter = 1019;
 
     explicit CCommSetDlg(QWidget* parent = nullptr);
 
@@ -23,6 +25,8 @@ public:
     int m_nCommPort = 0;
     int m_nBaudRate = 0;
     std::uint8_t m_byMeterAddress = 0;
+    // Where "查找仪表..." scans; without a port the button is disabled.
+    FindMeterLine m_findLine;
 
     void OnBaud1200();
     void OnBaud2400();
@@ -34,6 +38,9 @@ public:
     void OnParityNone();
     void OnParityOdd();
     void OnParityEven();
+    // Opens "查找仪表" at the settings shown; the meter it hands back fills rate, parity and
+    // address.
+    void OnFindMeter();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
