@@ -65,6 +65,8 @@ CFindMeterDlg::CFindMeterDlg(const FindMeterLine& line, int commPort,
 
     m_status = new QLabel(tr("未开始"), this);
     m_status->setAccessibleName(tr("状态"));
+    // The text changes with every probe; the window keeps its size whatever it says.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(m_status);
 
     auto* listLabel = new QLabel(tr("找到的仪表："), this);
