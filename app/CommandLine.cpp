@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "meter/MeterScan.h"
+#include "meter/Registers.h"
+
 #include <QCommandLineParser>
 #include <QtGlobal>
 
@@ -27,6 +30,20 @@ Options:
                    waits become upper bounds) and pause only the Modbus inter-frame
                    gap between requests; timers keep their periods
   --all-commands   make every command reachable from the menu
+  --scan           look for the meter on port 1 over every address, rate and
+                   parity, print one line per meter found, then exit (status 0
+                   when a meter was found, 1 when none, 2 on bad usage or a port
+                   that cannot be used)
+  --port N         the port --scan uses: 1 (default) or 2
+  --scan-window MS how long each probe listens after its request, 20 to 1000
+                   (default 100)
+  --scan-all       go on after the first meter (several meters on one bus)
+  --scan-addresses LIST
+                   the addresses to try, e.g. 1-10,37 (default 1-247)
+  --scan-rates LIST
+                   the rates to try, e.g. 2400,9600 (default 1200 to 19200)
+  --scan-parities LIST
+                   the parities to try: none, even, odd or N, E, O (default all)
   -h, --help       show this text, then exit
   -v, --version    show the version, then exit
 
@@ -48,6 +65,43 @@ CommandLine UsageError(const QString& text) {
     return Leave(2, {}, QStringLiteral("MeterDebug: %1\n\n").arg(text) + UsageText());
 }
 
+// A value the scan cannot use: one line that names the option and the reason.
+CommandLine BadValue(const QString& option, const QString& reason) {
+    return Leave(2, {}, QStringLiteral("MeterDebug: --%1: %2\n").arg(option, reason));
+}
+
+std::optional<int> Number(const QString& text) {
+    bool ok = false;
+    const int n = text.trimmed().toInt(&ok);
+    return ok ? std::optional(n) : std::nullopt;
+}
+
+// "1-10,37": single numbers and ranges from min to max; nothing when any part is not one.
+std::optional<std::vector<int>> NumberList(const QString& text, int min, int max) {
+    std::vector<int> list;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        const std::optional<int> from = Number(ends.first());
+        const std::optional<int> to = ends.size() == 2 ? Number(ends.last()) : from;
+        if (ends.size() > 2 || !from || !to || *from < min || *to > max || *from > *to)
+            return std::nullopt;
+        for (int n = *from; n <= *to; ++n)
+            list.push_back(n);
+    }
+    return list;
+}
+
+std::optional<char> ParityLetter(const QString& text) {
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("n") || t == QLatin1String("none"))
+        return 'N';
+    if (t == QLatin1String("e") || t == QLatin1String("even"))
+        return 'E';
+    if (t == QLatin1String("o") || t == QLatin1String("odd"))
+        return 'O';
+    return std::nullopt;
+}
+
 } // namespace
 
 QString UsageText() {
@@ -64,12 +118,22 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     const QCommandLineOption localEcho(QStringLiteral("local-echo"));
     const QCommandLineOption fast(QStringLiteral("fast"));
     const QCommandLineOption allCommands(QStringLiteral("all-commands"));
+    const QCommandLineOption scan(QStringLiteral("scan"));
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
+    const QCommandLineOption scanWindow(QStringLiteral("scan-window"), {}, QStringLiteral("MS"));
+    const QCommandLineOption scanAll(QStringLiteral("scan-all"));
+    const QCommandLineOption scanAddresses(QStringLiteral("scan-addresses"), {},
+                                           QStringLiteral("LIST"));
+    const QCommandLineOption scanRates(QStringLiteral("scan-rates"), {}, QStringLiteral("LIST"));
+    const QCommandLineOption scanParities(QStringLiteral("scan-parities"), {},
+                                          QStringLiteral("LIST"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
     QCommandLineParser parser;
-    parser.addOptions(
-        {com[0], com[1], listPorts, trace, localEcho, fast, allCommands, help, version});
+    parser.addOptions({com[0], com[1], listPorts, trace, localEcho, fast, allCommands, scan, port,
+                       scanWindow, scanAll, scanAddresses, scanRates, scanParities, help,
+                       version});
     if (!parser.parse(arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -103,6 +167,58 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     o.localEcho = parser.isSet(localEcho);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);
+
+    o.scan = parser.isSet(scan);
+    for (const QCommandLineOption* only :
+         {&port, &scanWindow, &scanAll, &scanAddresses, &scanRates, &scanParities})
+        if (!o.scan && parser.isSet(*only))
+            return UsageError(QStringLiteral("--%1 goes with --scan").arg(only->names().first()));
+    if (parser.isSet(port)) {
+        const std::optional<int> n = Number(parser.value(port));
+        if (!n || (*n != 1 && *n != 2))
+            return BadValue(QStringLiteral("port"), QStringLiteral("the port is 1 or 2"));
+        o.scanPort = *n;
+    }
+    if (parser.isSet(scanWindow)) {
+        const std::optional<int> ms = Number(parser.value(scanWindow));
+        if (!ms || *ms < static_cast<int>(meter::kScanWindowMinMs) ||
+            *ms > static_cast<int>(meter::kScanWindowMaxMs))
+            return BadValue(QStringLiteral("scan-window"),
+                            QStringLiteral("the window is 20 to 1000 ms"));
+        o.scanWindowMs = static_cast<std::uint32_t>(*ms);
+    }
+    o.scanAll = parser.isSet(scanAll);
+    const std::optional<std::vector<int>> addresses =
+        NumberList(parser.isSet(scanAddresses) ? parser.value(scanAddresses)
+                                               : QStringLiteral("1-247"),
+                   1, 247);
+    if (!addresses)
+        return BadValue(QStringLiteral("scan-addresses"),
+                        QStringLiteral("addresses and ranges from 1 to 247, e.g. 1-10,37"));
+    o.scanAddresses = *addresses;
+    o.scanRates = {1200, 2400, 4800, 9600, 19200};
+    if (parser.isSet(scanRates)) {
+        o.scanRates.clear();
+        for (const QString& part : parser.value(scanRates).split(QLatin1Char(','))) {
+            const std::optional<int> rate = Number(part);
+            if (!rate || reg::BaudCodeOf(*rate) < 0)
+                return BadValue(QStringLiteral("scan-rates"),
+                                QStringLiteral("'%1' is not one of 1200, 2400, 4800, 9600, 19200")
+                                    .arg(part));
+            o.scanRates.push_back(*rate);
+        }
+    }
+    o.scanParities = {'N', 'E', 'O'};
+    if (parser.isSet(scanParities)) {
+        o.scanParities.clear();
+        for (const QString& part : parser.value(scanParities).split(QLatin1Char(','))) {
+            const std::optional<char> parity = ParityLetter(part);
+            if (!parity)
+                return BadValue(QStringLiteral("scan-parities"),
+                                QStringLiteral("'%1' is not none, even or odd").arg(part));
+            o.scanParities.push_back(*parity);
+        }
+    }
     return cl;
 }
 

@@ -10,7 +10,9 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace md {
 
@@ -23,6 +25,15 @@ struct Options {
     bool localEcho = false;
     bool fast = false; // exchanges end when their answer is complete
     bool allCommands = false;
+
+    // --scan: look for a meter on one port, print what answers, and exit.
+    bool scan = false;
+    int scanPort = 1;
+    std::uint32_t scanWindowMs = 100;
+    bool scanAll = false;
+    std::vector<int> scanAddresses; // 1..247 unless narrowed
+    std::vector<int> scanRates;     // every rate the meter knows unless narrowed
+    std::vector<char> scanParities; // 'N', 'E', 'O' unless narrowed
 };
 
 // What the command line asks for: run with options, or leave at once with a text and a code.

@@ -28,6 +28,7 @@ bool CMeterDebugApp::InitInstance() {
         const int port = static_cast<int>(i) + 1;
         devices.device[i] =
             StartDevice(port, m_options.devices[i], RememberedDevice(remembered, port));
+        comm.SetDevice(port, devices.device[i]);
     }
     devices.chosen = [&](int port, const QString& device) {
         RememberDevice(remembered, port, device);
@@ -39,6 +40,10 @@ bool CMeterDebugApp::InitInstance() {
     settings.m_nBaudRate = 9600;
     settings.m_nParity = 0;
     settings.m_nCommPort = 1;
+    // "查找仪表..." scans the device shown in the dialog; the scan leaves the port closed.
+    SteadyClock scanClock;
+    settings.m_findLine = {&comm, &scanClock, {}, {}};
+    devices.aim = ui::AimAt(comm);
     devices.Offer(settings);
     // Cancel ends the program without a word, without touching a port, and remembers nothing.
     if (settings.DoModal() != ui::IDOK)

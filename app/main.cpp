@@ -3,9 +3,11 @@
 #include "app/CommandLine.h"
 #include "app/MeterDebugApp.h"
 #include "link/PortList.h"
+#include "app/ScanCommand.h"
 #include "link/TraceWriter.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -32,6 +34,10 @@ int main(int argc, char* argv[]) {
     if (cl.options.listPorts) {
         Print(stdout, md::PortListText(md::SystemPortList().Ports()));
         return 0;
+    }
+    if (cl.options.scan) {
+        QCoreApplication app(argc, argv);
+        return md::RunScanCommand(cl.options);
     }
 
     std::unique_ptr<md::TraceWriter> trace;

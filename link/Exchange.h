@@ -25,6 +25,7 @@ public:
     CExchange(SerialControl& port, Clock& clock);
 
     SerialControl& Port() { return m_port; }
+    Clock& GetClock() { return m_clock; }
 
     // Where the exchange reports its traffic; the null sink until set. The sink must outlive
     // the exchange.

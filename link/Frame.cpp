@@ -90,4 +90,12 @@ std::uint32_t InterFrameGapMs(std::int32_t baudRate) {
     return std::max(ms, kMinGapMs);
 }
 
+std::uint32_t WireTimeMs(int bytes, std::int32_t baudRate, bool parity) {
+    assert(bytes >= 0 && baudRate > 0);
+    const std::uint64_t bitsPerChar = parity ? 12 : 11;
+    const auto rate = static_cast<std::uint64_t>(baudRate);
+    const std::uint64_t bitMs = static_cast<std::uint64_t>(bytes) * bitsPerChar * 1000;
+    return static_cast<std::uint32_t>((bitMs + rate - 1) / rate);
+}
+
 } // namespace md

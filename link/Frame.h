@@ -43,6 +43,10 @@ std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t recei
 // falls short, and at least 2 ms.
 std::uint32_t InterFrameGapMs(std::int32_t baudRate);
 
+// Time that bytes characters take on the wire at baudRate (> 0): a start bit, 8 data bits, the
+// parity bit when parity is on and 2 stop bits each, in whole milliseconds rounded up.
+std::uint32_t WireTimeMs(int bytes, std::int32_t baudRate, bool parity);
+
 // Register k (from 0) of a 0x03 answer located at offset p: unsigned, high byte first.
 std::uint16_t RegisterAt(std::span<const std::uint8_t> data, int p, int k);
 

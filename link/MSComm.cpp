@@ -116,6 +116,11 @@ void CMSComm::SetDevice(int port, const QString& device) {
         m_devices[port] = device;
 }
 
+QString CMSComm::NamedDevice(int port) const {
+    const auto named = m_devices.find(port);
+    return named != m_devices.end() ? named->second : QString();
+}
+
 QString CMSComm::Device() const {
     const auto named = m_devices.find(m_commPort);
     return named != m_devices.end() ? named->second : DeviceForPort(m_commPort);

@@ -74,6 +74,8 @@ public:
     // The name is looked up at every opening, so a link (a stable name under
     // /dev/serial/by-id) that udev points at a replugged adapter's new node is followed.
     void SetDevice(int port, const QString& device);
+    // The device SetDevice put behind port n; empty when none was.
+    QString NamedDevice(int port) const;
     // The device the port number currently maps to (for messages and tests).
     QString Device() const;
 

@@ -10,11 +10,14 @@
 #include <QStyle>
 
 #include <algorithm>
+
 #include <array>
 
 namespace md::ui {
 
 namespace {
+
+constexpr const char* kFindMeterCaption = QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "查找仪表...");
 
 constexpr std::array kControls{
     ControlDef{IDOK, Ctl::DefPushButton, "确    定", 130, 40, 50, 14},
@@ -36,6 +39,7 @@ constexpr std::array kControls{
     ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "串口设备"), 15, 103, 31,
                10},
     ControlDef{CCommSetDlg::kDeviceCombo, Ctl::ComboBox, "", 56, 101, 69, 12},
+    ControlDef{CCommSetDlg::kFindMeter, Ctl::PushButton, kFindMeterCaption, 130, 20, 58, 14},
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
@@ -59,6 +63,8 @@ CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
     connect(box, &QComboBox::activated, this, [this](int row) { OnDeviceChosen(row); });
     connect(box, &QComboBox::editTextChanged, this,
             [this](const QString& text) { OnDeviceEdited(text); });
+    OnCommand(kFindMeter, [this] { OnFindMeter(); });
+    Button(kFindMeter)->setText(tr(kFindMeterCaption));
 }
 
 // The radio buttons are each their own group, so the three sets are kept to one choice here.
@@ -117,8 +123,37 @@ void CCommSetDlg::DoDataExchange(CDataExchange& dx) {
     DDX_Text(dx, kAddressEdit, m_byMeterAddress);
 }
 
+void CCommSetDlg::OnFindMeter() {
+    bool ok = false;
+    const int typed = GetDlgItemText(kAddressEdit).toInt(&ok);
+    const int address = ok && typed >= 1 && typed <= 247 ? typed : 1;
+    const char parity = m_nParity == 1 ? 'O' : m_nParity == 2 ? 'E' : 'N';
+    FindMeterLine line = m_findLine;
+    line.device = SelectedDevice().trimmed();
+    const QString before = line.aim ? line.aim(m_nCommPort, line.device) : QString();
+    CFindMeterDlg dlg(line, m_nCommPort,
+                      {static_cast<std::uint8_t>(address), m_nBaudRate, parity}, this);
+    const bool used = dlg.exec() == QDialog::Accepted && dlg.Chosen();
+    // The dialog may still end with 退    出: the port goes back to the device it had.
+    if (line.aim)
+        line.aim(m_nCommPort, before);
+    if (!used)
+        return;
+    const meter::ScanPoint found = dlg.Chosen()->at;
+    SelectBaud(found.baudRate);
+    if (found.parity == 'O')
+        OnParityOdd();
+    else if (found.parity == 'E')
+        OnParityEven();
+    else
+        OnParityNone();
+    m_byMeterAddress = found.address;
+    SetDlgItemText(kAddressEdit, QString::number(found.address));
+}
+
 bool CCommSetDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    Button(kFindMeter)->setEnabled(m_findLine.port && m_findLine.clock);
     SelectBaud(m_nBaudRate);
     CheckRadioButton(kCom1, kCom2, kCom1 - 1 + m_nCommPort);
     CheckRadioButton(kParityNone, kParityEven, kParityNone + m_nParity);
@@ -194,6 +229,7 @@ void CCommSetDlg::RefreshPorts() {
 void PortDevices::Offer(CCommSetDlg& dlg) const {
     dlg.m_strDevices = device;
     dlg.m_pPortList = list;
+    dlg.m_findLine.aim = aim;
 }
 
 void PortDevices::Take(const CCommSetDlg& dlg) {

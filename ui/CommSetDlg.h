@@ -5,6 +5,7 @@
 
 #include "link/PortList.h"
 #include "ui/Dialog.h"
+#include "ui/FindMeterDlg.h"
 
 #include <QList>
 #include <QString>
@@ -27,6 +28,7 @@ public:
     // plugged in or pulled meanwhile show up.
     static constexpr unsigned kRefreshTimer = 1;
     static constexpr std::uint32_t kRefreshMs = 1000;
+    static constexpr int kFindMeter = 1020;
 
     explicit CCommSetDlg(QWidget* parent = nullptr);
 
@@ -39,6 +41,8 @@ public:
     std::array<QString, 2> m_strDevices;
     // The ports the device box offers; none when null.
     const PortList* m_pPortList = nullptr;
+    // Where "查找仪表..." scans; without a port the button is disabled.
+    FindMeterLine m_findLine;
 
     void OnBaud1200();
     void OnBaud2400();
@@ -51,6 +55,9 @@ public:
     void OnParityOdd();
     void OnParityEven();
     void OnTimer(unsigned id) override;
+    // Opens "查找仪表" at the settings shown; the meter it hands back fills rate, parity and
+    // address.
+    void OnFindMeter();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
@@ -77,8 +84,10 @@ struct PortDevices {
     // Told of each port whose device a dialog that ended with OK changed, with the device to
     // remember (an empty one stands for the platform's own).
     std::function<void(int port, const QString& device)> chosen;
+    // Points the serial port control at a device for a scan from the dialog (FindMeterLine).
+    std::function<QString(int port, const QString& device)> aim;
 
-    // Puts the devices and the list into a dialog before it runs.
+    // Puts the devices, the list and the aim into a dialog before it runs.
     void Offer(CCommSetDlg& dlg) const;
     // After OK: takes each changed device, by its stable name where it has one, and tells
     // chosen. A box left empty means the platform's own device.

@@ -48,6 +48,7 @@ void CMeterDebugDlg::OnCommSettings() {
     dlg.m_nParity = m_nParity;
     dlg.m_nBaudRate = m_nBaudRate;
     dlg.m_nCommPort = m_nCommPort;
+    dlg.m_findLine = {&m_comm, &m_link.GetClock(), {}, {}};
     m_devices.Offer(dlg);
     if (dlg.DoModal() == IDOK) {
         // The request and its echo travel at the old rate on the old port; the port is

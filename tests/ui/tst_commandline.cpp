@@ -13,6 +13,8 @@ class tst_commandline : public QObject {
 private Q_SLOTS:
     void ArgumentsComeToSettingsOrAnExit_data();
     void ArgumentsComeToSettingsOrAnExit();
+    void ScanOptionsOrAOneLineReason_data();
+    void ScanOptionsOrAOneLineReason();
     void PortListIsAligned_data();
     void PortListIsAligned();
 };
@@ -91,6 +93,76 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QCOMPARE(cl.options.fast, flags.contains('f'));
     QCOMPARE(cl.options.allCommands, flags.contains('a'));
     QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
+}
+
+void tst_commandline::ScanOptionsOrAOneLineReason_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result"); // the scan's options, or the whole error text
+
+    QTest::newRow("defaults") << QStringList{"--scan"} << -1
+                              << "port 1, 100 ms, first, 247 addresses, 1200 2400 4800 9600 "
+                                 "19200, NEO";
+    QTest::newRow("narrowed")
+        << QStringList{"--scan", "--port", "2", "--scan-window", "20", "--scan-all",
+                       "--scan-addresses", "1-3,37", "--scan-rates", "2400,9600",
+                       "--scan-parities", "odd,N"}
+        << -1 << "port 2, 20 ms, all, 4 addresses, 2400 9600, ON";
+    QTest::newRow("longest window") << QStringList{"--scan", "--scan-window", "1000"} << -1
+                                    << "port 1, 1000 ms, first, 247 addresses, 1200 2400 4800 "
+                                       "9600 19200, NEO";
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* error;
+    } bad[] = {
+        {"window too short", {"--scan-window", "19"}, "--scan-window: the window is 20 to 1000 ms"},
+        {"window not a number", {"--scan-window", "fast"},
+         "--scan-window: the window is 20 to 1000 ms"},
+        {"port 3", {"--port", "3"}, "--port: the port is 1 or 2"},
+        {"rate without a code", {"--scan-rates", "9600,300"},
+         "--scan-rates: '300' is not one of 1200, 2400, 4800, 9600, 19200"},
+        {"parity mark", {"--scan-parities", "mark"}, "--scan-parities: 'mark' is not none, even or odd"},
+        {"address 0", {"--scan-addresses", "0-5"},
+         "--scan-addresses: addresses and ranges from 1 to 247, e.g. 1-10,37"},
+        {"address 248", {"--scan-addresses", "248"},
+         "--scan-addresses: addresses and ranges from 1 to 247, e.g. 1-10,37"},
+        {"range backwards", {"--scan-addresses", "9-3"},
+         "--scan-addresses: addresses and ranges from 1 to 247, e.g. 1-10,37"},
+    };
+    for (const auto& row : bad)
+        QTest::newRow(row.name) << QStringList{"--scan"} + row.args << 2
+                                << QStringLiteral("MeterDebug: %1\n").arg(row.error);
+    QTest::newRow("scan option without --scan")
+        << QStringList{"--scan-all"} << 2 << "MeterDebug: --scan-all goes with --scan\n\nUsage:";
+}
+
+void tst_commandline::ScanOptionsOrAOneLineReason() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+
+    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, {});
+    QCOMPARE(cl.exitCode.value_or(-1), exitCode);
+    if (exitCode == 2) {
+        QVERIFY2(cl.err.startsWith(result), qPrintable(cl.err));
+        QVERIFY(result.endsWith("Usage:") || cl.err == result);
+        return;
+    }
+    const Options& o = cl.options;
+    QVERIFY(o.scan);
+    QStringList rates;
+    for (const int rate : o.scanRates)
+        rates << QString::number(rate);
+    const QString got = QStringLiteral("port %1, %2 ms, %3, %4 addresses, %5, %6")
+                            .arg(o.scanPort)
+                            .arg(o.scanWindowMs)
+                            .arg(QLatin1String(o.scanAll ? "all" : "first"))
+                            .arg(o.scanAddresses.size())
+                            .arg(rates.join(' '))
+                            .arg(QString::fromLatin1(o.scanParities.data(),
+                                                     qsizetype(o.scanParities.size())));
+    QCOMPARE(got, result);
 }
 
 void tst_commandline::PortListIsAligned_data() {

@@ -1,0 +1,110 @@
+#include "app/ScanCommand.h"
+
+#include "app/PortSettings.h"
+#include "link/MSComm.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace md {
+
+namespace {
+
+const char* ParityName(char parity) {
+    return parity == 'E' ? "even" : parity == 'O' ? "odd" : "none";
+}
+
+void Print(std::FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+QString ProgressLine(const meter::ScanProgress& p) {
+    const std::uint64_t s = (p.leftMs + 999) / 1000;
+    return QStringLiteral("\r%1 %2 bit/s  parity %3  address %4  %5/%6  about %7:%8 left ")
+        .arg(QLatin1String(p.confirming ? "confirming" : "scanning"))
+        .arg(p.current.baudRate)
+        .arg(QLatin1String(ParityName(p.current.parity)))
+        .arg(p.current.address)
+        .arg(p.done)
+        .arg(p.total)
+        .arg(s / 60)
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString ScanHitLine(const meter::ScanHit& hit) {
+    return QStringLiteral("address %1  %2 bit/s  parity %3  answers in %4 ms")
+        .arg(hit.at.address)
+        .arg(hit.at.baudRate)
+        .arg(QLatin1String(ParityName(hit.at.parity)))
+        .arg(hit.responseMs);
+}
+
+int RunScanCommand(const Options& options) {
+    // The same device the window would start with: named, else remembered, else the platform's.
+    const QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
+    CMSComm comm;
+    for (std::size_t i = 0; i < options.devices.size(); ++i) {
+        const int port = static_cast<int>(i) + 1;
+        comm.SetDevice(port,
+                       StartDevice(port, options.devices[i], RememberedDevice(remembered, port)));
+    }
+    SteadyClock clock;
+
+    meter::ScanOptions scanOptions;
+    scanOptions.order = meter::ScanOrder({}, options.scanAddresses, options.scanRates,
+                                         options.scanParities);
+    scanOptions.windowMs = options.scanWindowMs;
+    scanOptions.all = options.scanAll;
+    scanOptions.commPort = static_cast<std::int16_t>(options.scanPort);
+    meter::MeterScan scan(comm, clock, scanOptions);
+
+    const bool terminal = isatty(fileno(stderr)) != 0;
+    qsizetype shown = 0; // width of the progress line on the terminal
+    const auto clearProgress = [&] {
+        if (shown > 0)
+            Print(stderr, QLatin1Char('\r') + QString(shown, QLatin1Char(' ')) + QLatin1Char('\r'));
+        shown = 0;
+    };
+    scan.onFound = [&](const meter::ScanHit& hit) {
+        clearProgress();
+        Print(stdout, ScanHitLine(hit) + QLatin1Char('\n'));
+    };
+
+    std::uint32_t lastShown = clock.GetTickCount();
+    QTimer steps;
+    steps.setInterval(0);
+    QObject::connect(&steps, &QTimer::timeout, [&] {
+        if (!scan.Step()) {
+            steps.stop();
+            QCoreApplication::exit();
+            return;
+        }
+        // A few updates a second are plenty for the eye and cost nothing.
+        if (terminal && clock.GetTickCount() - lastShown >= 200) {
+            lastShown = clock.GetTickCount();
+            const QString line = ProgressLine(scan.Progress());
+            Print(stderr, line);
+            shown = std::max(shown, line.size());
+        }
+    });
+    steps.start();
+    QCoreApplication::exec();
+    clearProgress();
+
+    for (const std::string& refusal : scan.Refusals())
+        Print(stderr, QStringLiteral("MeterDebug: skipped: %1\n").arg(QString::fromStdString(refusal)));
+    if (!scan.Error().empty()) {
+        Print(stderr, QStringLiteral("MeterDebug: %1\n").arg(QString::fromStdString(scan.Error())));
+        return 2;
+    }
+    return scan.Hits().empty() ? 1 : 0;
+}
+
+} // namespace md

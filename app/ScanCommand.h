@@ -1,0 +1,19 @@
+#pragma once
+// MeterDebug --scan: looks for the meter on one port with the core application's event loop
+// (no display needed), one line per meter on standard output.
+
+#include "app/CommandLine.h"
+#include "meter/MeterScan.h"
+
+#include <QString>
+
+namespace md {
+
+// "address 37  9600 bit/s  parity even  answers in 23 ms"
+QString ScanHitLine(const meter::ScanHit& hit);
+
+// Runs the scan the options describe; a QCoreApplication must exist. Progress goes to standard
+// error when it is a terminal. Returns the exit status: 0 found, 1 none, 2 the port refused.
+int RunScanCommand(const Options& options);
+
+} // namespace md

@@ -1,0 +1,152 @@
+#pragma once
+// Finding a meter whose address, rate or parity is unknown: probe every combination with one
+// short read, listen only for the request's wire time plus a window, take any valid answer
+// (late ones too) as a candidate and confirm it with three reads at the fixed wait.
+//
+// The scan is a state machine that does a short piece of work a step (at most kSliceMs of
+// blocking), so a window's event loop or a command line's core application drives it with a
+// zero timer and stays responsive. The port and clock are injected.
+
+#include "link/Clock.h"
+#include "link/Exchange.h"
+#include "link/SerialControl.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace md::meter {
+
+// One combination the scan tries: parity 'N', 'E' or 'O'; 8 data bits and 2 stop bits always.
+struct ScanPoint {
+    std::uint8_t address = 1;
+    int baudRate = 9600;
+    char parity = 'N';
+
+    auto operator<=>(const ScanPoint&) const = default;
+};
+
+// "9600N,8,2", the form the port takes.
+std::string ScanSettingsText(int baudRate, char parity);
+
+// The rates and parities in the order they are tried, and the window's limits.
+inline constexpr int kScanRates[] = {9600, 19200, 4800, 2400, 1200};
+inline constexpr char kScanParities[] = {'N', 'E', 'O'};
+inline constexpr std::uint32_t kScanWindowDefaultMs = 100;
+inline constexpr std::uint32_t kScanWindowMinMs = 20;
+inline constexpr std::uint32_t kScanWindowMaxMs = 1000;
+
+// The order of the probes: first (when given), then address 1 at every rate and parity, then
+// every address at each rate and parity. Rates, parities and addresses outside the given
+// lists are left out (the first point is kept as given); no combination comes twice.
+std::vector<ScanPoint> ScanOrder(const std::optional<ScanPoint>& first,
+                                 const std::vector<int>& addresses, const std::vector<int>& rates,
+                                 const std::vector<char>& parities);
+
+// How long one probe listens from the moment its request went out: the request's wire time,
+// then the window, but never less than the inter-frame gap, so that the next request never
+// runs into this one at the meter's receiver.
+std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs);
+
+struct ScanOptions {
+    std::vector<ScanPoint> order;
+    std::uint32_t windowMs = kScanWindowDefaultMs;
+    bool all = false; // go on after the first confirmed meter
+    std::int16_t commPort = 1;
+};
+
+struct ScanHit {
+    ScanPoint at;
+    std::uint32_t responseMs = 0; // end of request to end of answer, median of three reads
+};
+
+struct ScanProgress {
+    int done = 0;  // probes finished
+    int total = 0; // probes in the order
+    ScanPoint current;
+    bool confirming = false;
+    std::uint64_t leftMs = 0; // the probes still to go, at their listening time
+};
+
+class MeterScan {
+public:
+    static constexpr std::uint32_t kConfirmWaitMs = 600;
+    static constexpr int kConfirmReads = 3;
+    static constexpr std::uint32_t kSliceMs = 50;
+
+    MeterScan(SerialControl& port, Clock& clock, ScanOptions options);
+
+    // Called once for every confirmed meter, as it is confirmed.
+    std::function<void(const ScanHit&)> onFound;
+
+    // One piece of work; false once the scan has ended and the port is restored.
+    bool Step();
+    // Ends the scan at its next step, wherever it is.
+    void Cancel() { m_cancelled = true; }
+
+    bool Finished() const { return m_state == State::Done; }
+    bool Cancelled() const { return m_cancelled; }
+    const std::vector<ScanHit>& Hits() const { return m_hits; }
+    ScanProgress Progress() const;
+    // The serial port control's complaint that ended the scan; empty when none did.
+    const std::string& Error() const { return m_error; }
+    // The port's complaints about line settings it refused, each once; the probes that met a
+    // refusal were skipped.
+    const std::vector<std::string>& Refusals() const { return m_refusals; }
+
+private:
+    enum class State { Begin, Idle, Listening, Done };
+    struct Task {
+        ScanPoint at;
+        bool confirm = false;
+        std::uint32_t limitMs = 0;
+    };
+    struct Candidate {
+        ScanPoint at;
+        std::vector<std::uint32_t> times;
+    };
+
+    void Begin();
+    void Next();
+    void Send(const Task& task);
+    void Listen();
+    void EndTask(bool answered, std::uint32_t now);
+    // Takes every answer in the copy from an address probed at the present settings.
+    void Harvest(int received);
+    void Finish();
+
+    SerialControl& m_port;
+    Clock& m_clock;
+    CExchange m_link;
+    ScanOptions m_options;
+    std::vector<std::uint64_t> m_leftMs; // listening time of the probes from index i on
+
+    State m_state = State::Begin;
+    bool m_cancelled = false;
+    std::string m_error;
+    std::size_t m_next = 0; // the next probe in the order
+    Task m_task;
+    std::uint32_t m_sentAt = 0;
+    std::uint32_t m_requestMs = 0;
+    int m_received = 0;
+    std::optional<std::uint32_t> m_quietSince;
+
+    std::string m_settings;        // what the port is set to now, as the scan set it
+    std::vector<std::string> m_refusals;
+    std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
+    std::vector<Candidate> m_candidates;
+    std::set<ScanPoint> m_known; // candidates taken, confirmed or refused
+    std::vector<ScanHit> m_hits;
+
+    struct Saved {
+        std::int16_t commPort = 1;
+        std::string settings;
+        bool open = false;
+    } m_saved;
+};
+
+} // namespace md::meter

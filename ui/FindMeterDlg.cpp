@@ -1,0 +1,221 @@
+#include "ui/FindMeterDlg.h"
+
+#include "link/MSComm.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace md::ui {
+
+std::function<QString(int, const QString&)> AimAt(CMSComm& comm) {
+    return [&comm](int port, const QString& device) {
+        QString before = comm.NamedDevice(port);
+        comm.SetDevice(port, device);
+        return before;
+    };
+}
+
+namespace {
+
+QString ParityText(char parity) {
+    switch (parity) {
+    case 'O':
+        return CFindMeterDlg::tr("奇校验");
+    case 'E':
+        return CFindMeterDlg::tr("偶校验");
+    default:
+        return CFindMeterDlg::tr("无校验");
+    }
+}
+
+QString RateText(int rate) {
+    return CFindMeterDlg::tr("%1bps").arg(rate);
+}
+
+QString TimeText(std::uint64_t ms) {
+    const std::uint64_t s = (ms + 999) / 1000;
+    return CFindMeterDlg::tr("%1 分 %2 秒").arg(s / 60).arg(s % 60);
+}
+
+} // namespace
+
+CFindMeterDlg::CFindMeterDlg(const FindMeterLine& line, int commPort,
+                             const meter::ScanPoint& current, QWidget* parent)
+    : QDialog(parent), m_line(line), m_commPort(commPort), m_current(current) {
+    setWindowTitle(tr("查找仪表"));
+    setModal(true);
+
+    auto* layout = new QVBoxLayout(this);
+
+    auto* deviceRow = new QHBoxLayout;
+    auto* deviceLabel = new QLabel(tr("设备："), this);
+    m_device = new QLineEdit(this);
+    m_device->setReadOnly(true);
+    m_device->setAccessibleName(tr("设备"));
+    deviceLabel->setBuddy(m_device);
+    const QString& device = m_line.device;
+    m_device->setText(device.isEmpty() ? tr("COM%1").arg(commPort)
+                                        : tr("COM%1（%2）").arg(commPort).arg(device));
+    deviceRow->addWidget(deviceLabel);
+    deviceRow->addWidget(m_device, 1);
+    layout->addLayout(deviceRow);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setAccessibleName(tr("进度"));
+    m_progress->setRange(0, 1); // the probes to go, once a scan starts
+    m_progress->setValue(0);
+    layout->addWidget(m_progress);
+
+    m_status = new QLabel(tr("未开始"), this);
+    m_status->setAccessibleName(tr("状态"));
+    // The text changes with every probe; the window keeps its size whatever it says.
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(m_status);
+
+    auto* listLabel = new QLabel(tr("找到的仪表："), this);
+    m_list = new QTreeWidget(this);
+    m_list->setAccessibleName(tr("找到的仪表"));
+    listLabel->setBuddy(m_list);
+    m_list->setRootIsDecorated(false);
+    m_list->setHeaderLabels({tr("地址"), tr("波特率"), tr("校验"), tr("响应时间")});
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    layout->addWidget(listLabel);
+    layout->addWidget(m_list, 1);
+
+    m_all = new QCheckBox(tr("查找全部"), this);
+    layout->addWidget(m_all);
+
+    auto* buttons = new QHBoxLayout;
+    m_start = new QPushButton(tr("开始"), this);
+    m_stop = new QPushButton(tr("停止"), this);
+    m_use = new QPushButton(tr("使用"), this);
+    buttons->addStretch(1);
+    for (QPushButton* b : {m_start, m_stop, m_use}) {
+        b->setAutoDefault(false);
+        buttons->addWidget(b);
+    }
+    layout->addLayout(buttons);
+
+    connect(m_start, &QPushButton::clicked, this, &CFindMeterDlg::Start);
+    connect(m_stop, &QPushButton::clicked, this, &CFindMeterDlg::Stop);
+    connect(m_use, &QPushButton::clicked, this, &CFindMeterDlg::Use);
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CFindMeterDlg::UpdateButtons);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, &CFindMeterDlg::Use);
+    // One probe's piece a tick: the event loop runs between pieces, so the window answers.
+    m_steps.setInterval(0);
+    connect(&m_steps, &QTimer::timeout, this, &CFindMeterDlg::OnStep);
+
+    resize(460, 360);
+    UpdateButtons();
+}
+
+CFindMeterDlg::~CFindMeterDlg() {
+    Stop();
+}
+
+void CFindMeterDlg::Start() {
+    if (Running() || !m_line.port || !m_line.clock)
+        return;
+    m_hits.clear();
+    m_list->clear();
+    meter::ScanOptions options;
+    std::vector<int> addresses;
+    for (int a = 1; a <= 247; ++a)
+        addresses.push_back(a);
+    options.order = meter::ScanOrder(m_current, addresses,
+                                     {std::begin(meter::kScanRates), std::end(meter::kScanRates)},
+                                     {std::begin(meter::kScanParities),
+                                      std::end(meter::kScanParities)});
+    options.all = m_all->isChecked();
+    options.commPort = static_cast<std::int16_t>(m_commPort);
+    m_progress->setRange(0, static_cast<int>(options.order.size()));
+    m_scan = std::make_unique<meter::MeterScan>(*m_line.port, *m_line.clock, options);
+    m_scan->onFound = [this](const meter::ScanHit& hit) { AddHit(hit); };
+    ShowProgress();
+    m_steps.start();
+    UpdateButtons();
+}
+
+void CFindMeterDlg::Stop() {
+    if (!Running())
+        return;
+    m_scan->Cancel();
+    while (m_scan->Step()) {
+    }
+    m_steps.stop();
+    ShowEnd();
+    UpdateButtons();
+}
+
+void CFindMeterDlg::Use() {
+    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = m_list->indexOfTopLevelItem(selected.first());
+    Stop();
+    m_chosen = m_hits[static_cast<std::size_t>(row)];
+    accept();
+}
+
+void CFindMeterDlg::reject() {
+    Stop();
+    QDialog::reject();
+}
+
+void CFindMeterDlg::OnStep() {
+    if (m_scan->Step()) {
+        ShowProgress();
+        return;
+    }
+    m_steps.stop();
+    ShowEnd();
+    UpdateButtons();
+}
+
+void CFindMeterDlg::AddHit(const meter::ScanHit& hit) {
+    m_hits.push_back(hit);
+    auto* item = new QTreeWidgetItem(
+        m_list, {QString::number(hit.at.address), RateText(hit.at.baudRate),
+                 ParityText(hit.at.parity), tr("%1 ms").arg(hit.responseMs)});
+    // The first meter is the likely choice: "使用" takes it without a click in the list.
+    if (m_hits.size() == 1)
+        m_list->setCurrentItem(item);
+}
+
+void CFindMeterDlg::ShowProgress() {
+    const meter::ScanProgress p = m_scan->Progress();
+    m_progress->setValue(p.done);
+    const QString what = p.confirming ? tr("正在确认") : tr("正在查找");
+    m_status->setText(tr("%1：%2 %3 地址 %4，约剩 %5")
+                          .arg(what, RateText(p.current.baudRate), ParityText(p.current.parity))
+                          .arg(p.current.address)
+                          .arg(TimeText(p.leftMs)));
+}
+
+void CFindMeterDlg::ShowEnd() {
+    const meter::ScanProgress p = m_scan->Progress();
+    m_progress->setValue(p.done);
+    if (!m_scan->Error().empty())
+        m_status->setText(QString::fromStdString(m_scan->Error()));
+    else if (m_scan->Cancelled())
+        m_status->setText(tr("已停止，找到 %1 台仪表").arg(m_hits.size()));
+    else
+        m_status->setText(tr("查找结束，找到 %1 台仪表").arg(m_hits.size()));
+}
+
+void CFindMeterDlg::UpdateButtons() {
+    const bool running = Running();
+    m_start->setEnabled(!running && m_line.port && m_line.clock);
+    m_stop->setEnabled(running);
+    m_all->setEnabled(!running);
+    m_use->setEnabled(!m_list->selectedItems().isEmpty());
+}
+
+} // namespace md::ui
