@@ -74,12 +74,10 @@ std::string Error(const std::string& text) {
 } // namespace
 
 std::optional<std::uint64_t> NoiseRate(const std::string& text) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != text.npos)
+    const auto rate = ParseNumber(text, 0, 1'000'000'000);
+    if (!rate)
         return std::nullopt;
-    const std::uint64_t rate = std::stoull(text);
-    if (rate > 1'000'000'000)
-        return std::nullopt;
-    return rate;
+    return static_cast<std::uint64_t>(*rate);
 }
 
 std::vector<std::string> Console::Input(std::string_view bytes) {

@@ -16,7 +16,7 @@ namespace md::sim {
 // The command summary printed by `help` and at the end of --help.
 extern const char* const kCommandHelp;
 
-// A noise rate in bytes per second: digits, at most 1e9; nothing otherwise.
+// A noise rate in bytes per second, 0 to 1e9; nothing otherwise.
 std::optional<std::uint64_t> NoiseRate(const std::string& text);
 
 class Console {

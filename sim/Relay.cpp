@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
-#include <utility>
 #include <unistd.h>
 
 namespace md::sim {
@@ -27,10 +26,6 @@ void OnStopSignal(int) {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // A tool that stops reading must not make the relay hoard its answers without end.
 constexpr std::size_t kMaxQueuedForTool = 1 << 20;
-// Noise goes out at least this often (and whenever a full line takes more), from a pool of
-// random bytes this large.
-constexpr auto kNoiseTick = std::chrono::milliseconds(10);
-constexpr std::size_t kNoisePool = 1 << 16;
 // A flood of noise is traced by its first bytes and its length.
 constexpr std::size_t kHexShown = 48;
 
@@ -53,11 +48,6 @@ bool ReadAll(int fd, std::vector<std::uint8_t>& buf) {
             continue;
         return n >= 0 || errno == EAGAIN || errno == EINTR;
     }
-}
-
-// One character on the wire: start bit, 8 data bits and 2 stop bits (or parity and 1 stop).
-std::chrono::nanoseconds CharTime(int rate) {
-    return std::chrono::nanoseconds(11'000'000'000LL / rate);
 }
 
 std::string Rates(const char* what, int a, const char* other, int b) {
@@ -107,23 +97,23 @@ void Relay::Run(const CommandInput& onInput) {
             {m_slave->Fd(), POLLIN, 0},
             {m_meterFd, POLLIN, 0},
             {m_line.Fd(),
-             static_cast<short>(POLLIN | (m_toTool.empty() && !m_noiseBlocked ? 0 : POLLOUT)), 0},
+             static_cast<short>(POLLIN | (m_toTool.empty() && !m_noise.Blocked() ? 0 : POLLOUT)), 0},
             {m_stdinOpen ? STDIN_FILENO : -1, POLLIN, 0},
         };
         std::optional<Clock::time_point> wake;
-        const auto earliest = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+        const auto earliest = [&](std::optional<Clock::time_point> t) {
+            if (t)
+                wake = wake ? std::min(*wake, *t) : t;
+        };
+        const auto silence = FrameSilence(m_model.LinkRate());
         if (!m_fromTool.empty())
-            earliest(m_fromToolAt + Silence());
+            earliest(m_fromToolAt + silence);
         if (!m_fromMeter.empty())
-            earliest(m_fromMeterAt + Silence());
+            earliest(m_fromMeterAt + silence);
         for (const Delivery& d : m_late)
             earliest(d.due);
-        if (m_noiseRate > 0 && !m_noiseBlocked)
-            earliest(m_noiseAt + kNoiseTick);
-        if (!m_toMeterWire.empty())
-            earliest(m_toMeterWire.front().due);
-        if (!m_toToolWire.empty())
-            earliest(m_toToolWire.front().due);
+        earliest(m_noise.NextDue());
+        earliest(m_wire.NextDue());
         timespec timeout{};
         if (wake) {
             const auto left = std::max(Clock::duration::zero(), *wake - Clock::now());
@@ -150,7 +140,7 @@ void Relay::Run(const CommandInput& onInput) {
             ReadCommands(onInput);
 
         const auto now = Clock::now();
-        SendNoise(now);
+        m_noise.Send(m_line.Fd(), m_faults.Rng(), now);
         CutOnSilence(now);
         std::vector<Delivery> due;
         std::erase_if(m_late, [&](Delivery& d) {
@@ -171,10 +161,9 @@ void Relay::Run(const CommandInput& onInput) {
 void Relay::Unplug() {
     m_line.Unplug();
     m_fromTool.clear();
-    m_fromToolGlitched = false;
+    m_echo.Reset();
     m_toTool.clear();
-    m_toMeterWire.clear();
-    m_toToolWire.clear();
+    m_wire.Clear();
     Note("unplugged");
 }
 
@@ -182,7 +171,7 @@ bool Relay::Vanish(std::string& error) {
     if (!m_line.Vanish(error))
         return false;
     m_fromTool.clear();
-    m_fromToolGlitched = false;
+    m_echo.Reset();
     m_toTool.clear();
     Note("vanished");
     return true;
@@ -196,43 +185,8 @@ bool Relay::Replug(std::string& error, const std::string& note) {
 }
 
 void Relay::SetNoise(std::uint64_t bytesPerSecond) {
-    m_noiseRate = bytesPerSecond;
-    m_noiseOwed = 0;
-    m_noiseAt = Clock::now();
-    if (m_noisePool.empty()) {
-        m_noisePool.resize(kNoisePool);
-        for (std::uint8_t& b : m_noisePool)
-            b = static_cast<std::uint8_t>(m_faults.Rng()());
-    }
+    m_noise.SetRate(bytesPerSecond, m_faults.Rng(), Clock::now());
     Note(bytesPerSecond ? "noise " + std::to_string(bytesPerSecond) + " bytes/s" : "noise off");
-}
-
-void Relay::SendNoise(Clock::time_point now) {
-    m_noiseBlocked = false;
-    if (m_noiseRate == 0)
-        return;
-    const double rate = static_cast<double>(m_noiseRate);
-    // At most a tenth of a second's worth waits for a full line; the rest is lost on the
-    // wire, so the rate resumes afterwards instead of a burst making up for it.
-    m_noiseOwed = std::min(
-        m_noiseOwed + std::chrono::duration<double>(now - m_noiseAt).count() * rate, rate / 10);
-    m_noiseAt = now;
-    if (!m_line.Plugged()) {
-        m_noiseOwed = 0;
-        return;
-    }
-    while (m_noiseOwed >= 1) {
-        const std::size_t offset = m_faults.Rng()() % kNoisePool;
-        const std::size_t n =
-            std::min({static_cast<std::size_t>(m_noiseOwed), kNoisePool - offset});
-        const ssize_t written = write(m_line.Fd(), m_noisePool.data() + offset, n);
-        if (written > 0)
-            m_noiseOwed -= static_cast<double>(written);
-        if (written < static_cast<ssize_t>(n)) {
-            m_noiseBlocked = true; // the line is full: go on once it takes more
-            break;
-        }
-    }
 }
 
 void Relay::Note(const std::string& text) {
@@ -249,20 +203,14 @@ void Relay::ReadTool() {
         return;
     }
     const auto now = Clock::now();
-    if (m_echo) {
+    if (m_echo.On()) {
         // The adapter's transmitter switches on when the tool starts a request on a quiet
         // line, not between the pieces of one request.
-        std::vector<std::uint8_t> echoed;
-        const bool lineQuiet = !m_turnaround || m_toMeterFree <= now;
-        if (before == 0 && lineQuiet && !m_echoGlitch.empty()) {
-            echoed = m_echoGlitch;
-            m_fromToolGlitched = true;
-        }
-        echoed.insert(echoed.end(), m_fromTool.begin() + static_cast<long>(before),
-                      m_fromTool.end());
+        const bool startsRequest = before == 0 && (!m_wire.Timed() || m_wire.ToMeterQuiet(now));
+        const auto echoed = m_echo.Echo(std::span(m_fromTool).subspan(before), startsRequest);
         // With line timing the echo comes back as the bytes go out on the wire.
-        if (m_turnaround)
-            TransmitToTool(echoed, ToolSideRate(), now);
+        if (m_wire.Timed())
+            m_wire.ToTool(echoed, ToolSideRate(), now);
         else
             WriteTool(echoed);
     }
@@ -273,20 +221,18 @@ void Relay::ReadTool() {
             break;
         std::vector<std::uint8_t> frame(m_fromTool.begin(), m_fromTool.begin() + len);
         m_fromTool.erase(m_fromTool.begin(), m_fromTool.begin() + len);
-        FromTool(std::move(frame), std::exchange(m_fromToolGlitched, false));
+        FromTool(std::move(frame), m_echo.TakeGlitched());
     }
 }
 
 // With line timing the meter hears a request only once its last character is through; a
 // request written while the previous one is still on the wire queues behind it.
 void Relay::FromTool(std::vector<std::uint8_t> frame, bool glitched) {
-    if (!m_turnaround) {
+    if (!m_wire.Timed()) {
         OnToolFrame(std::move(frame), glitched);
         return;
     }
-    const auto start = std::max(m_fromToolAt, m_toMeterFree);
-    m_toMeterFree = start + static_cast<long>(frame.size()) * CharTime(ToolSideRate());
-    m_toMeterWire.push_back({m_toMeterFree, std::move(frame), glitched});
+    m_wire.ToMeter(std::move(frame), glitched, ToolSideRate(), m_fromToolAt);
 }
 
 // The rate the tool sends at: what its pseudo-terminal is set to, else the meter's.
@@ -307,26 +253,10 @@ std::string Relay::Mismatch(int rate, const char* other) const {
     return {};
 }
 
-// Puts each byte on the tool's wire at the moment its last bit arrives, after whatever is
-// still on the wire.
-void Relay::TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start) {
-    auto at = std::max(start, m_toToolFree);
-    for (const std::uint8_t b : bytes) {
-        at += CharTime(rate);
-        m_toToolWire.push_back({at, b});
-    }
-    m_toToolFree = at;
-}
-
 void Relay::ReleaseDue(Clock::time_point now) {
-    while (!m_toMeterWire.empty() && m_toMeterWire.front().due <= now) {
-        Heard heard = std::move(m_toMeterWire.front());
-        m_toMeterWire.pop_front();
+    for (Wire::Request& heard : m_wire.HeardBy(now))
         OnToolFrame(std::move(heard.frame), heard.glitched);
-    }
-    std::vector<std::uint8_t> arrived;
-    for (; !m_toToolWire.empty() && m_toToolWire.front().due <= now; m_toToolWire.pop_front())
-        arrived.push_back(m_toToolWire.front().byte);
+    const std::vector<std::uint8_t> arrived = m_wire.ArrivedBy(now);
     if (!arrived.empty())
         WriteTool(arrived);
 }
@@ -334,9 +264,9 @@ void Relay::ReleaseDue(Clock::time_point now) {
 void Relay::OnToolFrame(std::vector<std::uint8_t> frame, bool glitched) {
     const std::string meaning = DescribeRequest(frame);
     const auto withEcho = [&](std::string notes) {
-        if (m_echo)
-            notes += (notes.empty() ? "" : "; ") + std::string("echoed") +
-                     (glitched ? " behind " + TraceHex(m_echoGlitch, kHexShown) : "");
+        const std::string echo = m_echo.Note(glitched);
+        if (!echo.empty())
+            notes += (notes.empty() ? "" : "; ") + echo;
         return notes;
     };
     if (const std::string garbled = Mismatch(m_model.LinkRate(), "meter at"); !garbled.empty()) {
@@ -406,7 +336,7 @@ void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
         return;
     }
     // The meter turns the line round before it starts answering.
-    d.due = std::max(now, p.heard + m_turnaround.value_or(Clock::duration::zero())) +
+    d.due = std::max(now, p.heard + m_wire.Turnaround()) +
             std::chrono::milliseconds(d.answer.delayMs);
     if (d.due > now)
         m_late.push_back(std::move(d));
@@ -424,8 +354,8 @@ void Relay::Deliver(const Delivery& d) {
         add("unplugged: lost");
     else if (!garbled.empty())
         add("not understood: " + garbled);
-    else if (m_turnaround)
-        TransmitToTool(d.answer.bytes, d.rate, d.due);
+    else if (m_wire.Timed())
+        m_wire.ToTool(d.answer.bytes, d.rate, d.due);
     else
         WriteTool(d.answer.bytes);
     Trace("<-", std::span(d.answer.bytes).subspan(d.answer.noise), d.meaning, notes);
@@ -473,20 +403,15 @@ void Relay::ReadCommands(const CommandInput& onInput) {
 }
 
 void Relay::CutOnSilence(Clock::time_point now) {
-    if (!m_fromTool.empty() && now - m_fromToolAt >= Silence()) {
-        FromTool(std::move(m_fromTool), std::exchange(m_fromToolGlitched, false));
+    const auto silence = FrameSilence(m_model.LinkRate());
+    if (!m_fromTool.empty() && now - m_fromToolAt >= silence) {
+        FromTool(std::move(m_fromTool), m_echo.TakeGlitched());
         m_fromTool.clear();
     }
-    if (!m_fromMeter.empty() && now - m_fromMeterAt >= Silence()) {
+    if (!m_fromMeter.empty() && now - m_fromMeterAt >= silence) {
         OnAnswer(std::move(m_fromMeter));
         m_fromMeter.clear();
     }
-}
-
-Relay::Clock::duration Relay::Silence() const {
-    // An RTU frame ends after three and a half characters of silence (11 bits each).
-    const auto chars = std::chrono::microseconds(38'500'000 / m_model.LinkRate());
-    return std::max<Clock::duration>(chars, std::chrono::milliseconds(5));
 }
 
 void Relay::Trace(const char* direction, std::span<const std::uint8_t> bytes,

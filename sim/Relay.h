@@ -3,11 +3,14 @@
 // to the meter only if the meter could have heard them (same rate); the meter's answers come
 // back through the faults, with a trace line for each frame.
 
+#include "sim/Echo.h"
 #include "sim/Faults.h"
 #include "sim/Line.h"
 #include "sim/LineControls.h"
 #include "sim/Model.h"
+#include "sim/Noise.h"
 #include "sim/Slave.h"
+#include "sim/Wire.h"
 
 #include <chrono>
 #include <deque>
@@ -45,13 +48,12 @@ public:
     void SetTrace(bool on) override { m_trace = on; }
     // From now on every frame takes its time on the wire (11 bits a character at the rate of
     // whoever sends it), and the meter starts its answer `turnaround` after the request ended.
-    void SetLineTiming(std::chrono::milliseconds turnaround) { m_turnaround = turnaround; }
+    void SetLineTiming(std::chrono::milliseconds turnaround) { m_wire.SetTiming(turnaround); }
     // Plays a half-duplex adapter that hears its own transmitter: every byte the tool sends
     // goes straight back to it, ahead of any answer. glitch: bytes the adapter sends as its
     // transmitter switches on, ahead of the echo of each request.
     void SetEcho(bool on, std::vector<std::uint8_t> glitch = {}) {
-        m_echo = on;
-        m_echoGlitch = std::move(glitch);
+        m_echo.Set(on, std::move(glitch));
     }
     void Note(const std::string& text) override;
     // The meter's parity, 'N', 'O' or 'E' (default 'N'); over a line that tells the tool's
@@ -74,23 +76,12 @@ private:
         int rate;
     };
 
-    struct Heard { // a request still on its way to the meter, heard once its last bit is in
-        Clock::time_point due;
-        std::vector<std::uint8_t> frame;
-        bool glitched;
-    };
-    struct OnWire { // a byte still on its way to the tool
-        Clock::time_point due;
-        std::uint8_t byte;
-    };
-
     void ReadTool();
     void FromTool(std::vector<std::uint8_t> frame, bool glitched);
     int ToolSideRate() const;
     // Why a frame at this rate and the meter's parity garbles between the tool and the meter
     // ("line at 9600 bit/s, meter at 2400 bit/s"); empty when it does not.
     std::string Mismatch(int rate, const char* other) const;
-    void TransmitToTool(std::span<const std::uint8_t> bytes, int rate, Clock::time_point start);
     void ReleaseDue(Clock::time_point now);
     void ReadMeter();
     void ServeMeter();
@@ -100,11 +91,9 @@ private:
     void CommitLinkRate();
     void WriteTool(std::span<const std::uint8_t> bytes);
     void FlushToTool();
-    void SendNoise(Clock::time_point now);
     void ReadCommands(const CommandInput& onInput);
     // Frames still open when the line has been quiet long enough.
     void CutOnSilence(Clock::time_point now);
-    Clock::duration Silence() const;
     void Trace(const char* direction, std::span<const std::uint8_t> bytes,
                const std::string& meaning, const std::string& notes);
 
@@ -113,9 +102,7 @@ private:
     FaultPlan& m_faults;
     bool m_trace;
     char m_parity = 'N';
-    bool m_echo = false;
-    std::vector<std::uint8_t> m_echoGlitch;
-    bool m_fromToolGlitched = false; // the glitch went out ahead of what m_fromTool starts with
+    EchoAdapter m_echo;
     bool m_quit = false;
     int m_meterFd = -1; // our end of the meter's pseudo-terminal
     std::unique_ptr<MeterSlave> m_slave;
@@ -124,15 +111,8 @@ private:
     Clock::time_point m_fromToolAt, m_fromMeterAt;
     std::deque<Pending> m_pending;
     std::vector<Delivery> m_late;
-    std::uint64_t m_noiseRate = 0;
-    double m_noiseOwed = 0;
-    bool m_noiseBlocked = false; // the line was full at the last write
-    Clock::time_point m_noiseAt;
-    std::vector<std::uint8_t> m_noisePool;
-    std::optional<Clock::duration> m_turnaround; // set: frames take their wire time
-    std::deque<Heard> m_toMeterWire;
-    std::deque<OnWire> m_toToolWire;
-    Clock::time_point m_toMeterFree, m_toToolFree; // when each direction's wire falls quiet
+    Noise m_noise;
+    Wire m_wire;
     bool m_stdinOpen = true;
 };
 

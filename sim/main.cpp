@@ -274,7 +274,7 @@ Options Parse(int argc, char** argv) {
         case kNoise: {
             const auto rate = NoiseRate(arg);
             if (!rate)
-                UsageError("--noise wants a rate in bytes per second");
+                UsageError("--noise wants 0 to 1000000000 bytes per second, not " + Quoted(arg));
             o.noise = *rate;
             break;
         }
