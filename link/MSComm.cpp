@@ -9,6 +9,7 @@
 
 #ifndef Q_OS_WIN
 #include <poll.h>
+#include <termios.h>
 #endif
 
 namespace md {
@@ -155,7 +156,33 @@ void CMSComm::SetSettings(const std::string& settings) {
 bool CMSComm::PutLine(const LineSettings& line) {
     return m_port.setBaudRate(line.baudRate) &&
            m_port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
-           m_port.setParity(ToQt(line.parity)) && m_port.setStopBits(ToQt(line.stopBits));
+           PutParity(line.parity) && m_port.setStopBits(ToQt(line.stopBits));
+}
+
+bool CMSComm::PutParity(char parity) {
+    const bool put = m_port.setParity(ToQt(parity));
+#ifndef Q_OS_WIN
+    // A pseudo-terminal keeps the odd flag but drops parity enable. Qt then calls odd and even
+    // refused (the device changed nothing), and its "no parity" leaves the odd flag behind, so
+    // a line once set to odd would still read as odd at the far end. On an open port the flags
+    // are put here as well, and what the device keeps of them is accepted.
+    const int fd = m_port.isOpen() ? m_port.handle() : -1;
+    termios tio{};
+    if ((parity != 'N' && parity != 'O' && parity != 'E') || fd < 0 || ::tcgetattr(fd, &tio) != 0)
+        return put;
+    const bool odd = parity == 'O';
+    tio.c_cflag &= ~tcflag_t(PARENB | PARODD);
+    if (parity != 'N')
+        tio.c_cflag |= PARENB | (odd ? PARODD : 0);
+    ::tcsetattr(fd, TCSANOW, &tio); // EINVAL where the device kept nothing new
+    if (::tcgetattr(fd, &tio) != 0 || ((tio.c_cflag & PARODD) != 0) != odd)
+        return false;
+    if (!put)
+        m_port.clearError();
+    return true;
+#else
+    return put;
+#endif
 }
 
 // A refused settings text leaves the line as it was: the settings already taken are put back,

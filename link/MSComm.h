@@ -81,6 +81,7 @@ public:
 
 private:
     bool PutLine(const LineSettings& line);
+    bool PutParity(char parity);
     void Apply(const LineSettings& line, const std::string& text);
     [[noreturn]] void Throw(const QString& text) const;
     QString Where() const;
