@@ -174,6 +174,8 @@ private Q_SLOTS:
         QTest::newRow("typing goes behind the selected port only")
             << QStringList{"com2", "type /dev/ttyACM0", "com1"} << s0
             << QStringList{s0, "/dev/ttyACM0"};
+        QTest::newRow("a listed device's first letters are not completed into its row")
+            << QStringList{"type /dev/ttyUS"} << "/dev/ttyUS" << QStringList{"/dev/ttyUS", s1};
         QTest::newRow("each port keeps what was typed for it")
             << QStringList{"type /tmp/a", "com2", "type /tmp/b", "com1"} << "/tmp/a"
             << QStringList{"/tmp/a", "/tmp/b"};
