@@ -5,7 +5,6 @@
 #include "ui/CommSetDlg.h"
 
 #include <QAbstractButton>
-#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -251,13 +250,6 @@ private Q_SLOTS:
                                                        ")  FT232R USB UART  FTDI  A10K3X"}));
         QCOMPARE(typed, QStringLiteral("/dev/ttyU"));
         QCOMPARE(dlg.m_strDevices[0], QStringLiteral("/dev/ttyU"));
-    }
-
-    void deviceBoxIsNamedByItsLabel() {
-        CCommSetDlg dlg;
-        QAccessibleInterface* box = QAccessible::queryAccessibleInterface(DeviceBox(dlg));
-        QVERIFY(box);
-        QCOMPARE(box->text(QAccessible::Name), QStringLiteral("串口设备"));
     }
 
     // After OK only what changed is handed on, by its stable name where it has one; an empty
