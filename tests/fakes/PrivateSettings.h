@@ -1,14 +1,10 @@
 #pragma once
-// Keeps a test program's settings away from the user's: QSettings takes its folder from
+// Keeps a test program's settings away from the user's. QSettings takes its folder from
 // XDG_CONFIG_HOME once per process, so a global of this type, made before main(), points it at
 // a temporary folder of the program's own.
-//
-//   const md::PrivateSettings kSettings; // at namespace scope in the test file
 
 #include <QSettings>
 #include <QTemporaryDir>
-
-#include <cstdlib>
 
 namespace md {
 
@@ -16,10 +12,10 @@ class PrivateSettings {
 public:
     PrivateSettings() {
         if (!m_dir.isValid())
-            std::abort();
+            qFatal("no temporary folder for the settings");
         qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
     }
-    // The settings the program opens, as the program names them.
+    // The settings the program opens.
     static QSettings Open() {
         return QSettings(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
     }
