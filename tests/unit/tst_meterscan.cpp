@@ -61,6 +61,8 @@ private Q_SLOTS:
     void LateAnswerIsCreditedToItsAddress();
     void CandidateNeedsThreeConfirmingReads_data();
     void CandidateNeedsThreeConfirmingReads();
+    void AnswerUnderWayAtTheWindowsEndIsAwaited_data();
+    void AnswerUnderWayAtTheWindowsEndIsAwaited();
     void CancelRestoresThePort_data();
     void CancelRestoresThePort();
 };
@@ -227,6 +229,37 @@ void TestMeterScan::CandidateNeedsThreeConfirmingReads() {
     QCOMPARE(static_cast<int>(scan.Hits().size()), hits);
     // The probes go on after a refused candidate.
     QCOMPARE(scan.Progress().done, hits ? 1 : 2);
+}
+
+void TestMeterScan::AnswerUnderWayAtTheWindowsEndIsAwaited_data() {
+    QTest::addColumn<int>("headAt"); // the answer's first 3 bytes, ms after the request
+    QTest::addColumn<int>("tailAt"); // the other 4
+    QTest::addColumn<bool>("found");
+    // The probe at 9600 bit/s listens 10 + 20 ms; an answer begun by then is awaited while
+    // the line stays busy: its bytes never part for the 5 ms of an inter-frame gap.
+    QTest::newRow("begun in the window, done after it") << 28 << 32 << true;
+    QTest::newRow("a gap of silence ends the wait") << 26 << 32 << false;
+    QTest::newRow("begun after the window") << 31 << 32 << false;
+}
+
+void TestMeterScan::AnswerUnderWayAtTheWindowsEndIsAwaited() {
+    QFETCH(int, headAt);
+    QFETCH(int, tailAt);
+    QFETCH(bool, found);
+    VirtualClock clock;
+    FakePort port(clock);
+    const std::vector<std::uint8_t> answer = ProbeAnswer(7);
+    port.QueueAnswer({{{answer.begin(), answer.begin() + 3}, std::uint32_t(headAt)},
+                      {{answer.begin() + 3, answer.end()}, std::uint32_t(tailAt)}});
+    for (int i = 0; i < 3; ++i)
+        port.QueueAnswer(answer, 30);
+
+    meter::ScanOptions options;
+    options.order = {ScanPoint{7, 9600, 'N'}};
+    options.windowMs = 20;
+    MeterScan scan(port, clock, options);
+    RunToEnd(scan);
+    QCOMPARE(scan.Hits().size(), std::size_t{found});
 }
 
 void TestMeterScan::CancelRestoresThePort_data() {
