@@ -183,38 +183,32 @@ void MeterScan::Listen() {
         Finish();
         return;
     }
-    const int before = m_received;
     m_received = m_link.TakeInput(m_received);
     const std::uint32_t now = m_clock.GetTickCount();
-    if (m_received > before)
-        m_lastByteAt = now;
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(m_received));
     bool answered = false;
     for (std::size_t i = 0; i < data.size() && !answered; ++i)
         answered = AnswerAtStart(data.subspan(i), m_task.at.address);
     const std::uint32_t spent = now - m_sentAt;
-    const std::uint32_t limit = ListenLimit(now);
+    const std::uint32_t limit = ListenLimit();
     if (answered || spent >= limit) {
         Harvest(m_received);
         EndTask(answered, now);
         return;
     }
-    std::uint32_t wait = std::min(limit - spent, kSliceMs);
-    if (limit > m_task.limitMs) // until the line has been quiet for a gap, at the most
-        wait = std::min(wait, InterFrameGapMs(m_task.at.baudRate) - (now - m_lastByteAt));
-    m_port.WaitForInput(wait);
+    m_port.WaitForInput(std::min(limit - spent, kSliceMs));
 }
 
-std::uint32_t MeterScan::ListenLimit(std::uint32_t now) const {
-    // Bytes still coming in when the window closes are an answer on its way (at 1200 bit/s a
-    // meter's answer takes 64 ms on the wire): the probe waits for it while the line stays
-    // busy, up to the time the whole answer needs, and not a moment when the line is quiet.
-    const std::uint32_t gap = InterFrameGapMs(m_task.at.baudRate);
-    if (m_received == 0 || now - m_lastByteAt >= gap)
+std::uint32_t MeterScan::ListenLimit() const {
+    // Bytes in by the time the window closes may be an answer on its way (at 1200 bit/s a
+    // meter's answer takes 64 ms on the wire): the probe then waits as long as the whole answer
+    // needs. The line may fall quiet meanwhile (a USB adapter hands bytes over in bursts), so
+    // only a located answer ends the wait early.
+    if (m_received == 0)
         return m_task.limitMs;
-    return m_task.limitMs +
-           WireTimeMs(ReadAnswerLen(1), m_task.at.baudRate, HasParity(m_task.at.parity)) + gap;
+    return m_task.limitMs + InterFrameGapMs(m_task.at.baudRate) +
+           WireTimeMs(ReadAnswerLen(1), m_task.at.baudRate, HasParity(m_task.at.parity));
 }
 
 void MeterScan::Harvest(int received) {

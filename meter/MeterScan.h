@@ -114,8 +114,8 @@ private:
     void Next();
     void Send(const Task& task);
     void Listen();
-    // How long the task in hand listens, counted from its request, as things stand at now.
-    std::uint32_t ListenLimit(std::uint32_t now) const;
+    // How long the task in hand listens, counted from its request, as things stand.
+    std::uint32_t ListenLimit() const;
     void EndTask(bool answered, std::uint32_t now);
     // Takes every answer in the copy from an address probed at the present settings.
     void Harvest(int received);
@@ -135,7 +135,6 @@ private:
     std::uint32_t m_sentAt = 0;
     std::uint32_t m_requestMs = 0;
     int m_received = 0;
-    std::uint32_t m_lastByteAt = 0; // when the last bytes of this task came in
     std::optional<std::uint32_t> m_quietSince;
 
     std::string m_settings;        // what the port is set to now, as the scan set it
