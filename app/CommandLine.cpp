@@ -35,7 +35,8 @@ Options:
                    when a meter was found, 1 when none, 2 on bad usage or a port
                    that cannot be used)
   --port N         the port --scan uses: 1 (default) or 2
-  --scan-window MS how long each probe listens after its request, 20 to 1000
+  --scan-window MS
+                   how long each probe listens after its request, 20 to 1000
                    (default 100)
   --scan-all       go on after the first meter (several meters on one bus)
   --scan-addresses LIST

@@ -184,19 +184,31 @@ void MeterScan::Listen() {
         return;
     }
     m_received = m_link.TakeInput(m_received);
+    const std::uint32_t now = m_clock.GetTickCount();
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(m_received));
     bool answered = false;
     for (std::size_t i = 0; i < data.size() && !answered; ++i)
         answered = AnswerAtStart(data.subspan(i), m_task.at.address);
-    const std::uint32_t now = m_clock.GetTickCount();
     const std::uint32_t spent = now - m_sentAt;
-    if (answered || spent >= m_task.limitMs) {
+    const std::uint32_t limit = ListenLimit();
+    if (answered || spent >= limit) {
         Harvest(m_received);
         EndTask(answered, now);
         return;
     }
-    m_port.WaitForInput(std::min(m_task.limitMs - spent, kSliceMs));
+    m_port.WaitForInput(std::min(limit - spent, kSliceMs));
+}
+
+std::uint32_t MeterScan::ListenLimit() const {
+    // Bytes in by the time the window closes may be an answer on its way (at 1200 bit/s a
+    // meter's answer takes 64 ms on the wire): the probe then waits as long as the whole answer
+    // needs. The line may fall quiet meanwhile (a USB adapter hands bytes over in bursts), so
+    // only a located answer ends the wait early.
+    if (m_received == 0)
+        return m_task.limitMs;
+    return m_task.limitMs + InterFrameGapMs(m_task.at.baudRate) +
+           WireTimeMs(ReadAnswerLen(1), m_task.at.baudRate, HasParity(m_task.at.parity));
 }
 
 void MeterScan::Harvest(int received) {

@@ -114,6 +114,8 @@ private:
     void Next();
     void Send(const Task& task);
     void Listen();
+    // How long the task in hand listens, counted from its request, as things stand.
+    std::uint32_t ListenLimit() const;
     void EndTask(bool answered, std::uint32_t now);
     // Takes every answer in the copy from an address probed at the present settings.
     void Harvest(int received);
