@@ -67,6 +67,7 @@ void CMeterDebugDlg::OnCommSettings() {
         m_comm.SetPortOpen(false);
         m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
         m_comm.SetSettings(SettingsText().toStdString());
+        m_link.SetLine(m_nBaudRate, m_nParity != 0);
         m_comm.SetPortOpen(true);
         SetDlgItemText(kSummaryEdit, Summary(true));
     }
