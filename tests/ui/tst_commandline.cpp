@@ -62,6 +62,21 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
                                       << "MeterDebug: --trace needs a file" << platform << "";
     QTest::newRow("stray argument") << QStringList{"COM3"} << noEnv << 2 << ""
                                     << "MeterDebug: unexpected argument 'COM3'" << platform << "";
+    // Qt's own options are the application object's: left alone, in any of Qt's forms.
+    QTest::newRow("Qt's options pass")
+        << QStringList{"-platform", "xcb",  "-style=fusion",   "-reverse", "--fast",
+                       "--display", ":1",   "-qwindowgeometry", "640x480", "-widgetcount",
+                       "-qmljsdebugger=port:1234"}
+        << noEnv << -1 << "" << "" << platform << "f";
+    QTest::newRow("Qt's option without its value")
+        << QStringList{"--fast", "-platform"} << noEnv << 2 << ""
+        << "MeterDebug: -platform needs a value\n" << platform << "";
+    QTest::newRow("a Qt flag does not take a value")
+        << QStringList{"-reverse=1"} << noEnv << 2 << "" << "MeterDebug: Unknown options: r, e"
+        << platform << "";
+    QTest::newRow("no Qt option after --")
+        << QStringList{"--", "-reverse"} << noEnv << 2 << ""
+        << "MeterDebug: unexpected argument '-reverse'" << platform << "";
 }
 
 void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
