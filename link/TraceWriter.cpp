@@ -21,6 +21,9 @@ void AddNote(std::string& notes, const std::string& note) {
 
 // Why no answer was located in bytes, as far as the bytes tell.
 std::string WhyNotFound(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted) {
+    // No frame is shorter than address, function and the two check bytes.
+    if (wanted.expected < 4)
+        return {};
     const std::size_t len = static_cast<std::size_t>(wanted.expected);
     if (bytes.size() < len)
         return "short: " + std::to_string(bytes.size()) + " of " + std::to_string(len) + " bytes";
