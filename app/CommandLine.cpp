@@ -52,8 +52,8 @@ CommandLine UsageError(const QString& text) {
     return Leave(2, {}, QStringLiteral("MeterDebug: %1\n\n").arg(text) + UsageText());
 }
 
-// Qt's start-up options, which the application object takes from the same arguments: one
-// dash or two, a value as the next argument or after "=".
+// Qt's start-up options, which the application object takes from the same arguments wherever
+// they stand: one dash or two, a value as the next argument or after "=".
 const char* const kQtValueOptions[] = {
     "platform",     "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry",
     "qwindowicon",  "qwindowtitle",       "session",       "display",  "geometry",
@@ -73,11 +73,6 @@ std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments
     QStringList ours;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
-        if (arg == QLatin1String("--")) {
-            // After "--" nothing is an option.
-            ours << arguments.mid(i);
-            break;
-        }
         if (i == 0 || !arg.startsWith('-')) {
             ours << arg;
             continue;

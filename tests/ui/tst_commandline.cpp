@@ -71,12 +71,6 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::newRow("Qt's option without its value")
         << QStringList{"--fast", "-platform"} << noEnv << 2 << ""
         << "MeterDebug: -platform needs a value\n" << platform << "";
-    QTest::newRow("a Qt flag does not take a value")
-        << QStringList{"-reverse=1"} << noEnv << 2 << "" << "MeterDebug: Unknown options: r, e"
-        << platform << "";
-    QTest::newRow("no Qt option after --")
-        << QStringList{"--", "-reverse"} << noEnv << 2 << ""
-        << "MeterDebug: unexpected argument '-reverse'" << platform << "";
 }
 
 void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
