@@ -38,7 +38,20 @@ AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const st
             }
         found.echo = EchoSeen::Missing;
     }
+    // A write's acknowledgement is a copy of the request: when the echo was not where it was
+    // looked for, a frame equal to it may still be the echo behind more noise. It is passed
+    // over, so that a write is never confirmed by its echo alone.
+    const auto isEcho = [&](int p) {
+        const auto at = static_cast<std::size_t>(p);
+        return !echo.empty() && data.size() - at >= echo.size() &&
+               std::equal(echo.begin(), echo.end(), data.begin() + p);
+    };
     found.offset = FindAnswer(data, wanted);
+    while (found.offset >= 0 && isEcho(found.offset)) {
+        const int from = found.offset + 1;
+        const int q = FindAnswer(data.subspan(static_cast<std::size_t>(from)), wanted);
+        found.offset = q < 0 ? -1 : q + from;
+    }
     if (found.offset >= 0 || echo.empty())
         return found;
     // Nothing found: a tail that begins the echo is an echo still arriving, or one cut off;
@@ -142,8 +155,7 @@ int CExchange::Keep(std::span<const std::uint8_t> input, int n, int have) {
         m_trace->Dropped(input.subspan(copied, counted - copied), DropReason::Overflow);
     if (counted < static_cast<int>(input.size()))
         m_trace->Dropped(input.subspan(counted), DropReason::AfterCount);
-    m_nReceived = have + copied;
-    return m_nReceived;
+    return have + copied;
 }
 
 AnswerSearch CExchange::Locate(int received, const AnswerWanted& wanted) const {

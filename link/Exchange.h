@@ -19,9 +19,9 @@ enum class WaitKind {
 
 // Searches data for the answer wanted. echo is the request as it went out when the adapter
 // echoes (empty otherwise): it is looked for at offsets 0 to kEchoSlack, and the answer only
-// behind it. When it is not there in full, data is searched as received; should nothing be found
-// and data end in the first bytes of the echo, the echo is still arriving (or was cut off) and
-// everything is set aside. An answer from wanted.alsoFrom is taken when none from wanted.address
+// behind it. When it is not there in full, data is searched as received, passing over any frame
+// equal to the echo; should nothing be found and data end in the first bytes of the echo, the
+// echo is still arriving (or was cut off) and everything is set aside. An answer from wanted.alsoFrom is taken when none from wanted.address
 // is found.
 AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
                           const AnswerWanted& wanted);
@@ -117,7 +117,6 @@ private:
     // adapter sends back first.
     std::array<std::uint8_t, 16> m_sent{};
     int m_sentLen = 0;
-    int m_nReceived = 0; // valid bytes in m_byRecvBuf after the last collection
 };
 
 } // namespace md

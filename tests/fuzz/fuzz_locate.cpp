@@ -2,13 +2,15 @@
 // The first input byte gives the request's length (0 to 16: 0 means local echo off), the next
 // four the function, address, second address and expected length; then come the request and
 // the collection, each kept in a buffer of its exact size so that AddressSanitizer sees any read
-// past it. With local echo on, an answer located behind a whole echo must not start inside it.
+// past it. With local echo on, an answer located behind a whole echo must not start inside it,
+// and a copy of the request is never taken for the answer unless the echo came before it.
 
 #include "link/Exchange.h"
 #include "link/TraceWriter.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -41,6 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* in, std::size_t size) 
             std::abort(); // an answer inside the echo
         if (!localEcho && found.echo != md::EchoSeen::NotExpected)
             std::abort(); // an echo nobody asked for
+        if (localEcho && found.offset >= 0 && found.echo != md::EchoSeen::Removed &&
+            static_cast<std::size_t>(wanted.expected) == echo.size() &&
+            std::equal(echo.begin(), echo.end(), data.begin() + found.offset))
+            std::abort(); // the echo taken for the answer
         md::DescribeCollection(data, wanted, found);
     }
     md::DescribeRequest(echo);

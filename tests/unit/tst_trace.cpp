@@ -112,6 +112,9 @@ void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor_data() {
     QTest::newRow("read, echo behind eight bytes of noise")
         << true << QByteArray(kReadRequest)
         << "0000ff00ff00ff00" + QByteArray(kReadRequest) + kReadAnswer << 16 << EchoSeen::Removed;
+    QTest::newRow("silent write, echo behind more noise than looked through")
+        << true << QByteArray(kWriteRequest) << "000000000000000000" + QByteArray(kWriteRequest)
+        << -1 << EchoSeen::Missing;
     QTest::newRow("echo cut short behind a glitch")
         << true << QByteArray(kWriteRequest) << "ff" + QByteArray(kWriteRequest).left(10) << -1
         << EchoSeen::CutShort;
