@@ -7,6 +7,8 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <span>
+#include <variant>
 
 namespace md {
 
@@ -24,8 +26,9 @@ Options:
                    each USB adapter, then exit
   --trace FILE     append one line per frame sent and per collection of received
                    bytes to FILE ("-" for standard error)
-  --local-echo     the line adapter echoes what the tool sends: expect the request at
-                   the start of what comes back and set it aside
+  --local-echo     the line adapter echoes what the tool sends: look for the request
+                   among the first bytes that come back (up to 8 bytes of line noise
+                   may precede it), and set it and what came before it aside
   --fast           end each exchange as soon as its answer is complete (the fixed
                    waits become upper bounds) and pause only the Modbus inter-frame
                    gap between requests; timers keep their periods
@@ -47,6 +50,9 @@ Options:
                    the parities to try: none, even, odd or N, E, O (default all)
   -h, --help       show this text, then exit
   -v, --version    show the version, then exit
+
+Qt's own start-up options (-platform NAME, -style NAME, -reverse, -display DISPLAY,
+-qwindowgeometry GEOMETRY and the others Qt applications take) are passed on to Qt.
 
 Environment:
   METERDEBUG_COM1, METERDEBUG_COM2
@@ -103,6 +109,44 @@ std::optional<char> ParityLetter(const QString& text) {
     return std::nullopt;
 }
 
+// Qt's start-up options, which the application object takes from the same arguments wherever
+// they stand: one dash or two, a value as the next argument or after "=".
+const char* const kQtValueOptions[] = {
+    "platform",     "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry",
+    "qwindowicon",  "qwindowtitle",       "session",       "display",  "geometry",
+    "style",        "stylesheet",         "name",          "title",    "visual",
+};
+// Without a value; qmljsdebugger takes its value only after "=".
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+const char* const kQtEqualsOnly[] = {"qmljsdebugger"};
+
+bool Among(const QString& name, std::span<const char* const> names) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const char* n) { return name == QLatin1String(n); });
+}
+
+// The arguments without Qt's own options, or the option whose value is missing.
+std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments) {
+    QStringList ours;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (i == 0 || !arg.startsWith('-')) {
+            ours << arg;
+            continue;
+        }
+        const QString option = arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1);
+        const qsizetype equals = option.indexOf('=');
+        const QString name = option.left(equals);
+        if (Among(name, kQtValueOptions)) {
+            if (equals < 0 && ++i == arguments.size())
+                return QStringLiteral("%1 needs a value").arg(arg);
+        } else if (!(equals < 0 ? Among(name, kQtFlags) : Among(name, kQtEqualsOnly))) {
+            ours << arg;
+        }
+    }
+    return ours;
+}
+
 } // namespace
 
 QString UsageText() {
@@ -131,11 +175,15 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
+    const std::variant<QStringList, QString> ours = WithoutQtOptions(arguments);
+    if (const QString* missing = std::get_if<QString>(&ours))
+        return UsageError(*missing);
+
     QCommandLineParser parser;
     parser.addOptions({com[0], com[1], listPorts, trace, localEcho, fast, allCommands, scan, port,
                        scanWindow, scanAll, scanAddresses, scanRates, scanParities, help,
                        version});
-    if (!parser.parse(arguments))
+    if (!parser.parse(std::get<QStringList>(ours)))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return UsageError(

@@ -42,8 +42,9 @@ struct Run {
 };
 
 // Scans with the steady clock over port 1, stepping from the event loop.
-Run Scan(const md::meter::ScanOptions& options) {
+Run Scan(const md::MeterSim& sim, const md::meter::ScanOptions& options) {
     md::CMSComm comm;
+    sim.PointComAt(comm, 1);
     md::SteadyClock clock;
     md::meter::MeterScan scan(comm, clock, options);
     Run run;
@@ -84,7 +85,6 @@ QStringList SimOptions(int rate, char parity, int address) {
 void Start(md::MeterSim& sim) {
     if (!sim.Start())
         Fail(sim.Error());
-    sim.PointComAt(1);
 }
 
 std::vector<int> Every(int from, int to) {
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         Start(sim);
         md::meter::ScanOptions options;
         options.order = FullOrder(ScanPoint{37, 9600, 'N'});
-        const Run run = Scan(options);
+        const Run run = Scan(sim, options);
         std::printf("meter at the dialog's settings (37@9600N), window 100 ms\n");
         std::printf("  port opened     %8.1f ms\n  first candidate %8.1f ms\n"
                     "  confirmed       %8.1f ms   (%s)\n",
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         md::meter::ScanOptions options;
         options.order = FullOrder(std::nullopt);
         options.windowMs = static_cast<std::uint32_t>(window);
-        const Run run = Scan(options);
+        const Run run = Scan(sim, options);
         int probes = 0;
         for (const ScanPoint& p : options.order) {
             ++probes;

@@ -1,22 +1,92 @@
 #include "link/Exchange.h"
 
 #include "link/Frame.h"
-#include "link/MSComm.h"
 
 #include <algorithm>
 #include <cassert>
 
 namespace md {
 
+namespace {
+
+int FindAnswer(std::span<const std::uint8_t> data, const AnswerWanted& wanted) {
+    const auto n = static_cast<std::int16_t>(data.size());
+    const auto expected = static_cast<std::int16_t>(wanted.expected);
+    int p = FindResponse(data, n, wanted.function, wanted.address, expected);
+    if (p < 0 && wanted.alsoFrom >= 0)
+        p = FindResponse(data, n, wanted.function, static_cast<std::uint8_t>(wanted.alsoFrom),
+                         expected);
+    return p;
+}
+
+} // namespace
+
+AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
+                          const AnswerWanted& wanted) {
+    AnswerSearch found;
+    if (!echo.empty()) {
+        // The earliest whole echo within the slack: a write's acknowledgement repeats the
+        // request, so the echo is taken where it comes first and the answer searched behind it.
+        for (std::size_t i = 0; i <= kEchoSlack && i + echo.size() <= data.size(); ++i)
+            if (std::equal(echo.begin(), echo.end(), data.begin() + i)) {
+                found.echo = EchoSeen::Removed;
+                found.echoAt = static_cast<int>(i);
+                found.echoLen = static_cast<int>(i + echo.size());
+                const int p = FindAnswer(data.subspan(i + echo.size()), wanted);
+                found.offset = p < 0 ? -1 : p + found.echoLen;
+                return found;
+            }
+        found.echo = EchoSeen::Missing;
+    }
+    // A write's acknowledgement is a copy of the request: when the echo was not where it was
+    // looked for, a frame equal to it may still be the echo behind more noise. It is passed
+    // over, so that a write is never confirmed by its echo alone.
+    const auto isEcho = [&](int p) {
+        const auto at = static_cast<std::size_t>(p);
+        return !echo.empty() && data.size() - at >= echo.size() &&
+               std::equal(echo.begin(), echo.end(), data.begin() + p);
+    };
+    found.offset = FindAnswer(data, wanted);
+    while (found.offset >= 0 && isEcho(found.offset)) {
+        const int from = found.offset + 1;
+        const int q = FindAnswer(data.subspan(static_cast<std::size_t>(from)), wanted);
+        found.offset = q < 0 ? -1 : q + from;
+    }
+    if (found.offset >= 0 || echo.empty())
+        return found;
+    // Nothing found: a tail that begins the echo is an echo still arriving, or one cut off;
+    // either way no answer can follow it yet.
+    for (std::size_t i = 0; i <= kEchoSlack && i < data.size(); ++i) {
+        const std::span<const std::uint8_t> tail = data.subspan(i);
+        if (tail.size() < echo.size() && std::equal(tail.begin(), tail.end(), echo.begin())) {
+            found.echo = EchoSeen::CutShort;
+            found.echoAt = static_cast<int>(i);
+            found.echoLen = static_cast<int>(data.size());
+            break;
+        }
+    }
+    return found;
+}
+
 CExchange::CExchange(SerialControl& port, Clock& clock) : m_port(port), m_clock(clock) {}
+
+void CExchange::SetLine(std::int32_t baudRate, bool parity) {
+    assert(baudRate > 0);
+    m_baudRate = baudRate;
+    m_parity = parity;
+}
 
 int CExchange::Transact(int len, WaitKind kind, std::uint32_t ms, std::uint8_t function,
                         std::uint8_t address, int expected) {
+    return Transact(len, kind, ms, {function, address, expected});
+}
+
+int CExchange::Transact(int len, WaitKind kind, std::uint32_t ms, const AnswerWanted& wanted) {
     SendOnly(len);
     if (m_fast)
-        return AwaitAnswer(ms, {function, address, expected});
+        return AwaitAnswer(ms, wanted);
     Wait(kind, ms);
-    return Collect(function, address, expected);
+    return Collect(wanted);
 }
 
 int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted) {
@@ -51,14 +121,15 @@ void CExchange::SendOnly(int len) {
         KeepGap();
     DiscardInput();
     const std::span<const std::uint8_t> request(m_bySendBuf.data(), static_cast<std::size_t>(len));
-    const bool sent = SendFrame(m_port, request.data(), static_cast<std::int16_t>(len));
+    // A line found lost inside the send dropped the bytes: they did not go out either.
+    const bool sent = SendFrame(m_port, request.data(), static_cast<std::int16_t>(len)) &&
+                      m_port.LostReason().empty();
     m_sentLen = sent ? len : 0;
     std::copy(request.begin(), request.end(), m_sent.begin());
     m_trace->Sent(request, sent);
 }
 
-int CExchange::Collect(std::uint8_t function, std::uint8_t address, int expected) {
-    const AnswerWanted wanted{function, address, expected};
+int CExchange::Collect(const AnswerWanted& wanted) {
     const int received = TakeInput(0);
     const AnswerSearch found = Locate(received, wanted);
     TraceCollection(received, wanted, found);
@@ -84,35 +155,15 @@ int CExchange::Keep(std::span<const std::uint8_t> input, int n, int have) {
         m_trace->Dropped(input.subspan(copied, counted - copied), DropReason::Overflow);
     if (counted < static_cast<int>(input.size()))
         m_trace->Dropped(input.subspan(counted), DropReason::AfterCount);
-    m_nReceived = have + copied;
-    return m_nReceived;
+    return have + copied;
 }
 
 AnswerSearch CExchange::Locate(int received, const AnswerWanted& wanted) const {
     const std::span<const std::uint8_t> data(m_byRecvBuf.data(),
                                              std::clamp(received, 0, kRecvSize));
-    AnswerSearch found;
-    if (m_localEcho && m_sentLen > 0) {
-        // A prefix of the request with nothing after it is an echo still arriving, or one
-        // cut off; either way no answer can follow it yet.
-        const std::size_t k = std::min(data.size(), static_cast<std::size_t>(m_sentLen));
-        if (k > 0 && std::equal(data.begin(), data.begin() + k, m_sent.begin())) {
-            found.echoLen = static_cast<int>(k);
-            found.echo =
-                k == static_cast<std::size_t>(m_sentLen) ? EchoSeen::Removed : EchoSeen::CutShort;
-        } else {
-            found.echo = EchoSeen::Missing;
-        }
-    }
-    const std::span<const std::uint8_t> rest = data.subspan(found.echoLen);
-    const int p = FindResponse(rest, static_cast<std::int16_t>(rest.size()), wanted.function,
-                               wanted.address, static_cast<std::int16_t>(wanted.expected));
-    found.offset = p < 0 ? -1 : p + found.echoLen;
-    return found;
-}
-
-int CExchange::LocateAgain(std::uint8_t function, std::uint8_t address, int expected) const {
-    return Locate(m_nReceived, {function, address, expected}).offset;
+    const std::span<const std::uint8_t> echo(m_sent.data(),
+                                             m_localEcho ? static_cast<std::size_t>(m_sentLen) : 0);
+    return LocateAnswer(data, echo, wanted);
 }
 
 void CExchange::TraceCollection(int received, const AnswerWanted& wanted,
@@ -150,10 +201,7 @@ void CExchange::WaitBetweenRequests() {
 }
 
 std::uint32_t CExchange::InterFrameGap() const {
-    // Every port here holds settings it could parse; should one not, the slowest rate's gap is
-    // the safe side.
-    const std::optional<LineSettings> line = ParseSettings(m_port.GetSettings());
-    return InterFrameGapMs(line ? line->baudRate : 1200);
+    return InterFrameGapMs(m_baudRate, m_parity);
 }
 
 void CExchange::KeepGap() {

@@ -17,6 +17,15 @@ enum class WaitKind {
     Busy,  // the tick count is polled until the unsigned difference reaches the time
 };
 
+// Searches data for the answer wanted. echo is the request as it went out when the adapter
+// echoes (empty otherwise): it is looked for at offsets 0 to kEchoSlack, and the answer only
+// behind it. When it is not there in full, data is searched as received, passing over any frame
+// equal to the echo; should nothing be found and data end in the first bytes of the echo, the
+// echo is still arriving (or was cut off) and everything is set aside. An answer from wanted.alsoFrom is taken when none from wanted.address
+// is found.
+AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
+                          const AnswerWanted& wanted);
+
 class CExchange {
 public:
     static constexpr int kRecvSize = 300;
@@ -30,8 +39,9 @@ public:
     // Where the exchange reports its traffic; the null sink until set. The sink must outlive
     // the exchange.
     void SetTrace(TraceSink& sink) { m_trace = &sink; }
-    // The line adapter echoes every byte sent: the request is expected at the start of what is
-    // collected and set aside before the answer is located. Off by default.
+    // The line adapter echoes every byte sent: the request is looked for among the first bytes
+    // collected (LocateAnswer), and everything up to its end is set aside before the answer is
+    // located. Off by default.
     void SetLocalEcho(bool on) { m_localEcho = on; }
     bool LocalEcho() const { return m_localEcho; }
     // Answer-complete waits: an exchange ends as soon as its answer is located, its fixed wait
@@ -39,18 +49,23 @@ public:
     // at the port's rate. Off by default: every wait then lasts its fixed time.
     void SetFastWaits(bool on) { m_fast = on; }
     bool FastWaits() const { return m_fast; }
+    // The line the port is set to, for the inter-frame gap: the rate in bit/s (> 0) and whether
+    // a parity bit goes with every character. 9600 bit/s without parity until told, as the
+    // port control starts.
+    void SetLine(std::int32_t baudRate, bool parity);
 
     // Exchange with answer for the request already built in m_bySendBuf[0, len).
     // Returns the answer's offset in m_byRecvBuf, or -1. With fast waits the kind of wait does
     // not matter: both block on the port.
     int Transact(int len, WaitKind kind, std::uint32_t ms, std::uint8_t function,
                  std::uint8_t address, int expected);
+    int Transact(int len, WaitKind kind, std::uint32_t ms, const AnswerWanted& wanted);
     // Write without answer: flush and send only. With fast waits the line is first left quiet
     // for the inter-frame gap since the last exchange ended.
     void SendOnly(int len);
     // The second half of an exchange on its own: count, input, copy, locate. At most the first
     // kRecvSize of the counted bytes are copied; the rest of the input is dropped.
-    int Collect(std::uint8_t function, std::uint8_t address, int expected);
+    int Collect(const AnswerWanted& wanted);
 
     // The steps of Collect, for a wait that collects in several takes:
     // Reads the count, then Input, and copies the counted bytes to m_byRecvBuf from position
@@ -61,8 +76,6 @@ public:
     // echo of that request set aside first when local echo is on. Touches neither the port nor
     // the trace.
     AnswerSearch Locate(int received, const AnswerWanted& wanted) const;
-    // Searches what the last collection copied once more, for an answer it was not looking for.
-    int LocateAgain(std::uint8_t function, std::uint8_t address, int expected) const;
     // Reports one finished collection to the trace.
     void TraceCollection(int received, const AnswerWanted& wanted, const AnswerSearch& found);
 
@@ -72,7 +85,7 @@ public:
     // The 300 ms pause between consecutive requests; with fast waits, what is left of the
     // inter-frame gap since the last exchange ended.
     void WaitBetweenRequests();
-    // The inter-frame gap at the rate the port is set to.
+    // The inter-frame gap on the line given to SetLine.
     std::uint32_t InterFrameGap() const;
 
     // Register k of the 0x03 answer at offset p of the receive copy.
@@ -99,11 +112,12 @@ private:
     bool m_fast = false;
     // The tick count when the last fast exchange ended; none before the first.
     std::optional<std::uint32_t> m_quietSince;
+    std::int32_t m_baudRate = 9600;
+    bool m_parity = false;
     // The request as it last went out (length 0 when nothing went out): what an echoing
     // adapter sends back first.
     std::array<std::uint8_t, 16> m_sent{};
     int m_sentLen = 0;
-    int m_nReceived = 0; // valid bytes in m_byRecvBuf after the last collection
 };
 
 } // namespace md

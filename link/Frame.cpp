@@ -56,6 +56,12 @@ int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
     return SealFrame(buf, 11);
 }
 
+bool CheckBytesOk(std::span<const std::uint8_t> frame) {
+    assert(frame.size() >= 4);
+    const std::uint16_t crc = CalcCrc16(frame.first(frame.size() - 2));
+    return frame[frame.size() - 2] == (crc >> 8) && frame[frame.size() - 1] == (crc & 0xFF);
+}
+
 std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t received,
                           std::uint8_t function, std::uint8_t address, std::int16_t expected) {
     // A count larger than the buffer would send the scan past its end, and a frame needs at
@@ -65,10 +71,7 @@ std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t recei
     if (len < 4 || n < len)
         return -1;
     for (int i = 0; i <= n - len; ++i) {
-        if (data[i] != address || data[i + 1] != function)
-            continue;
-        const std::uint16_t crc = CalcCrc16(data.subspan(i, len - 2));
-        if (data[i + len - 2] == (crc >> 8) && data[i + len - 1] == (crc & 0xFF))
+        if (data[i] == address && data[i + 1] == function && CheckBytesOk(data.subspan(i, len)))
             return static_cast<std::int16_t>(i);
     }
     return -1;
@@ -80,22 +83,28 @@ std::uint16_t RegisterAt(std::span<const std::uint8_t> data, int p, int k) {
     return static_cast<std::uint16_t>(data[hi] << 8 | data[hi + 1]);
 }
 
-std::uint32_t InterFrameGapMs(std::int32_t baudRate) {
+std::uint64_t WireTimeUs(std::size_t n, std::int32_t baudRate, bool parity) {
+    assert(baudRate > 0);
+    const std::uint64_t bitUs = std::uint64_t{n} * BitsPerCharacter(parity) * 1'000'000;
+    const auto rate = static_cast<std::uint64_t>(baudRate);
+    return (bitUs + rate - 1) / rate;
+}
+
+std::uint32_t InterFrameGapMs(std::int32_t baudRate, bool parity) {
     assert(baudRate > 0);
     constexpr std::uint32_t kMinGapMs = 2;
-    // 3.5 characters × 11 bits × 1000 ms: the gap in ms is this over the rate in bit/s.
-    constexpr std::uint64_t kGapBitMs = 38'500;
-    const auto rate = static_cast<std::uint64_t>(baudRate);
-    const auto ms = static_cast<std::uint32_t>((kGapBitMs + rate - 1) / rate);
+    // 3.5 characters, counted in half characters so that the sum stays whole: the gap in ms is
+    // 7 characters' bits × 1000 over twice the rate in bit/s.
+    const std::uint64_t halfBitMs = std::uint64_t{7} * BitsPerCharacter(parity) * 1000;
+    const auto twiceRate = 2 * static_cast<std::uint64_t>(baudRate);
+    const auto ms = static_cast<std::uint32_t>((halfBitMs + twiceRate - 1) / twiceRate);
     return std::max(ms, kMinGapMs);
 }
 
 std::uint32_t WireTimeMs(int bytes, std::int32_t baudRate, bool parity) {
-    assert(bytes >= 0 && baudRate > 0);
-    const std::uint64_t bitsPerChar = parity ? 12 : 11;
-    const auto rate = static_cast<std::uint64_t>(baudRate);
-    const std::uint64_t bitMs = static_cast<std::uint64_t>(bytes) * bitsPerChar * 1000;
-    return static_cast<std::uint32_t>((bitMs + rate - 1) / rate);
+    assert(bytes >= 0);
+    return static_cast<std::uint32_t>(
+        (WireTimeUs(static_cast<std::size_t>(bytes), baudRate, parity) + 999) / 1000);
 }
 
 } // namespace md

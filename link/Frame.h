@@ -1,6 +1,7 @@
 #pragma once
 // Modbus RTU request builders and the answer locator. Pure functions: bytes in, bytes out.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -31,6 +32,10 @@ int BuildWriteSingleRequest(std::span<std::uint8_t> buf, std::uint8_t address, s
 int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
                             std::uint16_t firstReg, int value);
 
+// The last two bytes of frame (at least 4 bytes) are the check over the rest, low-order byte
+// first.
+bool CheckBytesOk(std::span<const std::uint8_t> frame);
+
 // Offset of the earliest answer in data[0, received) that carries address and function and a
 // valid check over `expected` bytes, or -1. received < expected gives -1 without scanning.
 // Nothing else in the answer is compared. A received beyond data.size() is cut to it, and an
@@ -38,10 +43,16 @@ int BuildWriteDoubleRequest(std::span<std::uint8_t> buf, std::uint8_t address,
 std::int16_t FindResponse(std::span<const std::uint8_t> data, std::int16_t received,
                           std::uint8_t function, std::uint8_t address, std::int16_t expected);
 
-// The silence that must part two frames on the line: three and a half characters of 11 bits
-// (start, 8 data, 2 stop) at baudRate (> 0), in whole milliseconds rounded up so that it never
-// falls short, and at least 2 ms.
-std::uint32_t InterFrameGapMs(std::int32_t baudRate);
+// Bits one character takes on the line: a start bit, 8 data bits, the parity bit when parity is
+// on, and 2 stop bits.
+constexpr int BitsPerCharacter(bool parity) {
+    return 1 + 8 + (parity ? 1 : 0) + 2;
+}
+// The time n characters take on the line at baudRate (> 0), in whole microseconds rounded up.
+std::uint64_t WireTimeUs(std::size_t n, std::int32_t baudRate, bool parity);
+// The silence that must part two frames on the line: three and a half characters at baudRate
+// (> 0), in whole milliseconds rounded up so that it never falls short, and at least 2 ms.
+std::uint32_t InterFrameGapMs(std::int32_t baudRate, bool parity);
 
 // Time that bytes characters take on the wire at baudRate (> 0): a start bit, 8 data bits, the
 // parity bit when parity is on and 2 stop bits each, in whole milliseconds rounded up.

@@ -11,16 +11,22 @@ namespace md {
 // What the start of a collection showed of the adapter's echo of the request.
 enum class EchoSeen {
     NotExpected, // local echo is off, or nothing was sent
-    Removed,     // the whole request came back first and was set aside
+    Removed,     // the whole request came back, after at most kEchoSlack bytes of line noise,
+                 // and everything up to its end was set aside
     CutShort,    // only the first bytes of the request came back, and nothing after them
-    Missing,     // the collection does not start with the request; searched as received
+    Missing,     // the request is not among the first bytes; searched as received
 };
+
+// Bytes of line noise allowed before the echo: many RS-485 adapters send a glitch byte or two
+// when their transmitter switches on, ahead of the echo of what they send.
+inline constexpr int kEchoSlack = 8;
 
 // One search of the receive copy for the answer to the last request.
 struct AnswerSearch {
     int offset = -1; // the answer's offset in the receive copy, or -1
-    int echoLen = 0; // leading bytes set aside as the adapter's echo
+    int echoLen = 0; // leading bytes set aside: line noise, then the adapter's echo
     EchoSeen echo = EchoSeen::NotExpected;
+    int echoAt = 0; // where the echo starts: the bytes before it are line noise
 };
 
 // The answer a collection was searched for.
@@ -28,6 +34,9 @@ struct AnswerWanted {
     std::uint8_t function = 0;
     std::uint8_t address = 0;
     int expected = 0; // total length, check bytes included
+    // A second address whose answer is taken as well, or -1: a meter acknowledges the write of
+    // its own address from the address it has just been given.
+    int alsoFrom = -1;
 };
 
 enum class DropReason {
@@ -39,7 +48,8 @@ enum class DropReason {
 class TraceSink {
 public:
     virtual ~TraceSink() = default;
-    // A request handed to the port; sent is false when the port was closed and nothing went out.
+    // A request handed to the port; sent is false when nothing went out: the port was closed,
+    // or the line was found lost while sending.
     virtual void Sent(std::span<const std::uint8_t> request, bool sent) = 0;
     // One collection: the bytes copied into the receive copy and what the search made of them.
     virtual void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,

@@ -85,6 +85,24 @@ std::string DescribeRequest(std::span<const std::uint8_t> request) {
     return FunctionText(fn);
 }
 
+std::string AnswerText(std::span<const std::uint8_t> answer) {
+    if (answer.size() < 3)
+        return "fragment";
+    if (answer[1] & 0x80) {
+        char exception[48];
+        std::snprintf(exception, sizeof exception, "exception 0x%02X (%s)", answer[2],
+                      ExceptionName(answer[2]));
+        return exception;
+    }
+    if (answer[1] != kFnReadHolding)
+        return "ok";
+    std::string text;
+    // The registers lie between the byte count and the two check bytes.
+    for (std::size_t at = 3; at + 2 + 2 <= answer.size(); at += 2)
+        text += (text.empty() ? "" : " ") + std::to_string(Word(answer, at));
+    return text;
+}
+
 std::string FunctionText(std::uint8_t function) {
     char text[24];
     std::snprintf(text, sizeof text, "function 0x%02X", function);

@@ -29,6 +29,10 @@ std::string TraceLine(std::string_view direction, std::string_view hex, std::str
 // A request as the tool builds them: "read 3 @0x0000", "write @0x0302 = 500",
 // "write 2 @0x0000 = 100 0"; other functions as "function 0x2B"; under six bytes "fragment".
 std::string DescribeRequest(std::span<const std::uint8_t> request);
+// What an answer frame (address first, check bytes last; not verified here) says, in the words
+// both traces use: "1234 100 65535" for the registers of a read, "exception 0x02 (illegal data
+// address)", "ok" for a write's acknowledgement, "fragment" under three bytes.
+std::string AnswerText(std::span<const std::uint8_t> answer);
 // "function 0x2B".
 std::string FunctionText(std::uint8_t function);
 // "illegal data address" for 0x02, ...; "unknown exception" for codes beyond 0x04.

@@ -1,19 +1,19 @@
 #include "link/TraceWriter.h"
 
-#include "link/Crc.h"
 #include "link/Frame.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace md {
 
 namespace {
 
-bool CheckOk(std::span<const std::uint8_t> frame) {
-    const std::uint16_t crc = CalcCrc16(frame.first(frame.size() - 2));
-    return frame[frame.size() - 2] == (crc >> 8) && frame[frame.size() - 1] == (crc & 0xFF);
-}
+// Collected and dropped bytes are shown up to this many; the rest as a count, so that a flood
+// of noise does not fill the disk.
+constexpr std::size_t kShownBytes = 48;
 
 void AddNote(std::string& notes, const std::string& note) {
     notes += (notes.empty() ? "" : "; ") + note;
@@ -21,6 +21,9 @@ void AddNote(std::string& notes, const std::string& note) {
 
 // Why no answer was located in bytes, as far as the bytes tell.
 std::string WhyNotFound(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted) {
+    // No frame is shorter than address, function and the two check bytes.
+    if (wanted.expected < 4)
+        return {};
     const std::size_t len = static_cast<std::size_t>(wanted.expected);
     if (bytes.size() < len)
         return "short: " + std::to_string(bytes.size()) + " of " + std::to_string(len) + " bytes";
@@ -28,7 +31,7 @@ std::string WhyNotFound(std::span<const std::uint8_t> bytes, const AnswerWanted&
         if (bytes[i] == wanted.address && bytes[i + 1] == wanted.function)
             return "bad check bytes at offset " + std::to_string(i);
     for (std::size_t i = 0; i + len <= bytes.size(); ++i)
-        if (bytes[i + 1] == wanted.function && CheckOk(bytes.subspan(i, len)))
+        if (bytes[i + 1] == wanted.function && CheckBytesOk(bytes.subspan(i, len)))
             return "answer from address " + std::to_string(bytes[i]);
     return {};
 }
@@ -38,7 +41,7 @@ int ExceptionAt(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted)
     constexpr std::size_t kLen = 5;
     for (std::size_t i = 0; i + kLen <= bytes.size(); ++i)
         if (bytes[i] == wanted.address && bytes[i + 1] == (wanted.function | 0x80) &&
-            CheckOk(bytes.subspan(i, kLen)))
+            CheckBytesOk(bytes.subspan(i, kLen)))
             return static_cast<int>(i);
     return -1;
 }
@@ -48,7 +51,9 @@ int ExceptionAt(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted)
 CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                                   const AnswerSearch& found) {
     CollectionText text;
-    const std::size_t echoLen = static_cast<std::size_t>(found.echoLen);
+    const std::size_t echoLen = std::min(static_cast<std::size_t>(found.echoLen), bytes.size());
+    const std::size_t echoAt = std::min(static_cast<std::size_t>(found.echoAt), echoLen);
+    const std::span<const std::uint8_t> noise = bytes.first(echoAt);
     switch (found.echo) {
     case EchoSeen::NotExpected:
         break;
@@ -56,26 +61,27 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
         AddNote(text.notes, "local echo removed");
         break;
     case EchoSeen::CutShort:
-        AddNote(text.notes, "local echo cut short: " + std::to_string(echoLen) + " bytes");
+        AddNote(text.notes,
+                "local echo cut short: " + std::to_string(echoLen - echoAt) + " bytes");
         break;
     case EchoSeen::Missing:
         AddNote(text.notes, "no local echo: searched as received");
         break;
     }
-    const std::span<const std::uint8_t> rest = bytes.subspan(std::min(echoLen, bytes.size()));
+    if (!noise.empty())
+        AddNote(text.notes, std::to_string(noise.size()) + " bytes before the echo: " +
+                                TraceHex(noise, kShownBytes));
+    const std::span<const std::uint8_t> rest = bytes.subspan(echoLen);
 
     if (found.offset >= 0) {
         const std::size_t p = static_cast<std::size_t>(found.offset);
-        if (wanted.function == kFnReadHolding) {
-            text.meaning = "->";
-            for (int k = 0; k < (wanted.expected - 5) / 2; ++k)
-                text.meaning += " " + std::to_string(RegisterAt(bytes, found.offset, k));
-        } else {
-            text.meaning = "echo ok";
-        }
+        const std::size_t end = p + static_cast<std::size_t>(wanted.expected);
+        const std::string answer = AnswerText(bytes.subspan(p, end - p));
+        text.meaning = wanted.function == kFnReadHolding ? "-> " + answer : "echo ok";
+        if (bytes[p] != wanted.address)
+            AddNote(text.notes, "answer from address " + std::to_string(bytes[p]));
         if (p > echoLen)
             AddNote(text.notes, "answer at offset " + std::to_string(p));
-        const std::size_t end = p + static_cast<std::size_t>(wanted.expected);
         if (end < bytes.size())
             AddNote(text.notes, std::to_string(bytes.size() - end) + " bytes after the answer");
         return text;
@@ -87,10 +93,7 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
     }
     const int e = ExceptionAt(rest, wanted);
     if (e >= 0) {
-        char exception[64];
-        std::snprintf(exception, sizeof exception, "exception 0x%02X (%s)", rest[e + 2],
-                      ExceptionName(rest[e + 2]));
-        text.meaning = exception;
+        text.meaning = AnswerText(rest.subspan(static_cast<std::size_t>(e), 5));
         return text;
     }
     text.meaning = "no valid answer in " + std::to_string(rest.size()) + " bytes";
@@ -109,30 +112,42 @@ std::unique_ptr<TraceWriter> TraceWriter::Open(const std::string& path, std::str
         error = std::strerror(errno);
         return nullptr;
     }
-    return std::make_unique<TraceWriter>(out, true);
+    return std::make_unique<TraceWriter>(out, true, path);
 }
 
-TraceWriter::TraceWriter(std::FILE* out, bool owned) : m_out(out), m_owned(owned) {}
+TraceWriter::TraceWriter(std::FILE* out, bool owned, std::string name, std::FILE* errors)
+    : m_out(out), m_owned(owned), m_name(std::move(name)), m_errors(errors) {}
 
 TraceWriter::~TraceWriter() {
-    if (m_owned)
+    if (m_owned && m_out)
         std::fclose(m_out);
 }
 
 void TraceWriter::Line(const std::string& line) {
-    std::fputs((line + "\n").c_str(), m_out);
-    std::fflush(m_out);
+    if (!m_out)
+        return;
+    errno = 0;
+    if (std::fputs((line + "\n").c_str(), m_out) >= 0 && std::fflush(m_out) == 0)
+        return;
+    // A full disk or a vanished medium: said once, and the trace ends there rather than
+    // losing lines silently. The tool itself goes on.
+    const int error = errno;
+    std::fprintf(m_errors, "MeterDebug: cannot write the trace to '%s': %s; the trace is closed\n",
+                 m_name.c_str(), error ? std::strerror(error) : "write error");
+    if (m_owned)
+        std::fclose(m_out);
+    m_out = nullptr;
 }
 
 void TraceWriter::Sent(std::span<const std::uint8_t> request, bool sent) {
     Line(TraceLine("->", TraceHex(request), DescribeRequest(request),
-                   sent ? "" : "port closed: not sent"));
+                   sent ? "" : "not sent: port closed or line lost"));
 }
 
 void TraceWriter::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                            const AnswerSearch& found) {
     const CollectionText t = DescribeCollection(bytes, wanted, found);
-    Line(TraceLine("<-", TraceHex(bytes), t.meaning, t.notes));
+    Line(TraceLine("<-", TraceHex(bytes, kShownBytes), t.meaning, t.notes));
 }
 
 void TraceWriter::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {
@@ -141,7 +156,7 @@ void TraceWriter::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {
                                                       : "arriving after the count";
     Line(TraceLine("--", "",
                    "dropped " + std::to_string(bytes.size()) + " bytes " + where + ": " +
-                       TraceHex(bytes)));
+                       TraceHex(bytes, kShownBytes)));
 }
 
 } // namespace md

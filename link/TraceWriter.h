@@ -1,6 +1,7 @@
 #pragma once
 // The trace as text, one line per event, in the line style it shares with metersim (TraceText.h).
-// Each line is flushed as it is written, so a crash loses nothing already traced.
+// Each line is flushed as it is written, so a crash loses nothing already traced. A line that
+// cannot be written (a full disk) is reported once on the error stream and ends the trace.
 
 #include "link/Trace.h"
 #include "link/TraceText.h"
@@ -24,8 +25,9 @@ public:
     // Opens path for appending ("-" is standard error). Nothing, with the reason in error, when
     // it cannot be opened.
     static std::unique_ptr<TraceWriter> Open(const std::string& path, std::string& error);
-    // Writes to out; closes it on destruction when owned.
-    TraceWriter(std::FILE* out, bool owned);
+    // Writes to out, named name in the report of a failed write to errors; closes it on
+    // destruction, or when a write fails, when owned.
+    TraceWriter(std::FILE* out, bool owned, std::string name = "-", std::FILE* errors = stderr);
     ~TraceWriter() override;
     TraceWriter(const TraceWriter&) = delete;
     TraceWriter& operator=(const TraceWriter&) = delete;
@@ -38,8 +40,10 @@ public:
 private:
     void Line(const std::string& line);
 
-    std::FILE* m_out;
+    std::FILE* m_out; // null once a write has failed
     bool m_owned;
+    std::string m_name;
+    std::FILE* m_errors;
 };
 
 } // namespace md

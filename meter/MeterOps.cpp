@@ -12,10 +12,12 @@ namespace {
 
 // Flushes, sends the write, then sleeps the pause between requests; the echo that arrived during
 // the pause is located before anything else touches the input.
-bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t reg, int value) {
+// An acknowledgement from alsoFrom (-1: none) is taken as well.
+bool WriteAndCollectEcho(CExchange& link, std::uint8_t address, std::uint16_t reg, int value,
+                         int alsoFrom = -1) {
     const int len = BuildWriteSingleRequest(link.m_bySendBuf, address, reg, value);
-    return link.Transact(len, WaitKind::Sleep, CExchange::kPauseMs, kFnWriteSingle, address,
-                         kWriteAnswerLen) >= 0;
+    return link.Transact(len, WaitKind::Sleep, CExchange::kPauseMs,
+                         {kFnWriteSingle, address, kWriteAnswerLen, alsoFrom}) >= 0;
 }
 
 // printf's "%.4f" as the "C" locale prints it: a full stop, whatever locale the application
@@ -100,8 +102,8 @@ ParamWriteResult WriteParams(CExchange& link, std::uint8_t address,
 }
 
 bool WriteOwnAddress(CExchange& link, std::uint8_t address, std::uint8_t newAddress) {
-    const bool echoed = WriteAndCollectEcho(link, address, reg::kOwnAddress, newAddress) ||
-                        link.LocateAgain(kFnWriteSingle, newAddress, kWriteAnswerLen) >= 0;
+    const bool echoed =
+        WriteAndCollectEcho(link, address, reg::kOwnAddress, newAddress, newAddress);
     return echoed || address == kBroadcastAddress;
 }
 

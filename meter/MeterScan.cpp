@@ -67,7 +67,7 @@ std::vector<ScanPoint> ScanOrder(const std::optional<ScanPoint>& first,
 
 std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs) {
     return WireTimeMs(kShortRequestLen, at.baudRate, HasParity(at.parity)) +
-           std::max(windowMs, InterFrameGapMs(at.baudRate));
+           std::max(windowMs, InterFrameGapMs(at.baudRate, HasParity(at.parity)));
 }
 
 MeterScan::MeterScan(SerialControl& port, Clock& clock, ScanOptions options)
@@ -160,7 +160,7 @@ void MeterScan::Send(const Task& task) {
         m_quietSince.reset();
     } else if (m_quietSince) {
         const std::uint32_t quiet = m_clock.GetTickCount() - *m_quietSince;
-        const std::uint32_t gap = InterFrameGapMs(task.at.baudRate);
+        const std::uint32_t gap = InterFrameGapMs(task.at.baudRate, HasParity(task.at.parity));
         if (quiet < gap)
             m_clock.Sleep(gap - quiet);
         // An answer that came after its window is still waiting: take it before the flush
@@ -207,7 +207,7 @@ std::uint32_t MeterScan::ListenLimit() const {
     // only a located answer ends the wait early.
     if (m_received == 0)
         return m_task.limitMs;
-    return m_task.limitMs + InterFrameGapMs(m_task.at.baudRate) +
+    return m_task.limitMs + InterFrameGapMs(m_task.at.baudRate, HasParity(m_task.at.parity)) +
            WireTimeMs(ReadAnswerLen(1), m_task.at.baudRate, HasParity(m_task.at.parity));
 }
 

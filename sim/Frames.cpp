@@ -2,17 +2,7 @@
 
 #include "link/TraceText.h"
 
-#include <cstdio>
-
 namespace md::sim {
-
-namespace {
-
-std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
-    return static_cast<std::uint16_t>(b[at] << 8 | b[at + 1]);
-}
-
-} // namespace
 
 // Bitwise form of the reflected polynomial 0xA001: slower than a table, and obviously right.
 std::uint16_t Crc16(std::span<const std::uint8_t> bytes) {
@@ -86,25 +76,6 @@ std::string DescribeRequest(std::span<const std::uint8_t> request) {
     if (request.size() >= 2 && request.size() < 6)
         return FunctionText(request[1]);
     return md::DescribeRequest(request);
-}
-
-std::string DescribeAnswer(std::span<const std::uint8_t> request,
-                           std::span<const std::uint8_t> answer) {
-    std::string text = DescribeRequest(request) + " ->";
-    if (answer.size() < 3)
-        return text + " fragment";
-    if (answer[1] & 0x80) {
-        char exception[48];
-        std::snprintf(exception, sizeof exception, " exception 0x%02X (%s)", answer[2],
-                      ExceptionName(answer[2]));
-        return text + exception;
-    }
-    if (answer[1] == 0x03) {
-        for (std::size_t at = 3; at + 1 + 2 < answer.size(); at += 2)
-            text += " " + std::to_string(Word(answer, at));
-        return text;
-    }
-    return text + " ok";
 }
 
 } // namespace md::sim

@@ -1,7 +1,7 @@
 #pragma once
 // What metersim needs to know about RTU frames on its own, without the tool's codec: the check
-// bytes, where a frame ends, and a one-line reading of it for the trace (in the tool's words,
-// link/TraceText.h).
+// bytes, where a frame ends, and a one-line reading of a request for the trace (in the tool's
+// words, link/TraceText.h, whose AnswerText reads the answers).
 
 #include <cstddef>
 #include <cstdint>
@@ -25,9 +25,5 @@ std::size_t AnswerLength(std::span<const std::uint8_t> bytes);
 // "read 3 @0x0000", "write @0x0006 = 2", "write 2 @0x0000 = 100 0", "function 0x2B" (also for a
 // fragment that has its function).
 std::string DescribeRequest(std::span<const std::uint8_t> request);
-// The request's reading plus what came back: "read 3 @0x0000 -> 1234 100 65535",
-// "write @0x0006 = 2 -> ok", "read 1 @0x0003 -> exception 0x02 (illegal data address)".
-std::string DescribeAnswer(std::span<const std::uint8_t> request,
-                           std::span<const std::uint8_t> answer);
 
 } // namespace md::sim

@@ -321,7 +321,8 @@ void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
         m_pending.pop_front();
     }
     Delivery d;
-    d.meaning = p.request.empty() ? "unasked" : DescribeAnswer(p.request, frame);
+    d.meaning =
+        p.request.empty() ? "unasked" : DescribeRequest(p.request) + " -> " + AnswerText(frame);
     d.rate = p.rate;
     if (p.fault.kind != FaultKind::None) {
         Fault shown = p.fault;

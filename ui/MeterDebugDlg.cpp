@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -203,6 +204,7 @@ bool CMeterDebugDlg::OnInitDialog() {
 
     m_comm.SetCommPort(static_cast<std::int16_t>(m_nCommPort));
     m_comm.SetSettings(SettingsText().toStdString());
+    m_link.SetLine(m_nBaudRate, m_nParity != 0);
     m_comm.SetPortOpen(true);
     m_comm.SetInputLen(0);
     m_comm.SetInBufferCount(0);
@@ -292,9 +294,15 @@ void CMeterDebugDlg::ReportPortLoss() {
     }
     if (m_bPortLost)
         return;
-    // Set before the box opens: ticks that its loop delivers find the outage reported.
+    // Set before the box opens: ticks that its loop delivers find the outage reported. The box
+    // opens after the handler rather than inside it: Qt does not re-enter a timer's handler, so
+    // a box inside a tick would hold every later tick until someone closed it, and an outage
+    // at an unattended meter would stop the polling, the counts and the reopen attempts for
+    // good. Shown afterwards, the ticks go on under the open box.
     m_bPortLost = true;
-    AfxMessageBox(QString::fromStdString(lost));
+    QTimer::singleShot(0, this, [this, text = QString::fromStdString(lost)] {
+        AfxMessageBox(text);
+    });
 }
 
 void CMeterDebugDlg::EndOutage() {

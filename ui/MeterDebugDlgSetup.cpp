@@ -65,6 +65,7 @@ void CMeterDebugDlg::OnCommSettings() {
         m_byMeterAddress = dlg.m_byMeterAddress;
         m_devices.Take(dlg);
 
+        m_link.SetLine(m_nBaudRate, m_nParity != 0);
         if (!m_comm.LostReason().empty()) {
             // The device is still away: the outage goes on with the new port and settings,
             // and only a reopen that works ends it (now or at a later tick or command).

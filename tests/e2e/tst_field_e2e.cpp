@@ -67,6 +67,10 @@ void TestFieldE2e::EchoingAdapterAndLocalEcho_data() {
     QTest::newRow("unanswered write reported with the option")
         << QStringList{"--echo", "--silent-write", "0x0302"} << true
         << QStringLiteral("写数据不成功");
+    // An adapter that sends a glitch byte as its transmitter switches on, before each echo.
+    QTest::newRow("unanswered write reported behind an adapter glitch")
+        << QStringList{"--echo", "--echo-glitch", "00", "--silent-write", "0x0302"} << true
+        << QStringLiteral("写数据不成功");
 }
 
 void TestFieldE2e::EchoingAdapterAndLocalEcho() {

@@ -4,7 +4,11 @@
 #include "fakes/MainWindowRig.h"
 #include "fakes/ProcessFigures.h"
 
+#include "link/TraceWriter.h"
+
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace md;
@@ -23,6 +27,8 @@ class TestPortLossE2e : public QObject {
 private Q_SLOTS:
     void PollingRidesOutAnOutage_data();
     void PollingRidesOutAnOutage();
+    void UnattendedOutageIsCountedUnderTheOpenBox();
+    void NoiseFloodLeavesMemoryFlat_data();
     void NoiseFloodLeavesMemoryFlat();
 };
 
@@ -71,18 +77,83 @@ void TestPortLossE2e::PollingRidesOutAnOutage() {
     QCOMPARE(w.modal.Boxes(), boxesDuringOutage);
 }
 
-// Noise as fast as the pseudo-terminal carries it, for 10 s of polling.
-void TestPortLossE2e::NoiseFloodLeavesMemoryFlat() {
+// Nobody at the PC: the loss box stays open through a 15 s outage and 10 s of line after it.
+// The poll timer's ticks (every 2 s) go on under it: one failure each while the line is away,
+// one success each once it is back.
+void TestPortLossE2e::UnattendedOutageIsCountedUnderTheOpenBox() {
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
     MainWindowRig w(sim);
+    int successes = 0, failures = 0;     // when the line went
+    int failuresAway = 0, successesAway = 0; // 15 s later, when it came back
+    int failuresBack = 0, successesBack = 0; // 10 s after that
+    QString promptAway, promptBack;
+    w.Run([&] {
+        w.Click(1065);
+        QTRY_VERIFY_WITH_TIMEOUT(Count(w, 1069) >= 1, 6000);
+        QElapsedTimer outage;
+        w.modal.AnswerBox([&](QWidget*) {
+            QTest::qWait(int(15'000 - outage.elapsed()));
+            successesAway = Count(w, 1069);
+            failuresAway = Count(w, 1070);
+            promptAway = w.Text(1068);
+            QVERIFY(sim.Command(QStringLiteral("replug")).startsWith(QStringLiteral("ok")));
+            QTest::qWait(10'000);
+            successesBack = Count(w, 1069);
+            failuresBack = Count(w, 1070);
+            promptBack = w.Text(1068);
+        });
+        successes = Count(w, 1069);
+        failures = Count(w, 1070);
+        QVERIFY(sim.Command(QStringLiteral("unplug")).startsWith(QStringLiteral("ok")));
+        outage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(w.modal.Boxes().size() == 1 && w.modal.Pending() == 0, 30'000);
+        w.Click(1064);
+    });
+    qInfo("15 s away: failures %d -> %d, successes %d -> %d; 10 s back: successes %d -> %d, "
+          "failures %d -> %d",
+          failures, failuresAway, successes, successesAway, successesAway, successesBack,
+          failuresAway, failuresBack);
+    QCOMPARE(successesAway, successes);
+    QVERIFY2(failuresAway - failures >= 6, qPrintable(QString::number(failuresAway - failures)));
+    QCOMPARE(promptAway, CMeterDebugDlg::LostPrompt());
+    // A tick under way as the line came back may still fail; every later one succeeds.
+    QVERIFY2(failuresBack - failuresAway <= 1, qPrintable(QString::number(failuresBack)));
+    QVERIFY2(successesBack - successesAway >= 4,
+             qPrintable(QString::number(successesBack - successesAway)));
+    QCOMPARE(promptBack, QStringLiteral("正在读测量数据..."));
+    QCOMPARE(w.modal.Boxes().size(), 1);
+}
+
+void TestPortLossE2e::NoiseFloodLeavesMemoryFlat_data() {
+    QTest::addColumn<int>("rate"); // noise bytes a second
+    QTest::newRow("as fast as the line carries") << 50'000'000;
+    QTest::newRow("200 kB/s") << 200'000;
+}
+
+// Noise for 10 s of polling, traced to a file: the memory stays flat and the trace grows by
+// lines, not by the noise.
+void TestPortLossE2e::NoiseFloodLeavesMemoryFlat() {
+    QFETCH(int, rate);
+    MeterSim sim;
+    QVERIFY2(sim.Start(), qPrintable(sim.Error()));
+    QTemporaryDir dir;
+    const QString tracePath = dir.filePath(QStringLiteral("trace.txt"));
+    std::string error;
+    const auto trace = TraceWriter::Open(tracePath.toStdString(), error);
+    QVERIFY2(trace, error.c_str());
+    MainWindowRig w(sim);
+    w.dlg.Link().SetTrace(*trace);
     double idle = 0, peak = 0;
+    qint64 traceBefore = 0;
+    QElapsedTimer flood;
     w.Run([&] {
         w.Click(1065);
         QTRY_VERIFY_WITH_TIMEOUT(Count(w, 1069) >= 1, 6000);
         idle = ResidentMiB();
-        QVERIFY(sim.Command(QStringLiteral("noise 50000000")).startsWith(QStringLiteral("ok")));
-        QElapsedTimer flood;
+        traceBefore = QFileInfo(tracePath).size();
+        QVERIFY(sim.Command(QStringLiteral("noise %1").arg(rate))
+                    .startsWith(QStringLiteral("ok")));
         flood.start();
         while (!flood.hasExpired(10'000)) {
             QTest::qWait(500);
@@ -91,7 +162,11 @@ void TestPortLossE2e::NoiseFloodLeavesMemoryFlat() {
         QVERIFY(sim.Command(QStringLiteral("noise off")).startsWith(QStringLiteral("ok")));
         w.Click(1064);
     });
-    qInfo("resident memory: %.1f MiB idle, %.1f MiB peak under the flood", idle, peak);
+    const double traceKiBPerMinute =
+        double(QFileInfo(tracePath).size() - traceBefore) / 1024 * 60'000 / double(flood.elapsed());
+    qInfo("resident memory: %.1f MiB idle, %.1f MiB peak under the flood; trace %.0f KiB a minute",
+          idle, peak, traceKiBPerMinute);
+    QVERIFY2(traceKiBPerMinute < 1024, qPrintable(QString::number(traceKiBPerMinute)));
     QVERIFY(idle > 0);
     QVERIFY2(peak - idle < 10,
              qPrintable(QStringLiteral("%1 MiB idle, %2 MiB peak").arg(idle).arg(peak)));

@@ -64,6 +64,15 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
                                       << "MeterDebug: --trace needs a file" << platform << "";
     QTest::newRow("stray argument") << QStringList{"COM3"} << noEnv << 2 << ""
                                     << "MeterDebug: unexpected argument 'COM3'" << platform << "";
+    // Qt's own options are the application object's: left alone, in any of Qt's forms.
+    QTest::newRow("Qt's options pass")
+        << QStringList{"-platform", "xcb",  "-style=fusion",   "-reverse", "--fast",
+                       "--display", ":1",   "-qwindowgeometry", "640x480", "-widgetcount",
+                       "-qmljsdebugger=port:1234"}
+        << noEnv << -1 << "" << "" << platform << "f";
+    QTest::newRow("Qt's option without its value")
+        << QStringList{"--fast", "-platform"} << noEnv << 2 << ""
+        << "MeterDebug: -platform needs a value\n" << platform << "";
 }
 
 void tst_commandline::ArgumentsComeToSettingsOrAnExit() {

@@ -45,6 +45,9 @@ void TestPortLoss::OutageIsShownOnceCountedAndEndsWithTheDevice() {
         w.port.FailOpen("无法打开串口 COM1：设备不存在");
         for (int i = 0; i < 3; ++i)
             w.dlg.OnTimer(1);
+        // Not inside the tick: Qt would hold every later tick until someone closed the box.
+        QCOMPARE(w.modal.Boxes(), QStringList());
+        QCoreApplication::processEvents();
         boxesDuringFirstOutage = w.modal.Boxes();
         QCOMPARE(w.Text(1070), QStringLiteral("3"));
         QCOMPARE(w.Text(1068), CMeterDebugDlg::LostPrompt());
@@ -64,6 +67,7 @@ void TestPortLoss::OutageIsShownOnceCountedAndEndsWithTheDevice() {
         w.port.Lose(kLoss);
         w.port.FailOpen("无法打开串口 COM1：设备不存在");
         w.dlg.OnTimer(1);
+        QCoreApplication::processEvents();
     });
     QCOMPARE(boxesDuringFirstOutage, QStringList{QString::fromStdString(kLoss)});
     QCOMPARE(w.modal.Boxes(), QStringList(2, QString::fromStdString(kLoss)));
@@ -91,6 +95,7 @@ void TestPortLoss::CommandsDuringAnOutageTryToReopenFirst() {
         w.port.Lose(kLoss);
         w.port.FailOpen("无法打开串口 COM1：设备不存在");
         w.Click(command);
+        QCoreApplication::processEvents();
         QCOMPARE(w.Text(1068), CMeterDebugDlg::LostPrompt());
         QCOMPARE(w.Sent(), 0u);
 
@@ -112,6 +117,7 @@ void TestPortLoss::ReconfigurationEndsTheOutage() {
         w.port.Lose(kLoss);
         w.port.FailOpen("无法打开串口 COM1：设备不存在");
         w.dlg.OnTimer(1);
+        QCoreApplication::processEvents();
         w.port.FailOpen(std::nullopt);
         w.modal.Answer([](QWidget* dlg) { ModalHelper::PressEnter(dlg); });
         w.Click(1004);

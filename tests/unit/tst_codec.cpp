@@ -148,21 +148,29 @@ void tst_codec::FindResponseLocatesTheEarliestValidAnswer() {
 
 void tst_codec::InterFrameGapIsThreeAndAHalfCharactersRoundedUp_data() {
     QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("parity");
     QTest::addColumn<uint>("ms");
-    // 38.5 bit times: 32.08, 16.04, 8.02, 4.01 and 2.005 ms; never rounded down.
-    QTest::newRow("1200") << 1200 << 33u;
-    QTest::newRow("2400") << 2400 << 17u;
-    QTest::newRow("4800") << 4800 << 9u;
-    QTest::newRow("9600") << 9600 << 5u;
-    QTest::newRow("19200") << 19200 << 3u;
-    QTest::newRow("exactly 2 ms") << 19250 << 2u;
-    QTest::newRow("38400: 1.003 ms, raised to 2") << 38400 << 2u;
+    // 38.5 bit times without parity: 32.08, 16.04, 8.02, 4.01 and 2.005 ms; never rounded down.
+    QTest::newRow("1200") << 1200 << false << 33u;
+    QTest::newRow("2400") << 2400 << false << 17u;
+    QTest::newRow("4800") << 4800 << false << 9u;
+    QTest::newRow("9600") << 9600 << false << 5u;
+    QTest::newRow("19200") << 19200 << false << 3u;
+    QTest::newRow("exactly 2 ms") << 19250 << false << 2u;
+    QTest::newRow("38400: 1.003 ms, raised to 2") << 38400 << false << 2u;
+    // The parity bit makes a character 12 bits: 42 bit times.
+    QTest::newRow("1200 with parity: 35 ms") << 1200 << true << 35u;
+    QTest::newRow("9600 with parity: 4.375 ms") << 9600 << true << 5u;
+    QTest::newRow("exactly 2 ms with parity") << 21000 << true << 2u;
 }
 
 void tst_codec::InterFrameGapIsThreeAndAHalfCharactersRoundedUp() {
     QFETCH(int, rate);
+    QFETCH(bool, parity);
     QFETCH(uint, ms);
-    QCOMPARE(InterFrameGapMs(rate), ms);
+    QCOMPARE(InterFrameGapMs(rate, parity), ms);
+    // The same character on the wire: the gap is 3.5 of them, to the millisecond above.
+    QVERIFY(WireTimeUs(7, rate, parity) <= 2000 * quint64(ms));
 }
 
 QTEST_APPLESS_MAIN(tst_codec)

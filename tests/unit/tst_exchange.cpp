@@ -254,6 +254,8 @@ void tst_exchange::FastWaitEndsWhenTheAnswerIsLocated_data() {
     QTest::newRow("adapter echo set aside, then the answer")
         << false << 600u << true << Pieces{{4, "01030006"}, {9, "0001640b"}, {30, kAnswer2}} << 8
         << 30u;
+    QTest::newRow("adapter glitch, echo, then the answer")
+        << false << 600u << true << Pieces{{3, "00"}, {9, kRequest}, {30, kAnswer2}} << 9 << 30u;
 }
 
 void tst_exchange::FastWaitEndsWhenTheAnswerIsLocated() {
@@ -298,18 +300,21 @@ void tst_exchange::FastWaitOnAClosedPortLastsTheFixedTime() {
 }
 
 void tst_exchange::FastPausesShrinkToTheInterFrameGap_data() {
-    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<bool>("parity");
     QTest::addColumn<uint>("gap");
-    QTest::newRow("1200") << "1200N,8,2" << 33u;
-    QTest::newRow("19200") << "19200E,8,2" << 3u;
+    QTest::newRow("1200") << 1200 << false << 33u;
+    QTest::newRow("1200 with parity") << 1200 << true << 35u;
+    QTest::newRow("19200 with parity") << 19200 << true << 3u;
 }
 
 void tst_exchange::FastPausesShrinkToTheInterFrameGap() {
-    QFETCH(QString, settings);
+    QFETCH(int, rate);
+    QFETCH(bool, parity);
     QFETCH(uint, gap);
     Rig r;
     r.x.SetFastWaits(true);
-    r.port.SetSettings(settings.toStdString());
+    r.x.SetLine(rate, parity);
     for (int i = 0; i < 3; ++i)
         r.port.QueueAnswer(Bytes(kAnswer2), 20);
 

@@ -203,7 +203,6 @@ void TestMeterOps::FastWriteParamsEndEachWriteAtItsEcho() {
     QFETCH(QList<int>, sentAt);
     QFETCH(int, outcome);
     Rig rig;
-    rig.port.SetSettings("9600N,8,2");
     rig.link.SetFastWaits(true);
     if (mutedRegister >= 0)
         rig.meter.SetNoAnswerAt(std::uint16_t(mutedRegister));
@@ -244,19 +243,24 @@ void TestMeterOps::WriteOwnAddressOutcome_data() {
     QTest::addColumn<QByteArray>("answer"); // what the line brings back; empty: the fake meter's
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("confirmed");
+    QTest::addColumn<bool>("fast");
+    QTest::addColumn<uint>("waited"); // ms from the request to the end of the exchange
     QTest::newRow("echoed") << false << std::uint8_t(1) << QByteArray()
-                            << QByteArray("010603000005498d") << true;
+                            << QByteArray("010603000005498d") << true << false << 300u;
     QTest::newRow("silent") << true << std::uint8_t(1) << QByteArray()
-                            << QByteArray("010603000005498d") << false;
+                            << QByteArray("010603000005498d") << false << false << 300u;
     QTest::newRow("broadcast") << true << std::uint8_t(0) << QByteArray()
-                               << QByteArray("000603000005485c") << true;
+                               << QByteArray("000603000005485c") << true << false << 300u;
     // A meter that takes its new address before it answers.
     QTest::newRow("echoed from the new address")
         << false << std::uint8_t(1) << QByteArray("0506030000054809")
-        << QByteArray("010603000005498d") << true;
+        << QByteArray("010603000005498d") << true << false << 300u;
+    QTest::newRow("echoed from the new address ends a fast wait")
+        << false << std::uint8_t(1) << QByteArray("0506030000054809")
+        << QByteArray("010603000005498d") << true << true << 20u;
     QTest::newRow("echoed from a third address")
         << false << std::uint8_t(1) << QByteArray("060603000005483a")
-        << QByteArray("010603000005498d") << false;
+        << QByteArray("010603000005498d") << false << true << 300u;
 }
 
 void TestMeterOps::WriteOwnAddressOutcome() {
@@ -265,7 +269,10 @@ void TestMeterOps::WriteOwnAddressOutcome() {
     QFETCH(QByteArray, answer);
     QFETCH(QByteArray, request);
     QFETCH(bool, confirmed);
+    QFETCH(bool, fast);
+    QFETCH(uint, waited);
     Rig rig;
+    rig.link.SetFastWaits(fast);
     rig.meter.SetSilent(silent);
     if (!answer.isEmpty())
         rig.port.SetResponder([&](std::span<const std::uint8_t>) {
@@ -273,7 +280,7 @@ void TestMeterOps::WriteOwnAddressOutcome() {
         });
     QCOMPARE(meter::WriteOwnAddress(rig.link, address, 5), confirmed);
     QCOMPARE(SentHex(rig.port), std::vector<std::string>{request.toStdString()});
-    QCOMPARE(rig.clock.Sleeps(), std::vector<std::uint32_t>{300});
+    QCOMPARE(rig.clock.Elapsed() - rig.port.Outputs().at(0).at, std::uint64_t(waited));
 }
 
 void TestMeterOps::BaudCodeMapsBothWays_data() {

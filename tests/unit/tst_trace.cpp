@@ -68,6 +68,8 @@ private Q_SLOTS:
     void CollectionIsDescribed_data();
     void CollectionIsDescribed();
     void WriterFlushesEachLineInMetersimStyle();
+    void RequestLostInTheSendIsNotSent();
+    void WriterReportsAFailedWriteOnceAndStops();
 };
 
 void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor_data() {
@@ -98,6 +100,23 @@ void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor_data() {
     // as a cut-off echo, they are never searched.
     QTest::newRow("echo cut short")
         << true << QByteArray(kReadRequest) << QByteArray(kReadRequest).left(14) << -1
+        << EchoSeen::CutShort;
+    // An adapter that sends a glitch byte as its transmitter switches on: behind that byte the
+    // echo of a write must not pass for the meter's acknowledgement.
+    QTest::newRow("silent write, echo behind a glitch")
+        << true << QByteArray(kWriteRequest) << "00" + QByteArray(kWriteRequest) << -1
+        << EchoSeen::Removed;
+    QTest::newRow("answered write, echo behind a glitch")
+        << true << QByteArray(kWriteRequest) << "00" + QByteArray(kWriteRequest) + kWriteRequest
+        << 9 << EchoSeen::Removed;
+    QTest::newRow("read, echo behind eight bytes of noise")
+        << true << QByteArray(kReadRequest)
+        << "0000ff00ff00ff00" + QByteArray(kReadRequest) + kReadAnswer << 16 << EchoSeen::Removed;
+    QTest::newRow("silent write, echo behind more noise than looked through")
+        << true << QByteArray(kWriteRequest) << "000000000000000000" + QByteArray(kWriteRequest)
+        << -1 << EchoSeen::Missing;
+    QTest::newRow("echo cut short behind a glitch")
+        << true << QByteArray(kWriteRequest) << "ff" + QByteArray(kWriteRequest).left(10) << -1
         << EchoSeen::CutShort;
 }
 
@@ -154,6 +173,12 @@ void tst_trace::CollectionIsDescribed_data() {
     QTest::newRow("other address")
         << QByteArray("02030200027d85") << 7 << -1 << 0 << none << "no valid answer in 7 bytes"
         << "answer from address 2";
+    QTest::newRow("taken from another address")
+        << QByteArray("02030200027d85") << 7 << 0 << 0 << none << "-> 2"
+        << "answer from address 2";
+    QTest::newRow("behind a glitch and the local echo")
+        << "00" + QByteArray(kReadRequest) + kReadAnswer << 7 << 9 << 9 << EchoSeen::Removed
+        << "-> 2" << "local echo removed; 1 bytes before the echo: 00";
 }
 
 void tst_trace::CollectionIsDescribed() {
@@ -165,8 +190,10 @@ void tst_trace::CollectionIsDescribed() {
     QFETCH(QString, meaning);
     QFETCH(QString, notes);
     const auto data = Bytes(bytes);
+    // A removed echo is the 8-byte read request, the bytes before it line noise.
+    const int echoAt = echo == EchoSeen::Removed ? echoLen - 8 : 0;
     const CollectionText t = DescribeCollection(data, {kFnReadHolding, 1, expected},
-                                                AnswerSearch{offset, echoLen, echo});
+                                                AnswerSearch{offset, echoLen, echo, echoAt});
     QCOMPARE(QString::fromStdString(t.meaning), meaning);
     QCOMPARE(QString::fromStdString(t.notes), notes);
 }
@@ -182,17 +209,25 @@ void tst_trace::WriterFlushesEachLineInMetersimStyle() {
     r.port.Arrive(Bytes("aabb"));
     r.Exchange(kReadRequest, {{Bytes(QByteArray("5a") + kReadAnswer), 20}}, 7);
     r.Exchange(kReadRequest, {}, 7);
+    // A flood: of the 1000 bytes flushed and the 300 collected, 48 are shown.
+    r.port.Arrive(std::vector<std::uint8_t>(1000, 0x55));
+    r.Exchange(kReadRequest, {{std::vector<std::uint8_t>(CExchange::kRecvSize + 1, 0x55), 20}}, 7);
 
     // Read while the writer is still open: every line is already in the file.
     QFile file(QString::fromStdString(path));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QString flood = QStringList(48, QStringLiteral("55")).join(' ');
     const QStringList want{
         "-- dropped 2 bytes before the request: AA BB",
         "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
         "<- 5A 01 03 02 00 02 39 85  -> 2  [answer at offset 1]",
         "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
         "<- no answer: 0 bytes",
+        "-- dropped 1000 bytes before the request: " + flood + " ... (1000 bytes)",
+        "-> 01 03 00 06 00 01 64 0B  read 1 @0x0006",
+        "-- dropped 1 bytes beyond the receive copy: 55",
+        "<- " + flood + " ... (300 bytes)  no valid answer in 300 bytes",
     };
     QCOMPARE(lines.size(), want.size());
     const QRegularExpression stamp("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (.*)$");
@@ -201,6 +236,43 @@ void tst_trace::WriterFlushesEachLineInMetersimStyle() {
         QVERIFY2(m.hasMatch(), qPrintable(lines[i]));
         QCOMPARE(m.captured(1), want[i]);
     }
+}
+
+// The line goes while the request is on its way: the control drops the bytes without a word.
+void tst_trace::RequestLostInTheSendIsNotSent() {
+    Rig r;
+    r.port.SetResponder([&](std::span<const std::uint8_t>) {
+        r.port.Lose("gone");
+        return std::vector<FakePort::Reply>{};
+    });
+    const auto request = Bytes(kReadRequest);
+    std::copy(request.begin(), request.end(), r.x.m_bySendBuf.begin());
+    r.x.SendOnly(int(request.size()));
+    QCOMPARE(r.sink.events, QStringList{QStringLiteral("sent %1 (closed)").arg(kReadRequest)});
+}
+
+// /dev/full: every write fails as on a full disk.
+void tst_trace::WriterReportsAFailedWriteOnceAndStops() {
+    std::FILE* full = std::fopen("/dev/full", "a");
+    if (!full)
+        QSKIP("no /dev/full here");
+    std::FILE* errors = std::tmpfile();
+    QVERIFY(errors);
+    {
+        TraceWriter writer(full, true, "/dev/full", errors);
+        Rig r;
+        r.x.SetTrace(writer);
+        r.Exchange(kReadRequest, {{Bytes(kReadAnswer), 20}}, 7);
+        r.Exchange(kReadRequest, {{Bytes(kReadAnswer), 20}}, 7);
+        QCOMPARE(r.x.m_byRecvBuf[0], std::uint8_t(0x01)); // the exchanges went on
+    }
+    std::rewind(errors);
+    char text[256] = {};
+    const std::size_t n = std::fread(text, 1, sizeof text - 1, errors);
+    std::fclose(errors);
+    QCOMPARE(QString::fromUtf8(text, qsizetype(n)),
+             QStringLiteral("MeterDebug: cannot write the trace to '/dev/full': No space left "
+                            "on device; the trace is closed\n"));
 }
 
 QTEST_APPLESS_MAIN(tst_trace)
