@@ -290,7 +290,9 @@ private Q_SLOTS:
     // afterwards the closed port reads nothing, sends nothing and throws nothing.
     void hungUpLineIsClosedAndReportedLost_data() {
         QTest::addColumn<QString>("metBy");
-        for (const char* by : {"send", "count", "input", "event loop"})
+        // A hang-up brings no bytes: a wait must see it rather than sleep through it or spin.
+        for (const char* by :
+             {"send", "count", "input", "event loop", "wait", "wait, hung up meanwhile"})
             QTest::newRow(by) << QString::fromLatin1(by);
     }
     void hungUpLineIsClosedAndReportedLost() {
@@ -298,9 +300,26 @@ private Q_SLOTS:
         CMSComm comm;
         OpenOnPty(comm, "9600N,8,2");
         const std::uint8_t frame[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0a};
-        m_pty->CloseMaster();
+        std::thread far;
+        if (metBy.endsWith(QLatin1String("meanwhile")))
+            far = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                m_pty->CloseMaster();
+            });
+        else
+            m_pty->CloseMaster();
 
-        if (metBy == QLatin1String("send"))
+        if (metBy.startsWith(QLatin1String("wait"))) {
+            QElapsedTimer timer;
+            timer.start();
+            const auto cpu0 = ThreadCpuMs();
+            const bool came = comm.WaitForInput(3000);
+            if (far.joinable())
+                far.join();
+            QVERIFY(!came);
+            QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY2(ThreadCpuMs() - cpu0 < 100, "the wait spun");
+        } else if (metBy == QLatin1String("send"))
             md::SendFrame(comm, frame, 8);
         else if (metBy == QLatin1String("count"))
             QCOMPARE(comm.GetInBufferCount(), std::int16_t(0));
