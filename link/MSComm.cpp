@@ -1,5 +1,6 @@
 #include "link/MSComm.h"
 
+#include <QAbstractEventDispatcher>
 #include <QFileInfo>
 #include <QtGlobal>
 
@@ -258,6 +259,11 @@ void CMSComm::Open() {
 
 void CMSComm::Watch() {
 #ifndef Q_OS_WIN
+    // Qt's plain Unix event loop keeps one read notifier per descriptor, and the port object
+    // has its own; there, hang-ups are found by the next read, wait or send instead.
+    const QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (!loop || !loop->inherits("QEventDispatcherGlib"))
+        return;
     m_watch =
         new QSocketNotifier(static_cast<qintptr>(m_port.handle()), QSocketNotifier::Read, &m_port);
     QObject::connect(m_watch, &QSocketNotifier::activated, &m_port, [this] { OnLineActivity(); });
