@@ -398,8 +398,8 @@ bool CMSComm::WaitForInput(std::uint32_t ms) {
         // Running out of time leaves a timeout error behind, as in Pull.
         m_port.clearError();
 #else
-        // Qt's own wait need not return for a hang-up that brings no bytes; poll() does, and
-        // Pull then finds the line gone.
+        // Qt's own wait comes back from a hang-up without a word on some versions and leaves
+        // the port open; poll() on the descriptor wakes for it, and Pull then finds it.
         pollfd p{static_cast<int>(m_port.handle()), POLLIN, 0};
         if (::poll(&p, 1, timeout) == 1)
             Pull();
