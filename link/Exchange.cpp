@@ -120,6 +120,9 @@ void CExchange::SendOnly(int len) {
     if (m_fast)
         KeepGap();
     DiscardInput();
+    // Input takes at most what the control holds; after a long burst the driver still keeps
+    // older bytes, which would open the collection ahead of the answer.
+    m_port.SetInBufferCount(0);
     const std::span<const std::uint8_t> request(m_bySendBuf.data(), static_cast<std::size_t>(len));
     // A line found lost inside the send dropped the bytes: they did not go out either.
     const bool sent = SendFrame(m_port, request.data(), static_cast<std::int16_t>(len)) &&
@@ -177,9 +180,6 @@ void CExchange::DiscardInput() {
     const std::vector<std::uint8_t> stale = m_port.GetInput();
     if (!stale.empty())
         m_trace->Dropped(stale, DropReason::Flush);
-    // Input takes at most what the control holds; after a long burst the driver still keeps
-    // older bytes, which would open the collection ahead of the answer.
-    m_port.SetInBufferCount(0);
 }
 
 void CExchange::Wait(WaitKind kind, std::uint32_t ms) {

@@ -79,7 +79,7 @@ public:
     // Reports one finished collection to the trace.
     void TraceCollection(int received, const AnswerWanted& wanted, const AnswerSearch& found);
 
-    // Reads Input once and drops it, then empties the receive buffer down to the driver.
+    // Reads Input once and drops it.
     void DiscardInput();
     void Wait(WaitKind kind, std::uint32_t ms);
     // The 300 ms pause between consecutive requests; with fast waits, what is left of the

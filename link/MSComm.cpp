@@ -1,5 +1,6 @@
 #include "link/MSComm.h"
 
+#include <QAbstractEventDispatcher>
 #include <QFileInfo>
 #include <QtGlobal>
 
@@ -46,6 +47,14 @@ QSerialPort::StopBits ToQt(LineSettings::StopBits stop) {
     }
     return QSerialPort::OneStop;
 }
+
+#ifndef Q_OS_WIN
+// What poll() reports on the descriptor right now: bytes to read, a hang-up, an error.
+short LineEvents(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 ? p.revents : short(0);
+}
+#endif
 
 } // namespace
 
@@ -106,9 +115,23 @@ CMSComm::CMSComm() {
     // left open would have Qt retry the failing call on every pass of the loop.
     QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
                      [this](QSerialPort::SerialPortError error) { OnError(error); });
+    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port, [this] { Rearm(); });
+    QObject::connect(&m_port, &QIODevice::aboutToClose, &m_port, [this] {
+        if (m_watch) {
+            m_watch->setEnabled(false);
+            m_watch->deleteLater();
+        }
+        // A close that the port object makes by itself, on a failure it judges fatal, is a
+        // loss like any other.
+        if (!m_closing && m_lost.isEmpty())
+            m_lost = QStringLiteral("%1 已断开：%2").arg(Where(), m_port.errorString());
+    });
 }
 
-CMSComm::~CMSComm() = default;
+// Closed while the members its signals reach are still there.
+CMSComm::~CMSComm() {
+    Close();
+}
 
 void CMSComm::SetDevice(int port, const QString& device) {
     if (device.isEmpty())
@@ -205,7 +228,13 @@ void CMSComm::SetPortOpen(bool open) {
     if (open)
         Open();
     else
-        m_port.close();
+        Close();
+}
+
+void CMSComm::Close() {
+    m_closing = true;
+    m_port.close();
+    m_closing = false;
 }
 
 bool CMSComm::Reopen() {
@@ -254,6 +283,36 @@ void CMSComm::Open() {
             Throw(QStringLiteral("无法打开%1：%2").arg(Where(), reason));
         }
     }
+    Watch();
+}
+
+void CMSComm::Watch() {
+#ifndef Q_OS_WIN
+    // Qt's plain Unix event loop keeps one read notifier per descriptor, and the port object
+    // has its own; there, hang-ups are found by the next read, wait or send instead.
+    const QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (!loop || !loop->inherits("QEventDispatcherGlib"))
+        return;
+    m_watch =
+        new QSocketNotifier(static_cast<qintptr>(m_port.handle()), QSocketNotifier::Read, &m_port);
+    QObject::connect(m_watch, &QSocketNotifier::activated, &m_port, [this] { OnLineActivity(); });
+#endif
+}
+
+// A hang-up closes the port here, however the port object reads it.
+void CMSComm::OnLineActivity() {
+#ifndef Q_OS_WIN
+    CheckGone();
+    // Bytes that the port object leaves waiting (its buffer is full) would wake the watch on
+    // every pass of the event loop: it rests until a read has made room.
+    if (m_port.isOpen() && m_watch && (LineEvents(static_cast<int>(m_port.handle())) & POLLIN))
+        m_watch->setEnabled(false);
+#endif
+}
+
+void CMSComm::Rearm() {
+    if (m_watch && m_port.isOpen())
+        m_watch->setEnabled(true);
 }
 
 // Takes into QSerialPort's buffer whatever the OS holds, without an event loop.
@@ -270,17 +329,15 @@ std::optional<QString> CMSComm::Gone() const {
         return m_port.errorString();
 #else
     // Qt's error codes cannot tell a hung-up line from a busy one (both can come as a
-    // ResourceError), but the descriptor can: a terminal that has been hung up, or whose
-    // device has gone, reports it on every poll.
-    pollfd p{static_cast<int>(m_port.handle()), 0, 0};
-    if (::poll(&p, 1, 0) == 1) {
-        if (p.revents & POLLNVAL)
-            return QStringLiteral("设备句柄已失效");
-        if (p.revents & POLLHUP)
-            return QStringLiteral("线路已挂断，设备已拔出或已关闭");
-        if (p.revents & POLLERR)
-            return QStringLiteral("设备报告错误");
-    }
+    // ResourceError), and Qt versions differ in which they report, but the descriptor can:
+    // a terminal that has been hung up, or whose device has gone, reports it on every poll.
+    const short events = LineEvents(static_cast<int>(m_port.handle()));
+    if (events & POLLNVAL)
+        return QStringLiteral("设备句柄已失效");
+    if (events & POLLHUP)
+        return QStringLiteral("线路已挂断，设备已拔出或已关闭");
+    if (events & POLLERR)
+        return QStringLiteral("设备报告错误");
 #endif
     return std::nullopt;
 }
@@ -294,7 +351,7 @@ void CMSComm::CheckGone() {
     if (!reason)
         return;
     m_lost = QStringLiteral("%1 已断开：%2").arg(Where(), *reason);
-    m_port.close();
+    Close();
     m_port.clearError();
 }
 
@@ -305,8 +362,10 @@ void CMSComm::OnError(QSerialPort::SerialPortError error) {
 
 // Clearing drops both QSerialPort's buffer and what the OS still holds.
 void CMSComm::SetInBufferCount(std::int16_t count) {
-    if (count == 0 && m_port.isOpen())
+    if (count == 0 && m_port.isOpen()) {
         m_port.clear(QSerialPort::Input);
+        Rearm();
+    }
 }
 
 std::int16_t CMSComm::GetInBufferCount() {
@@ -326,6 +385,7 @@ std::vector<std::uint8_t> CMSComm::GetInput() {
     if (!m_port.isOpen())
         return {};
     const QByteArray bytes = m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
+    Rearm();
     return {bytes.begin(), bytes.end()};
 }
 
@@ -355,14 +415,26 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
 bool CMSComm::WaitForInput(std::uint32_t ms) {
     if (!m_port.isOpen())
         return false;
+    // The line is looked at before blocking: a hung-up line is found here, not waited on.
     Pull();
+    if (!m_port.isOpen())
+        return false;
     if (m_port.bytesAvailable() == 0) {
-        m_port.waitForReadyRead(static_cast<int>(std::min<std::uint32_t>(
-            ms, static_cast<std::uint32_t>(std::numeric_limits<int>::max()))));
+        const int timeout = static_cast<int>(std::min<std::uint32_t>(
+            ms, static_cast<std::uint32_t>(std::numeric_limits<int>::max())));
+#ifdef Q_OS_WIN
+        m_port.waitForReadyRead(timeout);
         // Running out of time leaves a timeout error behind, as in Pull.
         m_port.clearError();
+#else
+        // Qt's own wait comes back from a hang-up without a word on some versions and leaves
+        // the port open; poll() on the descriptor wakes for it, and Pull then finds it.
+        pollfd p{static_cast<int>(m_port.handle()), POLLIN, 0};
+        if (::poll(&p, 1, timeout) == 1)
+            Pull();
+#endif
     }
-    return m_port.bytesAvailable() > 0;
+    return m_port.isOpen() && m_port.bytesAvailable() > 0;
 }
 
 } // namespace md

@@ -4,7 +4,9 @@
 
 #include "link/SerialControl.h"
 
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <cstdint>
@@ -91,6 +93,12 @@ private:
     std::optional<QString> Gone() const;
     void CheckGone();
     void OnError(QSerialPort::SerialPortError error);
+    void Close();
+    // The watch on the open device's handle: the event loop wakes it for arriving bytes and
+    // for a hang-up alike, whatever the port object makes of either.
+    void Watch();
+    void OnLineActivity();
+    void Rearm();
 
     QSerialPort m_port;
     std::int16_t m_commPort = 1;
@@ -99,6 +107,8 @@ private:
     std::int16_t m_inputLen = 0;
     std::map<int, QString> m_devices;
     QString m_lost; // the loss report; empty while the port is not lost
+    QPointer<QSocketNotifier> m_watch;
+    bool m_closing = false; // a close of ours, not one the port object made by itself
 };
 
 } // namespace md
