@@ -20,6 +20,9 @@ Options:
   --list-ports     list the serial ports the system knows, then exit
   --trace FILE     append one line per frame sent and per collection of received
                    bytes to FILE ("-" for standard error)
+  --csv FILE       append one row per measurement poll to FILE (UTF-8, comma
+                   separated: local time, the three phase currents, decimal point,
+                   outcome), the header first when FILE is empty
   --local-echo     the line adapter echoes what the tool sends: expect the request at
                    the start of what comes back and set it aside
   --fast           end each exchange as soon as its answer is complete (the fixed
@@ -59,6 +62,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     };
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption trace(QStringLiteral("trace"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption localEcho(QStringLiteral("local-echo"));
     const QCommandLineOption fast(QStringLiteral("fast"));
     const QCommandLineOption allCommands(QStringLiteral("all-commands"));
@@ -67,7 +71,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
 
     QCommandLineParser parser;
     parser.addOptions(
-        {com[0], com[1], listPorts, trace, localEcho, fast, allCommands, help, version});
+        {com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands, help, version});
     if (!parser.parse(arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -98,6 +102,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     o.trace = parser.value(trace);
     if (parser.isSet(trace) && o.trace.isEmpty())
         return UsageError(QStringLiteral("--trace needs a file, or - for standard error"));
+    o.csv = parser.value(csv);
+    if (parser.isSet(csv) && o.csv.isEmpty())
+        return UsageError(QStringLiteral("--csv needs a file"));
     o.localEcho = parser.isSet(localEcho);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);

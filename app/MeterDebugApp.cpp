@@ -29,7 +29,9 @@ bool CMeterDebugApp::InitInstance() {
         comm.SetDevice(static_cast<int>(i) + 1, m_options.devices[i]);
     ui::CMeterDebugDlg dlg(nullptr, &comm);
     if (m_trace)
-        dlg.Link().SetTrace(*m_trace);
+        dlg.Trace().Add(*m_trace);
+    if (!m_options.csv.isEmpty())
+        dlg.SetCsvFile(m_options.csv);
     dlg.Link().SetLocalEcho(m_options.localEcho);
     dlg.Link().SetFastWaits(m_options.fast);
     if (m_options.allCommands)
