@@ -17,7 +17,7 @@
 namespace md::ui {
 
 struct ViewParts {
-    ViewParts(Clock& clock)
+    explicit ViewParts(Clock& clock)
         : rows(clock, [this](TraceRow&& row) { monitor.Append(std::move(row)); }) {}
     // The windows go first: they show the model and the samples.
     ~ViewParts() {
