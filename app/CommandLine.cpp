@@ -26,6 +26,9 @@ Options:
                    each USB adapter, then exit
   --trace FILE     append one line per frame sent and per collection of received
                    bytes to FILE ("-" for standard error)
+  --csv FILE       append one row per measurement poll to FILE (UTF-8, comma
+                   separated: local time, the three phase currents, decimal point,
+                   outcome), the header first when FILE is empty
   --local-echo     the line adapter echoes what the tool sends: look for the request
                    among the first bytes that come back (up to 8 bytes of line noise
                    may precede it), and set it and what came before it aside
@@ -160,6 +163,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     };
     const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption trace(QStringLiteral("trace"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption localEcho(QStringLiteral("local-echo"));
     const QCommandLineOption fast(QStringLiteral("fast"));
     const QCommandLineOption allCommands(QStringLiteral("all-commands"));
@@ -180,8 +184,8 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
         return UsageError(*missing);
 
     QCommandLineParser parser;
-    parser.addOptions({com[0], com[1], listPorts, trace, localEcho, fast, allCommands, scan, port,
-                       scanWindow, scanAll, scanAddresses, scanRates, scanParities, help,
+    parser.addOptions({com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands, scan,
+                       port, scanWindow, scanAll, scanAddresses, scanRates, scanParities, help,
                        version});
     if (!parser.parse(std::get<QStringList>(ours)))
         return UsageError(parser.errorText());
@@ -213,6 +217,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     o.trace = parser.value(trace);
     if (parser.isSet(trace) && o.trace.isEmpty())
         return UsageError(QStringLiteral("--trace needs a file, or - for standard error"));
+    o.csv = parser.value(csv);
+    if (parser.isSet(csv) && o.csv.isEmpty())
+        return UsageError(QStringLiteral("--csv needs a file"));
     o.localEcho = parser.isSet(localEcho);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);

@@ -22,6 +22,7 @@ struct Options {
     std::array<QString, 2> devices;
     bool listPorts = false;
     QString trace; // empty for none, "-" for standard error
+    QString csv;   // a row per poll appended to this file; empty for none
     bool localEcho = false;
     bool fast = false; // exchanges end when their answer is complete
     bool allCommands = false;

@@ -55,7 +55,9 @@ bool CMeterDebugApp::InitInstance() {
     ui::CMeterDebugDlg dlg(nullptr, &comm);
     dlg.m_devices = devices;
     if (m_trace)
-        dlg.Link().SetTrace(*m_trace);
+        dlg.Trace().Add(*m_trace);
+    if (!m_options.csv.isEmpty())
+        dlg.SetCsvFile(m_options.csv);
     dlg.Link().SetLocalEcho(m_options.localEcho);
     dlg.Link().SetFastWaits(m_options.fast);
     if (m_options.allCommands)

@@ -1,5 +1,7 @@
 #include "link/TraceText.h"
 
+#include "link/Trace.h"
+
 #include "link/Frame.h"
 
 #include <chrono>
@@ -122,6 +124,14 @@ const char* ExceptionName(std::uint8_t code) {
     default:
         return "unknown exception";
     }
+}
+
+std::string DroppedText(std::span<const std::uint8_t> bytes, DropReason why) {
+    const char* where = why == DropReason::Flush      ? "before the request"
+                        : why == DropReason::Overflow ? "beyond the receive copy"
+                                                      : "arriving after the count";
+    return "dropped " + std::to_string(bytes.size()) + " bytes " + where + ": " +
+           TraceHex(bytes, kTraceBytesShown);
 }
 
 } // namespace md

@@ -15,6 +15,16 @@
 
 namespace md {
 
+enum class DropReason;
+
+// Collected and dropped bytes are shown in hex up to this many, the rest as a count, so that a
+// flood of noise does not fill the disk.
+inline constexpr std::size_t kTraceBytesShown = 48;
+// The note of a request that did not go out.
+inline constexpr std::string_view kNotSentNote = "not sent: port closed or line lost";
+// "dropped 5 bytes before the request: 01 02 03 04 05".
+std::string DroppedText(std::span<const std::uint8_t> bytes, DropReason why);
+
 // Local wall time with milliseconds: "10:31:02.114".
 std::string TraceTime();
 // "01 03 00 00 00 03 05 CB"; empty for no bytes. Beyond shown bytes the rest is cut off as

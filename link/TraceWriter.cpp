@@ -11,10 +11,6 @@ namespace md {
 
 namespace {
 
-// Collected and dropped bytes are shown up to this many; the rest as a count, so that a flood
-// of noise does not fill the disk.
-constexpr std::size_t kShownBytes = 48;
-
 void AddNote(std::string& notes, const std::string& note) {
     notes += (notes.empty() ? "" : "; ") + note;
 }
@@ -70,7 +66,7 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
     }
     if (!noise.empty())
         AddNote(text.notes, std::to_string(noise.size()) + " bytes before the echo: " +
-                                TraceHex(noise, kShownBytes));
+                                TraceHex(noise, kTraceBytesShown));
     const std::span<const std::uint8_t> rest = bytes.subspan(echoLen);
 
     if (found.offset >= 0) {
@@ -141,22 +137,17 @@ void TraceWriter::Line(const std::string& line) {
 
 void TraceWriter::Sent(std::span<const std::uint8_t> request, bool sent) {
     Line(TraceLine("->", TraceHex(request), DescribeRequest(request),
-                   sent ? "" : "not sent: port closed or line lost"));
+                   sent ? "" : kNotSentNote));
 }
 
 void TraceWriter::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                            const AnswerSearch& found) {
     const CollectionText t = DescribeCollection(bytes, wanted, found);
-    Line(TraceLine("<-", TraceHex(bytes, kShownBytes), t.meaning, t.notes));
+    Line(TraceLine("<-", TraceHex(bytes, kTraceBytesShown), t.meaning, t.notes));
 }
 
 void TraceWriter::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {
-    const char* where = why == DropReason::Flush      ? "before the request"
-                        : why == DropReason::Overflow ? "beyond the receive copy"
-                                                      : "arriving after the count";
-    Line(TraceLine("--", "",
-                   "dropped " + std::to_string(bytes.size()) + " bytes " + where + ": " +
-                       TraceHex(bytes, kShownBytes)));
+    Line(TraceLine("--", "", DroppedText(bytes, why)));
 }
 
 } // namespace md

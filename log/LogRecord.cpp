@@ -20,13 +20,9 @@ QByteArray RightAligned(const QByteArray& text, qsizetype width) {
     return text.size() >= width ? text : QByteArray(width - text.size(), ' ') + text;
 }
 
-// printf's %*.*g as the "C" locale prints it: the same rounding, trailing zeros dropped, the
-// exponent form where %g chooses it, and a full stop whatever locale the application runs in.
+// printf's %*.*g as the "C" locale prints it.
 QByteArray Number(double value, int width, int precision) {
-    char buf[std::numeric_limits<double>::max_exponent10 + 32];
-    const auto end =
-        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision).ptr;
-    return RightAligned(QByteArray(buf, end - buf), width);
+    return RightAligned(GeneralNumber(value, precision), width);
 }
 
 // The reverse energies are held as magnitudes and printed negated, exactly as printf prints the
@@ -43,6 +39,13 @@ QByteArray Row(const char* label, std::initializer_list<double> values, int prec
 }
 
 } // namespace
+
+QByteArray GeneralNumber(double value, int precision) {
+    char buf[std::numeric_limits<double>::max_exponent10 + 32];
+    const auto end =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision).ptr;
+    return QByteArray(buf, end - buf);
+}
 
 bool HasGbkEncoder() {
     static const bool available = QStringEncoder("GBK").isValid();

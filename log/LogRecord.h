@@ -29,6 +29,10 @@ struct MeasurementSnapshot {
     std::array<QString, 4> m_strEnergyUnit;
 };
 
+// printf's %.*g as the "C" locale prints it: the same rounding, trailing zeros dropped, the
+// exponent form where %g chooses it, and a full stop whatever locale the application runs in.
+QByteArray GeneralNumber(double value, int precision);
+
 // Whether this Qt build can encode GBK (it needs ICU). Without it every Chinese label of the
 // record would vanish, so a log must not be started. Checked once, on the first call.
 bool HasGbkEncoder();

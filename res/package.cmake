@@ -78,8 +78,14 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/compressed/MeterDebug.1.gz
 # Debian's names: the licence is the package's "copyright", the changelog "changelog.gz".
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_BINARY_DIR}/compressed/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/meterdebug)
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/meterdebug
-        RENAME copyright)
+# The copyright file also names the libraries the programs link and their licences.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_CURRENT_LIST_DIR}/linked-licences ${PROJECT_SOURCE_DIR}/LICENSE)
+file(READ ${CMAKE_CURRENT_LIST_DIR}/linked-licences linked_licences)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE mit_licence)
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright "${linked_licences}${mit_licence}")
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/meterdebug)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME meterdebug)

@@ -5,6 +5,7 @@
 #include "link/Clock.h"
 #include "link/Exchange.h"
 #include "link/SerialControl.h"
+#include "link/TraceFanOut.h"
 #include "log/LogRecord.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
@@ -13,16 +14,28 @@
 #include <QIcon>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
 class QAbstractButton;
 class QAction;
+class QMenu;
 
 namespace md::ui {
+
+class ChartWindow;
+class CurrentSamples;
+class MonitorModel;
+class MonitorWindow;
+struct ViewParts;
+struct ViewPartsDeleter {
+    void operator()(ViewParts* parts) const;
+};
 
 class CMeterDebugDlg : public CDialog {
     Q_OBJECT
@@ -85,6 +98,8 @@ public:
 
     SerialControl& m_comm;
     CExchange& Link() { return m_link; }
+    // Every sink the exchange reports to: the traffic monitor always, a trace file when added.
+    TraceFanOut& Trace() { return m_traceFanOut; }
 
     // Command handlers (buttons and timer).
     void OnCommSettings();
@@ -124,6 +139,23 @@ public:
     // The prompt while the port is lost.
     static QString LostPrompt();
 
+    // The menu "查看" at the end of the menu bar: the traffic monitor and the current chart.
+    // Made once, with the window; later items join it here.
+    QMenu* BuildViewMenu();
+    QMenu* ViewMenu() const { return m_viewMenu; }
+    // The two windows beside this one, made on first use, shown and raised.
+    MonitorWindow* ShowMonitor();
+    ChartWindow* ShowChart();
+    // What they show; both fill whether their windows are open or not.
+    MonitorModel& Monitor();
+    CurrentSamples& Samples();
+    // Appends a row per poll to the CSV file at path from now on, the header first when the
+    // file is empty. A file that cannot be written is reported in a box; the window goes on.
+    void SetCsvFile(const QString& path);
+    // One poll's outcome for the chart and the CSV file: the currents, when they were read,
+    // scaled by decimalPoint.
+    void RecordCurrents(const std::optional<std::array<std::uint16_t, 3>>& raw, int decimalPoint);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void DoDataExchange(CDataExchange& dx) override;
@@ -142,7 +174,19 @@ private:
     void ReportPortLoss();
     void EndOutage();
 
+    // Made before the window's menu, the monitor and the chart samples it feeds, and the trace
+    // fan-out that feeds them; the fan-out outlives the exchange that reports to it.
+    void InitView(Clock& clock);
+    // Appends the CSV rows to the file; a failure is shown once until a write succeeds again.
+    void AppendCsv(const QByteArray& rows);
+
+    TraceFanOut m_traceFanOut;
     CExchange m_link;
+    std::unique_ptr<ViewParts, ViewPartsDeleter> m_view;
+    QMenu* m_viewMenu = nullptr;
+    QString m_csvPath;
+    // A CSV write has failed and its box was shown; cleared by the next write that succeeds.
+    bool m_bCsvFailing = false;
     // Menu items standing in for a button (EnableAllCommands): they follow its state.
     std::vector<std::pair<QAbstractButton*, QAction*>> m_mirrors;
     // A poll is under way. Its take can open a message box whose loop goes on delivering

@@ -199,6 +199,7 @@ void CMeterDebugDlg::PollMeasurements() {
     } else {
         ++m_nFailureCount;
     }
+    RecordCurrents(raw, decimalPoint);
     // Every poll, answered or not, counts in the rate, and the rate includes it.
     m_strErrorRate = QString::fromStdString(meter::ErrorRateText(m_nSuccessCount, m_nFailureCount));
     UpdateData(false);

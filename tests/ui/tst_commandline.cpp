@@ -26,7 +26,7 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::addColumn<QString>("out");     // start of standard output
     QTest::addColumn<QString>("err");     // start of standard error
     QTest::addColumn<QStringList>("devices");
-    QTest::addColumn<QString>("flags"); // l(ist) e(cho) f(ast) a(ll commands), t=trace value
+    QTest::addColumn<QString>("flags"); // l(ist) e(cho) f(ast) a(ll commands), c=csv, t=trace
 
     const QStringList noEnv{"", ""};
     const QStringList platform{"", ""};
@@ -41,9 +41,10 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::newRow("--com2=DEVICE form") << QStringList{"--com2=/dev/ttyUSB1"} << noEnv << -1 << ""
                                         << "" << QStringList{"", "/dev/ttyUSB1"} << "";
     QTest::newRow("every switch") << QStringList{"--list-ports",   "--local-echo", "--fast",
-                                                 "--all-commands", "--trace",      "-"}
+                                                 "--all-commands", "--trace",      "-",
+                                                 "--csv",          "polls.csv"}
                                   << noEnv << -1 << ""
-                                  << "" << platform << "lefa t=-";
+                                  << "" << platform << "lefa c=polls.csv t=-";
     QTest::newRow("help") << QStringList{"--help"} << noEnv << 0 << "Usage: MeterDebug"
                           << "" << platform << "";
     QTest::newRow("help wins over other options")
@@ -62,6 +63,8 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
                                   << platform << "";
     QTest::newRow("empty trace file") << QStringList{"--trace", ""} << noEnv << 2 << ""
                                       << "MeterDebug: --trace needs a file" << platform << "";
+    QTest::newRow("empty csv file") << QStringList{"--csv="} << noEnv << 2 << ""
+                                    << "MeterDebug: --csv needs a file" << platform << "";
     QTest::newRow("stray argument") << QStringList{"COM3"} << noEnv << 2 << ""
                                     << "MeterDebug: unexpected argument 'COM3'" << platform << "";
     // Qt's own options are the application object's: left alone, in any of Qt's forms.
@@ -102,6 +105,7 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QCOMPARE(cl.options.fast, flags.contains('f'));
     QCOMPARE(cl.options.allCommands, flags.contains('a'));
     QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
+    QCOMPARE(cl.options.csv, flags.section("c=", 1).section(' ', 0, 0));
 }
 
 void tst_commandline::ScanOptionsOrAOneLineReason_data() {

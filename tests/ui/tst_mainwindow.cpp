@@ -278,7 +278,8 @@ private Q_SLOTS:
         QCOMPARE(putsAfter, putsBefore);
         QVERIFY(f.modal.Boxes().isEmpty());
         QCOMPARE(f.modal.Dialogs().size(), 1);
-        QCOMPARE(titles, (QStringList{QStringLiteral("&系统功能"), QStringLiteral("&帮助")}));
+        QCOMPARE(titles, (QStringList{QStringLiteral("&系统功能"), QStringLiteral("&帮助"),
+                                      QStringLiteral("查看")}));
         QCOMPARE(f.dlg.MenuItem(32771)->text(), QStringLiteral("读基本数据"));
     }
 

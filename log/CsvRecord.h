@@ -1,0 +1,39 @@
+#pragma once
+// The phase currents of each poll as comma-separated values for a spreadsheet: UTF-8, a header
+// line, ISO 8601 local times with their UTC offset, numbers with a full stop in every locale.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace md::log {
+
+// One poll of the three phase currents.
+struct CurrentSample {
+    QDateTime time;               // when the poll ended
+    bool ok = false;              // the currents were read
+    std::array<double, 3> amps{}; // phases A, B, C, the decimal point applied, as shown
+    int decimalPoint = 0;         // the decimal point the poll scaled by
+    std::string_view outcome;     // "ok" or the failure's status word; a static text
+};
+
+// "2026-12-07T13:31:02.114+01:00": the time as its own zone has it, with that zone's offset.
+QByteArray IsoTime(const QDateTime& time);
+
+// "time,phase_a,phase_b,phase_c,decimal_point,outcome" and the line end.
+QByteArray CsvHeader();
+// One line: a failed poll leaves the three currents empty.
+QByteArray CsvRow(const CurrentSample& sample);
+
+// Appends rows to the file at path, the header first when the file is new or empty. The file
+// is open only for this call and flushed before it returns, so a tool killed afterwards leaves
+// every row whole. Empty rows just create the file with its header. The reason when it fails.
+std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows);
+// Replaces the file at path with bytes, whole or not at all. The reason when it fails.
+std::optional<QString> ReplaceFile(const QString& path, const QByteArray& bytes);
+
+} // namespace md::log

@@ -1,0 +1,318 @@
+// The "查看" menu and the windows beside the main window, offscreen with the in-process meter
+// and the virtual clock: the monitor, the chart, their files, and the --csv file through a kill.
+
+#include "fakes/MainWindowRig.h"
+#include "meter/Registers.h"
+#include "ui/CurrentChart.h"
+#include "ui/SaveFile.h"
+#include "ui/TrafficMonitor.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+using namespace md;
+using ui::ChartWindow;
+
+namespace {
+
+struct Window : MainWindowRig {
+    explicit Window(bool allCommands = false) {
+        if (allCommands)
+            dlg.EnableAllCommands();
+        meter.SetRegister(reg::kDecimalPoint, 2);
+        meter.SetRegister(reg::kPhaseCurrents, 1234);
+        meter.SetRegister(reg::kPhaseCurrents + 1, 100);
+        meter.SetRegister(reg::kPhaseCurrents + 2, 65535);
+    }
+    QStringList Column(int column) const {
+        QStringList texts;
+        const ui::MonitorModel& m = const_cast<Window*>(this)->dlg.Monitor();
+        for (int r = 0; r < m.rowCount(); ++r)
+            texts << m.index(r, column).data().toString();
+        return texts;
+    }
+};
+
+QStringList Lines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+}
+
+log::CurrentSample Sample(qint64 ms, bool ok, double b = 2) {
+    log::CurrentSample s;
+    s.time = QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+    s.ok = ok;
+    s.amps = {1, b, 3};
+    s.outcome = ok ? "ok" : "no answer";
+    return s;
+}
+
+int Points(const ChartWindow& chart, int phase) {
+    int n = 0;
+    for (const QLineSeries* piece : chart.Pieces(phase))
+        n += piece->count();
+    return n;
+}
+
+} // namespace
+
+class TestView : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void MenuIsLastAndLive_data();
+    void MenuIsLastAndLive();
+    void PollsReachMonitorChartAndCsv();
+    void MonitorKeepsTheLastRows();
+    void ChartRangeAndSampleLimit_data();
+    void ChartRangeAndSampleLimit();
+    void SavesAndUnwritableFiles();
+    void CsvRowsSurviveAKill();
+    void PollForeverWithCsv();
+};
+
+void TestView::MenuIsLastAndLive_data() {
+    QTest::addColumn<bool>("allCommands");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("plain") << false << QStringList{"&系统功能", "&帮助", "查看"};
+    QTest::newRow("all commands") << true << QStringList{"&系统功能", "仪表功能", "&帮助", "查看"};
+}
+
+void TestView::MenuIsLastAndLive() {
+    QFETCH(bool, allCommands);
+    QFETCH(QStringList, titles);
+    Window w(allCommands);
+    w.Init();
+    QStringList top;
+    for (QAction* a : w.dlg.MenuBar()->actions())
+        top << a->text();
+    QCOMPARE(top, titles);
+    QMenu* view = w.dlg.ViewMenu();
+    QCOMPARE(w.dlg.MenuBar()->actions().last()->menu(), view);
+    QCOMPARE(view->actions().size(), 2);
+    view->actions()[0]->trigger();
+    view->actions()[1]->trigger();
+    auto* monitor = w.dlg.findChild<ui::MonitorWindow*>();
+    auto* chart = w.dlg.findChild<ChartWindow*>();
+    QVERIFY(monitor && monitor->isVisible() && !monitor->isModal());
+    QVERIFY(chart && chart->isVisible());
+    QCOMPARE(monitor->windowTitle(), QStringLiteral("通讯监视"));
+    QCOMPARE(chart->windowTitle(), QStringLiteral("电流曲线"));
+    // A second choice shows the same window again.
+    QCOMPARE(w.dlg.ShowChart(), chart);
+}
+
+void TestView::PollsReachMonitorChartAndCsv() {
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("polls.csv"));
+    Window w;
+    w.dlg.SetCsvFile(csv);
+    w.Init();
+    w.dlg.OnTimer(1);
+    w.meter.SetSilent(true);
+    w.dlg.OnTimer(1);
+    w.meter.SetSilent(false);
+    w.dlg.OnTimer(1);
+
+    // Rows come while no window is open: decimal point and currents, each sent and collected.
+    const QStringList answered{"ok", "ok", "ok", "ok"};
+    QCOMPARE(w.Column(ui::MonitorModel::kStatus),
+             (answered + QStringList{"ok", "no answer", "ok", "no answer"} + answered));
+    QCOMPARE(w.Column(ui::MonitorModel::kResponse)[3], QStringLiteral("600"));
+    const QModelIndex failed = w.dlg.Monitor().index(5, ui::MonitorModel::kMeaning);
+    QVERIFY(failed.data(Qt::BackgroundRole).value<QColor>().isValid());
+    QVERIFY(!w.dlg.Monitor().index(4, 0).data(Qt::BackgroundRole).isValid());
+
+    ChartWindow* chart = w.dlg.ShowChart();
+    QCOMPARE(chart->Pieces(0).size(), 2); // the failed poll parts the lines
+    QCOMPARE(chart->Pieces(2).at(1)->at(0).y(), 655.35);
+    const qint64 first = w.dlg.Samples().All().front().time.toMSecsSinceEpoch();
+    QVERIFY(chart->HoverText(first).endsWith(QStringLiteral("A相 12.34  B相 1  C相 655.35")));
+
+    const QStringList rows = Lines(csv);
+    QCOMPARE(rows.size(), 4);
+    QVERIFY2(rows[1].endsWith(QStringLiteral(",12.34,1,655.35,2,ok")), qPrintable(rows[1]));
+    QVERIFY2(rows[2].endsWith(QStringLiteral(",,,,2,no answer")), qPrintable(rows[2]));
+    QCOMPARE(w.modal.Boxes(), QStringList());
+}
+
+void TestView::MonitorKeepsTheLastRows() {
+    ui::MonitorModel m;
+    const auto row = [](int i) {
+        TraceRow r;
+        r.line = "00:00:00.000 -- row " + std::to_string(i);
+        r.status = TraceStatus::Dropped;
+        return r;
+    };
+    const auto last = [&m] { return m.Row(m.rowCount() - 1).line; };
+    for (int i = 0; i < ui::MonitorModel::kRowLimit + 5; ++i)
+        m.Append(row(i));
+    QCOMPARE(m.rowCount(), ui::MonitorModel::kRowLimit);
+    QCOMPARE(m.Row(0).line, std::string("00:00:00.000 -- row 5"));
+
+    // Paused, the end of the table stands still; the limit holds for everything kept.
+    m.SetPaused(true);
+    for (int i = 0; i < 3; ++i)
+        m.Append(row(20000 + i));
+    QCOMPARE(last(), row(10004).line);
+    QCOMPARE(m.rowCount() + m.Held(), ui::MonitorModel::kRowLimit);
+    QCOMPARE(m.TraceText().count('\n'), ui::MonitorModel::kRowLimit);
+    m.SetPaused(false);
+    QCOMPARE(m.rowCount(), ui::MonitorModel::kRowLimit);
+    QCOMPARE(last(), row(20002).line);
+}
+
+void TestView::ChartRangeAndSampleLimit_data() {
+    QTest::addColumn<int>("range");
+    QTest::addColumn<int>("points"); // of one phase, in view; 0: the extremes of stretches
+    QTest::addColumn<qint64>("spanMs");
+    // Polls every 2 s; the tenth from the end failed.
+    QTest::newRow("1 min") << int(ChartWindow::Range::Minute) << 30 << qint64(60000);
+    QTest::newRow("10 min") << int(ChartWindow::Range::TenMinutes) << 300 << qint64(600000);
+    QTest::newRow("1 h") << int(ChartWindow::Range::Hour) << 0 << qint64(3600000);
+    QTest::newRow("all") << int(ChartWindow::Range::All) << 0 << qint64(43199 * 2000);
+}
+
+void TestView::ChartRangeAndSampleLimit() {
+    QFETCH(int, range);
+    QFETCH(int, points);
+    QFETCH(qint64, spanMs);
+    Window w;
+    ui::CurrentSamples& samples = w.dlg.Samples();
+    const qint64 t0 = QDateTime(QDate(2026, 12, 7), QTime(8, 0)).toMSecsSinceEpoch();
+    const int n = ui::CurrentSamples::kLimit + 5;
+    for (int i = 0; i < n; ++i)
+        samples.Add(Sample(t0 + 2000LL * i, i != n - 10, i % 50));
+    QCOMPARE(int(samples.All().size()), ui::CurrentSamples::kLimit);
+    QCOMPARE(samples.All().front().time.toMSecsSinceEpoch(), t0 + 10000);
+
+    ChartWindow* chart = w.dlg.ShowChart();
+    QCOMPARE(chart->CurrentRange(), ChartWindow::Range::TenMinutes);
+    chart->SetRange(ChartWindow::Range(range));
+    const auto check = [&] {
+        QCOMPARE(chart->Pieces(1).size(), 2);
+        if (points) {
+            QCOMPARE(Points(*chart, 1), points);
+            return;
+        }
+        // Too many to draw each: the lowest and highest of every stretch of time (600), and
+        // of the two parts of the stretch that the failed poll parts.
+        QVERIFY2(Points(*chart, 1) <= 1202 && Points(*chart, 1) > 1000,
+                 qPrintable(QString::number(Points(*chart, 1))));
+        double low = 100, high = -1;
+        for (const QLineSeries* piece : chart->Pieces(1))
+            for (const QPointF& p : piece->points()) {
+                low = std::min(low, p.y());
+                high = std::max(high, p.y());
+            }
+        QCOMPARE(low, 0.0);
+        QCOMPARE(high, 49.0);
+    };
+    check();
+    auto* axis = qobject_cast<QDateTimeAxis*>(chart->Chart()->axes(Qt::Horizontal).value(0));
+    QVERIFY(axis);
+    QCOMPARE(axis->min().msecsTo(axis->max()), spanMs);
+
+    // One more poll: the view moves on, and the oldest point leaves it.
+    samples.Add(Sample(t0 + 2000LL * n, true));
+    check();
+    QCOMPARE(axis->max().toMSecsSinceEpoch(), t0 + 2000LL * n);
+
+    // Paused, the view stands still while the samples keep coming.
+    chart->PauseButton()->click();
+    samples.Add(Sample(t0 + 2000LL * (n + 1), true));
+    QCOMPARE(axis->max().toMSecsSinceEpoch(), t0 + 2000LL * n);
+    chart->PauseButton()->click();
+    QCOMPARE(axis->max().toMSecsSinceEpoch(), t0 + 2000LL * (n + 1));
+}
+
+void TestView::SavesAndUnwritableFiles() {
+    QTemporaryDir dir;
+    Window w;
+    w.Init();
+    w.dlg.OnTimer(1);
+    QString chosen;
+    ui::SaveFileChooser() = [&chosen](QWidget*, const QString&, const QString&) { return chosen; };
+    ui::MonitorWindow* monitor = w.dlg.ShowMonitor();
+    ChartWindow* chart = w.dlg.ShowChart();
+
+    chosen = dir.filePath(QStringLiteral("trace.txt"));
+    monitor->Save();
+    QFile trace(chosen);
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    QCOMPARE(trace.readAll(), w.dlg.Monitor().TraceText());
+    chosen = dir.filePath(QStringLiteral("chart.png"));
+    chart->SavePicture();
+    QCOMPARE(QImage(chosen).size(), chart->findChild<QChartView*>()->size());
+    chosen = dir.filePath(QStringLiteral("all.csv"));
+    chart->ExportCsv();
+    QCOMPARE(Lines(chosen).size(), 2);
+    QCOMPARE(w.modal.Boxes(), QStringList());
+
+    // A file that cannot be written: a box names it and the reason, nothing else changes.
+    const QString bad = dir.filePath(QStringLiteral("missing/x"));
+    QVERIFY(!monitor->SaveTo(bad));
+    QVERIFY(!chart->SavePictureTo(bad));
+    QVERIFY(!chart->ExportCsvTo(bad));
+    QCOMPARE(w.modal.Boxes().size(), 3);
+    for (const QString& box : w.modal.Boxes())
+        QVERIFY2(box.startsWith(QStringLiteral("无法写入文件 ") + bad + QStringLiteral("：")) &&
+                     box.size() > bad.size() + 8,
+                 qPrintable(box));
+    QCOMPARE(int(w.dlg.Samples().All().size()), 1);
+}
+
+// Runs in a child that the next test starts and kills: polls until killed, the rows going to
+// the file named by VIEW_CSV.
+void TestView::PollForeverWithCsv() {
+    const QString path = qEnvironmentVariable("VIEW_CSV");
+    if (path.isEmpty())
+        QSKIP("runs only as the child of CsvRowsSurviveAKill");
+    Window w;
+    w.dlg.SetCsvFile(path);
+    w.Init();
+    for (;;)
+        w.dlg.OnTimer(1);
+}
+
+void TestView::CsvRowsSurviveAKill() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("polls.csv"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(log::CsvHeader() + "earlier run\r\n");
+    old.close();
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VIEW_CSV"), path);
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("PollForeverWithCsv")});
+    QVERIFY(child.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(Lines(path).size() >= 200, 20000);
+    child.kill();
+    QVERIFY(child.waitForFinished());
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().endsWith("\r\n")); // no row cut in half
+    const QStringList rows = Lines(path);
+    QCOMPARE(rows.mid(0, 2), (QStringList{QString::fromLatin1(log::CsvHeader().trimmed()),
+                                          QStringLiteral("earlier run")}));
+    static const QRegularExpression row(QStringLiteral(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,12\.34,1,655\.35,2,ok$)"));
+    for (const QString& r : rows.mid(2))
+        QVERIFY2(row.match(r).hasMatch(), qPrintable(r));
+}
+
+QTEST_MAIN(TestView)
+#include "tst_view.moc"

@@ -1,0 +1,414 @@
+#include "ui/CurrentChart.h"
+
+#include "log/LogRecord.h"
+#include "ui/SaveFile.h"
+
+#include <QComboBox>
+#include <QCursor>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
+
+namespace md::ui {
+
+namespace {
+
+// The customary colours of phases A, B and C.
+const std::array<QColor, 3> kPhaseColours{QColor(215, 165, 0), QColor(0, 150, 60),
+                                          QColor(210, 30, 30)};
+constexpr qint64 kMinuteMs = 60 * 1000;
+
+// Points drawn of each phase at most; beyond, stretches of time draw their extremes.
+constexpr qsizetype kMaxDrawn = 1200;
+
+qint64 Ms(const log::CurrentSample& s) {
+    return s.time.toMSecsSinceEpoch();
+}
+
+bool Earlier(const log::CurrentSample& s, qint64 ms) {
+    return Ms(s) < ms;
+}
+
+QString Amps(double value) {
+    return QString::fromLatin1(log::GeneralNumber(value, 5));
+}
+
+QString PhaseName(int phase) {
+    switch (phase) {
+    case 0:
+        return ChartWindow::tr("A相电流");
+    case 1:
+        return ChartWindow::tr("B相电流");
+    default:
+        return ChartWindow::tr("C相电流");
+    }
+}
+
+} // namespace
+
+CurrentSamples::CurrentSamples(QObject* parent) : QObject(parent) {}
+
+void CurrentSamples::Add(const log::CurrentSample& sample) {
+    m_samples.push_back(sample);
+    if (m_samples.size() > static_cast<std::size_t>(kLimit))
+        m_samples.pop_front();
+    Q_EMIT Added();
+}
+
+void CurrentSamples::Clear() {
+    m_samples.clear();
+    Q_EMIT Cleared();
+}
+
+QByteArray CurrentSamples::Csv() const {
+    QByteArray csv = log::CsvHeader();
+    for (const log::CurrentSample& s : m_samples)
+        csv += log::CsvRow(s);
+    return csv;
+}
+
+ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_samples(samples), m_view(new QChartView),
+      m_timeAxis(new QDateTimeAxis), m_valueAxis(new QValueAxis), m_rangeBox(new QComboBox),
+      m_pause(new QPushButton(tr("暂停"))), m_hover(new QLabel) {
+    setWindowTitle(tr("电流曲线"));
+    setObjectName(QStringLiteral("chartWindow"));
+
+    QChart* chart = m_view->chart();
+    chart->legend()->setAlignment(Qt::AlignTop);
+    m_timeAxis->setTitleText(tr("时间"));
+    m_valueAxis->setTitleText(tr("电流"));
+    m_valueAxis->setLabelFormat(QStringLiteral("%g"));
+    chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    chart->addAxis(m_valueAxis, Qt::AlignLeft);
+    m_view->setRenderHint(QPainter::Antialiasing);
+    m_view->setAccessibleName(tr("电流曲线图"));
+    m_view->setFocusPolicy(Qt::StrongFocus);
+
+    auto* rangeLabel = new QLabel(tr("时间范围:"));
+    rangeLabel->setBuddy(m_rangeBox);
+    m_rangeBox->addItems({tr("1 分钟"), tr("10 分钟"), tr("1 小时"), tr("全部")});
+    m_rangeBox->setCurrentIndex(static_cast<int>(m_range));
+    m_rangeBox->setAccessibleName(tr("时间范围"));
+    connect(m_rangeBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { SetRange(static_cast<Range>(index)); });
+
+    m_pause->setCheckable(true);
+    m_pause->setAccessibleName(m_pause->text());
+    connect(m_pause, &QPushButton::toggled, this, [this](bool paused) {
+        if (!paused)
+            Rebuild();
+    });
+    auto* clear = new QPushButton(tr("清除"));
+    auto* picture = new QPushButton(tr("保存图片..."));
+    auto* csv = new QPushButton(tr("导出CSV..."));
+    for (QPushButton* b : {clear, picture, csv})
+        b->setAccessibleName(b->text());
+    connect(clear, &QPushButton::clicked, &samples, &CurrentSamples::Clear);
+    connect(picture, &QPushButton::clicked, this, &ChartWindow::SavePicture);
+    connect(csv, &QPushButton::clicked, this, &ChartWindow::ExportCsv);
+
+    m_hover->setAccessibleName(tr("光标处的值"));
+    m_hover->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_hover->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 60);
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(rangeLabel);
+    controls->addWidget(m_rangeBox);
+    for (QPushButton* b : {m_pause, clear, picture, csv})
+        controls->addWidget(b);
+    controls->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(m_view, 1);
+    layout->addWidget(m_hover);
+    resize(760, 460);
+
+    connect(&samples, &CurrentSamples::Added, this, &ChartWindow::OnAdded);
+    connect(&samples, &CurrentSamples::Cleared, this, &ChartWindow::Rebuild);
+    Rebuild();
+}
+
+void ChartWindow::SetRange(Range range) {
+    m_range = range;
+    if (m_rangeBox->currentIndex() != static_cast<int>(range))
+        m_rangeBox->setCurrentIndex(static_cast<int>(range));
+    m_timeAxis->setFormat(range == Range::All    ? QStringLiteral("MM-dd HH:mm")
+                          : range == Range::Hour ? QStringLiteral("HH:mm")
+                                                 : QStringLiteral("HH:mm:ss"));
+    Rebuild();
+}
+
+qint64 ChartWindow::From() const {
+    const auto& all = m_samples.All();
+    if (all.empty())
+        return 0;
+    switch (m_range) {
+    case Range::Minute:
+        return Ms(all.back()) - kMinuteMs;
+    case Range::TenMinutes:
+        return Ms(all.back()) - 10 * kMinuteMs;
+    case Range::Hour:
+        return Ms(all.back()) - 60 * kMinuteMs;
+    case Range::All:
+        break;
+    }
+    return Ms(all.front());
+}
+
+QLineSeries* ChartWindow::NewPiece(int phase) {
+    auto* piece = new QLineSeries;
+    piece->setName(PhaseName(phase));
+    QPen pen(kPhaseColours[std::size_t(phase)]);
+    pen.setWidthF(1.5);
+    piece->setPen(pen);
+    piece->setColor(kPhaseColours[std::size_t(phase)]);
+    m_view->chart()->addSeries(piece);
+    piece->attachAxis(m_timeAxis);
+    piece->attachAxis(m_valueAxis);
+    connect(piece, &QLineSeries::hovered, this, [this](const QPointF& point, bool state) {
+        if (!state)
+            return;
+        const QString text = HoverText(static_cast<qint64>(point.x()));
+        m_hover->setText(text);
+        QToolTip::showText(QCursor::pos(), text, m_view);
+    });
+    m_pieces[std::size_t(phase)].append(piece);
+    return piece;
+}
+
+void ChartWindow::Rebuild() {
+    const auto& all = m_samples.All();
+    const qint64 from = From();
+    const auto begin = std::lower_bound(all.begin(), all.end(), from, Earlier);
+    // More samples than the plot has room for: each stretch of time draws its lowest and its
+    // highest value, so that the envelope stays whole and the drawing stays quick.
+    m_decimated = all.end() - begin > kMaxDrawn;
+    const qint64 stretch = m_decimated ? (Ms(all.back()) - from) / (kMaxDrawn / 2) + 1 : 1;
+
+    // The pieces already drawn are given their new points; a series made afresh costs far more.
+    std::array<QList<QPointF>, 3> points;
+    qsizetype pieces = 0;
+    const auto flush = [&] {
+        if (points[0].isEmpty())
+            return;
+        for (int p = 0; p < 3; ++p) {
+            auto& drawn = m_pieces[std::size_t(p)];
+            QLineSeries* piece = pieces < drawn.size() ? drawn[pieces] : NewPiece(p);
+            piece->replace(points[std::size_t(p)]);
+            points[std::size_t(p)].clear();
+        }
+        ++pieces;
+    };
+    const auto point = [](const log::CurrentSample& s, std::size_t p) {
+        return QPointF(static_cast<qreal>(Ms(s)), s.amps[p]);
+    };
+    for (auto it = begin; it != all.end();) {
+        const qint64 end = Ms(*it) + stretch - (Ms(*it) - from) % stretch;
+        const auto stop =
+            m_decimated ? std::find_if(it, all.end(),
+                                       [end](const log::CurrentSample& s) { return Ms(s) >= end; })
+                        : std::next(it);
+        std::array<const log::CurrentSample*, 3> low{}, high{};
+        const auto extremes = [&] {
+            for (std::size_t p = 0; p < 3; ++p) {
+                if (!low[p])
+                    continue;
+                const bool lowFirst = Ms(*low[p]) <= Ms(*high[p]);
+                points[p].append(point(lowFirst ? *low[p] : *high[p], p));
+                if (low[p] != high[p])
+                    points[p].append(point(lowFirst ? *high[p] : *low[p], p));
+                low[p] = high[p] = nullptr;
+            }
+        };
+        for (; it != stop; ++it) {
+            // A failed poll parts the lines.
+            if (!it->ok) {
+                extremes();
+                flush();
+                continue;
+            }
+            for (std::size_t p = 0; p < 3; ++p) {
+                if (!low[p] || it->amps[p] < low[p]->amps[p])
+                    low[p] = &*it;
+                if (!high[p] || it->amps[p] > high[p]->amps[p])
+                    high[p] = &*it;
+            }
+        }
+        extremes();
+    }
+    flush();
+    for (auto& drawn : m_pieces)
+        while (drawn.size() > pieces) {
+            m_view->chart()->removeSeries(drawn.back());
+            delete drawn.takeLast();
+        }
+    m_gap = all.empty() || !all.back().ok;
+    for (const auto& drawn : m_pieces)
+        for (QLineSeries* piece : drawn)
+            piece->setPointsVisible(piece->count() == 1);
+    UpdateLegend();
+    FitAxes();
+}
+
+void ChartWindow::StartPieces(const log::CurrentSample& s) {
+    for (int p = 0; p < 3; ++p) {
+        QLineSeries* piece = NewPiece(p);
+        piece->append(static_cast<qreal>(Ms(s)), s.amps[std::size_t(p)]);
+        // A lone point has no line to show it.
+        piece->setPointsVisible(true);
+    }
+    UpdateLegend();
+}
+
+void ChartWindow::OnAdded() {
+    if (m_pause->isChecked())
+        return;
+    const auto& all = m_samples.All();
+    if (m_decimated ||
+        all.end() - std::lower_bound(all.begin(), all.end(), From(), Earlier) > kMaxDrawn) {
+        Rebuild();
+        return;
+    }
+    const log::CurrentSample& s = all.back();
+    if (!s.ok) {
+        m_gap = true;
+    } else if (m_gap) {
+        StartPieces(s);
+        m_gap = false;
+    } else {
+        for (std::size_t p = 0; p < 3; ++p) {
+            QLineSeries* piece = m_pieces[p].back();
+            piece->append(static_cast<qreal>(Ms(s)), s.amps[p]);
+            if (piece->count() == 2)
+                piece->setPointsVisible(false);
+        }
+    }
+    Forget(From());
+    FitAxes();
+}
+
+// Points before from are dropped, and pieces left empty with them.
+void ChartWindow::Forget(qint64 from) {
+    bool removed = false;
+    for (auto& pieces : m_pieces)
+        while (!pieces.isEmpty()) {
+            QLineSeries* first = pieces.front();
+            int old = 0;
+            while (old < first->count() && first->at(old).x() < static_cast<qreal>(from))
+                ++old;
+            if (old < first->count()) {
+                if (old > 0)
+                    first->removePoints(0, old);
+                break;
+            }
+            m_view->chart()->removeSeries(first);
+            delete first;
+            pieces.pop_front();
+            removed = true;
+        }
+    if (removed)
+        UpdateLegend();
+}
+
+// One legend entry a phase, however many pieces it is drawn in.
+void ChartWindow::UpdateLegend() {
+    for (const auto& pieces : m_pieces)
+        for (qsizetype i = 0; i < pieces.size(); ++i)
+            for (QLegendMarker* marker : m_view->chart()->legend()->markers(pieces[i]))
+                marker->setVisible(i == 0);
+}
+
+void ChartWindow::FitAxes() {
+    const auto& all = m_samples.All();
+    const qint64 last = all.empty() ? QDateTime::currentMSecsSinceEpoch() : Ms(all.back());
+    qint64 from = all.empty() ? last - 10 * kMinuteMs : From();
+    if (from >= last)
+        from = last - kMinuteMs;
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from),
+                         QDateTime::fromMSecsSinceEpoch(last));
+
+    double low = std::numeric_limits<double>::max();
+    double high = std::numeric_limits<double>::lowest();
+    for (auto it = all.rbegin(); it != all.rend() && Ms(*it) >= from; ++it)
+        if (it->ok)
+            for (const double a : it->amps) {
+                low = std::min(low, a);
+                high = std::max(high, a);
+            }
+    if (low > high) {
+        low = 0;
+        high = 1;
+    }
+    // Each change of an axis lays out all its labels anew, the dearest part of a redraw: the
+    // axis stays while it holds the data and the data fill more than half of it.
+    const double margin = low == high ? 1 : (high - low) * 0.05;
+    const double shown = m_valueAxis->max() - m_valueAxis->min();
+    if (low >= m_valueAxis->min() && high <= m_valueAxis->max() &&
+        high - low + 2 * margin >= shown / 2)
+        return;
+    m_valueAxis->setRange(low - margin, high + margin);
+    m_valueAxis->applyNiceNumbers();
+}
+
+QString ChartWindow::HoverText(qint64 msecs) const {
+    const auto& all = m_samples.All();
+    const log::CurrentSample* nearest = nullptr;
+    qint64 best = std::numeric_limits<qint64>::max();
+    auto it = std::lower_bound(all.begin(), all.end(), msecs, Earlier);
+    // The answered polls on either side of msecs.
+    for (auto after = it; after != all.end(); ++after)
+        if (after->ok) {
+            best = Ms(*after) - msecs;
+            nearest = &*after;
+            break;
+        }
+    for (auto before = it; before != all.begin();)
+        if ((--before)->ok) {
+            if (msecs - Ms(*before) <= best)
+                nearest = &*before;
+            break;
+        }
+    if (!nearest)
+        return {};
+    return tr("%1  A相 %2  B相 %3  C相 %4")
+        .arg(nearest->time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), Amps(nearest->amps[0]),
+             Amps(nearest->amps[1]), Amps(nearest->amps[2]));
+}
+
+void ChartWindow::SavePicture() {
+    const QString path = SaveFileChooser()(this, tr("保存图片"), tr("PNG 图片 (*.png)"));
+    if (!path.isEmpty())
+        SavePictureTo(path);
+}
+
+void ChartWindow::ExportCsv() {
+    const QString path = SaveFileChooser()(this, tr("导出CSV"), tr("CSV 文件 (*.csv)"));
+    if (!path.isEmpty())
+        ExportCsvTo(path);
+}
+
+bool ChartWindow::SavePictureTo(const QString& path) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && m_view->grab().save(&file, "PNG") && file.commit())
+        return true;
+    ReportUnwritable(path, file.errorString());
+    return false;
+}
+
+bool ChartWindow::ExportCsvTo(const QString& path) {
+    if (const auto reason = log::ReplaceFile(path, m_samples.Csv())) {
+        ReportUnwritable(path, *reason);
+        return false;
+    }
+    return true;
+}
+
+} // namespace md::ui

@@ -1,0 +1,132 @@
+// The main window's "查看" menu and what it shows beside the window: the traffic monitor, the
+// current chart, and the CSV file of the polls.
+
+#include "link/TraceRows.h"
+#include "log/CsvRecord.h"
+#include "meter/MeterOps.h"
+#include "ui/CurrentChart.h"
+#include "ui/MeterDebugDlg.h"
+#include "ui/SaveFile.h"
+#include "ui/TrafficMonitor.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTimer>
+
+namespace md::ui {
+
+struct ViewParts {
+    explicit ViewParts(Clock& clock)
+        : rows(clock, [this](TraceRow&& row) { monitor.Append(std::move(row)); }) {}
+    // The windows go first: they show the model and the samples.
+    ~ViewParts() {
+        delete monitorWindow;
+        delete chartWindow;
+    }
+
+    MonitorModel monitor;
+    TraceRowMaker rows;
+    CurrentSamples samples;
+    QPointer<MonitorWindow> monitorWindow;
+    QPointer<ChartWindow> chartWindow;
+};
+
+void ViewPartsDeleter::operator()(ViewParts* parts) const {
+    delete parts;
+}
+
+namespace {
+
+// A window beside the main one the first time, where the operator left it later.
+template <typename W> W* ShowBeside(QWidget* main, W* window, bool placed) {
+    if (!placed)
+        window->move(main->frameGeometry().topRight() + QPoint(8, 0));
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+} // namespace
+
+void CMeterDebugDlg::InitView(Clock& clock) {
+    m_view.reset(new ViewParts(clock));
+    m_traceFanOut.Add(m_view->rows);
+    m_link.SetTrace(m_traceFanOut);
+    BuildViewMenu();
+}
+
+QMenu* CMeterDebugDlg::BuildViewMenu() {
+    if (m_viewMenu)
+        return m_viewMenu;
+    m_viewMenu = MenuBar()->addMenu(tr("查看"));
+    connect(m_viewMenu->addAction(tr("通讯监视")), &QAction::triggered, this,
+            [this] { ShowMonitor(); });
+    connect(m_viewMenu->addAction(tr("电流曲线")), &QAction::triggered, this,
+            [this] { ShowChart(); });
+    return m_viewMenu;
+}
+
+MonitorModel& CMeterDebugDlg::Monitor() {
+    return m_view->monitor;
+}
+
+CurrentSamples& CMeterDebugDlg::Samples() {
+    return m_view->samples;
+}
+
+MonitorWindow* CMeterDebugDlg::ShowMonitor() {
+    const bool placed = m_view->monitorWindow;
+    if (!placed)
+        m_view->monitorWindow = new MonitorWindow(m_view->monitor, this);
+    return ShowBeside(this, m_view->monitorWindow.data(), placed);
+}
+
+ChartWindow* CMeterDebugDlg::ShowChart() {
+    const bool placed = m_view->chartWindow;
+    if (!placed)
+        m_view->chartWindow = new ChartWindow(m_view->samples, this);
+    return ShowBeside(this, m_view->chartWindow.data(), placed);
+}
+
+void CMeterDebugDlg::RecordCurrents(const std::optional<std::array<std::uint16_t, 3>>& raw,
+                                    int decimalPoint) {
+    log::CurrentSample sample;
+    // Local time as a fixed offset: the offset of the moment is all a row needs, and the
+    // chart converts tens of thousands of these without consulting the time zone each time.
+    const QDateTime now = QDateTime::currentDateTime();
+    sample.time = now.toOffsetFromUtc(now.offsetFromUtc());
+    sample.decimalPoint = decimalPoint;
+    sample.ok = raw.has_value();
+    if (raw) {
+        const double scale = meter::ScaleFor(decimalPoint);
+        for (std::size_t i = 0; i < raw->size(); ++i)
+            sample.amps[i] = (*raw)[i] * scale;
+    }
+    sample.outcome = raw ? "ok" : StatusWord(m_view->rows.LastOutcome());
+    m_view->samples.Add(sample);
+    if (!m_csvPath.isEmpty())
+        AppendCsv(log::CsvRow(sample));
+}
+
+void CMeterDebugDlg::SetCsvFile(const QString& path) {
+    m_csvPath = path;
+    AppendCsv({});
+}
+
+void CMeterDebugDlg::AppendCsv(const QByteArray& rows) {
+    const auto reason = log::AppendCsv(m_csvPath, rows);
+    if (!reason) {
+        m_bCsvFailing = false;
+        return;
+    }
+    if (m_bCsvFailing)
+        return;
+    m_bCsvFailing = true;
+    // After the tick, as the log's failure box: a box inside it would hold the poll timer.
+    QTimer::singleShot(0, this,
+                       [this, path = m_csvPath, why = *reason] { ReportUnwritable(path, why); });
+}
+
+} // namespace md::ui
