@@ -31,6 +31,8 @@ constexpr DialogTemplate kCommSetTemplate{130, "通讯设置", 195, 101, "宋体
 } // namespace
 
 CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
+    // The address label stands after its edit in the template.
+    LabelBy(kAddressEdit, "仪表地址");
     OnCommand(1011, [this] { OnBaud1200(); });
     OnCommand(1012, [this] { OnBaud2400(); });
     OnCommand(1013, [this] { OnBaud4800(); });

@@ -156,6 +156,20 @@ QString FromCaption(const char* caption) {
     return QString::fromUtf8(caption ? caption : "");
 }
 
+// Controls that show no caption of their own: edits and any other field a label names.
+bool IsField(Ctl kind) {
+    switch (kind) {
+    case Ctl::PushButton:
+    case Ctl::DefPushButton:
+    case Ctl::Radio:
+    case Ctl::Label:
+    case Ctl::GroupBox:
+        return false;
+    default:
+        return true;
+    }
+}
+
 } // namespace
 
 // ---- prompts ---------------------------------------------------------------------------------
@@ -351,6 +365,18 @@ void CDialog::Build() {
         }
         if (c.id != kNoId)
             m_items[c.id] = w;
+
+        // The text that stands just before a field in the template names it for assistive
+        // technology, as on the platform the templates come from: a label becomes its buddy
+        // (name and "labelled by"), a group box lends its caption.
+        if (IsField(c.kind) && !m_rows.empty()) {
+            QWidget* before = m_rows.back();
+            if (auto* label = qobject_cast<QLabel*>(before))
+                label->setBuddy(w);
+            else if (auto* group = qobject_cast<QGroupBox*>(before))
+                w->setAccessibleName(group->title());
+        }
+        m_rows.push_back(w);
     }
 
     setFixedSize(DuToPxX(m_template.width), DuToPxY(m_template.height));
@@ -395,6 +421,25 @@ void CDialog::SetMenu(std::span<const MenuEntry> menu) {
 QAction* CDialog::MenuItem(int id) const {
     const auto it = m_menuItems.find(id);
     return it == m_menuItems.end() ? nullptr : it->second;
+}
+
+void CDialog::LabelBy(int id, const char* labelCaption) {
+    QWidget& field = Require(id);
+    QLabel* named = nullptr;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        auto* label = qobject_cast<QLabel*>(m_rows[i]);
+        if (!label)
+            continue;
+        if (label->buddy() == &field)
+            label->setBuddy(nullptr);
+        if (m_template.controls[i].kind == Ctl::Label &&
+            qstrcmp(m_template.controls[i].caption, labelCaption) == 0)
+            named = label;
+    }
+    if (!named)
+        qFatal("dialog %d has no label %s", m_template.resourceId, labelCaption);
+    field.setAccessibleName({});
+    named->setBuddy(&field);
 }
 
 QWidget* CDialog::Item(int id) const {

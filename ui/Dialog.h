@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <span>
+#include <vector>
 
 class QAbstractButton;
 class QAction;
@@ -168,6 +169,12 @@ public:
     const DialogTemplate& Template() const { return m_template; }
 
 protected:
+    // Assistive technology names a field by the label that stands just before it in the
+    // template (its buddy), else by the group box caption just before it. Where the template
+    // order says otherwise, this makes the template's label captioned labelCaption the one
+    // that names control id.
+    void LabelBy(int id, const char* labelCaption);
+
     virtual void DoDataExchange(CDataExchange& dx);
     // Shows the members in the controls; returns true.
     virtual bool OnInitDialog();
@@ -191,6 +198,7 @@ private:
     void FocusFirstTabStop();
 
     const DialogTemplate& m_template;
+    std::vector<QWidget*> m_rows; // one widget per template row, in template order
     std::map<int, QWidget*> m_items;
     std::map<int, std::function<void()>> m_commands;
     std::map<unsigned, std::pair<int, std::uint32_t>> m_timers; // id -> (Qt timer id, period)

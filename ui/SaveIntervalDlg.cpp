@@ -23,7 +23,12 @@ constexpr DialogTemplate kSaveIntervalTemplate{146,      "", 171,         82,
 
 } // namespace
 
-CSaveIntervalDlg::CSaveIntervalDlg(QWidget* parent) : CDialog(kSaveIntervalTemplate, parent) {}
+// The unit labels stand together before the three edits, each to the right of its own edit.
+CSaveIntervalDlg::CSaveIntervalDlg(QWidget* parent) : CDialog(kSaveIntervalTemplate, parent) {
+    LabelBy(kHoursEdit, "时");
+    LabelBy(kMinutesEdit, "分");
+    LabelBy(kSecondsEdit, "秒");
+}
 
 // Any whole numbers are taken, signs included; the main window decides whether they make a
 // usable period.
