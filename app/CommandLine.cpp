@@ -26,6 +26,8 @@ Options:
                    waits become upper bounds) and pause only the Modbus inter-frame
                    gap between requests; timers keep their periods
   --all-commands   make every command reachable from the menu
+  --language LANG  the interface language: zh (Chinese, the default) or en
+                   (English), ahead of the language last chosen in the menu
   -h, --help       show this text, then exit
   -v, --version    show the version, then exit
 
@@ -62,12 +64,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     const QCommandLineOption localEcho(QStringLiteral("local-echo"));
     const QCommandLineOption fast(QStringLiteral("fast"));
     const QCommandLineOption allCommands(QStringLiteral("all-commands"));
+    const QCommandLineOption language(QStringLiteral("language"), {}, QStringLiteral("LANG"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
     QCommandLineParser parser;
     parser.addOptions(
-        {com[0], com[1], listPorts, trace, localEcho, fast, allCommands, help, version});
+        {com[0], com[1], listPorts, trace, localEcho, fast, allCommands, language, help, version});
     if (!parser.parse(arguments))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -101,6 +104,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     o.localEcho = parser.isSet(localEcho);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);
+    o.language = parser.value(language);
+    if (parser.isSet(language) && o.language != QLatin1String("en") &&
+        o.language != QLatin1String("zh"))
+        return UsageError(QStringLiteral("--language takes en or zh, not '%1'").arg(o.language));
     return cl;
 }
 

@@ -21,6 +21,7 @@ struct Options {
     bool localEcho = false;
     bool fast = false; // exchanges end when their answer is complete
     bool allCommands = false;
+    QString language; // "en" or "zh"; empty: as last chosen, else Chinese
 };
 
 // What the command line asks for: run with options, or leave at once with a text and a code.

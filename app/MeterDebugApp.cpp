@@ -1,9 +1,13 @@
 #include "app/MeterDebugApp.h"
 
+#include "app/InterfaceLanguage.h"
 #include "link/MSComm.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
 #include "ui/MeterDebugDlg.h"
+
+#include <QScopeGuard>
+#include <QSettings>
 
 namespace md {
 
@@ -14,6 +18,10 @@ CMeterDebugApp theApp;
 // style. What remains is the application-wide look, then the two dialogs.
 bool CMeterDebugApp::InitInstance() {
     ui::ApplyApplicationLook();
+    QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
+    UseInterfaceLanguage(m_options, remembered);
+    // Nothing is remembered once the settings are closed.
+    const auto forget = qScopeGuard([] { ui::OnLanguageChosen({}); });
 
     ui::CCommSetDlg settings;
     settings.m_byMeterAddress = 1;

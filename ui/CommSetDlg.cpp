@@ -9,10 +9,13 @@ namespace md::ui {
 namespace {
 
 constexpr std::array kControls{
-    ControlDef{IDOK, Ctl::DefPushButton, "确    定", 130, 40, 50, 14},
-    ControlDef{IDCANCEL, Ctl::PushButton, "退    出", 130, 70, 50, 14},
+    ControlDef{IDOK, Ctl::DefPushButton, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "确    定"), 130,
+               40, 50, 14},
+    ControlDef{IDCANCEL, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "退    出"), 130,
+               70, 50, 14},
     ControlDef{CCommSetDlg::kAddressEdit, Ctl::Edit, "", 56, 5, 69, 12, kDigitsOnly | kNoBorder},
-    ControlDef{kNoId, Ctl::Label, "仪表地址", 15, 6, 31, 10},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "仪表地址"), 15, 6, 31,
+               10},
     ControlDef{1009, Ctl::Radio, "COM1", 78, 25, 42, 15, kNoTabStop},
     ControlDef{1010, Ctl::Radio, "COM2", 78, 39, 42, 15, kNoTabStop},
     ControlDef{1011, Ctl::Radio, "1200bps", 15, 25, 48, 15, kNoTabStop},
@@ -20,13 +23,24 @@ constexpr std::array kControls{
     ControlDef{1013, Ctl::Radio, "4800bps", 15, 53, 48, 15, kNoTabStop},
     ControlDef{1014, Ctl::Radio, "9600bps", 15, 67, 48, 15, kNoTabStop},
     ControlDef{1015, Ctl::Radio, "19200bps", 15, 81, 48, 15, kNoTabStop},
-    ControlDef{1016, Ctl::Radio, "无校验", 78, 53, 42, 15, kNoTabStop},
-    ControlDef{1017, Ctl::Radio, "奇校验", 78, 67, 42, 15, kNoTabStop},
-    ControlDef{1018, Ctl::Radio, "偶校验", 78, 81, 42, 15, kNoTabStop},
+    ControlDef{1016, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "无校验"), 78, 53, 42, 15,
+               kNoTabStop},
+    ControlDef{1017, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "奇校验"), 78, 67, 42, 15,
+               kNoTabStop},
+    ControlDef{1018, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "偶校验"), 78, 81, 42, 15,
+               kNoTabStop},
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
-constexpr DialogTemplate kCommSetTemplate{130, "通讯设置", 195, 101, "宋体", 10, 0, kControls};
+constexpr DialogTemplate kCommSetTemplate{130,
+                                          QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "通讯设置"),
+                                          195,
+                                          101,
+                                          "宋体",
+                                          10,
+                                          0,
+                                          kControls,
+                                          "md::ui::CCommSetDlg"};
 
 } // namespace
 

@@ -2,81 +2,21 @@
 // fields are named by the texts that stand beside them.
 
 #include "fakes/AccessibleWalk.h"
-#include "fakes/MainWindowRig.h"
-#include "ui/AboutDlg.h"
-#include "ui/CommSetDlg.h"
-#include "ui/MeterSetDlg.h"
-#include "ui/SaveIntervalDlg.h"
+#include "fakes/WindowTable.h"
+#include "ui/Dialog.h"
 
 #include <QTest>
 
-#include <functional>
-#include <memory>
-
-using namespace md::ui;
-
-namespace {
-
-// The main window after its initialisation, on a fake port.
-struct MainWindow : QObject {
-    MainWindow() { rig.Init(); }
-    md::MainWindowRig rig;
-};
-
-// A window shown as the operator would see it; owner keeps what the window needs alive.
-struct Shown {
-    std::unique_ptr<QObject> owner;
-    CDialog* dlg;
-};
-
-template <typename T> Shown Make() {
-    auto* dlg = new T;
-    return {std::unique_ptr<QObject>(dlg), dlg};
-}
-
-// One row per window; a new window is one more line.
-const std::vector<std::pair<const char*, std::function<Shown()>>> kWindows{
-    {"main window",
-     [] {
-         auto* w = new MainWindow;
-         return Shown{std::unique_ptr<QObject>(w), &w->rig.dlg};
-     }},
-    {"main window, all commands",
-     [] {
-         auto* w = new MainWindow;
-         w->rig.dlg.EnableAllCommands();
-         return Shown{std::unique_ptr<QObject>(w), &w->rig.dlg};
-     }},
-    {"connection settings", Make<CCommSetDlg>},
-    {"meter setup", Make<CMeterSetDlg>},
-    {"storage interval", Make<CSaveIntervalDlg>},
-    {"about box", Make<CAboutDlg>},
-};
-
-Shown Open(const QString& window) {
-    for (const auto& [name, make] : kWindows)
-        if (window == QLatin1String(name)) {
-            Shown shown = make();
-            shown.dlg->show();
-            return shown;
-        }
-    qFatal("no window %s", qPrintable(window));
-}
-
-} // namespace
+using md::ShowWindow;
 
 class TestAccessible : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void everyReachableControlHasAName_data() {
-        QTest::addColumn<QString>("window");
-        for (const auto& [name, make] : kWindows)
-            QTest::newRow(name) << QString::fromUtf8(name);
-    }
+    void everyReachableControlHasAName_data() { md::WindowRows(); }
     void everyReachableControlHasAName() {
         QFETCH(QString, window);
-        const Shown shown = Open(window);
-        QCOMPARE(md::UnnamedControls(shown.dlg), QStringList{});
+        const md::ShownWindow shown = ShowWindow(window);
+        QCOMPARE(md::UnnamedControls(shown.window), QStringList{});
     }
 
     // Where the label before a field is not its own, or a group caption stands in for one.
@@ -100,8 +40,8 @@ private Q_SLOTS:
         QFETCH(int, id);
         QFETCH(QString, name);
         QFETCH(bool, labelled);
-        const Shown shown = Open(window);
-        QWidget* field = shown.dlg->Item(id);
+        const md::ShownWindow shown = ShowWindow(window);
+        QWidget* field = static_cast<md::ui::CDialog*>(shown.window)->Item(id);
         QCOMPARE(md::AccessibleName(field), name);
         QCOMPARE(md::LabelledBy(field), labelled ? QStringList{name} : QStringList{});
     }

@@ -42,6 +42,12 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
                                                  "--all-commands", "--trace",      "-"}
                                   << noEnv << -1 << ""
                                   << "" << platform << "lefa t=-";
+    QTest::newRow("English") << QStringList{"--language", "en"} << noEnv << -1 << ""
+                             << "" << platform << "L=en";
+    QTest::newRow("a language there is none of")
+        << QStringList{"--language=fr"} << noEnv << 2 << ""
+        << "MeterDebug: --language takes en or zh, not 'fr'\n"
+        << platform << "";
     QTest::newRow("help") << QStringList{"--help"} << noEnv << 0 << "Usage: MeterDebug"
                           << "" << platform << "";
     QTest::newRow("help wins over other options")
@@ -91,6 +97,7 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QCOMPARE(cl.options.fast, flags.contains('f'));
     QCOMPARE(cl.options.allCommands, flags.contains('a'));
     QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
+    QCOMPARE(cl.options.language, flags.contains("L=") ? flags.section("L=", 1) : QString());
 }
 
 void tst_commandline::PortListIsAligned_data() {
