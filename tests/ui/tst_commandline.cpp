@@ -42,8 +42,8 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
                                                  "--all-commands", "--trace",      "-"}
                                   << noEnv << -1 << ""
                                   << "" << platform << "lefa t=-";
-    QTest::newRow("English") << QStringList{"--language", "en"} << noEnv << -1 << ""
-                             << "" << platform << "L=en";
+    QTest::newRow("Chinese asked for") << QStringList{"--language", "zh"} << noEnv << -1 << ""
+                                       << "" << platform << "L=zh";
     QTest::newRow("a language there is none of")
         << QStringList{"--language=fr"} << noEnv << 2 << ""
         << "MeterDebug: --language takes en or zh, not 'fr'\n"
