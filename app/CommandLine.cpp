@@ -51,6 +51,8 @@ Options:
                    the rates to try, e.g. 2400,9600 (default 1200 to 19200)
   --scan-parities LIST
                    the parities to try: none, even, odd or N, E, O (default all)
+  --language LANG  the interface language: zh (Chinese, the default) or en
+                   (English), ahead of the language last chosen in the menu
   -h, --help       show this text, then exit
   -v, --version    show the version, then exit
 
@@ -176,6 +178,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     const QCommandLineOption scanRates(QStringLiteral("scan-rates"), {}, QStringLiteral("LIST"));
     const QCommandLineOption scanParities(QStringLiteral("scan-parities"), {},
                                           QStringLiteral("LIST"));
+    const QCommandLineOption language(QStringLiteral("language"), {}, QStringLiteral("LANG"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
@@ -184,9 +187,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
         return UsageError(*missing);
 
     QCommandLineParser parser;
-    parser.addOptions({com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands, scan,
-                       port, scanWindow, scanAll, scanAddresses, scanRates, scanParities, help,
-                       version});
+    parser.addOptions({com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands,
+                       language, scan, port, scanWindow, scanAll, scanAddresses, scanRates,
+                       scanParities, help, version});
     if (!parser.parse(std::get<QStringList>(ours)))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -223,6 +226,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     o.localEcho = parser.isSet(localEcho);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);
+    o.language = parser.value(language);
+    if (parser.isSet(language) && o.language != QLatin1String("en") &&
+        o.language != QLatin1String("zh"))
+        return UsageError(QStringLiteral("--language takes en or zh, not '%1'").arg(o.language));
 
     o.scan = parser.isSet(scan);
     for (const QCommandLineOption* only :

@@ -26,6 +26,7 @@ struct Options {
     bool localEcho = false;
     bool fast = false; // exchanges end when their answer is complete
     bool allCommands = false;
+    QString language; // "en" or "zh"; empty: as last chosen, else Chinese
 
     // --scan: look for a meter on one port, print what answers, and exit.
     bool scan = false;

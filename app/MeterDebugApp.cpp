@@ -1,5 +1,6 @@
 #include "app/MeterDebugApp.h"
 
+#include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
 #include "link/MSComm.h"
 #include "link/PortList.h"
@@ -7,6 +8,7 @@
 #include "ui/Dialog.h"
 #include "ui/MeterDebugDlg.h"
 
+#include <QScopeGuard>
 #include <QSettings>
 
 namespace md {
@@ -18,8 +20,11 @@ CMeterDebugApp theApp;
 // style. What remains is the application-wide look, then the two dialogs.
 bool CMeterDebugApp::InitInstance() {
     ui::ApplyApplicationLook();
-
     QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
+    UseInterfaceLanguage(m_options, remembered);
+    // Nothing is remembered once the settings are closed.
+    const auto forget = qScopeGuard([] { ui::OnLanguageChosen({}); });
+
     const SystemPortList systemPorts;
     CMSComm comm;
     ui::PortDevices devices;

@@ -152,8 +152,8 @@ QString CMSComm::Device() const {
 
 QString CMSComm::Where() const {
     const QString device = Device();
-    return device.isEmpty() ? QStringLiteral("串口 COM%1").arg(m_commPort)
-                            : QStringLiteral("串口 COM%1（%2）").arg(m_commPort).arg(device);
+    return device.isEmpty() ? CMSComm::tr("串口 COM%1").arg(m_commPort)
+                            : CMSComm::tr("串口 COM%1（%2）").arg(m_commPort).arg(device);
 }
 
 void CMSComm::Throw(const QString& text) const {
@@ -167,7 +167,7 @@ void CMSComm::SetCommPort(std::int16_t port) {
 void CMSComm::SetSettings(const std::string& settings) {
     const std::optional<LineSettings> line = ParseSettings(settings);
     if (!line)
-        Throw(QStringLiteral("%1 不接受设置“%2”").arg(Where(), QString::fromStdString(settings)));
+        Throw(CMSComm::tr("%1 不接受设置“%2”").arg(Where(), QString::fromStdString(settings)));
     if (m_port.isOpen())
         Apply(*line, settings);
     m_line = *line;
@@ -217,8 +217,7 @@ void CMSComm::Apply(const LineSettings& line, const std::string& text) {
     m_port.clearError();
     PutLine(m_line);
     m_port.clearError();
-    Throw(
-        QStringLiteral("%1 不接受设置“%2”：%3").arg(Where(), QString::fromStdString(text), reason));
+    Throw(CMSComm::tr("%1 不接受设置“%2”：%3").arg(Where(), QString::fromStdString(text), reason));
 }
 
 void CMSComm::SetPortOpen(bool open) {
@@ -252,15 +251,15 @@ bool CMSComm::Reopen() {
 void CMSComm::Open() {
     const QString device = Device();
     if (device.isEmpty())
-        Throw(QStringLiteral("串口 COM%1 无效：端口号应从 1 开始").arg(m_commPort));
+        Throw(CMSComm::tr("串口 COM%1 无效：端口号应从 1 开始").arg(m_commPort));
 #ifndef Q_OS_WIN
     // A path that names no character device is reported plainly instead of by the ioctl that
     // would fail on it.
     const QFileInfo info(device);
     if (!info.exists())
-        Throw(QStringLiteral("无法打开%1：设备不存在").arg(Where()));
+        Throw(CMSComm::tr("无法打开%1：设备不存在").arg(Where()));
     if (info.isDir() || info.isFile())
-        Throw(QStringLiteral("无法打开%1：不是串口设备").arg(Where()));
+        Throw(CMSComm::tr("无法打开%1：不是串口设备").arg(Where()));
 #endif
 
     m_port.setPortName(device);
@@ -271,16 +270,16 @@ void CMSComm::Open() {
         m_port.clearError();
         switch (error) {
         case QSerialPort::DeviceNotFoundError:
-            Throw(QStringLiteral("无法打开%1：设备不存在").arg(Where()));
+            Throw(CMSComm::tr("无法打开%1：设备不存在").arg(Where()));
         case QSerialPort::PermissionError:
-            Throw(QStringLiteral("无法打开%1：串口已被占用或无权访问").arg(Where()));
+            Throw(CMSComm::tr("无法打开%1：串口已被占用或无权访问").arg(Where()));
         case QSerialPort::UnsupportedOperationError:
             // The opening sets the line up; a device that is no terminal, or that cannot
             // run these settings, fails here.
-            Throw(QStringLiteral("无法打开%1：设备不是串口或不接受设置“%2”（%3）")
+            Throw(CMSComm::tr("无法打开%1：设备不是串口或不接受设置“%2”（%3）")
                       .arg(Where(), QString::fromStdString(m_settings), reason));
         default:
-            Throw(QStringLiteral("无法打开%1：%2").arg(Where(), reason));
+            Throw(CMSComm::tr("无法打开%1：%2").arg(Where(), reason));
         }
     }
     Watch();
@@ -333,11 +332,11 @@ std::optional<QString> CMSComm::Gone() const {
     // a terminal that has been hung up, or whose device has gone, reports it on every poll.
     const short events = LineEvents(static_cast<int>(m_port.handle()));
     if (events & POLLNVAL)
-        return QStringLiteral("设备句柄已失效");
+        return CMSComm::tr("设备句柄已失效");
     if (events & POLLHUP)
-        return QStringLiteral("线路已挂断，设备已拔出或已关闭");
+        return CMSComm::tr("线路已挂断，设备已拔出或已关闭");
     if (events & POLLERR)
-        return QStringLiteral("设备报告错误");
+        return CMSComm::tr("设备报告错误");
 #endif
     return std::nullopt;
 }
@@ -350,7 +349,7 @@ void CMSComm::CheckGone() {
     const std::optional<QString> reason = Gone();
     if (!reason)
         return;
-    m_lost = QStringLiteral("%1 已断开：%2").arg(Where(), *reason);
+    m_lost = CMSComm::tr("%1 已断开：%2").arg(Where(), *reason);
     Close();
     m_port.clearError();
 }
@@ -394,7 +393,7 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
     if (!m_lost.isEmpty())
         return;
     if (!m_port.isOpen())
-        Throw(QStringLiteral("%1 未打开，无法发送").arg(Where()));
+        Throw(CMSComm::tr("%1 未打开，无法发送").arg(Where()));
     const qint64 written = m_port.write(reinterpret_cast<const char*>(bytes.data()),
                                         static_cast<qint64>(bytes.size()));
     bool flushed = written == static_cast<qint64>(bytes.size());
@@ -408,7 +407,7 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
         // Bytes left queued would have the event loop retry them without end.
         m_port.clear(QSerialPort::Output);
         m_port.clearError();
-        Throw(QStringLiteral("%1 发送失败：%2").arg(Where(), reason));
+        Throw(CMSComm::tr("%1 发送失败：%2").arg(Where(), reason));
     }
 }
 

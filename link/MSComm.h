@@ -4,6 +4,7 @@
 
 #include "link/SerialControl.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -38,6 +39,8 @@ std::optional<LineSettings> ParseSettings(std::string_view text);
 QString DeviceForPort(int port);
 
 class CMSComm final : public SerialControl {
+    Q_DECLARE_TR_FUNCTIONS(CMSComm)
+
 public:
     CMSComm();
     ~CMSComm() override;

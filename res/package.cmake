@@ -11,6 +11,8 @@ set(METERDEBUG_APP_ID io.github.meterdebug.MeterDebug)
 set(METERDEBUG_HOMEPAGE "https://github.com/meterdebug/MeterDebug")
 set(METERDEBUG_SCREENSHOT_URL
     "https://raw.githubusercontent.com/meterdebug/MeterDebug/v${PROJECT_VERSION}/docs/screenshot.png")
+set(METERDEBUG_SCREENSHOT_EN_URL
+    "https://raw.githubusercontent.com/meterdebug/MeterDebug/v${PROJECT_VERSION}/docs/screenshot-en.png")
 
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog)
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_heading LIMIT_COUNT 1)

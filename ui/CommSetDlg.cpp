@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QStyle>
 
@@ -20,10 +21,13 @@ namespace {
 constexpr const char* kFindMeterCaption = QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "查找仪表...");
 
 constexpr std::array kControls{
-    ControlDef{IDOK, Ctl::DefPushButton, "确    定", 130, 40, 50, 14},
-    ControlDef{IDCANCEL, Ctl::PushButton, "退    出", 130, 70, 50, 14},
+    ControlDef{IDOK, Ctl::DefPushButton, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "确    定"), 130,
+               40, 50, 14},
+    ControlDef{IDCANCEL, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "退    出"), 130,
+               70, 50, 14},
     ControlDef{CCommSetDlg::kAddressEdit, Ctl::Edit, "", 56, 5, 69, 12, kDigitsOnly | kNoBorder},
-    ControlDef{kNoId, Ctl::Label, "仪表地址", 15, 6, 31, 10},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "仪表地址"), 15, 6, 31,
+               10},
     ControlDef{1009, Ctl::Radio, "COM1", 78, 25, 42, 15, kNoTabStop},
     ControlDef{1010, Ctl::Radio, "COM2", 78, 39, 42, 15, kNoTabStop},
     ControlDef{1011, Ctl::Radio, "1200bps", 15, 25, 48, 15, kNoTabStop},
@@ -31,9 +35,12 @@ constexpr std::array kControls{
     ControlDef{1013, Ctl::Radio, "4800bps", 15, 53, 48, 15, kNoTabStop},
     ControlDef{1014, Ctl::Radio, "9600bps", 15, 67, 48, 15, kNoTabStop},
     ControlDef{1015, Ctl::Radio, "19200bps", 15, 81, 48, 15, kNoTabStop},
-    ControlDef{1016, Ctl::Radio, "无校验", 78, 53, 42, 15, kNoTabStop},
-    ControlDef{1017, Ctl::Radio, "奇校验", 78, 67, 42, 15, kNoTabStop},
-    ControlDef{1018, Ctl::Radio, "偶校验", 78, 81, 42, 15, kNoTabStop},
+    ControlDef{1016, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "无校验"), 78, 53, 42, 15,
+               kNoTabStop},
+    ControlDef{1017, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "奇校验"), 78, 67, 42, 15,
+               kNoTabStop},
+    ControlDef{1018, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "偶校验"), 78, 81, 42, 15,
+               kNoTabStop},
     // The device row below the radios, under the address's label and field; the right end
     // of the row stays free.
     ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "串口设备"), 15, 103, 31,
@@ -43,11 +50,21 @@ constexpr std::array kControls{
 };
 
 // A caption and no system menu: there is no close box, Esc and "退    出" cancel.
-constexpr DialogTemplate kCommSetTemplate{130, "通讯设置", 195, 118, "宋体", 10, 0, kControls};
+constexpr DialogTemplate kCommSetTemplate{130,
+                                          QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "通讯设置"),
+                                          195,
+                                          118,
+                                          "宋体",
+                                          10,
+                                          0,
+                                          kControls,
+                                          "md::ui::CCommSetDlg"};
 
 } // namespace
 
 CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
+    // The address label stands after its edit in the template.
+    LabelBy(kAddressEdit, "仪表地址");
     OnCommand(1011, [this] { OnBaud1200(); });
     OnCommand(1012, [this] { OnBaud2400(); });
     OnCommand(1013, [this] { OnBaud4800(); });
@@ -60,6 +77,7 @@ CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
     OnCommand(1018, [this] { OnParityEven(); });
 
     auto* box = static_cast<QComboBox*>(Item(kDeviceCombo));
+    NameDeviceField();
     connect(box, &QComboBox::activated, this, [this](int row) { OnDeviceChosen(row); });
     connect(box, &QComboBox::editTextChanged, this,
             [this](const QString& text) { OnDeviceEdited(text); });
@@ -166,6 +184,15 @@ bool CCommSetDlg::OnInitDialog() {
 void CCommSetDlg::OnTimer(unsigned id) {
     if (id == kRefreshTimer)
         RefreshPorts();
+}
+
+// The box's own text field is what a screen reader lands on; it carries the row's caption too.
+void CCommSetDlg::NameDeviceField() {
+    static_cast<QComboBox*>(Item(kDeviceCombo))->lineEdit()->setAccessibleName(tr("串口设备"));
+}
+
+void CCommSetDlg::OnLanguageChange() {
+    NameDeviceField();
 }
 
 QString& CCommSetDlg::SelectedDevice() {

@@ -55,6 +55,8 @@ public:
     void OnParityOdd();
     void OnParityEven();
     void OnTimer(unsigned id) override;
+    void OnLanguageChange() override;
+    void NameDeviceField();
     // Opens "查找仪表" at the settings shown; the meter it hands back fills rate, parity and
     // address.
     void OnFindMeter();

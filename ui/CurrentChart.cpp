@@ -90,6 +90,7 @@ ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
     chart->addAxis(m_valueAxis, Qt::AlignLeft);
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setAccessibleName(tr("电流曲线图"));
+    m_view->viewport()->setAccessibleName(m_view->accessibleName());
     m_view->setFocusPolicy(Qt::StrongFocus);
 
     auto* rangeLabel = new QLabel(tr("时间范围:"));

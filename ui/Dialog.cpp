@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -157,20 +158,64 @@ QString FromCaption(const char* caption) {
     return QString::fromUtf8(caption ? caption : "");
 }
 
+// The caption of a button, label or group box.
+QString CaptionOf(const QWidget& w) {
+    if (auto* b = qobject_cast<const QAbstractButton*>(&w))
+        return b->text();
+    if (auto* l = qobject_cast<const QLabel*>(&w))
+        return l->text();
+    if (auto* g = qobject_cast<const QGroupBox*>(&w))
+        return g->title();
+    return {};
+}
+
+void SetCaptionOf(QWidget& w, const QString& text) {
+    if (auto* b = qobject_cast<QAbstractButton*>(&w))
+        b->setText(text);
+    else if (auto* l = qobject_cast<QLabel*>(&w))
+        l->setText(text);
+    else if (auto* g = qobject_cast<QGroupBox*>(&w))
+        g->setTitle(text);
+}
+
+// The width a captioned control needs to show its whole caption.
+int NeededWidth(const QWidget& w) {
+    const int text = w.fontMetrics().horizontalAdvance(CaptionOf(w));
+    if (qobject_cast<const QPushButton*>(&w))
+        return text + 2 * w.style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &w);
+    if (qobject_cast<const QGroupBox*>(&w))
+        return text + 2 * w.fontMetrics().averageCharWidth() + 4;
+    return w.sizeHint().width();
+}
+
+// Controls that show no caption of their own: edits and any other field a label names.
+bool IsField(Ctl kind) {
+    switch (kind) {
+    case Ctl::PushButton:
+    case Ctl::DefPushButton:
+    case Ctl::Radio:
+    case Ctl::Label:
+    case Ctl::GroupBox:
+        return false;
+    default:
+        return true;
+    }
+}
+
 } // namespace
 
 // ---- prompts ---------------------------------------------------------------------------------
 
 QString IntegerPrompt() {
-    return QStringLiteral("请输入一个整数。");
+    return CDialog::tr("请输入一个整数。");
 }
 
 QString UnsignedPrompt() {
-    return QStringLiteral("请输入一个不带负号的整数。");
+    return CDialog::tr("请输入一个不带负号的整数。");
 }
 
 QString RangePrompt(long long min, long long max) {
-    return QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。").arg(min).arg(max);
+    return CDialog::tr("请输入一个介于 %1 和 %2 之间的整数。").arg(min).arg(max);
 }
 
 // ---- data exchange ---------------------------------------------------------------------------
@@ -260,11 +305,10 @@ void CDialog::Build() {
     if (m_template.frame & kMinimizeBox)
         flags |= Qt::WindowMinimizeButtonHint;
     setWindowFlags(flags);
-    setWindowTitle(FromCaption(m_template.caption));
 
     QLabel* lastLabel = nullptr;
     for (const ControlDef& c : m_template.controls) {
-        const QString caption = FromCaption(c.caption);
+        const QString caption; // ApplyTexts gives every caption
         const bool tabStop = !(c.style & kNoTabStop);
         QWidget* w = nullptr;
         switch (c.kind) {
@@ -349,13 +393,6 @@ void CDialog::Build() {
         else
             w->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
 
-        QRect r(DuToPxX(c.x), DuToPxY(c.y), DuToPxX(c.w), DuToPxY(c.h));
-        // A label never cuts its text: where this font runs wider than the template's, it
-        // grows to the right instead.
-        if (c.kind == Ctl::Label)
-            r.setWidth(std::max(r.width(), w->sizeHint().width()));
-        w->setGeometry(r);
-
         if (c.kind == Ctl::GroupBox)
             w->lower(); // a frame drawn around controls must not take their clicks
         if (c.style & kDisabled)
@@ -366,9 +403,74 @@ void CDialog::Build() {
         }
         if (c.id != kNoId)
             m_items[c.id] = w;
-    }
 
-    setFixedSize(DuToPxX(m_template.width), DuToPxY(m_template.height));
+        // The text that stands just before a field in the template names it for assistive
+        // technology, as on the platform the templates come from: a label becomes its buddy
+        // (name and "labelled by"), a group box lends its caption.
+        if (IsField(c.kind) && !m_rows.empty()) {
+            QWidget* before = m_rows.back();
+            if (auto* label = qobject_cast<QLabel*>(before))
+                label->setBuddy(w);
+            else if (qobject_cast<QGroupBox*>(before))
+                m_groupNamed.emplace_back(w, m_rows.size() - 1);
+        }
+        m_rows.push_back(w);
+    }
+    m_shown.resize(m_rows.size());
+    ApplyTexts();
+}
+
+QString CDialog::Translate(const char* caption) const {
+    if (!caption || !*caption)
+        return {};
+    return m_template.context ? QCoreApplication::translate(m_template.context, caption)
+                              : FromCaption(caption);
+}
+
+QRect CDialog::RowRect(std::size_t row) const {
+    const ControlDef& c = m_template.controls[row];
+    return {DuToPxX(c.x), DuToPxY(c.y) + m_menuHeight, DuToPxX(c.w), DuToPxY(c.h)};
+}
+
+void CDialog::ApplyTexts() {
+    setWindowTitle(Translate(m_template.caption));
+    int right = DuToPxX(m_template.width);
+    const int margin = DuToPxX(4);
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const ControlDef& c = m_template.controls[i];
+        QWidget* w = m_rows[i];
+        const QString caption = Translate(c.caption);
+        const bool translated = caption != FromCaption(c.caption);
+        QRect r = RowRect(i);
+        if (c.kind != Ctl::Edit) {
+            if (CaptionOf(*w) == m_shown[i])
+                SetCaptionOf(*w, caption);
+            m_shown[i] = caption;
+            // A label never cuts its text: where this font runs wider than the template's, it
+            // grows to the right instead. A translation that runs longer widens its control;
+            // the source texts keep the template's sizes.
+            if (c.kind == Ctl::Label || translated)
+                r.setWidth(std::max(r.width(), NeededWidth(*w)));
+            if (translated && !w->isHidden())
+                right = std::max(right, r.right() + 1 + margin);
+        }
+        w->setGeometry(r);
+    }
+    for (const auto& [field, group] : m_groupNamed)
+        field->setAccessibleName(CaptionOf(*m_rows[group]));
+    for (auto& [action, source, shown] : m_menuTexts) {
+        if (action->text() == shown)
+            action->setText(Translate(source));
+        shown = Translate(source);
+    }
+    if (m_menuBar)
+        m_menuBar->setGeometry(0, 0, right, m_menuHeight);
+    setFixedSize(right, DuToPxY(m_template.height) + m_menuHeight);
+}
+
+void CDialog::TrackMenuText(QAction* action, const char* source) {
+    action->setText(Translate(source));
+    m_menuTexts.push_back({action, source, action->text()});
 }
 
 int CDialog::DuToPxX(int du) const {
@@ -385,31 +487,48 @@ void CDialog::SetMenu(std::span<const MenuEntry> menu) {
     for (const MenuEntry& row : menu) {
         QAction* action = nullptr;
         if (row.inPopup && popup) {
-            action = popup->addAction(FromCaption(row.caption));
+            action = popup->addAction(QString());
         } else if (row.id == kNoId) {
-            popup = m_menuBar->addMenu(FromCaption(row.caption));
+            popup = m_menuBar->addMenu(QString());
+            TrackMenuText(popup->menuAction(), row.caption);
         } else {
             popup = nullptr;
-            action = m_menuBar->addAction(FromCaption(row.caption));
+            action = m_menuBar->addAction(QString());
         }
         if (action) {
+            TrackMenuText(action, row.caption);
             action->setData(row.id);
             connect(action, &QAction::triggered, this, [this, id = row.id] { SendCommand(id); });
             m_menuItems[row.id] = action;
         }
     }
     // The menu sits above the client area, so the template keeps its coordinates.
-    const int h = m_menuBar->sizeHint().height();
-    for (QObject* child : children())
-        if (auto* w = qobject_cast<QWidget*>(child); w && w != m_menuBar)
-            w->move(w->x(), w->y() + h);
-    m_menuBar->setGeometry(0, 0, width(), h);
-    setFixedSize(width(), height() + h);
+    m_menuHeight = m_menuBar->sizeHint().height();
+    ApplyTexts();
 }
 
 QAction* CDialog::MenuItem(int id) const {
     const auto it = m_menuItems.find(id);
     return it == m_menuItems.end() ? nullptr : it->second;
+}
+
+void CDialog::LabelBy(int id, const char* labelCaption) {
+    QWidget& field = Require(id);
+    QLabel* named = nullptr;
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        auto* label = qobject_cast<QLabel*>(m_rows[i]);
+        if (!label)
+            continue;
+        if (label->buddy() == &field)
+            label->setBuddy(nullptr);
+        if (m_template.controls[i].kind == Ctl::Label &&
+            qstrcmp(m_template.controls[i].caption, labelCaption) == 0)
+            named = label;
+    }
+    if (!named)
+        qFatal("dialog %d has no label %s", m_template.resourceId, labelCaption);
+    field.setAccessibleName({});
+    named->setBuddy(&field);
 }
 
 QWidget* CDialog::Item(int id) const {
@@ -519,6 +638,16 @@ void CDialog::OnCancel() {
 }
 
 void CDialog::OnTimer(unsigned) {}
+
+void CDialog::OnLanguageChange() {}
+
+void CDialog::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        ApplyTexts();
+        OnLanguageChange();
+    }
+    QDialog::changeEvent(event);
+}
 
 int CDialog::DoModal() {
     m_result = IDCANCEL;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <span>
+#include <vector>
 
 class QAbstractButton;
 class QAction;
@@ -65,6 +66,9 @@ struct DialogTemplate {
     int pointSize;
     unsigned frame;
     std::span<const ControlDef> controls; // template order = tab order
+    // The translation context of the captions (the dialog's class name); the tables mark
+    // their captions with QT_TRANSLATE_NOOP in this context. None: shown as written.
+    const char* context = nullptr;
 };
 
 // One menu entry. A pop-up lists its items in the rows after it that have inPopup set; a
@@ -170,7 +174,16 @@ public:
 
     const DialogTemplate& Template() const { return m_template; }
 
+    // A caption of the template (or any text marked in its context) in the current language.
+    QString Translate(const char* caption) const;
+
 protected:
+    // Assistive technology names a field by the label that stands just before it in the
+    // template (its buddy), else by the group box caption just before it. Where the template
+    // order says otherwise, this makes the template's label captioned labelCaption the one
+    // that names control id.
+    void LabelBy(int id, const char* labelCaption);
+
     virtual void DoDataExchange(CDataExchange& dx);
     // Shows the members in the controls; returns true.
     virtual bool OnInitDialog();
@@ -178,22 +191,49 @@ protected:
     virtual void OnOK();
     virtual void OnCancel();
     virtual void OnTimer(unsigned id);
+    // The language changed and the template's captions are shown afresh: texts the dialog
+    // wrote itself are its own to renew here.
+    virtual void OnLanguageChange();
 
     // Command table: a click of control id runs handler inside the guard. Ids 1 and 2 default
     // to OnOK and OnCancel.
     void OnCommand(int id, std::function<void()> handler);
 
     void timerEvent(QTimerEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
     void accept() override;
 
 private:
     void Build();
+    // Captions in the current language, and where a translation runs longer than its control,
+    // the control (and if need be the dialog) wider. Captions the dialog has changed since are
+    // left alone.
+    void ApplyTexts();
+    QRect RowRect(std::size_t row) const;
+
+protected:
+    // Gives a menu entry the caption source in the current language, renewed on a change of
+    // language unless its text has been changed meanwhile.
+    void TrackMenuText(QAction* action, const char* source);
+
+private:
     QWidget& Require(int id) const;
     void FocusFirstTabStop();
 
     const DialogTemplate& m_template;
+    std::vector<QWidget*> m_rows; // one widget per template row, in template order
+    std::vector<QString> m_shown; // the caption each row was last given
+    // Fields named by the caption of the group box before them: field, group row.
+    std::vector<std::pair<QWidget*, std::size_t>> m_groupNamed;
+    struct MenuText {
+        QAction* action;
+        const char* source;
+        QString shown;
+    };
+    std::vector<MenuText> m_menuTexts;
+    int m_menuHeight = 0; // the menu bar above the client area
     std::map<int, QWidget*> m_items;
     std::map<int, std::function<void()>> m_commands;
     std::map<unsigned, std::pair<int, std::uint32_t>> m_timers; // id -> (Qt timer id, period)

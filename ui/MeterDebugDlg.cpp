@@ -29,57 +29,90 @@ namespace {
 constexpr std::array kVisibleControls{
     // The exit button comes first in the template: it starts the tab order and has the focus
     // when the window opens, so Enter right away ends the program.
-    ControlDef{IDCANCEL, Ctl::PushButton, "退  出", 13, 233, 60, 19},
-    ControlDef{kNoId, Ctl::GroupBox, "通信参数信息", 7, 7, 74, 87},
+    ControlDef{IDCANCEL, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "退  出"), 13,
+               233, 60, 19},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "通信参数信息"), 7,
+               7, 74, 87},
     ControlDef{CMeterDebugDlg::kSummaryEdit, Ctl::Edit, "", 14, 17, 62, 67,
                kMultiLine | kReadOnly | kNoBorder | kNoTabStop},
-    ControlDef{kNoId, Ctl::GroupBox, "系统功能", 7, 96, 74, 160},
-    ControlDef{1023, Ctl::PushButton, "读参数数据", 13, 107, 60, 19},
-    ControlDef{1065, Ctl::PushButton, "读测量数据", 13, 128, 60, 19},
-    ControlDef{1064, Ctl::PushButton, "停止运行", 13, 149, 60, 19},
-    ControlDef{1024, Ctl::PushButton, "写参数数据", 13, 170, 60, 19},
-    ControlDef{1004, Ctl::PushButton, "通讯设置", 13, 191, 60, 19},
-    ControlDef{1075, Ctl::PushButton, "读开关量状态", 13, 212, 60, 19},
-    ControlDef{kNoId, Ctl::GroupBox, "测量数据", 91, 7, 87, 92},
-    ControlDef{kNoId, Ctl::Label, "A相电流", 102, 25, 27, 8},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "系统功能"), 7, 96,
+               74, 160},
+    ControlDef{1023, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读参数数据"), 13,
+               107, 60, 19},
+    ControlDef{1065, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读测量数据"), 13,
+               128, 60, 19},
+    ControlDef{1064, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "停止运行"), 13,
+               149, 60, 19},
+    ControlDef{1024, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "写参数数据"), 13,
+               170, 60, 19},
+    ControlDef{1004, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "通讯设置"), 13,
+               191, 60, 19},
+    ControlDef{1075, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读开关量状态"),
+               13, 212, 60, 19},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "测量数据"), 91, 7,
+               87, 92},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "A相电流"), 102, 25,
+               27, 8},
     ControlDef{1051, Ctl::Edit, "", 134, 22, 40, 14, kReadOnly},
-    ControlDef{kNoId, Ctl::Label, "B相电流", 102, 53, 27, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "B相电流"), 102, 53,
+               27, 8},
     ControlDef{1062, Ctl::Edit, "", 134, 50, 40, 14, kReadOnly},
-    ControlDef{kNoId, Ctl::Label, "C相电流", 102, 80, 27, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "C相电流"), 102, 80,
+               27, 8},
     ControlDef{1063, Ctl::Edit, "", 134, 77, 40, 14, kReadOnly},
-    ControlDef{kNoId, Ctl::GroupBox, "通讯统计", 178, 7, 62, 92},
-    ControlDef{kNoId, Ctl::Label, "成功次数", 186, 17, 31, 8},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "通讯统计"), 178,
+               7, 62, 92},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "成功次数"), 186, 17,
+               31, 8},
     ControlDef{1069, Ctl::Edit, "", 183, 27, 53, 14, kReadOnly},
-    ControlDef{kNoId, Ctl::Label, "失败次数", 187, 46, 31, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "失败次数"), 187, 46,
+               31, 8},
     ControlDef{1070, Ctl::Edit, "", 183, 57, 53, 14, kReadOnly},
-    ControlDef{kNoId, Ctl::Label, "误码率", 186, 74, 23, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "误码率"), 186, 74,
+               23, 8},
     ControlDef{1071, Ctl::Edit, "", 183, 83, 53, 12, kReadOnly},
-    ControlDef{kNoId, Ctl::GroupBox, "参数数据区", 91, 101, 159, 78},
-    ControlDef{kNoId, Ctl::Label, "上限阀值", 96, 118, 31, 8},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "参数数据区"), 91,
+               101, 159, 78},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "上限阀值"), 96, 118,
+               31, 8},
     ControlDef{1059, Ctl::Edit, "", 132, 117, 40, 14},
-    ControlDef{kNoId, Ctl::Label, "下限阀值", 96, 140, 31, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "下限阀值"), 96, 140,
+               31, 8},
     ControlDef{1060, Ctl::Edit, "", 132, 135, 40, 14},
-    ControlDef{kNoId, Ctl::Label, "波特率", 177, 120, 23, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "波特率"), 177, 120,
+               23, 8},
     ControlDef{1061, Ctl::Edit, "", 205, 116, 40, 14},
-    ControlDef{kNoId, Ctl::Label, "小数点", 175, 136, 23, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "小数点"), 175, 136,
+               23, 8},
     ControlDef{1052, Ctl::Edit, "", 205, 136, 40, 14},
-    ControlDef{kNoId, Ctl::Label, "继电器输出", 100, 154, 38, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "继电器输出"), 100,
+               154, 38, 8},
     ControlDef{1073, Ctl::Edit, "", 114, 163, 26, 12, kReadOnly | kNoBorder},
-    ControlDef{kNoId, Ctl::Label, "开关量输入", 190, 153, 38, 8},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "开关量输入"), 190,
+               153, 38, 8},
     ControlDef{1074, Ctl::Edit, "", 202, 163, 26, 12, kReadOnly | kNoBorder},
-    ControlDef{kNoId, Ctl::GroupBox, "地址信息", 90, 182, 160, 40},
-    ControlDef{kNoId, Ctl::Label, "本机地址", 94, 198, 31, 8},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "地址信息"), 90,
+               182, 160, 40},
+    ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "本机地址"), 94, 198,
+               31, 8},
     ControlDef{CMeterDebugDlg::kLocalAddressEdit, Ctl::Edit, "", 130, 195, 40, 14},
-    ControlDef{1066, Ctl::PushButton, "修改地址", 175, 190, 43, 20},
-    ControlDef{kNoId, Ctl::GroupBox, "提示信息", 91, 224, 159, 32},
+    ControlDef{1066, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "修改地址"), 175,
+               190, 43, 20},
+    ControlDef{kNoId, Ctl::GroupBox, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "提示信息"), 91,
+               224, 159, 32},
     ControlDef{CMeterDebugDlg::kPromptEdit, Ctl::Edit, "", 95, 235, 116, 13,
                kDisabled | kCentre | kNoBorder},
     // Created hidden and never shown: their commands still work when they arrive.
-    ControlDef{1006, Ctl::PushButton, "仪表设置", 165, 235, 50, 14, kHidden},
-    ControlDef{1007, Ctl::PushButton, "技术支持", 165, 235, 50, 14, kHidden},
-    ControlDef{1009, Ctl::PushButton, "读仪表时间", 165, 235, 50, 14, kHidden},
-    ControlDef{1021, Ctl::PushButton, "开始保存数据", 165, 235, 50, 14, kHidden},
-    ControlDef{1022, Ctl::PushButton, "相电流分析", 165, 237, 50, 12, kHidden},
+    ControlDef{1006, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "仪表设置"), 165,
+               235, 50, 14, kHidden},
+    ControlDef{1007, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "技术支持"), 165,
+               235, 50, 14, kHidden},
+    ControlDef{1009, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读仪表时间"),
+               165, 235, 50, 14, kHidden},
+    ControlDef{1021, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "开始保存数据"),
+               165, 235, 50, 14, kHidden},
+    ControlDef{1022, Ctl::PushButton, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "相电流分析"),
+               165, 237, 50, 12, kHidden},
 };
 
 // Hidden edits that nothing reads or writes; they exist so that every id of the template
@@ -99,20 +132,25 @@ constexpr auto kControls = [] {
     return all;
 }();
 
-constexpr DialogTemplate kMainTemplate{102,
-                                       "VX5200调试-Korvanta",
-                                       254,
-                                       263,
-                                       "宋体",
-                                       10,
-                                       kSystemMenu | kMinimizeBox | kTaskbarButton,
-                                       kControls};
+constexpr DialogTemplate kMainTemplate{
+    102,
+    QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "VX5200调试-Korvanta"),
+    254,
+    263,
+    "宋体",
+    10,
+    kSystemMenu | kMinimizeBox | kTaskbarButton,
+    kControls,
+    "md::ui::CMeterDebugDlg"};
 
 constexpr std::array kMenu{
-    MenuEntry{kNoId, "&系统功能", false}, MenuEntry{32771, "读基本数据", true},
-    MenuEntry{32772, "读测量数据", true}, MenuEntry{32773, "停止运行", true},
-    MenuEntry{32774, "写数据", true},     MenuEntry{32775, "修改地址", true},
-    MenuEntry{65535, "&帮助", false},
+    MenuEntry{kNoId, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "&系统功能"), false},
+    MenuEntry{32771, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读基本数据"), true},
+    MenuEntry{32772, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读测量数据"), true},
+    MenuEntry{32773, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "停止运行"), true},
+    MenuEntry{32774, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "写数据"), true},
+    MenuEntry{32775, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "修改地址"), true},
+    MenuEntry{65535, QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "&帮助"), false},
 };
 
 struct CommandRow {
@@ -160,6 +198,7 @@ CMeterDebugDlg::CMeterDebugDlg(QWidget* parent, SerialControl* port, Clock* cloc
             WithPortRecovery([this, handler] { (this->*handler)(); });
         });
 
+    LearnPromptTexts();
     InitIconResources();
     for (const int size : {16, 32, 48, 256})
         m_hIcon.addFile(QStringLiteral(":/icons/meterdebug-%1.png").arg(size), QSize(size, size));
@@ -222,21 +261,21 @@ QString CMeterDebugDlg::SettingsText() const {
 }
 
 QString CMeterDebugDlg::Summary(bool reconfigured) const {
-    QString s =
-        QStringLiteral("\r\n仪表地址: %1 \r\n\r\n").arg(static_cast<unsigned>(m_byMeterAddress));
-    s += QStringLiteral("串口:     %1 \r\n\r\n波特率:  %2 \r\n\r\n")
-             .arg(m_nCommPort)
-             .arg(m_nBaudRate);
+    QString s = QStringLiteral("\r\n") +
+                tr("仪表地址: %1 ").arg(static_cast<unsigned>(m_byMeterAddress)) +
+                QStringLiteral("\r\n\r\n");
+    s += tr("串口:     %1 ").arg(m_nCommPort) + QStringLiteral("\r\n\r\n");
+    s += tr("波特率:  %1 ").arg(m_nBaudRate) + QStringLiteral("\r\n\r\n");
     switch (m_nParity) {
     case 0:
         // Rebuilt after a reconfiguration, the no-parity line has one blank, not two.
-        s += reconfigured ? QStringLiteral("校验位: 无校验") : QStringLiteral("校验位:  无校验");
+        s += reconfigured ? tr("校验位: 无校验") : tr("校验位:  无校验");
         break;
     case 1:
-        s += QStringLiteral("校验位:  奇校验");
+        s += tr("校验位:  奇校验");
         break;
     case 2:
-        s += QStringLiteral("校验位:  偶校验");
+        s += tr("校验位:  偶校验");
         break;
     default:
         break;
@@ -259,7 +298,45 @@ void CMeterDebugDlg::OnTimer(unsigned id) {
 }
 
 QString CMeterDebugDlg::LostPrompt() {
-    return QStringLiteral("串口已断开，正在重新连接...");
+    return tr("串口已断开，正在重新连接...");
+}
+
+void CMeterDebugDlg::OnLanguageChange() {
+    // The prompt line and the saved prompt go over into the new language by way of their
+    // source texts, which the table from the language before still knows.
+    const auto renew = [this](QString& text) {
+        if (const auto it = m_promptSources.find(text); it != m_promptSources.end())
+            text = tr(it->second);
+    };
+    renew(m_strPrompt);
+    renew(m_strPromptBeforeLoss);
+    LearnPromptTexts();
+    SetDlgItemText(kPromptEdit, m_strPrompt);
+    if (!GetDlgItemText(kSummaryEdit).isEmpty())
+        SetDlgItemText(kSummaryEdit, Summary(m_bReconfigured));
+    if (m_bSaving)
+        Button(kSaveButton)->setText(tr("停止保存数据"));
+    if (m_viewMenu)
+        TranslateView();
+    // The pop-up's items name what their buttons name now.
+    for (const auto& [button, item] : m_mirrors)
+        if (item->parent() == m_meterMenu)
+            item->setText(button->text());
+}
+
+void CMeterDebugDlg::LearnPromptTexts() {
+    static constexpr const char* kPromptTexts[] = {
+        QT_TR_NOOP("已读参数数据..."),
+        QT_TR_NOOP("读参数数据不成功..."),
+        QT_TR_NOOP("写参数数据..."),
+        QT_TR_NOOP("修改地址信息..."),
+        QT_TR_NOOP("正在读测量数据..."),
+        QT_TR_NOOP("已停止读测量数据..."),
+        QT_TR_NOOP("串口已断开，正在重新连接..."),
+    };
+    m_promptSources.clear();
+    for (const char* source : kPromptTexts)
+        m_promptSources.emplace(tr(source), source);
 }
 
 void CMeterDebugDlg::WithPortRecovery(const std::function<void()>& fn) {
@@ -333,7 +410,8 @@ void CMeterDebugDlg::paintEvent(QPaintEvent* event) {
 }
 
 void CMeterDebugDlg::EnableAllCommands() {
-    auto* popup = new QMenu(QString::fromUtf8(kMeterMenuCaption), MenuBar());
+    auto* popup = m_meterMenu = new QMenu(MenuBar());
+    TrackMenuText(popup->menuAction(), kMeterMenuCaption);
     MenuBar()->insertMenu(MenuItem(65535), popup);
     for (const MenuCommand& c : kMenuCommands) {
         const auto row = std::find_if(kCommandTable.begin(), kCommandTable.end(),

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -135,13 +136,16 @@ public:
     // names. Without this call the menu does nothing.
     void EnableAllCommands();
     // The caption of the pop-up that EnableAllCommands adds.
-    static constexpr const char* kMeterMenuCaption = "仪表功能";
+    static constexpr const char* kMeterMenuCaption =
+        QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "仪表功能");
     // The prompt while the port is lost.
     static QString LostPrompt();
 
     // The menu "查看" at the end of the menu bar: the traffic monitor and the current chart.
     // Made once, with the window; later items join it here.
     QMenu* BuildViewMenu();
+    // The 查看 menu's texts and its open windows in the language now in force.
+    void TranslateView();
     QMenu* ViewMenu() const { return m_viewMenu; }
     // The two windows beside this one, made on first use, shown and raised.
     MonitorWindow* ShowMonitor();
@@ -163,8 +167,16 @@ protected:
     // Minimised, the window shows its icon centred on the dialog background.
     void paintEvent(QPaintEvent* event) override;
     void done(int result) override;
+    void OnLanguageChange() override;
 
 private:
+    static constexpr int kSaveButton = 1021;
+    // The prompt texts in the language of the moment, with their source texts.
+    void LearnPromptTexts();
+    std::map<QString, const char*> m_promptSources;
+    // The summary shows the connection as the settings dialog last changed it.
+    bool m_bReconfigured = false;
+
     void MirrorButton(QAction* item, int buttonId);
     // A command or a poll tick on a port that may have been lost: one reopen attempt first,
     // then fn, then the loss (if any) reported.
@@ -189,6 +201,7 @@ private:
     bool m_bCsvFailing = false;
     // Menu items standing in for a button (EnableAllCommands): they follow its state.
     std::vector<std::pair<QAbstractButton*, QAction*>> m_mirrors;
+    QMenu* m_meterMenu = nullptr; // the pop-up EnableAllCommands adds
     // A poll is under way. Its take can open a message box whose loop goes on delivering
     // timer messages. Qt holds back the ticks of the timer whose handler is running, but a
     // timer 1 started afresh meanwhile is a new timer to it; a tick that finds this set is

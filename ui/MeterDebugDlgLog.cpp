@@ -28,13 +28,13 @@ constexpr const char* kAnalysisCommand = "./phasecur.exe";
 void CMeterDebugDlg::OnStartSave() {
     if (m_bSaving == 1) {
         m_bSaving = 0;
-        m_btnSave->setText(QStringLiteral("开始保存数据"));
+        m_btnSave->setText(tr("开始保存数据"));
         KillTimer(kLogTimer);
         return;
     }
 
     if (!m_bGbkEncoder) {
-        AfxMessageBox(QStringLiteral("缺少GBK编码器，无法保存数据：记录中的中文无法写入文件"));
+        AfxMessageBox(tr("缺少GBK编码器，无法保存数据：记录中的中文无法写入文件"));
         return;
     }
 
@@ -47,11 +47,11 @@ void CMeterDebugDlg::OnStartSave() {
 
     const auto period = log::SavePeriodMs(dlg.m_nHours, dlg.m_nMinutes, dlg.m_nSeconds);
     if (!period) {
-        AfxMessageBox(QStringLiteral("存储时间间隔应在1秒到596时31分23秒之间"));
+        AfxMessageBox(tr("存储时间间隔应在1秒到596时31分23秒之间"));
         return;
     }
     m_bSaving = 1;
-    m_btnSave->setText(QStringLiteral("停止保存数据"));
+    m_btnSave->setText(tr("停止保存数据"));
     SetTimer(kLogTimer, *period);
 }
 
@@ -66,8 +66,8 @@ void CMeterDebugDlg::AppendLogRecord() {
     // and a file that becomes usable again is logged to at once; their failures are not shown
     // again, or a file gone bad would bury the window in boxes.
     m_bLogBoxShown = true;
-    const QString text = result == log::AppendResult::OpenFailed ? QStringLiteral("文件打开不成功")
-                                                                 : QStringLiteral("写文件不成功");
+    const QString text =
+        result == log::AppendResult::OpenFailed ? tr("文件打开不成功") : tr("写文件不成功");
     QTimer::singleShot(0, this, [this, text] {
         AfxMessageBox(text);
         m_bLogBoxShown = false;

@@ -106,8 +106,7 @@ void CMeterDebugDlg::OnReadParams() {
         shown(m_nDecimalPoint, *v);
     if (const auto v = meter::ReadBaudCode(m_link, address))
         shown(m_nParamBaudRate, *v);
-    m_strPrompt =
-        answered ? QStringLiteral("已读参数数据...") : QStringLiteral("读参数数据不成功...");
+    m_strPrompt = answered ? tr("已读参数数据...") : tr("读参数数据不成功...");
     UpdateData(false);
 }
 
@@ -138,11 +137,10 @@ void CMeterDebugDlg::OnWriteParams() {
         return;
     // The field keeps the code that went out until the next read turns it back into a rate.
     m_nParamBaudRate = result.baudCode;
-    m_strPrompt = QStringLiteral("写参数数据...");
+    m_strPrompt = tr("写参数数据...");
     UpdateData(false);
-    AfxMessageBox(result.outcome == meter::WriteOutcome::Confirmed
-                      ? QStringLiteral("写数据成功！")
-                      : QStringLiteral("写数据不成功"));
+    AfxMessageBox(result.outcome == meter::WriteOutcome::Confirmed ? tr("写数据成功！")
+                                                                   : tr("写数据不成功"));
 }
 
 void CMeterDebugDlg::OnModifyAddress() {
@@ -153,16 +151,15 @@ void CMeterDebugDlg::OnModifyAddress() {
         return;
     const bool confirmed = meter::WriteOwnAddress(m_link, m_byMeterAddress,
                                                   static_cast<std::uint8_t>(m_nLocalAddress));
-    m_strPrompt = QStringLiteral("修改地址信息...");
+    m_strPrompt = tr("修改地址信息...");
     UpdateData(false);
-    AfxMessageBox(confirmed ? QStringLiteral("写本机地址成功！")
-                            : QStringLiteral("写本机地址不成功"));
+    AfxMessageBox(confirmed ? tr("写本机地址成功！") : tr("写本机地址不成功"));
 }
 
 void CMeterDebugDlg::OnReadMeasurements() {
     Button(kReadMeasurementsButton)->setEnabled(false);
     Button(kWriteParamsButton)->setEnabled(false);
-    m_strPrompt = QStringLiteral("正在读测量数据...");
+    m_strPrompt = tr("正在读测量数据...");
     UpdateData(false);
     SetTimer(kPollTimer, kPollPeriodMs);
 }
@@ -171,7 +168,7 @@ void CMeterDebugDlg::OnStop() {
     KillTimer(kPollTimer);
     Button(kReadMeasurementsButton)->setEnabled(true);
     Button(kWriteParamsButton)->setEnabled(true);
-    m_strPrompt = QStringLiteral("已停止读测量数据...");
+    m_strPrompt = tr("已停止读测量数据...");
     UpdateData(false);
 }
 
@@ -214,13 +211,13 @@ void CMeterDebugDlg::ReadSwitchState() {
     if (!state)
         return;
     if (state->relayOn)
-        PaintStateText(kRelayEdit, QStringLiteral("通"), kOnColour);
+        PaintStateText(kRelayEdit, tr("通"), kOnColour);
     else
-        PaintStateText(kRelayEdit, QStringLiteral("断"), kOffColour);
+        PaintStateText(kRelayEdit, tr("断"), kOffColour);
     if (state->switchClosed)
-        PaintStateText(kSwitchEdit, QStringLiteral("合"), kOnColour);
+        PaintStateText(kSwitchEdit, tr("合"), kOnColour);
     else
-        PaintStateText(kSwitchEdit, QStringLiteral("分"), kOffColour);
+        PaintStateText(kSwitchEdit, tr("分"), kOffColour);
     UpdateData(false);
 }
 

@@ -5,6 +5,8 @@
 #include "ui/MeterDebugDlg.h"
 #include "ui/MeterSetDlg.h"
 
+#include <QCoreApplication>
+
 namespace md::ui {
 
 namespace {
@@ -18,21 +20,21 @@ constexpr std::uint32_t kResumePollMs = 1000;
 void WriteMeterSetup(CMeterDebugDlg& wnd, const CMeterSetDlg& dlg) {
     CExchange& link = wnd.Link();
     if (!meter::WritePtRatio(link, wnd.m_byMeterAddress, dlg.m_nPT)) {
-        AfxMessageBox(QStringLiteral("设置PT不成功"));
+        AfxMessageBox(QCoreApplication::translate("md::ui::CMeterDebugDlg", "设置PT不成功"));
         return;
     }
     wnd.m_nPT = dlg.m_nPT;
     if (!meter::WriteCtRatio(link, wnd.m_byMeterAddress, dlg.m_nCT)) {
-        AfxMessageBox(QStringLiteral("设置CT不成功"));
+        AfxMessageBox(QCoreApplication::translate("md::ui::CMeterDebugDlg", "设置CT不成功"));
         return;
     }
     wnd.m_nCT = dlg.m_nCT;
     if (!meter::WriteWiringMode(link, wnd.m_byMeterAddress, dlg.m_nWiringMode)) {
-        AfxMessageBox(QStringLiteral("设置接线方式不成功"));
+        AfxMessageBox(QCoreApplication::translate("md::ui::CMeterDebugDlg", "设置接线方式不成功"));
         return;
     }
     wnd.m_nWiringMode = dlg.m_nWiringMode;
-    AfxMessageBox(QStringLiteral("设置仪表参数成功"));
+    AfxMessageBox(QCoreApplication::translate("md::ui::CMeterDebugDlg", "设置仪表参数成功"));
 }
 
 } // namespace
@@ -57,7 +59,7 @@ void CMeterDebugDlg::OnCommSettings() {
             if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
                 m_nBaudRate = dlg.m_nBaudRate;
             else
-                AfxMessageBox(QStringLiteral("改变波特率不成功"));
+                AfxMessageBox(tr("改变波特率不成功"));
         }
         // Port, parity and address only change how the tool talks; the meter is not told.
         m_nCommPort = dlg.m_nCommPort;
@@ -80,6 +82,7 @@ void CMeterDebugDlg::OnCommSettings() {
             m_comm.SetSettings(SettingsText().toStdString());
             m_comm.SetPortOpen(true);
         }
+        m_bReconfigured = true;
         SetDlgItemText(kSummaryEdit, Summary(true));
     }
     m_link.DiscardInput();
@@ -89,7 +92,7 @@ void CMeterDebugDlg::OnReadMeterTime() {
     KillTimer(kPollTimer);
     const std::optional<meter::MeterClock> clock = meter::ReadMeterClock(m_link, m_byMeterAddress);
     AfxMessageBox(clock ? QString::fromStdString(meter::FormatMeterClock(*clock))
-                        : QStringLiteral("读时间不成功"));
+                        : tr("读时间不成功"));
     SetTimer(kPollTimer, kResumePollMs);
 }
 

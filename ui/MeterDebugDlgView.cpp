@@ -6,6 +6,7 @@
 #include "meter/MeterOps.h"
 #include "ui/CurrentChart.h"
 #include "ui/MeterDebugDlg.h"
+#include "ui/Language.h"
 #include "ui/SaveFile.h"
 #include "ui/TrafficMonitor.h"
 
@@ -60,12 +61,37 @@ void CMeterDebugDlg::InitView(Clock& clock) {
 QMenu* CMeterDebugDlg::BuildViewMenu() {
     if (m_viewMenu)
         return m_viewMenu;
-    m_viewMenu = MenuBar()->addMenu(tr("查看"));
-    connect(m_viewMenu->addAction(tr("通讯监视")), &QAction::triggered, this,
+    m_viewMenu = MenuBar()->addMenu(QString());
+    connect(m_viewMenu->addAction(QString()), &QAction::triggered, this,
             [this] { ShowMonitor(); });
-    connect(m_viewMenu->addAction(tr("电流曲线")), &QAction::triggered, this,
+    connect(m_viewMenu->addAction(QString()), &QAction::triggered, this,
             [this] { ShowChart(); });
+    AddLanguageMenu(m_viewMenu);
+    TranslateView();
     return m_viewMenu;
+}
+
+void CMeterDebugDlg::TranslateView() {
+    m_viewMenu->setTitle(tr("查看"));
+    const QList<QAction*> items = m_viewMenu->actions();
+    items[0]->setText(tr("通讯监视"));
+    items[1]->setText(tr("电流曲线"));
+    // The two windows hold no data of their own: one that is open is built afresh in the new
+    // language where it stands; a closed one is built again when it is next opened.
+    const auto renew = [this](auto& window, auto make) {
+        if (!window)
+            return;
+        const bool shown = window->isVisible();
+        const QRect where = window->geometry();
+        delete window.data();
+        if (!shown)
+            return;
+        window = make();
+        window->setGeometry(where);
+        window->show();
+    };
+    renew(m_view->monitorWindow, [this] { return new MonitorWindow(m_view->monitor, this); });
+    renew(m_view->chartWindow, [this] { return new ChartWindow(m_view->samples, this); });
 }
 
 MonitorModel& CMeterDebugDlg::Monitor() {

@@ -45,6 +45,12 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
                                                  "--csv",          "polls.csv"}
                                   << noEnv << -1 << ""
                                   << "" << platform << "lefa c=polls.csv t=-";
+    QTest::newRow("Chinese asked for") << QStringList{"--language", "zh"} << noEnv << -1 << ""
+                                       << "" << platform << "L=zh";
+    QTest::newRow("a language there is none of")
+        << QStringList{"--language=fr"} << noEnv << 2 << ""
+        << "MeterDebug: --language takes en or zh, not 'fr'\n"
+        << platform << "";
     QTest::newRow("help") << QStringList{"--help"} << noEnv << 0 << "Usage: MeterDebug"
                           << "" << platform << "";
     QTest::newRow("help wins over other options")
@@ -106,6 +112,7 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QCOMPARE(cl.options.allCommands, flags.contains('a'));
     QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
     QCOMPARE(cl.options.csv, flags.section("c=", 1).section(' ', 0, 0));
+    QCOMPARE(cl.options.language, flags.contains("L=") ? flags.section("L=", 1) : QString());
 }
 
 void tst_commandline::ScanOptionsOrAOneLineReason_data() {

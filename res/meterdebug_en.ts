@@ -1,0 +1,808 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>CMSComm</name>
+    <message>
+        <source>串口 COM%1</source>
+        <translation>serial port COM%1</translation>
+    </message>
+    <message>
+        <source>串口 COM%1（%2）</source>
+        <translation>serial port COM%1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1 不接受设置“%2”</source>
+        <translation>%1 does not accept the settings &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>%1 不接受设置“%2”：%3</source>
+        <translation>%1 does not accept the settings &quot;%2&quot;: %3</translation>
+    </message>
+    <message>
+        <source>串口 COM%1 无效：端口号应从 1 开始</source>
+        <translation>Serial port COM%1 is invalid: port numbers start at 1</translation>
+    </message>
+    <message>
+        <source>无法打开%1：设备不存在</source>
+        <translation>Cannot open %1: no such device</translation>
+    </message>
+    <message>
+        <source>无法打开%1：不是串口设备</source>
+        <translation>Cannot open %1: not a serial device</translation>
+    </message>
+    <message>
+        <source>无法打开%1：串口已被占用或无权访问</source>
+        <translation>Cannot open %1: port busy or access denied</translation>
+    </message>
+    <message>
+        <source>无法打开%1：设备不是串口或不接受设置“%2”（%3）</source>
+        <translation>Cannot open %1: not a serial port, or it does not accept the settings &quot;%2&quot; (%3)</translation>
+    </message>
+    <message>
+        <source>无法打开%1：%2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>设备句柄已失效</source>
+        <translation>the device handle is no longer valid</translation>
+    </message>
+    <message>
+        <source>线路已挂断，设备已拔出或已关闭</source>
+        <translation>the line hung up; the device was unplugged or closed</translation>
+    </message>
+    <message>
+        <source>设备报告错误</source>
+        <translation>the device reported an error</translation>
+    </message>
+    <message>
+        <source>%1 已断开：%2</source>
+        <translation>Lost %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 未打开，无法发送</source>
+        <translation>Cannot send: %1 is not open</translation>
+    </message>
+    <message>
+        <source>%1 发送失败：%2</source>
+        <translation>Sending on %1 failed: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SaveFile</name>
+    <message>
+        <source>无法写入文件 %1：%2</source>
+        <translation>Cannot write the file %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CAboutDlg</name>
+    <message>
+        <source>确认</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>VX5200智能电力监测仪演示软件       V2.0  </source>
+        <translation>VX5200 power monitor demo       V2.0  </translation>
+    </message>
+    <message>
+        <source>技术支持热线：000-0000-0000/0001</source>
+        <translation>Support hotline: 000-0000-0000/0001</translation>
+    </message>
+    <message>
+        <source>版权所有 (C) 示例仪表有限公司</source>
+        <translation>Copyright (C) Example Instruments Ltd.</translation>
+    </message>
+    <message>
+        <source>传真：000-0000-0002</source>
+        <translation>Fax: 000-0000-0002</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CCommSetDlg</name>
+    <message>
+        <source>确    定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>退    出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>仪表地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>无校验</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>奇校验</source>
+        <translation>Odd</translation>
+    </message>
+    <message>
+        <source>偶校验</source>
+        <translation>Even</translation>
+    </message>
+    <message>
+        <source>通讯设置</source>
+        <translation>Port settings</translation>
+    </message>
+    <message>
+        <source>查找仪表...</source>
+        <translation>Find meter...</translation>
+    </message>
+    <message>
+        <source>串口设备</source>
+        <translation>Serial device</translation>
+    </message>
+    <message>
+        <source>串口设备 %1</source>
+        <translation>Serial device %1</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CDialog</name>
+    <message>
+        <source>请输入一个整数。</source>
+        <translation>Please enter a whole number.</translation>
+    </message>
+    <message>
+        <source>请输入一个不带负号的整数。</source>
+        <translation>Please enter a whole number without a sign.</translation>
+    </message>
+    <message>
+        <source>请输入一个介于 %1 和 %2 之间的整数。</source>
+        <translation>Please enter a whole number from %1 to %2.</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CFindMeterDlg</name>
+    <message>
+        <source>奇校验</source>
+        <translation>Odd</translation>
+    </message>
+    <message>
+        <source>偶校验</source>
+        <translation>Even</translation>
+    </message>
+    <message>
+        <source>无校验</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>%1bps</source>
+        <translation>%1 bit/s</translation>
+    </message>
+    <message>
+        <source>%1 分 %2 秒</source>
+        <translation>%1 min %2 s</translation>
+    </message>
+    <message>
+        <source>查找仪表</source>
+        <translation>Find meter</translation>
+    </message>
+    <message>
+        <source>设备：</source>
+        <translation>Device:</translation>
+    </message>
+    <message>
+        <source>设备</source>
+        <translation>Device</translation>
+    </message>
+    <message>
+        <source>COM%1</source>
+        <translation>COM%1</translation>
+    </message>
+    <message>
+        <source>COM%1（%2）</source>
+        <translation>COM%1 (%2)</translation>
+    </message>
+    <message>
+        <source>进度</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>未开始</source>
+        <translation>Not started</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>找到的仪表：</source>
+        <translation>Meters found:</translation>
+    </message>
+    <message>
+        <source>找到的仪表</source>
+        <translation>Meters found</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>校验</source>
+        <translation>Parity</translation>
+    </message>
+    <message>
+        <source>响应时间</source>
+        <translation>Response time</translation>
+    </message>
+    <message>
+        <source>查找全部</source>
+        <translation>Find all</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>使用</source>
+        <translation>Use</translation>
+    </message>
+    <message>
+        <source>%1 ms</source>
+        <translation>%1 ms</translation>
+    </message>
+    <message>
+        <source>正在确认</source>
+        <translation>Confirming</translation>
+    </message>
+    <message>
+        <source>正在查找</source>
+        <translation>Scanning</translation>
+    </message>
+    <message>
+        <source>%1：%2 %3 地址 %4，约剩 %5</source>
+        <translation>%1: %2 %3, address %4, about %5 left</translation>
+    </message>
+    <message>
+        <source>已停止，找到 %1 台仪表</source>
+        <translation>Stopped, %1 meter(s) found</translation>
+    </message>
+    <message>
+        <source>查找结束，找到 %1 台仪表</source>
+        <translation>Scan finished, %1 meter(s) found</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CMeterDebugDlg</name>
+    <message>
+        <source>退  出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>通信参数信息</source>
+        <translation>Connection</translation>
+    </message>
+    <message>
+        <source>系统功能</source>
+        <translation>Functions</translation>
+    </message>
+    <message>
+        <source>读参数数据</source>
+        <translation>Read parameters</translation>
+    </message>
+    <message>
+        <source>读测量数据</source>
+        <translation>Measure</translation>
+    </message>
+    <message>
+        <source>停止运行</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>写参数数据</source>
+        <translation>Write parameters</translation>
+    </message>
+    <message>
+        <source>通讯设置</source>
+        <translation>Port settings</translation>
+    </message>
+    <message>
+        <source>读开关量状态</source>
+        <translation>Read I/O</translation>
+    </message>
+    <message>
+        <source>测量数据</source>
+        <translation>Measurements</translation>
+    </message>
+    <message>
+        <source>A相电流</source>
+        <translation>Ia</translation>
+    </message>
+    <message>
+        <source>B相电流</source>
+        <translation>Ib</translation>
+    </message>
+    <message>
+        <source>C相电流</source>
+        <translation>Ic</translation>
+    </message>
+    <message>
+        <source>通讯统计</source>
+        <translation>Statistics</translation>
+    </message>
+    <message>
+        <source>成功次数</source>
+        <translation>Successes</translation>
+    </message>
+    <message>
+        <source>失败次数</source>
+        <translation>Failures</translation>
+    </message>
+    <message>
+        <source>误码率</source>
+        <translation>Error rate</translation>
+    </message>
+    <message>
+        <source>参数数据区</source>
+        <translation>Parameters</translation>
+    </message>
+    <message>
+        <source>上限阀值</source>
+        <translation>High limit</translation>
+    </message>
+    <message>
+        <source>下限阀值</source>
+        <translation>Low limit</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud</translation>
+    </message>
+    <message>
+        <source>小数点</source>
+        <translation>Decimals</translation>
+    </message>
+    <message>
+        <source>继电器输出</source>
+        <translation>Relay output</translation>
+    </message>
+    <message>
+        <source>开关量输入</source>
+        <translation>Switch input</translation>
+    </message>
+    <message>
+        <source>地址信息</source>
+        <translation>Meter address</translation>
+    </message>
+    <message>
+        <source>本机地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>修改地址</source>
+        <translation>Set address</translation>
+    </message>
+    <message>
+        <source>提示信息</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>仪表设置</source>
+        <translation>Meter setup</translation>
+    </message>
+    <message>
+        <source>技术支持</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>读仪表时间</source>
+        <translation>Read meter time</translation>
+    </message>
+    <message>
+        <source>开始保存数据</source>
+        <translation>Start logging</translation>
+    </message>
+    <message>
+        <source>相电流分析</source>
+        <translation>Current analysis</translation>
+    </message>
+    <message>
+        <source>VX5200调试-Korvanta</source>
+        <translation>VX5200 Test - Korvanta</translation>
+    </message>
+    <message>
+        <source>&amp;系统功能</source>
+        <translation>&amp;Functions</translation>
+    </message>
+    <message>
+        <source>读基本数据</source>
+        <translation>Read basic data</translation>
+    </message>
+    <message>
+        <source>写数据</source>
+        <translation>Write data</translation>
+    </message>
+    <message>
+        <source>&amp;帮助</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>仪表地址: %1 </source>
+        <translation>Address: %1 </translation>
+    </message>
+    <message>
+        <source>串口:     %1 </source>
+        <translation>Port:    %1 </translation>
+    </message>
+    <message>
+        <source>波特率:  %1 </source>
+        <translation>Baud:    %1 </translation>
+    </message>
+    <message>
+        <source>校验位: 无校验</source>
+        <translation>Parity: none</translation>
+    </message>
+    <message>
+        <source>校验位:  无校验</source>
+        <translation>Parity:  none</translation>
+    </message>
+    <message>
+        <source>校验位:  奇校验</source>
+        <translation>Parity:  odd</translation>
+    </message>
+    <message>
+        <source>校验位:  偶校验</source>
+        <translation>Parity:  even</translation>
+    </message>
+    <message>
+        <source>串口已断开，正在重新连接...</source>
+        <translation>Serial port lost, reconnecting...</translation>
+    </message>
+    <message>
+        <source>停止保存数据</source>
+        <translation>Stop logging</translation>
+    </message>
+    <message>
+        <source>已读参数数据...</source>
+        <translation>Parameters read...</translation>
+    </message>
+    <message>
+        <source>读参数数据不成功...</source>
+        <translation>Read parameters failed...</translation>
+    </message>
+    <message>
+        <source>写参数数据...</source>
+        <translation>Writing parameters...</translation>
+    </message>
+    <message>
+        <source>修改地址信息...</source>
+        <translation>Changing address...</translation>
+    </message>
+    <message>
+        <source>正在读测量数据...</source>
+        <translation>Reading measurements...</translation>
+    </message>
+    <message>
+        <source>已停止读测量数据...</source>
+        <translation>Measuring stopped...</translation>
+    </message>
+    <message>
+        <source>仪表功能</source>
+        <translation>Meter</translation>
+    </message>
+    <message>
+        <source>缺少GBK编码器，无法保存数据：记录中的中文无法写入文件</source>
+        <translation>No GBK encoder: the log&apos;s Chinese text cannot be written, so logging is off</translation>
+    </message>
+    <message>
+        <source>存储时间间隔应在1秒到596时31分23秒之间</source>
+        <translation>The storage interval must lie between 1 s and 596 h 31 min 23 s</translation>
+    </message>
+    <message>
+        <source>文件打开不成功</source>
+        <translation>Cannot open the file</translation>
+    </message>
+    <message>
+        <source>写文件不成功</source>
+        <translation>Write to file failed</translation>
+    </message>
+    <message>
+        <source>写数据成功！</source>
+        <translation>Write succeeded!</translation>
+    </message>
+    <message>
+        <source>写数据不成功</source>
+        <translation>Write failed</translation>
+    </message>
+    <message>
+        <source>写本机地址成功！</source>
+        <translation>Address written!</translation>
+    </message>
+    <message>
+        <source>写本机地址不成功</source>
+        <translation>Write address failed</translation>
+    </message>
+    <message>
+        <source>通</source>
+        <translation>On</translation>
+    </message>
+    <message>
+        <source>断</source>
+        <translation>Off</translation>
+    </message>
+    <message>
+        <source>合</source>
+        <translation>Closed</translation>
+    </message>
+    <message>
+        <source>分</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>设置PT不成功</source>
+        <translation>Set PT failed</translation>
+    </message>
+    <message>
+        <source>设置CT不成功</source>
+        <translation>Set CT failed</translation>
+    </message>
+    <message>
+        <source>设置接线方式不成功</source>
+        <translation>Set wiring failed</translation>
+    </message>
+    <message>
+        <source>设置仪表参数成功</source>
+        <translation>Meter settings written</translation>
+    </message>
+    <message>
+        <source>改变波特率不成功</source>
+        <translation>Change baud rate failed</translation>
+    </message>
+    <message>
+        <source>读时间不成功</source>
+        <translation>Read time failed</translation>
+    </message>
+    <message>
+        <source>查看</source>
+        <translation>View</translation>
+    </message>
+    <message>
+        <source>通讯监视</source>
+        <translation>Traffic monitor</translation>
+    </message>
+    <message>
+        <source>电流曲线</source>
+        <translation>Current chart</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CMeterSetDlg</name>
+    <message>
+        <source>设置</source>
+        <translation>Set</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>ＰＴ</source>
+        <translation>PT</translation>
+    </message>
+    <message>
+        <source>ＣＴ</source>
+        <translation>CT</translation>
+    </message>
+    <message>
+        <source>3相4线(非平衡)</source>
+        <translation>3P4W unbal.</translation>
+    </message>
+    <message>
+        <source>单相2线</source>
+        <translation>1P2W</translation>
+    </message>
+    <message>
+        <source>3相3线(非平衡)</source>
+        <translation>3P3W unbal.</translation>
+    </message>
+    <message>
+        <source>3相3线(平衡)</source>
+        <translation>3P3W bal.</translation>
+    </message>
+    <message>
+        <source>单相3线</source>
+        <translation>1P3W</translation>
+    </message>
+    <message>
+        <source>3相4线(平衡)</source>
+        <translation>3P4W bal.</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::CSaveIntervalDlg</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>请输入存储时间间隔：</source>
+        <translation>Storage interval:</translation>
+    </message>
+    <message>
+        <source>时</source>
+        <translation>h</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>分</source>
+        <translation>min</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::ChartWindow</name>
+    <message>
+        <source>A相电流</source>
+        <translation>Phase A current</translation>
+    </message>
+    <message>
+        <source>B相电流</source>
+        <translation>Phase B current</translation>
+    </message>
+    <message>
+        <source>C相电流</source>
+        <translation>Phase C current</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>电流曲线</source>
+        <translation>Current chart</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>电流</source>
+        <translation>Current</translation>
+    </message>
+    <message>
+        <source>电流曲线图</source>
+        <translation>Current chart</translation>
+    </message>
+    <message>
+        <source>时间范围:</source>
+        <translation>Time range:</translation>
+    </message>
+    <message>
+        <source>1 分钟</source>
+        <translation>1 min</translation>
+    </message>
+    <message>
+        <source>10 分钟</source>
+        <translation>10 min</translation>
+    </message>
+    <message>
+        <source>1 小时</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>时间范围</source>
+        <translation>Time range</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>保存图片...</source>
+        <translation>Save image...</translation>
+    </message>
+    <message>
+        <source>导出CSV...</source>
+        <translation>Export CSV...</translation>
+    </message>
+    <message>
+        <source>光标处的值</source>
+        <translation>Values at the cursor</translation>
+    </message>
+    <message>
+        <source>%1  A相 %2  B相 %3  C相 %4</source>
+        <translation>%1  A %2  B %3  C %4</translation>
+    </message>
+    <message>
+        <source>保存图片</source>
+        <translation>Save image</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::MonitorModel</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>方向</source>
+        <translation>Direction</translation>
+    </message>
+    <message>
+        <source>字节</source>
+        <translation>Bytes</translation>
+    </message>
+    <message>
+        <source>含义</source>
+        <translation>Meaning</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>响应(ms)</source>
+        <translation>Response (ms)</translation>
+    </message>
+</context>
+<context>
+    <name>md::ui::MonitorWindow</name>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>通讯监视</source>
+        <translation>Traffic monitor</translation>
+    </message>
+    <message>
+        <source>通讯记录</source>
+        <translation>Traffic</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>保存...</source>
+        <translation>Save...</translation>
+    </message>
+    <message>
+        <source>保存通讯记录</source>
+        <translation>Save traffic</translation>
+    </message>
+    <message>
+        <source>文本文件 (*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,52 @@
+// Every window as a screen reader finds it: each control it can reach has a name, and the
+// fields are named by the texts that stand beside them.
+
+#include "fakes/AccessibleWalk.h"
+#include "fakes/WindowTable.h"
+#include "ui/Dialog.h"
+
+#include <QTest>
+
+using md::ShowWindow;
+
+class TestAccessible : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void everyReachableControlHasAName_data() { md::WindowRows(); }
+    void everyReachableControlHasAName() {
+        QFETCH(QString, window);
+        const md::ShownWindow shown = ShowWindow(window);
+        const QStringList unnamed = md::UnnamedControls(shown.window);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u"; ")));
+    }
+
+    // Where the label before a field is not its own, or a group caption stands in for one.
+    void fieldsAreNamedByTheirOwnTexts_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("labelled"); // a label names it, not only a caption
+        QTest::newRow("failures") << "main window" << 1070 << "失败次数" << true;
+        QTest::newRow("relay") << "main window" << 1073 << "继电器输出" << true;
+        QTest::newRow("summary") << "main window" << 1057 << "通信参数信息" << false;
+        QTest::newRow("prompt") << "main window" << 1068 << "提示信息" << false;
+        QTest::newRow("address after its edit")
+            << "connection settings" << 1000 << "仪表地址" << true;
+        QTest::newRow("hours") << "storage interval" << 1000 << "时" << true;
+        QTest::newRow("minutes") << "storage interval" << 1001 << "分" << true;
+        QTest::newRow("seconds") << "storage interval" << 1002 << "秒" << true;
+    }
+    void fieldsAreNamedByTheirOwnTexts() {
+        QFETCH(QString, window);
+        QFETCH(int, id);
+        QFETCH(QString, name);
+        QFETCH(bool, labelled);
+        const md::ShownWindow shown = ShowWindow(window);
+        QWidget* field = static_cast<md::ui::CDialog*>(shown.window)->Item(id);
+        QCOMPARE(md::AccessibleName(field), name);
+        QCOMPARE(md::LabelledBy(field), labelled ? QStringList{name} : QStringList{});
+    }
+};
+
+QTEST_MAIN(TestAccessible)
+#include "tst_accessible.moc"
