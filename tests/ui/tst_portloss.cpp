@@ -21,6 +21,14 @@ long Reopens(const FakePort& port) {
     return std::count(log.begin(), log.end(), std::string("Reopen"));
 }
 
+// Polling, then the device goes away and stays away: one tick has found the loss.
+void LoseWhilePolling(MainWindowRig& w) {
+    w.Click(1065);
+    w.port.Lose(kLoss);
+    w.port.FailOpen("无法打开串口 COM1：设备不存在");
+    w.dlg.OnTimer(1);
+}
+
 } // namespace
 
 class TestPortLoss : public QObject {
@@ -113,10 +121,7 @@ void TestPortLoss::CommandsDuringAnOutageTryToReopenFirst() {
 void TestPortLoss::ReconfigurationEndsTheOutage() {
     MainWindowRig w;
     w.Run([&] {
-        w.Click(1065);
-        w.port.Lose(kLoss);
-        w.port.FailOpen("无法打开串口 COM1：设备不存在");
-        w.dlg.OnTimer(1);
+        LoseWhilePolling(w);
         QCoreApplication::processEvents();
         w.port.FailOpen(std::nullopt);
         w.modal.Answer([](QWidget* dlg) { ModalHelper::PressEnter(dlg); });
@@ -134,10 +139,7 @@ void TestPortLoss::ReconfigurationEndsTheOutage() {
 void TestPortLoss::ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen() {
     MainWindowRig w;
     w.Run([&] {
-        w.Click(1065);
-        w.port.Lose(kLoss);
-        w.port.FailOpen("无法打开串口 COM1：设备不存在");
-        w.dlg.OnTimer(1);
+        LoseWhilePolling(w);
         w.modal.Answer([](QWidget* dlg) { ModalHelper::PressEnter(dlg); });
         w.Click(1004);
         QCOMPARE(w.port.LostReason(), kLoss);

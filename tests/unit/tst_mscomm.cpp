@@ -59,6 +59,15 @@ class TestMSComm : public QObject {
         return cfgetospeed(&t);
     }
 
+    // 1000 bytes more than the control holds, in two parts: the kernel's side of a
+    // pseudo-terminal holds only a few KiB itself.
+    void SendBurstBeyondTheControl() {
+        m_pty->WriteMaster(QByteArray(CMSComm::kReadBufferBytes, '\x55'));
+        QTest::qWait(50);
+        m_pty->WriteMaster(QByteArray(1000, '\x55'));
+        QTest::qWait(50);
+    }
+
     void OpenOnPty(CMSComm& comm, const std::string& settings, int port = 1) {
         comm.SetDevice(port, m_pty->SlavePath());
         comm.SetCommPort(static_cast<std::int16_t>(port));
@@ -400,11 +409,7 @@ private Q_SLOTS:
     void unreadInputIsBounded() {
         CMSComm comm;
         OpenOnPty(comm, "9600N,8,2");
-        // In two parts: the kernel's side of a pseudo-terminal holds only a few KiB itself.
-        m_pty->WriteMaster(QByteArray(CMSComm::kReadBufferBytes, '\x55'));
-        QTest::qWait(50);
-        m_pty->WriteMaster(QByteArray(1000, '\x55'));
-        QTest::qWait(50);
+        SendBurstBeyondTheControl();
         QCOMPARE(comm.GetInBufferCount(), std::int16_t(CMSComm::kReadBufferBytes));
         QCOMPARE(qint64(comm.GetInput().size()), CMSComm::kReadBufferBytes);
         QVERIFY(comm.GetPortOpen());
@@ -415,10 +420,7 @@ private Q_SLOTS:
     void flushBeforeARequestEmptiesTheDriverToo() {
         CMSComm comm;
         OpenOnPty(comm, "9600N,8,2");
-        m_pty->WriteMaster(QByteArray(CMSComm::kReadBufferBytes, '\x55'));
-        QTest::qWait(50);
-        m_pty->WriteMaster(QByteArray(1000, '\x55'));
-        QTest::qWait(50);
+        SendBurstBeyondTheControl();
 
         md::SteadyClock clock;
         md::CExchange x(comm, clock);
