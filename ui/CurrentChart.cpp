@@ -355,7 +355,8 @@ void ChartWindow::FitAxes() {
     if (low >= m_valueAxis->min() && high <= m_valueAxis->max() &&
         high - low + 2 * margin >= shown / 2)
         return;
-    m_valueAxis->setRange(low - margin, high + margin);
+    // Currents are never negative: an axis below zero would only waste the chart's height.
+    m_valueAxis->setRange(low >= 0 ? std::max(0.0, low - margin) : low - margin, high + margin);
     m_valueAxis->applyNiceNumbers();
 }
 

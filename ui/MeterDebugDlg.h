@@ -12,6 +12,7 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QRect>
 #include <QString>
 
 #include <array>
@@ -34,6 +35,10 @@ class CurrentSamples;
 class MonitorModel;
 class MonitorWindow;
 struct ViewParts;
+// Where a window of size (frame included) goes beside the main window's frame: to its right,
+// else to its left, else as far right as the screen allows; the tops level where the screen
+// lets them be.
+QPoint PlaceBeside(const QRect& main, const QSize& size, const QRect& screen);
 struct ViewPartsDeleter {
     void operator()(ViewParts* parts) const;
 };

@@ -10,9 +10,12 @@
 #include "ui/SaveFile.h"
 #include "ui/TrafficMonitor.h"
 
+#include <algorithm>
+
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 namespace md::ui {
@@ -37,12 +40,29 @@ void ViewPartsDeleter::operator()(ViewParts* parts) const {
     delete parts;
 }
 
+QPoint PlaceBeside(const QRect& main, const QSize& size, const QRect& screen) {
+    constexpr int kGap = 8;
+    int x = main.right() + kGap;
+    if (x + size.width() > screen.right() + 1) {
+        const int left = main.left() - kGap - size.width();
+        x = left >= screen.left() ? left
+                                  : std::max(screen.left(), screen.right() + 1 - size.width());
+    }
+    const int lowest = std::max(screen.top(), screen.bottom() + 1 - size.height());
+    return {x, std::clamp(main.top(), screen.top(), lowest)};
+}
+
 namespace {
 
 // A window beside the main one the first time, where the operator left it later.
 template <typename W> W* ShowBeside(QWidget* main, W* window, bool placed) {
-    if (!placed)
-        window->move(main->frameGeometry().topRight() + QPoint(8, 0));
+    if (!placed) {
+        // Not yet shown, the window has no frame: reckon with the main window's.
+        const QSize frame = main->frameGeometry().size() - main->geometry().size();
+        const QPoint at = PlaceBeside(main->frameGeometry(), window->size() + frame,
+                                      main->screen()->availableGeometry());
+        window->move(at);
+    }
     window->show();
     window->raise();
     window->activateWindow();

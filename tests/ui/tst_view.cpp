@@ -72,6 +72,8 @@ class TestView : public QObject {
 private Q_SLOTS:
     void MenuIsLastAndLive_data();
     void MenuIsLastAndLive();
+    void WindowsOpenOnTheScreen_data();
+    void WindowsOpenOnTheScreen();
     void PollsReachMonitorChartAndCsv();
     void MonitorKeepsTheLastRows();
     void ChartRangeAndSampleLimit_data();
@@ -112,6 +114,23 @@ void TestView::MenuIsLastAndLive() {
     QCOMPARE(chart->windowTitle(), QStringLiteral("电流曲线"));
     // A second choice shows the same window again.
     QCOMPARE(w.dlg.ShowChart(), chart);
+}
+
+void TestView::WindowsOpenOnTheScreen_data() {
+    QTest::addColumn<QRect>("main");
+    QTest::addColumn<QPoint>("at");
+    // A 760×460 window on a 1920×1080 screen.
+    QTest::newRow("room on the right") << QRect(100, 50, 508, 649) << QPoint(615, 50);
+    QTest::newRow("room on the left") << QRect(1300, 100, 508, 649) << QPoint(532, 100);
+    // The main window centred on the screen used to push the chart 60 pixels off it.
+    QTest::newRow("room on neither side") << QRect(706, 215, 508, 649) << QPoint(1160, 215);
+    QTest::newRow("low on the screen") << QRect(100, 900, 508, 180) << QPoint(615, 620);
+}
+
+void TestView::WindowsOpenOnTheScreen() {
+    QFETCH(QRect, main);
+    QFETCH(QPoint, at);
+    QCOMPARE(ui::PlaceBeside(main, QSize(760, 460), QRect(0, 0, 1920, 1080)), at);
 }
 
 void TestView::PollsReachMonitorChartAndCsv() {
