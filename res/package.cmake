@@ -6,13 +6,20 @@
 # which is installed as the package's changelog; its version must be the project's version.
 
 # The reverse-DNS application id names the desktop entry and the AppStream metadata; software
-# centres pair the two by it. The screenshot is the one in docs/, as published with the release.
+# centres pair the two by it. The screenshots are the ones in docs/, as published with the
+# release; a name here without its file in docs/ stops the configuration.
 set(METERDEBUG_APP_ID io.github.meterdebug.MeterDebug)
 set(METERDEBUG_HOMEPAGE "https://github.com/meterdebug/MeterDebug")
-set(METERDEBUG_SCREENSHOT_URL
-    "https://raw.githubusercontent.com/meterdebug/MeterDebug/v${PROJECT_VERSION}/docs/screenshot.png")
-set(METERDEBUG_SCREENSHOT_EN_URL
-    "https://raw.githubusercontent.com/meterdebug/MeterDebug/v${PROJECT_VERSION}/docs/screenshot-en.png")
+set(screenshot_base "https://raw.githubusercontent.com/meterdebug/MeterDebug/v${PROJECT_VERSION}/docs")
+foreach(shot IN ITEMS "SCREENSHOT_URL;screenshot.png" "SCREENSHOT_EN_URL;screenshot-en.png"
+                      "CHART_SCREENSHOT_URL;chart.png")
+  list(GET shot 0 variable)
+  list(GET shot 1 file)
+  if(NOT EXISTS ${PROJECT_SOURCE_DIR}/docs/${file})
+    message(FATAL_ERROR "res/package.cmake: docs/${file} is missing")
+  endif()
+  set(METERDEBUG_${variable} "${screenshot_base}/${file}")
+endforeach()
 
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog)
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_heading LIMIT_COUNT 1)
