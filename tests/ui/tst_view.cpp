@@ -33,11 +33,10 @@ struct Window : MainWindowRig {
         meter.SetRegister(reg::kPhaseCurrents + 1, 100);
         meter.SetRegister(reg::kPhaseCurrents + 2, 65535);
     }
-    QStringList Column(int column) const {
+    QStringList Column(int column) {
         QStringList texts;
-        const ui::MonitorModel& m = const_cast<Window*>(this)->dlg.Monitor();
-        for (int r = 0; r < m.rowCount(); ++r)
-            texts << m.index(r, column).data().toString();
+        for (int r = 0; r < dlg.Monitor().rowCount(); ++r)
+            texts << dlg.Monitor().index(r, column).data().toString();
         return texts;
     }
 };
@@ -169,17 +168,12 @@ void TestView::PollsReachMonitorChartAndCsv() {
 
 void TestView::MonitorKeepsTheLastRows() {
     ui::MonitorModel m;
-    const auto row = [](int i) {
-        TraceRow r;
-        r.line = "00:00:00.000 -- row " + std::to_string(i);
-        r.status = TraceStatus::Dropped;
-        return r;
-    };
+    const auto row = [](int i) { return TraceRow{.line = "row " + std::to_string(i)}; };
     const auto last = [&m] { return m.Row(m.rowCount() - 1).line; };
     for (int i = 0; i < ui::MonitorModel::kRowLimit + 5; ++i)
         m.Append(row(i));
     QCOMPARE(m.rowCount(), ui::MonitorModel::kRowLimit);
-    QCOMPARE(m.Row(0).line, std::string("00:00:00.000 -- row 5"));
+    QCOMPARE(m.Row(0).line, row(5).line);
 
     // Paused, the end of the table stands still; the limit holds for everything kept.
     m.SetPaused(true);
@@ -309,10 +303,7 @@ void TestView::PollForeverWithCsv() {
 void TestView::CsvRowsSurviveAKill() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("polls.csv"));
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(log::CsvHeader() + "earlier run\r\n");
-    old.close();
+    QCOMPARE(log::AppendCsv(path, "earlier run\r\n"), std::nullopt);
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VIEW_CSV"), path);
