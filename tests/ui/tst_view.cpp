@@ -73,11 +73,10 @@ private Q_SLOTS:
     void MenuIsLastAndLive();
     void WindowsOpenOnTheScreen_data();
     void WindowsOpenOnTheScreen();
-    void PollsReachMonitorChartAndCsv();
+    void PollsReachTheWindowsAndTheirFiles();
     void MonitorKeepsTheLastRows();
     void ChartRangeAndSampleLimit_data();
     void ChartRangeAndSampleLimit();
-    void SavesAndUnwritableFiles();
     void CsvRowsSurviveAKill();
     void PollForeverWithCsv();
 };
@@ -132,7 +131,7 @@ void TestView::WindowsOpenOnTheScreen() {
     QCOMPARE(ui::PlaceBeside(main, QSize(760, 460), QRect(0, 0, 1920, 1080)), at);
 }
 
-void TestView::PollsReachMonitorChartAndCsv() {
+void TestView::PollsReachTheWindowsAndTheirFiles() {
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("polls.csv"));
     Window w;
@@ -163,7 +162,34 @@ void TestView::PollsReachMonitorChartAndCsv() {
     QCOMPARE(rows.size(), 4);
     QVERIFY2(rows[1].endsWith(QStringLiteral(",12.34,1,655.35,2,ok")), qPrintable(rows[1]));
     QVERIFY2(rows[2].endsWith(QStringLiteral(",,,,2,no answer")), qPrintable(rows[2]));
+
+    QString chosen;
+    ui::SaveFileChooser() = [&chosen](QWidget*, const QString&, const QString&) { return chosen; };
+    ui::MonitorWindow* monitor = w.dlg.ShowMonitor();
+    chosen = dir.filePath(QStringLiteral("trace.txt"));
+    monitor->Save();
+    QFile trace(chosen);
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    QCOMPARE(trace.readAll(), w.dlg.Monitor().TraceText());
+    chosen = dir.filePath(QStringLiteral("chart.png"));
+    chart->SavePicture();
+    QCOMPARE(QImage(chosen).size(), chart->findChild<QChartView*>()->size());
+    chosen = dir.filePath(QStringLiteral("all.csv"));
+    chart->ExportCsv();
+    QCOMPARE(Lines(chosen), rows);
     QCOMPARE(w.modal.Boxes(), QStringList());
+
+    // A file that cannot be written: a box names it and the reason, nothing else changes.
+    const QString bad = dir.filePath(QStringLiteral("missing/x"));
+    QVERIFY(!monitor->SaveTo(bad));
+    QVERIFY(!chart->SavePictureTo(bad));
+    QVERIFY(!chart->ExportCsvTo(bad));
+    QCOMPARE(w.modal.Boxes().size(), 3);
+    for (const QString& box : w.modal.Boxes())
+        QVERIFY2(box.startsWith(QStringLiteral("无法写入文件 ") + bad + QStringLiteral("：")) &&
+                     box.size() > bad.size() + 8,
+                 qPrintable(box));
+    QCOMPARE(int(w.dlg.Samples().All().size()), 3);
 }
 
 void TestView::MonitorKeepsTheLastRows() {
@@ -249,42 +275,6 @@ void TestView::ChartRangeAndSampleLimit() {
     QCOMPARE(axis->max().toMSecsSinceEpoch(), t0 + 2000LL * n);
     chart->PauseButton()->click();
     QCOMPARE(axis->max().toMSecsSinceEpoch(), t0 + 2000LL * (n + 1));
-}
-
-void TestView::SavesAndUnwritableFiles() {
-    QTemporaryDir dir;
-    Window w;
-    w.Init();
-    w.dlg.OnTimer(1);
-    QString chosen;
-    ui::SaveFileChooser() = [&chosen](QWidget*, const QString&, const QString&) { return chosen; };
-    ui::MonitorWindow* monitor = w.dlg.ShowMonitor();
-    ChartWindow* chart = w.dlg.ShowChart();
-
-    chosen = dir.filePath(QStringLiteral("trace.txt"));
-    monitor->Save();
-    QFile trace(chosen);
-    QVERIFY(trace.open(QIODevice::ReadOnly));
-    QCOMPARE(trace.readAll(), w.dlg.Monitor().TraceText());
-    chosen = dir.filePath(QStringLiteral("chart.png"));
-    chart->SavePicture();
-    QCOMPARE(QImage(chosen).size(), chart->findChild<QChartView*>()->size());
-    chosen = dir.filePath(QStringLiteral("all.csv"));
-    chart->ExportCsv();
-    QCOMPARE(Lines(chosen).size(), 2);
-    QCOMPARE(w.modal.Boxes(), QStringList());
-
-    // A file that cannot be written: a box names it and the reason, nothing else changes.
-    const QString bad = dir.filePath(QStringLiteral("missing/x"));
-    QVERIFY(!monitor->SaveTo(bad));
-    QVERIFY(!chart->SavePictureTo(bad));
-    QVERIFY(!chart->ExportCsvTo(bad));
-    QCOMPARE(w.modal.Boxes().size(), 3);
-    for (const QString& box : w.modal.Boxes())
-        QVERIFY2(box.startsWith(QStringLiteral("无法写入文件 ") + bad + QStringLiteral("：")) &&
-                     box.size() > bad.size() + 8,
-                 qPrintable(box));
-    QCOMPARE(int(w.dlg.Samples().All().size()), 1);
 }
 
 // Runs in a child that the next test starts and kills: polls until killed, the rows going to
