@@ -17,32 +17,24 @@
 
 using md::ui::Language;
 
-namespace {
-
-// Back to Chinese whatever a test left behind.
-struct ChineseAfterwards {
-    ~ChineseAfterwards() { md::ui::SetLanguage(Language::Chinese); }
-};
-
-} // namespace
-
 class TestLanguage : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Back to Chinese and to no remembering, whatever a test left behind.
+    void cleanup() {
+        md::ui::SetLanguage(Language::Chinese);
+        md::ui::OnLanguageChosen({});
+    }
+
     void startLanguage_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("remembered"); // empty: nothing stored
         QTest::addColumn<bool>("english");
-        QTest::newRow("nothing chosen: Chinese") << ""
-                                                 << "" << false;
-        QTest::newRow("remembered English") << ""
-                                            << "en" << true;
-        QTest::newRow("option ahead of the setting") << "zh"
-                                                     << "en" << false;
-        QTest::newRow("option alone") << "en"
-                                      << "" << true;
-        QTest::newRow("a setting of no language: Chinese") << ""
-                                                           << "fr" << false;
+        QTest::newRow("nothing chosen: Chinese") << QString() << QString() << false;
+        QTest::newRow("remembered English") << QString() << "en" << true;
+        QTest::newRow("option ahead of the setting") << QStringLiteral("zh") << "en" << false;
+        QTest::newRow("option alone") << "en" << QString() << true;
+        QTest::newRow("a setting of no language: Chinese") << QString() << "fr" << false;
     }
     void startLanguage() {
         QFETCH(QString, option);
@@ -58,7 +50,6 @@ private Q_SLOTS:
     }
 
     void menuSwitchesAndIsRemembered() {
-        ChineseAfterwards chinese;
         QTemporaryDir dir;
         QSettings settings(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
         md::UseInterfaceLanguage(md::Options{}, settings);
@@ -76,29 +67,21 @@ private Q_SLOTS:
         items[0]->trigger();
         QCOMPARE(md::ui::CurrentLanguage(), Language::Chinese);
         QCOMPARE(settings.value(QStringLiteral("interface/language")).toString(), "zh");
-        md::ui::OnLanguageChosen({});
     }
 
-    void englishWindowsShowNoChineseAndNoCutText_data() { md::WindowRows(); }
-    void englishWindowsShowNoChineseAndNoCutText() {
+    // In English no Chinese is left; in either language nothing is cut.
+    void windowsShowNoChineseInEnglishAndNoCutText_data() { md::WindowRows(); }
+    void windowsShowNoChineseInEnglishAndNoCutText() {
         QFETCH(QString, window);
-        ChineseAfterwards chinese;
+        const md::ShownWindow chinese = md::ShowWindow(window);
+        QCOMPARE(md::ClippedTexts(chinese.window), QStringList{});
         md::ui::SetLanguage(Language::English);
-        const md::ShownWindow shown = md::ShowWindow(window);
-        QCOMPARE(md::CjkTexts(shown.window, md::ui::LanguageMenuTexts()), QStringList{});
-        QCOMPARE(md::ClippedTexts(shown.window), QStringList{});
-    }
-
-    // The Chinese layout stays as it was: nothing is cut there either.
-    void chineseWindowsShowNoCutText_data() { md::WindowRows(); }
-    void chineseWindowsShowNoCutText() {
-        QFETCH(QString, window);
-        const md::ShownWindow shown = md::ShowWindow(window);
-        QCOMPARE(md::ClippedTexts(shown.window), QStringList{});
+        const md::ShownWindow english = md::ShowWindow(window);
+        QCOMPARE(md::CjkTexts(english.window, md::ui::LanguageMenuTexts()), QStringList{});
+        QCOMPARE(md::ClippedTexts(english.window), QStringList{});
     }
 
     void openMainWindowGoesOverAtOnce() {
-        ChineseAfterwards chinese;
         md::MainWindowRig rig;
         rig.Init();
         rig.dlg.EnableAllCommands();
