@@ -7,8 +7,6 @@
 #include <QAccessible>
 #include <QTest>
 
-using md::ShowWindow;
-
 namespace {
 
 // Every control below node a screen reader can reach that it could only call by its kind: a
@@ -43,7 +41,7 @@ private Q_SLOTS:
     void everyReachableControlHasAName_data() { md::WindowRows(); }
     void everyReachableControlHasAName() {
         QFETCH(QString, window);
-        const md::ShownWindow shown = ShowWindow(window);
+        const md::ShownWindow shown = md::ShowWindow(window);
         QStringList unnamed;
         CollectUnnamed(QAccessible::queryAccessibleInterface(shown.window), unnamed);
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u"; ")));
@@ -70,7 +68,7 @@ private Q_SLOTS:
         QFETCH(int, id);
         QFETCH(QString, name);
         QFETCH(bool, labelled);
-        const md::ShownWindow shown = ShowWindow(window);
+        const md::ShownWindow shown = md::ShowWindow(window);
         QAccessibleInterface* field = QAccessible::queryAccessibleInterface(
             static_cast<md::ui::CDialog*>(shown.window)->Item(id));
         QCOMPARE(field->text(QAccessible::Name), name);
