@@ -10,61 +10,50 @@
 #include "ui/CommSetDlg.h"
 #include "ui/CurrentChart.h"
 #include "ui/FindMeterDlg.h"
-#include "ui/TrafficMonitor.h"
 #include "ui/MeterSetDlg.h"
 #include "ui/SaveIntervalDlg.h"
+#include "ui/TrafficMonitor.h"
 
 #include <QTest>
 
 #include <functional>
+#include <map>
 #include <memory>
-#include <utility>
-#include <vector>
 
 namespace md {
 
 // A window on screen; owner keeps it and whatever it needs alive.
 struct ShownWindow {
-    std::unique_ptr<QObject> owner;
+    std::shared_ptr<void> owner;
     QWidget* window;
 };
 
 namespace windows {
 
-// The main window after its initialisation, on a fake port.
-struct MainWindow : QObject {
-    MainWindow() { rig.Init(); }
-    MainWindowRig rig;
-};
-
-inline ShownWindow Main(bool allCommands) {
-    auto* w = new MainWindow;
+// The main window after its initialisation on a fake port, or a window opened from it.
+inline ShownWindow Main(bool allCommands, QWidget* (*open)(ui::CMeterDebugDlg&) = nullptr) {
+    auto rig = std::make_shared<MainWindowRig>();
+    rig->Init();
     if (allCommands)
-        w->rig.dlg.EnableAllCommands();
-    return {std::unique_ptr<QObject>(w), &w->rig.dlg};
-}
-
-// The monitor or the chart, opened from the main window's 查看 menu.
-template <typename Open> ShownWindow FromMain(Open open) {
-    auto* w = new MainWindow;
-    return {std::unique_ptr<QObject>(w), open(w->rig.dlg)};
+        rig->dlg.EnableAllCommands();
+    return {rig, open ? open(rig->dlg) : &rig->dlg};
 }
 
 // 查找仪表 as the connection dialog opens it, on a fake port.
-struct FindMeter : QObject {
+struct FindMeter {
     VirtualClock clock;
     FakePort port{clock};
     ui::CFindMeterDlg dlg{{&port, &clock, QStringLiteral("/dev/ttyUSB0"), {}}, 1, {1, 9600, 'N'}};
 };
 
 template <typename T> ShownWindow Make() {
-    auto* dlg = new T;
-    return {std::unique_ptr<QObject>(dlg), dlg};
+    auto dlg = std::make_shared<T>();
+    return {dlg, dlg.get()};
 }
 
 } // namespace windows
 
-inline const std::vector<std::pair<const char*, std::function<ShownWindow()>>> kWindows{
+inline const std::map<QString, std::function<ShownWindow()>> kWindows{
     {"main window", [] { return windows::Main(false); }},
     {"main window, all commands", [] { return windows::Main(true); }},
     {"connection settings", windows::Make<ui::CCommSetDlg>},
@@ -73,31 +62,27 @@ inline const std::vector<std::pair<const char*, std::function<ShownWindow()>>> k
     {"about box", windows::Make<ui::CAboutDlg>},
     {"find meter",
      [] {
-         auto* w = new windows::FindMeter;
-         return ShownWindow{std::unique_ptr<QObject>(w), &w->dlg};
+         auto w = std::make_shared<windows::FindMeter>();
+         return ShownWindow{w, &w->dlg};
      }},
     {"traffic monitor",
-     [] { return windows::FromMain([](ui::CMeterDebugDlg& d) -> QWidget* { return d.ShowMonitor(); }); }},
+     [] { return windows::Main(false, [](auto& d) -> QWidget* { return d.ShowMonitor(); }); }},
     {"current chart",
-     [] { return windows::FromMain([](ui::CMeterDebugDlg& d) -> QWidget* { return d.ShowChart(); }); }},
+     [] { return windows::Main(false, [](auto& d) -> QWidget* { return d.ShowChart(); }); }},
 };
 
 // One data row per window, in a column "window".
 inline void WindowRows() {
     QTest::addColumn<QString>("window");
     for (const auto& [name, make] : kWindows)
-        QTest::newRow(name) << QString::fromUtf8(name);
+        QTest::newRow(qPrintable(name)) << name;
 }
 
 // The window of that row, shown.
 inline ShownWindow ShowWindow(const QString& name) {
-    for (const auto& [row, make] : kWindows)
-        if (name == QLatin1String(row)) {
-            ShownWindow shown = make();
-            shown.window->show();
-            return shown;
-        }
-    qFatal("no window %s", qPrintable(name));
+    ShownWindow shown = kWindows.at(name)();
+    shown.window->show();
+    return shown;
 }
 
 } // namespace md

@@ -123,16 +123,13 @@ void tst_setup::CancelOnlyStopsPollingAndDiscardsInput() {
     QVERIFY(!r.dlg.IsTimerRunning(CMeterDebugDlg::kPollTimer));
 }
 
-// The device chosen in the dialog goes on before the port is closed and opened again.
 void tst_setup::ChosenDeviceIsHandedOnBeforeTheReopen() {
     Rig r;
     r.dlg.m_devices.device = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS1")};
     QStringList told;
     r.dlg.m_devices.chosen = [&](int port, const QString& device) {
-        told << QStringLiteral("%1=%2 after %3 puts")
-                    .arg(port)
-                    .arg(device)
-                    .arg(r.port.Puts().size());
+        const QString puts = QString::number(r.port.Puts().size());
+        told << QStringLiteral("%1=%2 after %3 puts").arg(QString::number(port), device, puts);
     };
     r.modal.Answer([&](QWidget* w) {
         CDialog* dlg = AsDialog(w);
