@@ -13,11 +13,7 @@
 using namespace md;
 using md::ui::CMeterDebugDlg;
 
-namespace {
-
 const PrivateSettings kSettings;
-
-} // namespace
 
 class TestStartupE2e : public QObject {
     Q_OBJECT
