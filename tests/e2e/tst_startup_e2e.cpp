@@ -13,11 +13,7 @@
 using namespace md;
 using md::ui::CMeterDebugDlg;
 
-namespace {
-
 const PrivateSettings kSettings;
-
-} // namespace
 
 class TestStartupE2e : public QObject {
     Q_OBJECT
@@ -26,7 +22,6 @@ private Q_SLOTS:
 };
 
 void TestStartupE2e::RememberedDeviceReachesTheMeter() {
-    qunsetenv("METERDEBUG_COM1");
     MeterSim sim({"--set", "upper=800", "--set", "lower=50", "--set", "decimal=3"});
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
     PrivateSettings::Open().setValue(QStringLiteral("ports/com1"), sim.LinkPath());

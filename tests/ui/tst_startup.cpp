@@ -208,8 +208,6 @@ private Q_SLOTS:
         const QStringList none{"", ""};
         QTest::newRow("platform's own")
             << QStringList{} << none << none << QStringList{"/dev/ttyS0", "/dev/ttyS1"};
-        QTest::newRow("remembered")
-            << QStringList{} << none << QStringList{"/r1", "/r2"} << QStringList{"/r1", "/r2"};
         QTest::newRow("environment ahead of remembered")
             << QStringList{} << QStringList{"/e1", ""} << QStringList{"/r1", "/r2"}
             << QStringList{"/e1", "/r2"};
