@@ -20,6 +20,16 @@ int Count(const MainWindowRig& w, int id) {
     return w.Text(id).toInt();
 }
 
+// The window's counts of successes and failures, and its prompt.
+struct Shown {
+    int successes = 0, failures = 0;
+    QString prompt;
+};
+
+Shown ShownBy(const MainWindowRig& w) {
+    return {Count(w, 1069), Count(w, 1070), w.Text(1068)};
+}
+
 } // namespace
 
 class TestPortLossE2e : public QObject {
@@ -84,44 +94,34 @@ void TestPortLossE2e::UnattendedOutageIsCountedUnderTheOpenBox() {
     MeterSim sim;
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
     MainWindowRig w(sim);
-    int successes = 0, failures = 0;     // when the line went
-    int failuresAway = 0, successesAway = 0; // 15 s later, when it came back
-    int failuresBack = 0, successesBack = 0; // 10 s after that
-    QString promptAway, promptBack;
+    Shown gone, away, back; // as the line went, 15 s later as it came back, 10 s after that
     w.Run([&] {
         w.Click(1065);
         QTRY_VERIFY_WITH_TIMEOUT(Count(w, 1069) >= 1, 6000);
         QElapsedTimer outage;
         w.modal.AnswerBox([&](QWidget*) {
             QTest::qWait(int(15'000 - outage.elapsed()));
-            successesAway = Count(w, 1069);
-            failuresAway = Count(w, 1070);
-            promptAway = w.Text(1068);
+            away = ShownBy(w);
             QVERIFY(sim.Command(QStringLiteral("replug")).startsWith(QStringLiteral("ok")));
             QTest::qWait(10'000);
-            successesBack = Count(w, 1069);
-            failuresBack = Count(w, 1070);
-            promptBack = w.Text(1068);
+            back = ShownBy(w);
         });
-        successes = Count(w, 1069);
-        failures = Count(w, 1070);
+        gone = ShownBy(w);
         QVERIFY(sim.Command(QStringLiteral("unplug")).startsWith(QStringLiteral("ok")));
         outage.start();
         QTRY_VERIFY_WITH_TIMEOUT(w.modal.Boxes().size() == 1 && w.modal.Pending() == 0, 30'000);
         w.Click(1064);
     });
-    qInfo("15 s away: failures %d -> %d, successes %d -> %d; 10 s back: successes %d -> %d, "
-          "failures %d -> %d",
-          failures, failuresAway, successes, successesAway, successesAway, successesBack,
-          failuresAway, failuresBack);
-    QCOMPARE(successesAway, successes);
-    QVERIFY2(failuresAway - failures >= 6, qPrintable(QString::number(failuresAway - failures)));
-    QCOMPARE(promptAway, CMeterDebugDlg::LostPrompt());
+    qInfo("successes/failures: %d/%d as the line went, %d/%d 15 s later, %d/%d 10 s after that",
+          gone.successes, gone.failures, away.successes, away.failures, back.successes,
+          back.failures);
+    QCOMPARE(away.successes, gone.successes);
+    QVERIFY(away.failures - gone.failures >= 6);
+    QCOMPARE(away.prompt, CMeterDebugDlg::LostPrompt());
     // A tick under way as the line came back may still fail; every later one succeeds.
-    QVERIFY2(failuresBack - failuresAway <= 1, qPrintable(QString::number(failuresBack)));
-    QVERIFY2(successesBack - successesAway >= 4,
-             qPrintable(QString::number(successesBack - successesAway)));
-    QCOMPARE(promptBack, QStringLiteral("正在读测量数据..."));
+    QVERIFY(back.failures - away.failures <= 1);
+    QVERIFY(back.successes - away.successes >= 4);
+    QCOMPARE(back.prompt, QStringLiteral("正在读测量数据..."));
     QCOMPARE(w.modal.Boxes().size(), 1);
 }
 
@@ -152,8 +152,7 @@ void TestPortLossE2e::NoiseFloodLeavesMemoryFlat() {
         QTRY_VERIFY_WITH_TIMEOUT(Count(w, 1069) >= 1, 6000);
         idle = ResidentMiB();
         traceBefore = QFileInfo(tracePath).size();
-        QVERIFY(sim.Command(QStringLiteral("noise %1").arg(rate))
-                    .startsWith(QStringLiteral("ok")));
+        QVERIFY(sim.Command(QStringLiteral("noise %1").arg(rate)).startsWith(QStringLiteral("ok")));
         flood.start();
         while (!flood.hasExpired(10'000)) {
             QTest::qWait(500);

@@ -190,7 +190,6 @@ private Q_SLOTS:
     void parityStepsLeaveTheOddFlagAsTheLastSettingSays_data() {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<bool>("odd");
-        QTest::newRow("odd") << QStringList{"9600O,8,2"} << true;
         QTest::newRow("odd, then none") << QStringList{"9600O,8,2", "9600N,8,2"} << false;
         QTest::newRow("odd, then even") << QStringList{"9600O,8,2", "9600E,8,2"} << false;
         QTest::newRow("none, even, odd, odd") << QStringList{"9600N,8,2", "9600E,8,2", "2400O,8,2", "2400O,8,2"} << true;
