@@ -8,10 +8,19 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace md {
+
+// Whether the C library writes decimals with a comma, as under de_DE.UTF-8: without it, a test
+// of locale-free numbers would pass whatever the code does.
+inline bool DecimalCommaInForce() {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", 1.5);
+    return QByteArray(text) == "1,5";
+}
 
 // Bytes from hex text such as "010300000001840a" (blanks allowed, as captures show them).
 inline std::vector<std::uint8_t> Bytes(const QByteArray& hex) {

@@ -1,6 +1,7 @@
 // The CSV rows of the polls: ISO local times with their offset and milliseconds, currents with a
 // full stop, under a user whose locale writes decimals with a comma and whose clock is not UTC.
 
+#include "fakes/Support.h"
 #include "log/CsvRecord.h"
 #include "meter/MeterOps.h"
 
@@ -10,8 +11,6 @@
 #include <QTimeZone>
 #include <QtTest>
 
-#include <cstdio>
-
 using namespace md;
 
 class TestCsvRecord : public QObject {
@@ -19,9 +18,7 @@ class TestCsvRecord : public QObject {
 private Q_SLOTS:
     // Without the comma locale and the zone the rows would pass whatever the code does.
     void initTestCase() {
-        char text[16];
-        std::snprintf(text, sizeof text, "%.1f", 1.5);
-        QVERIFY2(QByteArray(text) == "1,5", "de_DE.UTF-8 is missing: run tools/setup");
+        QVERIFY2(DecimalCommaInForce(), "de_DE.UTF-8 is missing: run tools/setup");
         QCOMPARE(QDateTime::currentDateTime().offsetFromUtc() % 3600, 45 * 60);
     }
 
