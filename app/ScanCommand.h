@@ -13,7 +13,9 @@ namespace md {
 QString ScanHitLine(const meter::ScanHit& hit);
 
 // Runs the scan the options describe; a QCoreApplication must exist. Progress goes to standard
-// error when it is a terminal. Returns the exit status: 0 found, 1 none, 2 the port refused.
+// error when it is a terminal. The lines of its own are English, like --help; the port's
+// complaints it passes on come in the interface language. Returns the exit status: 0 found,
+// 1 none, 2 the port refused.
 int RunScanCommand(const Options& options);
 
 } // namespace md

@@ -140,7 +140,7 @@ void MeterScan::Next() {
 void MeterScan::Send(const Task& task) {
     if (!m_port.GetPortOpen()) {
         const std::string lost = m_port.LostReason();
-        throw CommError(lost.empty() ? "串口已关闭" : lost);
+        throw CommError(lost.empty() ? PortClosedText() : lost);
     }
     const std::string settings = ScanSettingsText(task.at.baudRate, task.at.parity);
     if (settings != m_settings) {

@@ -76,6 +76,13 @@
     </message>
 </context>
 <context>
+    <name>md::SerialControl</name>
+    <message>
+        <source>串口已关闭</source>
+        <translation>The serial port is closed</translation>
+    </message>
+</context>
+<context>
     <name>md::ui::CAboutDlg</name>
     <message>
         <source>确认</source>
@@ -564,6 +571,10 @@
     <message>
         <source>读时间不成功</source>
         <translation>Read time failed</translation>
+    </message>
+    <message>
+        <source>当前时间:  %1年%2月%3日 %4时%5分%6秒</source>
+        <translation>Meter time: %1-%2-%3 %4:%5:%6</translation>
     </message>
     <message>
         <source>查看</source>
