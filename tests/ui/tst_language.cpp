@@ -13,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -282,6 +283,12 @@ private Q_SLOTS:
                  QStringLiteral("Reading measurements..."));
         QVERIFY(rig.Text(md::ui::CMeterDebugDlg::kSummaryEdit).contains(u"Parity:  none"));
         QCOMPARE(rig.dlg.MenuBar()->actions().first()->text(), QStringLiteral("&Functions"));
+        // Every menu of the bar opens with a key of its own.
+        QStringList keys;
+        for (const QAction* menu : rig.dlg.MenuBar()->actions())
+            keys << QKeySequence::mnemonic(menu->text()).toString();
+        QVERIFY2(!keys.contains(QString()) && QSet(keys.begin(), keys.end()).size() == keys.size(),
+                 qPrintable(keys.join(u',')));
         const QStringList cjk = CjkTexts(&rig.dlg, md::ui::LanguageMenuTexts());
         QVERIFY2(cjk.isEmpty(), qPrintable(cjk.join(u',')));
         md::ui::SetLanguage(Language::Chinese);
