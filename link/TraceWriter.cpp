@@ -64,6 +64,8 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
         AddNote(text.notes, "no local echo: searched as received");
         break;
     }
+    if (found.echoNotHeard)
+        AddNote(text.notes, std::string(kNoEchoNote));
     if (!noise.empty())
         AddNote(text.notes, std::to_string(noise.size()) + " bytes before the echo: " +
                                 TraceHex(noise, kTraceBytesShown));
