@@ -474,6 +474,10 @@
         <translation>Read parameters failed...</translation>
     </message>
     <message>
+        <source>未收到本地回送</source>
+        <translation>no local echo received</translation>
+    </message>
+    <message>
         <source>写参数数据...</source>
         <translation>Writing parameters...</translation>
     </message>
