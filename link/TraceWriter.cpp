@@ -54,7 +54,15 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
     case EchoSeen::NotExpected:
         break;
     case EchoSeen::Removed:
-        AddNote(text.notes, "local echo removed");
+        // A write's acknowledgement is a copy of the request: with nothing answered behind it,
+        // the copy set aside was the answer if the adapter does not echo.
+        if (found.offset < 0 &&
+            FindResponse(bytes.subspan(echoAt, echoLen - echoAt),
+                         static_cast<std::int16_t>(echoLen - echoAt), wanted.function,
+                         wanted.address, static_cast<std::int16_t>(wanted.expected)) == 0)
+            AddNote(text.notes, "local echo removed, or the answer if the adapter does not echo");
+        else
+            AddNote(text.notes, "local echo removed");
         break;
     case EchoSeen::CutShort:
         AddNote(text.notes,

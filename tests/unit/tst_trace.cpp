@@ -288,7 +288,8 @@ void tst_trace::AdapterWithoutEchoIsFoundByAReadAndSaidOnce() {
     std::fclose(out);
     const QString noEcho = "no local echo: searched as received";
     const QStringList want{
-        "01 06 03 02 01 F4 28 59  no answer: 0 bytes  [local echo removed]",
+        "01 06 03 02 01 F4 28 59  no answer: 0 bytes  [local echo removed, or the answer if the "
+        "adapter does not echo]",
         "01 03 02 00 02 39 85  -> 2  [" + noEcho + "; " + QString::fromUtf8(kNoEchoNote) + "]",
         "01 06 03 02 01 F4 28 59  echo ok  [" + noEcho + "]",
         "01 03 02 00 02 39 85  -> 2  [" + noEcho + "]",
