@@ -116,7 +116,7 @@ void TraceRowMaker::Received(std::span<const std::uint8_t> bytes, const AnswerWa
     m_last = m_notSent ? TraceStatus::NotSent : status;
     const CollectionText text = DescribeCollection(bytes, wanted, found);
     Emit("<-", TraceHex(bytes, kTraceBytesShown), text.meaning, text.notes, status,
-         m_notSent ? -1 : found.responseMs);
+         found.responseMs);
 }
 
 void TraceRowMaker::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {

@@ -158,8 +158,8 @@ void TestMeasure::ReadParamsPrompt_data() {
         << QStringList{"11", "22", "33", "9600"} << QStringLiteral("已读参数数据...") << 0;
     QTest::newRow("silent meter") << true << QList<int>{} << QStringList{"11", "22", "33", "44"}
                                   << QStringLiteral("读参数数据不成功...") << 0;
-    QTest::newRow("local echo, none came") << false << QList<int>{} << all
-                                           << QStringLiteral("已读参数数据...  未收到本地回送") << 1;
+    QTest::newRow("local echo, none came")
+        << false << QList<int>{} << all << QStringLiteral("已读参数数据...  未收到本地回送") << 1;
     QTest::newRow("local echo, none came, said once")
         << false << QList<int>{} << all << QStringLiteral("已读参数数据...") << 2;
 }
