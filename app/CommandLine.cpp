@@ -31,7 +31,9 @@ Options:
                    outcome), the header first when FILE is empty
   --local-echo     the line adapter echoes what the tool sends: look for the request
                    among the first bytes that come back (up to 8 bytes of line noise
-                   may precede it), and set it and what came before it aside
+                   may precede it), and set it and what came before it aside; on an
+                   adapter that does not echo, writes fail until a read is answered
+                   without an echo ("no local echo received")
   --fast           end each exchange as soon as its answer is complete (the fixed
                    waits become upper bounds) and pause only the Modbus inter-frame
                    gap between requests; timers keep their periods

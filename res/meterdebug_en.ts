@@ -481,6 +481,10 @@
         <translation>Reading parameters failed.</translation>
     </message>
     <message>
+        <source>未收到本地回送</source>
+        <translation>no local echo received</translation>
+    </message>
+    <message>
         <source>写参数数据...</source>
         <translation>Parameter write finished.</translation>
     </message>

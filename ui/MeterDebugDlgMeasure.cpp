@@ -87,6 +87,13 @@ private:
     QPointer<QWindow> m_window;
 };
 
+// Under local echo, a read answered without the adapter's echo: said once, after what the prompt
+// line says, since every write is judged differently from then on.
+void AddNoEchoNews(CExchange& link, QString& prompt) {
+    if (link.TakeNoEchoNews())
+        prompt += QStringLiteral("  ") + CMeterDebugDlg::tr("未收到本地回送");
+}
+
 } // namespace
 
 void CMeterDebugDlg::OnReadParams() {
@@ -107,6 +114,7 @@ void CMeterDebugDlg::OnReadParams() {
     if (const auto v = meter::ReadBaudCode(m_link, address))
         shown(m_nParamBaudRate, *v);
     m_strPrompt = answered ? tr("已读参数数据...") : tr("读参数数据不成功...");
+    AddNoEchoNews(m_link, m_strPrompt);
     UpdateData(false);
 }
 
@@ -199,6 +207,7 @@ void CMeterDebugDlg::PollMeasurements() {
     RecordCurrents(raw, decimalPoint);
     // Every poll, answered or not, counts in the rate, and the rate includes it.
     m_strErrorRate = QString::fromStdString(meter::ErrorRateText(m_nSuccessCount, m_nFailureCount));
+    AddNoEchoNews(m_link, m_strPrompt);
     UpdateData(false);
 }
 
