@@ -107,7 +107,7 @@ private:
     }
 
     void Heard(const TraceRow& row) {
-        if (row.responseMs > m_responseMs)
+        if (!IsFailure(row.status) && row.responseMs > m_responseMs)
             m_responseMs = row.responseMs;
         if (IsFailure(row.status) && row.status != TraceStatus::Dropped && !m_failure)
             m_failure = row.status;
@@ -409,7 +409,7 @@ private:
     const ScriptStreams& m_io;
     std::uint8_t m_address;
     int m_rate;
-    int m_responseMs = -1;                 // the slowest answer of the operation so far
+    int m_responseMs = -1;                // the slowest answer of the operation so far
     std::optional<TraceStatus> m_failure; // how its first failed exchange fared
     bool m_csvFailing = false;
 };
