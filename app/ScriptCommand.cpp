@@ -156,8 +156,8 @@ private:
             word = QStringLiteral("refused");
         else if (m_failure)
             word = QString::fromLatin1(StatusWord(*m_failure)).replace(QLatin1Char(' '), '_');
-        return {kScriptMeterFailed, word,
-                windowText ? WindowText(windowText) : ReadFailedText(), std::move(values)};
+        return {kScriptMeterFailed, word, windowText ? WindowText(windowText) : ReadFailedText(),
+                std::move(values)};
     }
 
     Outcome Done(std::vector<Value> values) { return {kScriptOk, {}, {}, std::move(values)}; }
@@ -242,7 +242,8 @@ private:
             meter::WriteParams(m_link, m_address, [&] { return std::optional(values); });
         if (result.outcome != meter::WriteOutcome::Confirmed)
             return Failed(failed);
-        return Done({Number(QStringLiteral("upper"), *upper), Number(QStringLiteral("lower"), *lower),
+        return Done({Number(QStringLiteral("upper"), *upper),
+                     Number(QStringLiteral("lower"), *lower),
                      Number(QStringLiteral("rate"), *rate, "bit/s"),
                      Number(QStringLiteral("point"), *point)});
     }
@@ -273,7 +274,8 @@ private:
         const QString relay = state->relayOn ? QStringLiteral("on") : QStringLiteral("off");
         const QString input =
             state->switchClosed ? QStringLiteral("closed") : QStringLiteral("open");
-        return Done({{QStringLiteral("relay"), relay, relay}, {QStringLiteral("switch"), input, input}});
+        return Done(
+            {{QStringLiteral("relay"), relay, relay}, {QStringLiteral("switch"), input, input}});
     }
 
     Outcome ReadClock() {
@@ -322,8 +324,9 @@ private:
                 return Done(std::move(values));
             });
             if (!m_csv.isEmpty())
-                Csv(log::CsvRow(Sample(raw, point.value_or(0),
-                                       raw ? "ok" : StatusWord(m_failure.value_or(TraceStatus::NoAnswer)))));
+                Csv(log::CsvRow(
+                    Sample(raw, point.value_or(0),
+                           raw ? "ok" : StatusWord(m_failure.value_or(TraceStatus::NoAnswer)))));
             Report(name, outcome, i + 1);
             if (status == kScriptOk)
                 status = outcome.status;
@@ -390,7 +393,8 @@ private:
                 text += QStringLiteral("response_ms=%1\n").arg(m_responseMs);
             text += QStringLiteral("ok=%1\n").arg(QLatin1String(ok ? "true" : "false"));
             if (!ok)
-                text += QStringLiteral("error=%1\nmessage=%2\n").arg(outcome.error, outcome.message);
+                text +=
+                    QStringLiteral("error=%1\nmessage=%2\n").arg(outcome.error, outcome.message);
             m_io.out(text.toUtf8());
         }
         if (!ok)

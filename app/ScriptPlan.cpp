@@ -71,7 +71,8 @@ std::variant<int, QString> WiringMode(const QString& text) {
     QStringList names;
     for (const char* name : kWiringNames)
         names << QLatin1String(name);
-    return QStringLiteral("'%1' is not 0 to 5 or one of %2").arg(text, names.join(QStringLiteral(", ")));
+    return QStringLiteral("'%1' is not 0 to 5 or one of %2")
+        .arg(text, names.join(QStringLiteral(", ")));
 }
 
 // "upper=500,rate=9600": each name at most once, each value as the window's field takes it
@@ -192,9 +193,9 @@ QString WiringModeName(int code) {
 QList<QCommandLineOption> ScriptOptions() {
     QList<QCommandLineOption> options;
     for (const OpOption& o : kOps)
-        options << (o.valueName ? QCommandLineOption(QLatin1String(o.name), {},
-                                                     QLatin1String(o.valueName))
-                                : QCommandLineOption(QLatin1String(o.name)));
+        options << (o.valueName
+                        ? QCommandLineOption(QLatin1String(o.name), {}, QLatin1String(o.valueName))
+                        : QCommandLineOption(QLatin1String(o.name)));
     for (const char* name : {"rate", "parity", "address", "count", "interval"})
         options << QCommandLineOption(QLatin1String(name), {}, QStringLiteral("VALUE"));
     options << QCommandLineOption(QStringLiteral("json"))
@@ -210,9 +211,8 @@ std::variant<ScriptPlan, QString> ReadScriptPlan(const QCommandLineParser& parse
         for (std::size_t i = 0; i < kOps.size(); ++i) {
             if (name != QLatin1String(kOps[i].name))
                 continue;
-            const QString value = kOps[i].valueName
-                                      ? parser.values(name).value(seen[i])
-                                      : QString();
+            const QString value =
+                kOps[i].valueName ? parser.values(name).value(seen[i]) : QString();
             if (++seen[i] > 1)
                 return Bad(kOps[i].name, QStringLiteral("given twice; each operation runs once"));
             const auto step = Step(kOps[i].op, value);
@@ -235,7 +235,8 @@ std::variant<ScriptPlan, QString> ReadScriptPlan(const QCommandLineParser& parse
             return QStringLiteral("--%1 goes with --read-currents").arg(QLatin1String(name));
 
     if (parser.isSet(QStringLiteral("port")) && !plan.steps.empty()) {
-        const auto n = InRange(parser.value(QStringLiteral("port")), 1, 2, QStringLiteral("the port"));
+        const auto n =
+            InRange(parser.value(QStringLiteral("port")), 1, 2, QStringLiteral("the port"));
         if (const QString* reason = std::get_if<QString>(&n))
             return Bad("port", *reason);
         plan.port = std::get<int>(n);
@@ -268,8 +269,8 @@ std::variant<ScriptPlan, QString> ReadScriptPlan(const QCommandLineParser& parse
         plan.address = std::get<int>(n);
     }
     if (parser.isSet(QStringLiteral("count"))) {
-        const auto n =
-            InRange(parser.value(QStringLiteral("count")), 1, 1'000'000, QStringLiteral("the count"));
+        const auto n = InRange(parser.value(QStringLiteral("count")), 1, 1'000'000,
+                               QStringLiteral("the count"));
         if (const QString* reason = std::get_if<QString>(&n))
             return Bad("count", *reason);
         plan.count = std::get<int>(n);

@@ -55,8 +55,9 @@ double ChildCpuSeconds() {
 
 QString Tool() {
     const QString named = qEnvironmentVariable("METERDEBUG");
-    return named.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../app/MeterDebug")
-                           : named;
+    return named.isEmpty()
+               ? QCoreApplication::applicationDirPath() + QStringLiteral("/../app/MeterDebug")
+               : named;
 }
 
 struct Result {
@@ -73,8 +74,8 @@ Result RunTool(const QStringList& args) {
     tool.start(Tool(), args);
     if (!tool.waitForFinished(120'000) || tool.exitStatus() != QProcess::NormalExit ||
         tool.exitCode() != 0)
-        Fail(QStringLiteral("MeterDebug %1 failed: %2").arg(args.join(' '),
-                                                            QString::fromUtf8(tool.readAllStandardError())));
+        Fail(QStringLiteral("MeterDebug %1 failed: %2")
+                 .arg(args.join(' '), QString::fromUtf8(tool.readAllStandardError())));
     Result r;
     r.wallMs = std::chrono::duration<double, std::milli>(WallClock::now() - t0).count();
     r.cpuSeconds = ChildCpuSeconds() - cpu0;
@@ -119,9 +120,10 @@ int main(int argc, char** argv) {
                 params, paramsCpu, paramsFloor, params - paramsFloor, version, versionCpu);
     std::fflush(stdout);
 
-    const Result series = RunTool(line + QStringList{QStringLiteral("--read-currents"),
-                                                     QStringLiteral("--count"), QString::number(polls),
-                                                     QStringLiteral("--interval"), QStringLiteral("0")});
+    const Result series =
+        RunTool(line + QStringList{QStringLiteral("--read-currents"), QStringLiteral("--count"),
+                                   QString::number(polls), QStringLiteral("--interval"),
+                                   QStringLiteral("0")});
     if (series.out.count("ok=true") != polls)
         Fail(QStringLiteral("not every poll was answered:\n") + QString::fromUtf8(series.out));
     const double pollMs = ExchangeMs(request, read1) + ExchangeMs(request, read3) + 2 * GapMs();

@@ -48,11 +48,13 @@ void TestScriptE2e::StationScript() {
 
     const Run bad = Tool(line + QStringList{"--write-params", "upper=70000"});
     QCOMPARE(bad.exitCode, 2);
-    QCOMPARE(bad.err, QStringLiteral("MeterDebug: --write-params: upper is 0 to 65535, not '70000'\n"));
+    QCOMPARE(bad.err,
+             QStringLiteral("MeterDebug: --write-params: upper is 0 to 65535, not '70000'\n"));
     QCOMPARE(sim.Get("upper"), 500);
 
-    const Run setup = Tool(line + QStringList{"--set-address", "9", "--write-params",
-                                              "upper=900,lower=40", "--read-params", "--read-clock"});
+    const Run setup =
+        Tool(line + QStringList{"--set-address", "9", "--write-params", "upper=900,lower=40",
+                                "--read-params", "--read-clock"});
     QCOMPARE(setup.exitCode, 0);
     QCOMPARE(setup.objects.size(), 4);
     QCOMPARE(sim.Get("address"), 9);
