@@ -42,7 +42,7 @@ Options:
                    parity, print one line per meter found, then exit (status 0
                    when a meter was found, 1 when none, 2 on bad usage or a port
                    that cannot be used)
-  --port N         the port --scan uses: 1 (default) or 2
+  --port N         the port --scan and the meter operations use: 1 (default) or 2
   --scan-window MS
                    how long each probe listens after its request, 20 to 1000
                    (default 100)
@@ -157,7 +157,10 @@ std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments
 } // namespace
 
 QString UsageText() {
-    return QString::fromUtf8(kUsage);
+    // The meter operations are listed after the other options, ahead of Qt's.
+    QString text = QString::fromUtf8(kUsage);
+    const qsizetype qt = text.indexOf(QLatin1String("\nQt's own"));
+    return text.insert(qt < 0 ? text.size() : qt, ScriptUsageText());
 }
 
 CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env) {
@@ -192,6 +195,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     parser.addOptions({com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands,
                        language, scan, port, scanWindow, scanAll, scanAddresses, scanRates,
                        scanParities, help, version});
+    parser.addOptions(ScriptOptions());
     if (!parser.parse(std::get<QStringList>(ours)))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -234,9 +238,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
         return UsageError(QStringLiteral("--language takes en or zh, not '%1'").arg(o.language));
 
     o.scan = parser.isSet(scan);
+    const std::variant<ScriptPlan, QString> script = ReadScriptPlan(parser, o.scan);
+    if (const QString* reason = std::get_if<QString>(&script))
+        return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(*reason));
+    o.script = std::get<ScriptPlan>(script);
     for (const QCommandLineOption* only :
          {&port, &scanWindow, &scanAll, &scanAddresses, &scanRates, &scanParities})
-        if (!o.scan && parser.isSet(*only))
+        if (!o.scan && parser.isSet(*only) && (only != &port || o.script.steps.empty()))
             return UsageError(QStringLiteral("--%1 goes with --scan").arg(only->names().first()));
     if (parser.isSet(port)) {
         const std::optional<int> n = Number(parser.value(port));

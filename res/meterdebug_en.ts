@@ -76,6 +76,13 @@
     </message>
 </context>
 <context>
+    <name>md::ScriptCommand</name>
+    <message>
+        <source>读数据不成功</source>
+        <translation>Read data failed</translation>
+    </message>
+</context>
+<context>
     <name>md::SerialControl</name>
     <message>
         <source>串口已关闭</source>

@@ -188,13 +188,11 @@ void CMeterDebugDlg::PollMeasurements() {
     // The take keeps what the operator typed across the refresh at the end; a field that does
     // not convert is reported and the poll goes on.
     UpdateData(true);
-    if (const auto dp = meter::ReadDecimalPoint(m_link, m_byMeterAddress)) {
-        m_nDecimalPoint = *dp;
-        UpdateData(false);
-    }
+    const meter::CurrentsPoll poll = meter::PollCurrents(m_link, m_byMeterAddress);
+    if (poll.decimalPoint)
+        m_nDecimalPoint = *poll.decimalPoint;
     const int decimalPoint = m_nDecimalPoint; // the scale of this poll
-    m_link.WaitBetweenRequests();
-    const auto raw = meter::ReadPhaseCurrents(m_link, m_byMeterAddress);
+    const auto& raw = poll.raw;
     if (raw) {
         const auto texts = meter::CurrentTexts(*raw, decimalPoint);
         m_strCurrentA = QString::fromStdString(texts[0]);
