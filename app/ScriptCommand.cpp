@@ -56,7 +56,7 @@ public:
     Runner(const Options& options, SerialControl& port, Clock& clock, TraceSink* trace,
            const ScriptStreams& io)
         : m_plan(options.script), m_csv(options.csv), m_port(port), m_clock(clock),
-          m_rows(clock, [this](TraceRow&& row) { Heard(row); }), m_link(port, clock), m_io(io),
+          m_rows([this](TraceRow&& row) { Heard(row); }), m_link(port, clock), m_io(io),
           m_address(static_cast<std::uint8_t>(m_plan.address)), m_rate(m_plan.rate) {
         m_fanOut.Add(m_rows);
         if (trace)
