@@ -1,5 +1,6 @@
 #include "app/ScanCommand.h"
 
+#include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
 #include "link/MSComm.h"
 #include "link/TraceWriter.h"
@@ -85,6 +86,8 @@ QString ScanHitLine(const meter::ScanHit& hit) {
 int RunScanCommand(const Options& options) {
     // The same device the window would start with: named, else remembered, else the platform's.
     const QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
+    // The port's complaints come in the interface language, as the window would show them.
+    ui::SetLanguage(StartLanguage(options, remembered));
     CMSComm comm;
     for (std::size_t i = 0; i < options.devices.size(); ++i) {
         const int port = static_cast<int>(i) + 1;

@@ -124,7 +124,7 @@ CMSComm::CMSComm() {
         // A close that the port object makes by itself, on a failure it judges fatal, is a
         // loss like any other.
         if (!m_closing && m_lost.isEmpty())
-            m_lost = QStringLiteral("%1 已断开：%2").arg(Where(), m_port.errorString());
+            m_lost = CMSComm::tr("%1 已断开：%2").arg(Where(), m_port.errorString());
     });
 }
 

@@ -1,6 +1,12 @@
 #include "link/SerialControl.h"
 
+#include <QCoreApplication>
+
 namespace md {
+
+std::string PortClosedText() {
+    return QCoreApplication::translate("md::SerialControl", "串口已关闭").toStdString();
+}
 
 bool SendFrame(SerialControl& port, const std::uint8_t* buf, std::int16_t count) {
     if (!port.GetPortOpen() || count < 0)

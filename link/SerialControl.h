@@ -11,7 +11,8 @@
 namespace md {
 
 // Raised by the serial port control when it refuses a property (no such port, port busy,
-// rejected settings). Its text is UTF-8 Chinese and names the port and the device.
+// rejected settings). Its text is UTF-8 in the interface language and names the port and the
+// device.
 class CommError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -57,5 +58,9 @@ public:
 // Sends the first count bytes of buf, but only while the port is open; a closed port sends
 // nothing and reports nothing. True when the bytes went out.
 bool SendFrame(SerialControl& port, const std::uint8_t* buf, std::int16_t count);
+
+// The complaint about a port found closed with no loss behind it, UTF-8 in the interface
+// language.
+std::string PortClosedText();
 
 } // namespace md

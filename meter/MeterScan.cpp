@@ -193,7 +193,7 @@ void MeterScan::Next() {
 
 void MeterScan::ThrowClosed() const {
     const std::string lost = m_port.LostReason();
-    throw CommError(lost.empty() ? "串口已关闭" : lost);
+    throw CommError(lost.empty() ? PortClosedText() : lost);
 }
 
 void MeterScan::Send(const Task& task) {

@@ -3,8 +3,6 @@
 #include "link/Frame.h"
 #include "meter/Registers.h"
 
-#include <cstdio>
-
 namespace md::meter {
 
 namespace {
@@ -46,14 +44,6 @@ std::optional<MeterClock> ReadMeterClock(CExchange& link, std::uint8_t address) 
     clock.year = link.DataByte(p, 4);
     clock.month = link.DataByte(p, 5);
     return clock;
-}
-
-std::string FormatMeterClock(const MeterClock& clock) {
-    char text[96];
-    std::snprintf(text, sizeof text, "当前时间:  %04d年%02d月%02d日 %02d时%02d分%02d秒",
-                  clock.year + 2000, int{clock.month}, int{clock.day}, int{clock.hour},
-                  int{clock.minute}, int{clock.second});
-    return text;
 }
 
 bool WritePtRatio(CExchange& link, std::uint8_t address, int pt) {

@@ -21,7 +21,8 @@ inline constexpr std::uint32_t kClockWaitMs = 300;
 // afterwards. A rate without a baud code is never sent and counts as not acknowledged.
 bool RequestBaudChange(CExchange& link, std::uint8_t address, int newRate);
 
-// The meter clock as its three registers carry it: plain binary bytes, not BCD.
+// The meter clock as its three registers carry it: plain binary bytes, not BCD, with no range
+// check. The window words it (MeterClockText).
 struct MeterClock {
     std::uint8_t minute = 0;
     std::uint8_t second = 0;
@@ -32,10 +33,6 @@ struct MeterClock {
 };
 
 std::optional<MeterClock> ReadMeterClock(CExchange& link, std::uint8_t address);
-
-// "当前时间:  2006年11月15日 10时30分45秒" (UTF-8). Fields are shown as they come, with no
-// range check, so a byte above 99 prints with three digits.
-std::string FormatMeterClock(const MeterClock& clock);
 
 // PT and CT go out as the first register of a two-register write (the second is 0); only the
 // low 16 bits of the ratio are sent.

@@ -13,11 +13,11 @@
     </message>
     <message>
         <source>%1 不接受设置“%2”</source>
-        <translation>%1 does not accept the settings &quot;%2&quot;</translation>
+        <translation>Settings &quot;%2&quot; refused by %1</translation>
     </message>
     <message>
         <source>%1 不接受设置“%2”：%3</source>
-        <translation>%1 does not accept the settings &quot;%2&quot;: %3</translation>
+        <translation>Settings &quot;%2&quot; refused by %1: %3</translation>
     </message>
     <message>
         <source>串口 COM%1 无效：端口号应从 1 开始</source>
@@ -37,7 +37,7 @@
     </message>
     <message>
         <source>无法打开%1：设备不是串口或不接受设置“%2”（%3）</source>
-        <translation>Cannot open %1: not a serial port, or it does not accept the settings &quot;%2&quot; (%3)</translation>
+        <translation>Cannot open %1: not a serial port, or settings &quot;%2&quot; refused (%3)</translation>
     </message>
     <message>
         <source>无法打开%1：%2</source>
@@ -76,6 +76,13 @@
     </message>
 </context>
 <context>
+    <name>md::SerialControl</name>
+    <message>
+        <source>串口已关闭</source>
+        <translation>The serial port is closed</translation>
+    </message>
+</context>
+<context>
     <name>md::ui::CAboutDlg</name>
     <message>
         <source>确认</source>
@@ -106,7 +113,7 @@
     </message>
     <message>
         <source>退    出</source>
-        <translation>Exit</translation>
+        <translation>Cancel</translation>
     </message>
     <message>
         <source>仪表地址</source>
@@ -114,19 +121,19 @@
     </message>
     <message>
         <source>无校验</source>
-        <translation>None</translation>
+        <translation>No parity</translation>
     </message>
     <message>
         <source>奇校验</source>
-        <translation>Odd</translation>
+        <translation>Odd parity</translation>
     </message>
     <message>
         <source>偶校验</source>
-        <translation>Even</translation>
+        <translation>Even parity</translation>
     </message>
     <message>
         <source>通讯设置</source>
-        <translation>Port settings</translation>
+        <translation>Connection settings</translation>
     </message>
     <message>
         <source>查找仪表...</source>
@@ -149,7 +156,7 @@
     </message>
     <message>
         <source>请输入一个不带负号的整数。</source>
-        <translation>Please enter a whole number without a sign.</translation>
+        <translation>Please enter a whole number without a minus sign.</translation>
     </message>
     <message>
         <source>请输入一个介于 %1 和 %2 之间的整数。</source>
@@ -307,7 +314,7 @@
     </message>
     <message>
         <source>通讯设置</source>
-        <translation>Port settings</translation>
+        <translation>Connection...</translation>
     </message>
     <message>
         <source>读开关量状态</source>
@@ -391,11 +398,11 @@
     </message>
     <message>
         <source>仪表设置</source>
-        <translation>Meter setup</translation>
+        <translation>Meter setup...</translation>
     </message>
     <message>
         <source>技术支持</source>
-        <translation>About</translation>
+        <translation>About...</translation>
     </message>
     <message>
         <source>读仪表时间</source>
@@ -403,7 +410,7 @@
     </message>
     <message>
         <source>开始保存数据</source>
-        <translation>Start logging</translation>
+        <translation>Start logging...</translation>
     </message>
     <message>
         <source>相电流分析</source>
@@ -419,11 +426,11 @@
     </message>
     <message>
         <source>读基本数据</source>
-        <translation>Read basic data</translation>
+        <translation>Read parameters</translation>
     </message>
     <message>
         <source>写数据</source>
-        <translation>Write data</translation>
+        <translation>Write parameters</translation>
     </message>
     <message>
         <source>&amp;帮助</source>
@@ -467,19 +474,19 @@
     </message>
     <message>
         <source>已读参数数据...</source>
-        <translation>Parameters read...</translation>
+        <translation>Parameters read.</translation>
     </message>
     <message>
         <source>读参数数据不成功...</source>
-        <translation>Read parameters failed...</translation>
+        <translation>Reading parameters failed.</translation>
     </message>
     <message>
         <source>写参数数据...</source>
-        <translation>Writing parameters...</translation>
+        <translation>Parameter write finished.</translation>
     </message>
     <message>
         <source>修改地址信息...</source>
-        <translation>Changing address...</translation>
+        <translation>Address change finished.</translation>
     </message>
     <message>
         <source>正在读测量数据...</source>
@@ -487,11 +494,11 @@
     </message>
     <message>
         <source>已停止读测量数据...</source>
-        <translation>Measuring stopped...</translation>
+        <translation>Measuring stopped.</translation>
     </message>
     <message>
         <source>仪表功能</source>
-        <translation>Meter</translation>
+        <translation>&amp;Meter</translation>
     </message>
     <message>
         <source>缺少GBK编码器，无法保存数据：记录中的中文无法写入文件</source>
@@ -499,7 +506,7 @@
     </message>
     <message>
         <source>存储时间间隔应在1秒到596时31分23秒之间</source>
-        <translation>The storage interval must lie between 1 s and 596 h 31 min 23 s</translation>
+        <translation>The logging interval must lie between 1 s and 596 h 31 min 23 s</translation>
     </message>
     <message>
         <source>文件打开不成功</source>
@@ -566,8 +573,12 @@
         <translation>Read time failed</translation>
     </message>
     <message>
+        <source>当前时间:  %1年%2月%3日 %4时%5分%6秒</source>
+        <translation>Meter time: %1-%2-%3 %4:%5:%6</translation>
+    </message>
+    <message>
         <source>查看</source>
-        <translation>View</translation>
+        <translation>&amp;View</translation>
     </message>
     <message>
         <source>通讯监视</source>
@@ -586,7 +597,7 @@
     </message>
     <message>
         <source>退出</source>
-        <translation>Exit</translation>
+        <translation>Cancel</translation>
     </message>
     <message>
         <source>ＰＴ</source>
@@ -629,7 +640,7 @@
     </message>
     <message>
         <source>请输入存储时间间隔：</source>
-        <translation>Storage interval:</translation>
+        <translation>Logging interval:</translation>
     </message>
     <message>
         <source>时</source>

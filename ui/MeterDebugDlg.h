@@ -28,6 +28,10 @@ class QAbstractButton;
 class QAction;
 class QMenu;
 
+namespace md::meter {
+struct MeterClock;
+}
+
 namespace md::ui {
 
 class ChartWindow;
@@ -39,6 +43,9 @@ struct ViewParts;
 // else to its left, else as far right as the screen allows; the tops level where the screen
 // lets them be.
 QPoint PlaceBeside(const QRect& main, const QSize& size, const QRect& screen);
+// The box after a clock read: "当前时间:  2006年11月15日 10时30分45秒" in Chinese. Fields show as
+// they come, so a byte above 99 prints with three digits.
+QString MeterClockText(const meter::MeterClock& clock);
 struct ViewPartsDeleter {
     void operator()(ViewParts* parts) const;
 };

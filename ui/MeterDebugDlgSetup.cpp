@@ -39,6 +39,16 @@ void WriteMeterSetup(CMeterDebugDlg& wnd, const CMeterSetDlg& dlg) {
 
 } // namespace
 
+QString MeterClockText(const meter::MeterClock& clock) {
+    const auto field = [](int value, int width = 2) {
+        return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
+    };
+    return QCoreApplication::translate("md::ui::CMeterDebugDlg",
+                                       "当前时间:  %1年%2月%3日 %4时%5分%6秒")
+        .arg(field(clock.year + 2000, 4), field(clock.month), field(clock.day), field(clock.hour),
+             field(clock.minute), field(clock.second));
+}
+
 void CMeterDebugDlg::OnCommSettings() {
     // Polling does not resume after a reconfiguration, so a window left saying it polls, with
     // its start button disabled, would lie: it is left as the stop button leaves it.
@@ -94,8 +104,7 @@ void CMeterDebugDlg::OnCommSettings() {
 void CMeterDebugDlg::OnReadMeterTime() {
     KillTimer(kPollTimer);
     const std::optional<meter::MeterClock> clock = meter::ReadMeterClock(m_link, m_byMeterAddress);
-    AfxMessageBox(clock ? QString::fromStdString(meter::FormatMeterClock(*clock))
-                        : tr("读时间不成功"));
+    AfxMessageBox(clock ? MeterClockText(*clock) : tr("读时间不成功"));
     SetTimer(kPollTimer, kResumePollMs);
 }
 

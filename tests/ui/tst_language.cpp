@@ -1,14 +1,19 @@
 // The interface in English: which language the program starts in and how it remembers the
-// operator's choice, every window without Chinese and without a cut text, and an open main
-// window going over to the other language at once.
+// operator's choice, every window without Chinese and without a cut text, an open main window
+// going over to the other language at once, and the texts built from values and the command
+// line's complaints in the interface language.
 
 #include "app/CommandLine.h"
 #include "app/InterfaceLanguage.h"
+#include "app/ScanCommand.h"
+#include "fakes/PrivateSettings.h"
 #include "fakes/WindowTable.h"
+#include "meter/SetupOps.h"
 #include "ui/Language.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,11 +21,20 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
+#include <cstdio>
+#include <functional>
+#include <unistd.h>
+
 using md::ui::Language;
+
+// The scan command reads the remembered language where the program keeps it.
+const md::PrivateSettings kSettings;
 
 namespace {
 
@@ -111,6 +125,22 @@ QStringList ClippedTexts(QWidget* window) {
     return clipped;
 }
 
+// What fn writes to standard error, where the command line prints.
+QString StandardError(const std::function<void()>& fn) {
+    QTemporaryFile file;
+    if (!file.open())
+        return QStringLiteral("no temporary file");
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(file.handle(), STDERR_FILENO);
+    fn();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    file.seek(0);
+    return QString::fromLocal8Bit(file.readAll());
+}
+
 } // namespace
 
 class TestLanguage : public QObject {
@@ -177,6 +207,67 @@ private Q_SLOTS:
         QCOMPARE(ClippedTexts(english.window), QStringList{});
     }
 
+    void meterClockText_data() {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QList<int>>("fields"); // year (since 2000), month, day, hour, min, s
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Chinese") << false << QList<int>{6, 11, 15, 10, 30, 45}
+                                 << "当前时间:  2006年11月15日 10时30分45秒";
+        QTest::newRow("Chinese, leading zeros")
+            << false << QList<int>{0, 1, 1, 0, 0, 0} << "当前时间:  2000年01月01日 00时00分00秒";
+        QTest::newRow("Chinese, a byte above 99 prints three digits")
+            << false << QList<int>{6, 100, 15, 10, 30, 45}
+            << "当前时间:  2006年100月15日 10时30分45秒";
+        QTest::newRow("Chinese, largest bytes") << false << QList<int>{255, 255, 255, 255, 255, 255}
+                                                << "当前时间:  2255年255月255日 255时255分255秒";
+        QTest::newRow("English") << true << QList<int>{6, 11, 5, 14, 8, 21}
+                                 << "Meter time: 2006-11-05 14:08:21";
+    }
+    void meterClockText() {
+        QFETCH(bool, english);
+        QFETCH(QList<int>, fields);
+        QFETCH(QString, text);
+        md::ui::SetLanguage(english ? Language::English : Language::Chinese);
+        const auto byte = [&](int i) { return static_cast<std::uint8_t>(fields[i]); };
+        md::meter::MeterClock clock;
+        clock.year = byte(0);
+        clock.month = byte(1);
+        clock.day = byte(2);
+        clock.hour = byte(3);
+        clock.minute = byte(4);
+        clock.second = byte(5);
+        QCOMPARE(md::ui::MeterClockText(clock), text);
+    }
+
+    // The command line's own words stay English; what the port says follows the language.
+    void scanCommandComplaintsFollowTheLanguage_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("remembered");
+        QTest::addColumn<QString>("error");
+        const QStringList scan{"MeterDebug", "--scan", "--com1", "/nonexistent"};
+        QTest::newRow("Chinese by default")
+            << scan << QString() << "MeterDebug: 无法打开串口 COM1（/nonexistent）：设备不存在\n";
+        QTest::newRow("--language en") << scan + QStringList{"--language", "en"} << QString()
+                                       << "MeterDebug: Cannot open serial port COM1 "
+                                          "(/nonexistent): no such device\n";
+        QTest::newRow("English as last chosen in the menu")
+            << scan << "en"
+            << "MeterDebug: Cannot open serial port COM1 (/nonexistent): no such device\n";
+    }
+    void scanCommandComplaintsFollowTheLanguage() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, remembered);
+        QFETCH(QString, error);
+        const auto forget = qScopeGuard([] { md::PrivateSettings::Open().clear(); });
+        if (!remembered.isEmpty())
+            md::PrivateSettings::Open().setValue(QStringLiteral("interface/language"), remembered);
+        const md::CommandLine cl = md::ParseCommandLine(arguments, QProcessEnvironment());
+        QVERIFY(!cl.exitCode);
+        int status = -1;
+        QCOMPARE(StandardError([&] { status = md::RunScanCommand(cl.options); }), error);
+        QCOMPARE(status, 2);
+    }
+
     void openMainWindowGoesOverAtOnce() {
         md::MainWindowRig rig;
         rig.Init();
@@ -192,6 +283,12 @@ private Q_SLOTS:
                  QStringLiteral("Reading measurements..."));
         QVERIFY(rig.Text(md::ui::CMeterDebugDlg::kSummaryEdit).contains(u"Parity:  none"));
         QCOMPARE(rig.dlg.MenuBar()->actions().first()->text(), QStringLiteral("&Functions"));
+        // Every menu of the bar opens with a key of its own.
+        QStringList keys;
+        for (const QAction* menu : rig.dlg.MenuBar()->actions())
+            keys << QKeySequence::mnemonic(menu->text()).toString();
+        QVERIFY2(!keys.contains(QString()) && QSet(keys.begin(), keys.end()).size() == keys.size(),
+                 qPrintable(keys.join(u',')));
         const QStringList cjk = CjkTexts(&rig.dlg, md::ui::LanguageMenuTexts());
         QVERIFY2(cjk.isEmpty(), qPrintable(cjk.join(u',')));
         md::ui::SetLanguage(Language::Chinese);
