@@ -31,7 +31,9 @@ Options:
                    outcome), the header first when FILE is empty
   --local-echo     the line adapter echoes what the tool sends: look for the request
                    among the first bytes that come back (up to 8 bytes of line noise
-                   may precede it), and set it and what came before it aside
+                   may precede it), and set it and what came before it aside; on an
+                   adapter that does not echo, writes fail until a read is answered
+                   without an echo ("no local echo received")
   --fast           end each exchange as soon as its answer is complete (the fixed
                    waits become upper bounds) and pause only the Modbus inter-frame
                    gap between requests; timers keep their periods
@@ -41,7 +43,7 @@ Options:
                    when a meter was found, 1 when none, 2 on bad usage or a port
                    that cannot be used); --trace and --local-echo apply to its
                    reads, which always end as soon as the answer is complete
-  --port N         the port --scan uses: 1 (default) or 2
+  --port N         the port --scan and the meter operations use: 1 (default) or 2
   --scan-window MS
                    how long each probe listens after its request, 20 to 1000
                    (default 100)
@@ -156,7 +158,10 @@ std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments
 } // namespace
 
 QString UsageText() {
-    return QString::fromUtf8(kUsage);
+    // The meter operations are listed after the other options, ahead of Qt's.
+    QString text = QString::fromUtf8(kUsage);
+    const qsizetype qt = text.indexOf(QLatin1String("\nQt's own"));
+    return text.insert(qt < 0 ? text.size() : qt, ScriptUsageText());
 }
 
 CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env) {
@@ -191,6 +196,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     parser.addOptions({com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands,
                        language, scan, port, scanWindow, scanAll, scanAddresses, scanRates,
                        scanParities, help, version});
+    parser.addOptions(ScriptOptions());
     if (!parser.parse(std::get<QStringList>(ours)))
         return UsageError(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -237,9 +243,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
         if (o.scan && parser.isSet(*other))
             return UsageError(
                 QStringLiteral("--%1 does not go with --scan").arg(other->names().first()));
+    const std::variant<ScriptPlan, QString> script = ReadScriptPlan(parser, o.scan);
+    if (const QString* reason = std::get_if<QString>(&script))
+        return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(*reason));
+    o.script = std::get<ScriptPlan>(script);
     for (const QCommandLineOption* only :
          {&port, &scanWindow, &scanAll, &scanAddresses, &scanRates, &scanParities})
-        if (!o.scan && parser.isSet(*only))
+        if (!o.scan && parser.isSet(*only) && (only != &port || o.script.steps.empty()))
             return UsageError(QStringLiteral("--%1 goes with --scan").arg(only->names().first()));
     if (parser.isSet(port)) {
         const std::optional<int> n = Number(parser.value(port));

@@ -2,6 +2,7 @@
 // The command line, read once at start-up into one plain struct that is handed down. Nothing
 // else in the program reads the arguments or the environment for these settings.
 
+#include "app/ScriptPlan.h"
 #include "link/PortList.h"
 
 #include <QList>
@@ -36,6 +37,9 @@ struct Options {
     std::vector<int> scanAddresses; // 1..247 unless narrowed
     std::vector<int> scanRates;     // every rate the meter knows unless narrowed
     std::vector<char> scanParities; // 'N', 'E', 'O' unless narrowed
+
+    // Meter operations run without a window, then exit (none: the window runs).
+    ScriptPlan script;
 };
 
 // What the command line asks for: run with options, or leave at once with a text and a code.

@@ -4,6 +4,7 @@
 #include "app/MeterDebugApp.h"
 #include "link/PortList.h"
 #include "app/ScanCommand.h"
+#include "app/ScriptCommand.h"
 #include "link/TraceWriter.h"
 
 #include <QApplication>
@@ -49,6 +50,11 @@ int main(int argc, char* argv[]) {
                               .arg(cl.options.trace, QString::fromLocal8Bit(error.c_str())));
             return 2;
         }
+    }
+
+    if (!cl.options.script.steps.empty()) {
+        QCoreApplication app(argc, argv);
+        return md::RunScriptCommand(cl.options, trace.get());
     }
 
     QApplication app(argc, argv);

@@ -22,43 +22,55 @@ int FindAnswer(std::span<const std::uint8_t> data, const AnswerWanted& wanted) {
 } // namespace
 
 AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
-                          const AnswerWanted& wanted) {
+                          const AnswerWanted& wanted, bool loneCopyAnswers) {
     AnswerSearch found;
-    if (!echo.empty()) {
-        // The earliest whole echo within the slack: a write's acknowledgement repeats the
-        // request, so the echo is taken where it comes first and the answer searched behind it.
-        for (std::size_t i = 0; i <= kEchoSlack && i + echo.size() <= data.size(); ++i)
-            if (std::equal(echo.begin(), echo.end(), data.begin() + i)) {
-                found.echo = EchoSeen::Removed;
-                found.echoAt = static_cast<int>(i);
-                found.echoLen = static_cast<int>(i + echo.size());
-                const int p = FindAnswer(data.subspan(i + echo.size()), wanted);
-                found.offset = p < 0 ? -1 : p + found.echoLen;
-                return found;
-            }
-        found.echo = EchoSeen::Missing;
+    const int ahead = FindAnswer(data, wanted);
+    if (echo.empty()) {
+        found.offset = ahead;
+        return found;
     }
-    // A write's acknowledgement is a copy of the request: when the echo was not where it was
-    // looked for, a frame equal to it may still be the echo behind more noise. It is passed
-    // over, so that a write is never confirmed by its echo alone.
-    const auto isEcho = [&](int p) {
-        const auto at = static_cast<std::size_t>(p);
-        return !echo.empty() && data.size() - at >= echo.size() &&
-               std::equal(echo.begin(), echo.end(), data.begin() + p);
+    const std::size_t n = echo.size();
+    const auto copyAt = [&](std::size_t i) {
+        return std::equal(echo.begin(), echo.end(), data.begin() + static_cast<std::ptrdiff_t>(i));
     };
-    found.offset = FindAnswer(data, wanted);
-    while (found.offset >= 0 && isEcho(found.offset)) {
-        const int from = found.offset + 1;
-        const int q = FindAnswer(data.subspan(static_cast<std::size_t>(from)), wanted);
-        found.offset = q < 0 ? -1 : q + from;
+    // The echo is the earliest whole copy of the request within the slack, or else the first
+    // copy ahead of any answer found as received. Only that first copy can be the echo: a
+    // write's acknowledgement repeats the request, so a second copy is the answer.
+    const bool answered = ahead >= 0;
+    const auto answerAt = static_cast<std::size_t>(std::max(ahead, 0));
+    for (std::size_t i = 0; i + n <= data.size(); ++i) {
+        if (i > kEchoSlack && answered) {
+            if (i > answerAt)
+                break;
+            // Beyond the slack, a copy that runs into that answer is not taken for the echo.
+            if (i != answerAt && i + n > answerAt)
+                continue;
+        }
+        if (!copyAt(i))
+            continue;
+        found.echo = EchoSeen::Removed;
+        found.echoAt = static_cast<int>(i);
+        found.echoLen = static_cast<int>(i + n);
+        const int p = FindAnswer(data.subspan(i + n), wanted);
+        found.offset = p < 0 ? -1 : p + found.echoLen;
+        // An adapter found not to echo: a copy with nothing answered behind it is the meter's
+        // acknowledgement, when it passes for one.
+        if (found.offset < 0 && loneCopyAnswers && FindAnswer(data.subspan(i), wanted) == 0) {
+            found = AnswerSearch{};
+            found.echo = EchoSeen::Missing;
+            found.offset = static_cast<int>(i);
+        }
+        return found;
     }
-    if (found.offset >= 0 || echo.empty())
+    found.echo = EchoSeen::Missing;
+    found.offset = ahead;
+    if (found.offset >= 0)
         return found;
     // Nothing found: a tail that begins the echo is an echo still arriving, or one cut off;
     // either way no answer can follow it yet.
     for (std::size_t i = 0; i <= kEchoSlack && i < data.size(); ++i) {
         const std::span<const std::uint8_t> tail = data.subspan(i);
-        if (tail.size() < echo.size() && std::equal(tail.begin(), tail.end(), echo.begin())) {
+        if (tail.size() < n && std::equal(tail.begin(), tail.end(), echo.begin())) {
             found.echo = EchoSeen::CutShort;
             found.echoAt = static_cast<int>(i);
             found.echoLen = static_cast<int>(data.size());
@@ -69,6 +81,12 @@ AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const st
 }
 
 CExchange::CExchange(SerialControl& port, Clock& clock) : m_port(port), m_clock(clock) {}
+
+void CExchange::SetLocalEcho(bool on) {
+    m_localEcho = on;
+    m_noEcho = false;
+    m_noEchoNews = false;
+}
 
 void CExchange::SetLine(std::int32_t baudRate, bool parity) {
     assert(baudRate > 0);
@@ -93,13 +111,18 @@ int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted) {
     const std::uint32_t t0 = m_clock.GetTickCount();
     int received = 0;
     AnswerSearch found;
+    // Each take follows the wait that woke on its bytes: its time is when they arrived.
+    std::optional<std::uint32_t> lastArrival;
     for (;;) {
         // Everything Input returns is kept: with several takes, bytes that land between a
         // count and the read are part of the answer still coming in.
         const std::vector<std::uint8_t> input = m_port.GetInput();
+        const std::uint32_t takenAt = m_clock.GetTickCount();
+        if (!input.empty())
+            lastArrival = takenAt;
         received = Keep(input, static_cast<int>(input.size()), received);
         found = Locate(received, wanted);
-        const std::uint32_t spent = m_clock.GetTickCount() - t0;
+        const std::uint32_t spent = takenAt - t0;
         if (found.offset >= 0 || spent >= ms)
             break;
         // Nothing came in time, or the port cannot receive (closed): the rest of the fixed
@@ -111,7 +134,13 @@ int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted) {
         }
     }
     m_quietSince = m_clock.GetTickCount();
-    TraceCollection(received, wanted, found);
+    int responseMs = -1;
+    if (lastArrival && m_sentLen > 0) {
+        // The request is on the line for its wire time after the port took it.
+        const std::uint32_t end = t0 + WireTimeMs(m_sentLen, m_baudRate, m_parity);
+        responseMs = std::max(static_cast<std::int32_t>(*lastArrival - end), 0);
+    }
+    TraceCollection(received, wanted, found, responseMs);
     return found.offset;
 }
 
@@ -166,14 +195,30 @@ AnswerSearch CExchange::Locate(int received, const AnswerWanted& wanted) const {
                                              std::clamp(received, 0, kRecvSize));
     const std::span<const std::uint8_t> echo(m_sent.data(),
                                              m_localEcho ? static_cast<std::size_t>(m_sentLen) : 0);
-    return LocateAnswer(data, echo, wanted);
+    return LocateAnswer(data, echo, wanted, m_noEcho);
 }
 
-void CExchange::TraceCollection(int received, const AnswerWanted& wanted,
-                                const AnswerSearch& found) {
-    m_trace->Received(
-        std::span<const std::uint8_t>(m_byRecvBuf.data(), std::clamp(received, 0, kRecvSize)),
-        wanted, found);
+void CExchange::TraceCollection(int received, const AnswerWanted& wanted, AnswerSearch found,
+                                int responseMs) {
+    const std::span<const std::uint8_t> bytes(m_byRecvBuf.data(),
+                                              std::clamp(received, 0, kRecvSize));
+    if (found.echo == EchoSeen::Removed) {
+        m_noEcho = false;
+    } else if (found.echo == EchoSeen::Missing && found.offset >= 0 && !m_noEcho) {
+        // An answer that is not a copy of the request (a read's never is), with no copy ahead
+        // of it: the adapter did not echo. A lone copy of a write could be either, so it tells
+        // nothing.
+        const auto answer = bytes.subspan(static_cast<std::size_t>(found.offset));
+        const auto sent =
+            std::span<const std::uint8_t>(m_sent).first(static_cast<std::size_t>(m_sentLen));
+        if (answer.size() < sent.size() || !std::equal(sent.begin(), sent.end(), answer.begin())) {
+            m_noEcho = true;
+            m_noEchoNews = true;
+            found.echoNotHeard = true;
+        }
+    }
+    found.responseMs = responseMs;
+    m_trace->Received(bytes, wanted, found);
 }
 
 void CExchange::DiscardInput() {

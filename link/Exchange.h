@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 namespace md {
 
@@ -18,13 +19,16 @@ enum class WaitKind {
 };
 
 // Searches data for the answer wanted. echo is the request as it went out when the adapter
-// echoes (empty otherwise): it is looked for at offsets 0 to kEchoSlack, and the answer only
-// behind it. When it is not there in full, data is searched as received, passing over any frame
-// equal to the echo; should nothing be found and data end in the first bytes of the echo, the
-// echo is still arriving (or was cut off) and everything is set aside. An answer from wanted.alsoFrom is taken when none from wanted.address
-// is found.
+// echoes (empty otherwise). The echo is the first whole copy of the request: at offsets 0 to
+// kEchoSlack, or further in when no answer comes ahead of it. The answer is searched for only
+// behind it, so that the acknowledgement of a write, which repeats the request, is the second
+// copy and never the first. With no copy, data is searched as received; should nothing be found
+// and data end in the first bytes of the echo, the echo is still arriving (or was cut off) and
+// everything is set aside. loneCopyAnswers: the adapter is known not to echo, so a copy with
+// nothing answered behind it is itself the answer when it passes for one. An answer from
+// wanted.alsoFrom is taken when none from wanted.address is found.
 AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
-                          const AnswerWanted& wanted);
+                          const AnswerWanted& wanted, bool loneCopyAnswers = false);
 
 class CExchange {
 public:
@@ -41,9 +45,13 @@ public:
     void SetTrace(TraceSink& sink) { m_trace = &sink; }
     // The line adapter echoes every byte sent: the request is looked for among the first bytes
     // collected (LocateAnswer), and everything up to its end is set aside before the answer is
-    // located. Off by default.
-    void SetLocalEcho(bool on) { m_localEcho = on; }
+    // located. Off by default. An answer that comes with no copy of the request ahead of it
+    // (a read's, say) shows that the adapter does not echo after all: from then on a lone copy
+    // of a write is taken as its answer, until an echo is seen again.
+    void SetLocalEcho(bool on);
     bool LocalEcho() const { return m_localEcho; }
+    // True once after a collection has found that the adapter does not echo.
+    bool TakeNoEchoNews() { return std::exchange(m_noEchoNews, false); }
     // Answer-complete waits: an exchange ends as soon as its answer is located, its fixed wait
     // being only the upper bound, and the pause between requests shrinks to the inter-frame gap
     // at the port's rate. Off by default: every wait then lasts its fixed time.
@@ -76,8 +84,10 @@ public:
     // echo of that request set aside first when local echo is on. Touches neither the port nor
     // the trace.
     AnswerSearch Locate(int received, const AnswerWanted& wanted) const;
-    // Reports one finished collection to the trace.
-    void TraceCollection(int received, const AnswerWanted& wanted, const AnswerSearch& found);
+    // Reports one finished collection to the trace, with what it showed of the adapter's echo
+    // and the response time (-1 when the arrivals were not watched).
+    void TraceCollection(int received, const AnswerWanted& wanted, AnswerSearch found,
+                         int responseMs = -1);
 
     // Reads Input once and drops it.
     void DiscardInput();
@@ -118,6 +128,9 @@ private:
     // adapter sends back first.
     std::array<std::uint8_t, 16> m_sent{};
     int m_sentLen = 0;
+    // A collection under local echo found an answer without the echo: the adapter does not echo.
+    bool m_noEcho = false;
+    bool m_noEchoNews = false;
 };
 
 } // namespace md

@@ -11,8 +11,9 @@ namespace md {
 // What the start of a collection showed of the adapter's echo of the request.
 enum class EchoSeen {
     NotExpected, // local echo is off, or nothing was sent
-    Removed,     // the whole request came back, after at most kEchoSlack bytes of line noise,
-                 // and everything up to its end was set aside
+    Removed,     // the whole request came back, after at most kEchoSlack bytes of line noise
+                 // or as the first copy of it ahead of any answer, and everything up to its end
+                 // was set aside
     CutShort,    // only the first bytes of the request came back, and nothing after them
     Missing,     // the request is not among the first bytes; searched as received
 };
@@ -27,6 +28,13 @@ struct AnswerSearch {
     int echoLen = 0; // leading bytes set aside: line noise, then the adapter's echo
     EchoSeen echo = EchoSeen::NotExpected;
     int echoAt = 0; // where the echo starts: the bytes before it are line noise
+    // Added by the exchange, not by the search: ms from the end of the request on the line to
+    // the arrival of the last byte collected, or -1 when that is not known (nothing came, nothing
+    // went out, or a fixed wait, which does not watch the line).
+    int responseMs = -1;
+    // This collection is the first to show that the adapter does not echo: an answer came with
+    // no copy of the request ahead of it. From now on a lone copy of a write is its answer.
+    bool echoNotHeard = false;
 };
 
 // The answer a collection was searched for.

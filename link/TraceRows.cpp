@@ -91,7 +91,7 @@ std::string_view TraceRow::Meaning() const {
     return std::string_view(line).substr(std::min(at, line.size()));
 }
 
-TraceRowMaker::TraceRowMaker(Clock& clock, Out out) : m_clock(clock), m_out(std::move(out)) {}
+TraceRowMaker::TraceRowMaker(Out out) : m_out(std::move(out)) {}
 
 void TraceRowMaker::Emit(std::string_view direction, std::string_view hex, std::string_view meaning,
                          std::string_view notes, TraceStatus status, int responseMs) {
@@ -104,9 +104,6 @@ void TraceRowMaker::Emit(std::string_view direction, std::string_view hex, std::
 }
 
 void TraceRowMaker::Sent(std::span<const std::uint8_t> request, bool sent) {
-    m_sentAt.reset();
-    if (sent)
-        m_sentAt = m_clock.GetTickCount();
     m_notSent = !sent;
     m_last = sent ? TraceStatus::Ok : TraceStatus::NotSent;
     Emit("->", TraceHex(request, kTraceBytesShown), DescribeRequest(request),
@@ -115,14 +112,11 @@ void TraceRowMaker::Sent(std::span<const std::uint8_t> request, bool sent) {
 
 void TraceRowMaker::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                              const AnswerSearch& found) {
-    int responseMs = -1;
-    if (m_sentAt)
-        responseMs = static_cast<int>(m_clock.GetTickCount() - *m_sentAt);
-    m_sentAt.reset();
     const TraceStatus status = CollectionStatus(bytes, wanted, found);
     m_last = m_notSent ? TraceStatus::NotSent : status;
     const CollectionText text = DescribeCollection(bytes, wanted, found);
-    Emit("<-", TraceHex(bytes, kTraceBytesShown), text.meaning, text.notes, status, responseMs);
+    Emit("<-", TraceHex(bytes, kTraceBytesShown), text.meaning, text.notes, status,
+         found.responseMs);
 }
 
 void TraceRowMaker::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {

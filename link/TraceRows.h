@@ -1,15 +1,13 @@
 #pragma once
 // The trace as rows for a window: each row is the line the trace file gets (bytes beyond
 // kTraceBytesShown counted rather than shown), with its columns apart, one status word that
-// says how the frame fared, and for a collection the time since its request went out.
+// says how the frame fared, and for a collection its response time where it is known.
 
-#include "link/Clock.h"
 #include "link/Trace.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,7 +38,9 @@ struct TraceRow {
     std::string line;          // "10:31:02.114 <- 01 03 ...  -> 1234  [notes]"
     std::uint16_t hexSize = 0; // characters of hex after the direction
     TraceStatus status = TraceStatus::Ok;
-    int responseMs = -1; // a collection: ms since its request went out; else -1
+    // A collection: ms from the end of its request to the last byte's arrival, as the
+    // exchange measured it; -1 when not known, and for every other row.
+    int responseMs = -1;
 
     std::string_view Time() const;      // "10:31:02.114"
     std::string_view Direction() const; // "->", "<-" or "--"
@@ -52,8 +52,8 @@ struct TraceRow {
 class TraceRowMaker final : public TraceSink {
 public:
     using Out = std::function<void(TraceRow&&)>;
-    // clock times the responses; out receives each row as it is made.
-    TraceRowMaker(Clock& clock, Out out);
+    // out receives each row as it is made.
+    explicit TraceRowMaker(Out out);
 
     void Sent(std::span<const std::uint8_t> request, bool sent) override;
     void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
@@ -68,10 +68,8 @@ private:
     void Emit(std::string_view direction, std::string_view hex, std::string_view meaning,
               std::string_view notes, TraceStatus status, int responseMs = -1);
 
-    Clock& m_clock;
     Out m_out;
-    std::optional<std::uint32_t> m_sentAt; // tick count of the request now answered
-    bool m_notSent = false;                // the last request never went out
+    bool m_notSent = false; // the last request never went out
     TraceStatus m_last = TraceStatus::Ok;
 };
 

@@ -22,6 +22,9 @@ enum class DropReason;
 inline constexpr std::size_t kTraceBytesShown = 48;
 // The note of a request that did not go out.
 inline constexpr std::string_view kNotSentNote = "not sent: port closed or line lost";
+// The note of the collection that first shows the adapter not echoing under local echo.
+inline constexpr std::string_view kNoEchoNote =
+    "no local echo received: a lone copy of a write is taken as its answer from now on";
 // "dropped 5 bytes before the request: 01 02 03 04 05".
 std::string DroppedText(std::span<const std::uint8_t> bytes, DropReason why);
 

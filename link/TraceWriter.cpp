@@ -54,7 +54,15 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
     case EchoSeen::NotExpected:
         break;
     case EchoSeen::Removed:
-        AddNote(text.notes, "local echo removed");
+        // A write's acknowledgement is a copy of the request: with nothing answered behind it,
+        // the copy set aside was the answer if the adapter does not echo.
+        if (found.offset < 0 &&
+            FindResponse(bytes.subspan(echoAt, echoLen - echoAt),
+                         static_cast<std::int16_t>(echoLen - echoAt), wanted.function,
+                         wanted.address, static_cast<std::int16_t>(wanted.expected)) == 0)
+            AddNote(text.notes, "local echo removed, or the answer if the adapter does not echo");
+        else
+            AddNote(text.notes, "local echo removed");
         break;
     case EchoSeen::CutShort:
         AddNote(text.notes,
@@ -64,6 +72,8 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
         AddNote(text.notes, "no local echo: searched as received");
         break;
     }
+    if (found.echoNotHeard)
+        AddNote(text.notes, std::string(kNoEchoNote));
     if (!noise.empty())
         AddNote(text.notes, std::to_string(noise.size()) + " bytes before the echo: " +
                                 TraceHex(noise, kTraceBytesShown));

@@ -142,6 +142,14 @@ std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
                                         link.Register(p, 2)};
 }
 
+CurrentsPoll PollCurrents(CExchange& link, std::uint8_t address) {
+    CurrentsPoll poll;
+    poll.decimalPoint = ReadDecimalPoint(link, address);
+    link.WaitBetweenRequests();
+    poll.raw = ReadPhaseCurrents(link, address);
+    return poll;
+}
+
 std::array<std::string, 3> CurrentTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint) {
     const double scale = ScaleFor(decimalPoint);
     std::array<std::string, 3> texts;

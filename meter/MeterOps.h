@@ -80,6 +80,14 @@ std::string ErrorRateText(int successCount, int failureCount);
 std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
                                                               std::uint8_t address);
 
+// One poll of the measurements: the decimal point is read first, then, after the pause between
+// requests, the three currents.
+struct CurrentsPoll {
+    std::optional<std::uint16_t> decimalPoint;
+    std::optional<std::array<std::uint16_t, 3>> raw;
+};
+CurrentsPoll PollCurrents(CExchange& link, std::uint8_t address);
+
 // The texts of the three phase currents one answered poll shows.
 std::array<std::string, 3> CurrentTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint);
 

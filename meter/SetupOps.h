@@ -15,6 +15,10 @@ namespace md::meter {
 inline constexpr std::uint32_t kSetupWaitMs = 300;
 // The clock read sleeps, and for half the time of the other reads.
 inline constexpr std::uint32_t kClockWaitMs = 300;
+// The PT and CT ratios a meter takes, and the number of wiring modes (codes 0 to 5).
+inline constexpr unsigned kRatioMin = 1;
+inline constexpr unsigned kRatioMax = 64000;
+inline constexpr int kWiringModeCount = 6;
 
 // Asks the meter at address to switch its link to newRate (register 0x0008, the rate's code).
 // The request and its echo travel at the current rate; the caller switches the port only

@@ -76,6 +76,13 @@
     </message>
 </context>
 <context>
+    <name>md::ScriptCommand</name>
+    <message>
+        <source>读数据不成功</source>
+        <translation>Read data failed</translation>
+    </message>
+</context>
+<context>
     <name>md::SerialControl</name>
     <message>
         <source>串口已关闭</source>
@@ -479,6 +486,10 @@
     <message>
         <source>读参数数据不成功...</source>
         <translation>Reading parameters failed.</translation>
+    </message>
+    <message>
+        <source>未收到本地回送</source>
+        <translation>no local echo received</translation>
     </message>
     <message>
         <source>写参数数据...</source>

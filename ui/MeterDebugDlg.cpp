@@ -192,7 +192,7 @@ CMeterDebugDlg::CMeterDebugDlg(QWidget* parent, SerialControl* port, Clock* cloc
       m_ownClock(clock ? nullptr : std::make_unique<SteadyClock>()),
       m_comm(port ? *port : *m_ownPort), m_link(m_comm, clock ? *clock : *m_ownClock) {
     SetMenu(kMenu);
-    InitView(clock ? *clock : *m_ownClock);
+    InitView();
     for (const CommandRow& row : kCommandTable)
         OnCommand(row.id, [this, handler = row.handler] {
             WithPortRecovery([this, handler] { (this->*handler)(); });

@@ -200,7 +200,7 @@ private:
 
     // Made before the window's menu, the monitor and the chart samples it feeds, and the trace
     // fan-out that feeds them; the fan-out outlives the exchange that reports to it.
-    void InitView(Clock& clock);
+    void InitView();
     // Appends the CSV rows to the file; a failure is shown once until a write succeeds again.
     void AppendCsv(const QByteArray& rows);
 

@@ -87,6 +87,13 @@ private:
     QPointer<QWindow> m_window;
 };
 
+// Under local echo, a read answered without the adapter's echo: said once, after what the prompt
+// line says, since every write is judged differently from then on.
+void AddNoEchoNews(CExchange& link, QString& prompt) {
+    if (link.TakeNoEchoNews())
+        prompt += QStringLiteral("  ") + CMeterDebugDlg::tr("未收到本地回送");
+}
+
 } // namespace
 
 void CMeterDebugDlg::OnReadParams() {
@@ -107,6 +114,7 @@ void CMeterDebugDlg::OnReadParams() {
     if (const auto v = meter::ReadBaudCode(m_link, address))
         shown(m_nParamBaudRate, *v);
     m_strPrompt = answered ? tr("已读参数数据...") : tr("读参数数据不成功...");
+    AddNoEchoNews(m_link, m_strPrompt);
     UpdateData(false);
 }
 
@@ -180,13 +188,11 @@ void CMeterDebugDlg::PollMeasurements() {
     // The take keeps what the operator typed across the refresh at the end; a field that does
     // not convert is reported and the poll goes on.
     UpdateData(true);
-    if (const auto dp = meter::ReadDecimalPoint(m_link, m_byMeterAddress)) {
-        m_nDecimalPoint = *dp;
-        UpdateData(false);
-    }
+    const meter::CurrentsPoll poll = meter::PollCurrents(m_link, m_byMeterAddress);
+    if (poll.decimalPoint)
+        m_nDecimalPoint = *poll.decimalPoint;
     const int decimalPoint = m_nDecimalPoint; // the scale of this poll
-    m_link.WaitBetweenRequests();
-    const auto raw = meter::ReadPhaseCurrents(m_link, m_byMeterAddress);
+    const auto& raw = poll.raw;
     if (raw) {
         const auto texts = meter::CurrentTexts(*raw, decimalPoint);
         m_strCurrentA = QString::fromStdString(texts[0]);
@@ -199,6 +205,7 @@ void CMeterDebugDlg::PollMeasurements() {
     RecordCurrents(raw, decimalPoint);
     // Every poll, answered or not, counts in the rate, and the rate includes it.
     m_strErrorRate = QString::fromStdString(meter::ErrorRateText(m_nSuccessCount, m_nFailureCount));
+    AddNoEchoNews(m_link, m_strPrompt);
     UpdateData(false);
 }
 

@@ -21,8 +21,7 @@
 namespace md::ui {
 
 struct ViewParts {
-    explicit ViewParts(Clock& clock)
-        : rows(clock, [this](TraceRow&& row) { monitor.Append(std::move(row)); }) {}
+    ViewParts() : rows([this](TraceRow&& row) { monitor.Append(std::move(row)); }) {}
     // The windows go first: they show the model and the samples.
     ~ViewParts() {
         delete monitorWindow;
@@ -71,8 +70,8 @@ template <typename W> W* ShowBeside(QWidget* main, W* window, bool placed) {
 
 } // namespace
 
-void CMeterDebugDlg::InitView(Clock& clock) {
-    m_view.reset(new ViewParts(clock));
+void CMeterDebugDlg::InitView() {
+    m_view.reset(new ViewParts);
     m_traceFanOut.Add(m_view->rows);
     m_link.SetTrace(m_traceFanOut);
     BuildViewMenu();

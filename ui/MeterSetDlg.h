@@ -2,6 +2,7 @@
 // The meter setup dialog (dialog 131): PT ratio, CT ratio and the wiring mode of the metered
 // circuit. It only collects the three values; the main window writes them to the meter.
 
+#include "meter/SetupOps.h"
 #include "ui/Dialog.h"
 
 #include <cstdint>
@@ -14,9 +15,9 @@ public:
     static constexpr int kPtEdit = 1000;
     static constexpr int kCtEdit = 1001;
     static constexpr int kFirstWiringRadio = 1009; // code 0
-    static constexpr int kLastWiringRadio = 1014;  // code 5
-    static constexpr unsigned kMinRatio = 1;
-    static constexpr unsigned kMaxRatio = 64000;
+    static constexpr int kLastWiringRadio = kFirstWiringRadio + meter::kWiringModeCount - 1;
+    static constexpr unsigned kMinRatio = meter::kRatioMin;
+    static constexpr unsigned kMaxRatio = meter::kRatioMax;
 
     explicit CMeterSetDlg(QWidget* parent = nullptr);
 

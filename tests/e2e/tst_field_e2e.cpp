@@ -71,6 +71,11 @@ void TestFieldE2e::EchoingAdapterAndLocalEcho_data() {
     QTest::newRow("unanswered write reported behind an adapter glitch")
         << QStringList{"--echo", "--echo-glitch", "00", "--silent-write", "0x0302"} << true
         << QStringLiteral("写数据不成功");
+    // Behind more glitch bytes than the echo is first looked for in, the meter's answer to each
+    // write (a copy of the request) still follows the echo.
+    QTest::newRow("answered writes behind nine glitch bytes")
+        << QStringList{"--echo", "--echo-glitch", "00 FF 00 FF 00 FF 00 FF 00"} << true
+        << QStringLiteral("写数据成功！");
 }
 
 void TestFieldE2e::EchoingAdapterAndLocalEcho() {

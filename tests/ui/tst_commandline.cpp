@@ -15,6 +15,8 @@ private Q_SLOTS:
     void ArgumentsComeToSettingsOrAnExit();
     void ScanOptionsOrAOneLineReason_data();
     void ScanOptionsOrAOneLineReason();
+    void ScriptPlanOrAOneLineReason_data();
+    void ScriptPlanOrAOneLineReason();
     void PortListIsAligned_data();
     void PortListIsAligned();
 };
@@ -179,6 +181,137 @@ void tst_commandline::ScanOptionsOrAOneLineReason() {
                             .arg(QString::fromLatin1(o.scanParities.data(),
                                                      qsizetype(o.scanParities.size())));
     QCOMPARE(got, result);
+}
+
+// The plan in brief: "op(value) ...; port rate+parity @address xcount intervalms [json] [keep]".
+static QString Described(const ScriptPlan& plan) {
+    QStringList steps;
+    for (const ScriptStep& step : plan.steps) {
+        QString text = ScriptOpName(step.op);
+        if (step.op == ScriptOp::WriteParams) {
+            QStringList given;
+            for (const auto& [letter, value] :
+                 {std::pair{'u', step.params.upper}, {'l', step.params.lower},
+                  {'r', step.params.rate}, {'p', step.params.point}})
+                if (value)
+                    given << QLatin1Char(letter) + QString::number(*value);
+            text += '(' + given.join(' ') + ')';
+        } else if (step.value) {
+            text += QStringLiteral("(%1)").arg(step.value);
+        }
+        steps << text;
+    }
+    QString line = QStringLiteral("; port %1 %2%3 @%4 x%5 %6ms")
+                       .arg(plan.port)
+                       .arg(plan.rate)
+                       .arg(QLatin1Char(plan.parity))
+                       .arg(plan.address)
+                       .arg(plan.count)
+                       .arg(plan.intervalMs);
+    if (plan.json)
+        line += QStringLiteral(" json");
+    if (plan.keepGoing)
+        line += QStringLiteral(" keep");
+    return steps.join(' ') + line;
+}
+
+void tst_commandline::ScriptPlanOrAOneLineReason_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result"); // the plan in brief, or the one line on standard error
+
+    const QString defaults = QStringLiteral("; port 1 9600N @1 x1 2000ms");
+    QTest::newRow("no operation: the window") << QStringList{"--fast"} << -1 << defaults;
+    QTest::newRow("every operation, in the order given")
+        << QStringList{"--read-clock", "--write-params", "upper=1,lower=2,rate=9600,point=3",
+                       "--read-params", "--set-address", "247", "--change-rate", "1200",
+                       "--read-currents", "--read-io", "--set-pt", "64000", "--set-ct", "1",
+                       "--set-wiring", "5"}
+        << -1
+        << "read-clock write-params(u1 l2 r9600 p3) read-params set-address(247) "
+           "change-rate(1200) read-currents read-io set-pt(64000) set-ct(1) set-wiring(5)" +
+               defaults;
+    QTest::newRow("names not given are left out")
+        << QStringList{"--write-params", " point = 0 ,upper=65535"} << -1
+        << "write-params(u65535 p0)" + defaults;
+    QTest::newRow("a rate as its code, as the field takes it")
+        << QStringList{"--write-params=rate=3"} << -1 << "write-params(r3)" + defaults;
+    QTest::newRow("where the meter is, and the report")
+        << QStringList{"--read-io", "--port", "2", "--rate", "2400", "--parity", "odd",
+                       "--address", "0", "--json", "--keep-going"}
+        << -1 << "read-io; port 2 2400O @0 x1 2000ms json keep";
+    QTest::newRow("parity as a letter") << QStringList{"--read-io", "--parity", "E"} << -1
+                                        << "read-io; port 1 9600E @1 x1 2000ms";
+    QTest::newRow("a series of polls")
+        << QStringList{"--read-currents", "--count", "100", "--interval", "0"} << -1
+        << "read-currents; port 1 9600N @1 x100 0ms";
+    QTest::newRow("wiring by its name, in any case")
+        << QStringList{"--set-wiring", "3P4W-Balanced"} << -1 << "set-wiring(5)" + defaults;
+    QTest::newRow("wiring 1p3w") << QStringList{"--set-wiring", "1p3w"} << -1
+                                 << "set-wiring(4)" + defaults;
+    QTest::newRow("help wins over operations")
+        << QStringList{"--read-io", "--help"} << 0 << "";
+
+    const struct {
+        const char* name;
+        QStringList args;
+        const char* error;
+    } bad[] = {
+        {"threshold its register cannot carry", {"--write-params", "upper=65536"},
+         "--write-params: upper is 0 to 65535, not '65536'"},
+        {"negative threshold", {"--write-params", "upper=1,lower=-1"},
+         "--write-params: lower is 0 to 65535, not '-1'"},
+        {"a fraction", {"--write-params", "point=1.5"}, "--write-params: point is 0 to 65535, not '1.5'"},
+        {"unknown name", {"--write-params", "volts=3"},
+         "--write-params: 'volts' is not upper, lower, rate or point"},
+        {"name without value", {"--write-params", "upper"},
+         "--write-params: upper needs a value, e.g. upper=500"},
+        {"name twice", {"--write-params", "upper=1,upper=2"}, "--write-params: upper is given twice"},
+        {"broadcast address", {"--set-address", "0"}, "--set-address: the address is 1 to 247, not '0'"},
+        {"reserved address", {"--set-address", "248"},
+         "--set-address: the address is 1 to 247, not '248'"},
+        {"rate without a code", {"--change-rate", "300"},
+         "--change-rate: '300' is not one of 1200, 2400, 4800, 9600, 19200"},
+        {"PT 0", {"--set-pt", "0"}, "--set-pt: the ratio is 1 to 64000, not '0'"},
+        {"CT above 64000", {"--set-ct", "64001"}, "--set-ct: the ratio is 1 to 64000, not '64001'"},
+        {"wiring code 6", {"--set-wiring", "6"},
+         "--set-wiring: '6' is not 0 to 5 or one of 3p4w-unbalanced, 1p2w, 3p3w-unbalanced, "
+         "3p3w-balanced, 1p3w, 3p4w-balanced"},
+        {"line rate", {"--read-io", "--rate", "300"},
+         "--rate: '300' is not one of 1200, 2400, 4800, 9600, 19200"},
+        {"line parity", {"--read-io", "--parity", "mark"}, "--parity: 'mark' is not none, odd or even"},
+        {"line address", {"--read-io", "--address", "256"},
+         "--address: the address is 0 to 255, not '256'"},
+        {"port 3", {"--read-io", "--port", "3"}, "--port: the port is 1 to 2, not '3'"},
+        {"no polls", {"--read-currents", "--count", "0"},
+         "--count: the count is 1 to 1000000, not '0'"},
+        {"negative interval", {"--read-currents", "--interval=-1"},
+         "--interval: the interval in ms is 0 to 86400000, not '-1'"},
+        {"an operation twice", {"--read-io", "--read-clock", "--read-io"},
+         "--read-io: given twice; each operation runs once"},
+        {"count without polls", {"--read-io", "--count", "5"}, "--count goes with --read-currents"},
+        {"line without an operation", {"--rate", "9600"}, "--rate goes with a meter operation"},
+        {"json without an operation", {"--json"}, "--json goes with a meter operation"},
+        {"scan and operations", {"--scan", "--read-io"}, "--scan does not go with meter operations"},
+    };
+    for (const auto& row : bad)
+        QTest::newRow(row.name) << row.args << 2 << QStringLiteral("MeterDebug: %1\n").arg(row.error);
+}
+
+void tst_commandline::ScriptPlanOrAOneLineReason() {
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+
+    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, {});
+    QCOMPARE(cl.exitCode.value_or(-1), exitCode);
+    if (exitCode == 2) {
+        QCOMPARE(cl.err, result); // one line, and nothing for standard output
+        QCOMPARE(cl.out, QString());
+        QVERIFY(cl.options.script.steps.empty());
+    } else if (exitCode < 0) {
+        QCOMPARE(Described(cl.options.script), result);
+    }
 }
 
 void tst_commandline::PortListIsAligned_data() {

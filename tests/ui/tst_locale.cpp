@@ -2,6 +2,7 @@
 // application object is created under de_DE.UTF-8, which switches the C library's numeric
 // locale, as it does for a German user.
 
+#include "app/ScriptCommand.h"
 #include "fakes/MainWindowRig.h"
 #include "fakes/Support.h"
 
@@ -46,6 +47,27 @@ private Q_SLOTS:
         const QByteArray got = line ? log.readAll().split('\n').value(line - 1)
                                     : (w.Text(1051) + u' ' + w.Text(1071)).toUtf8();
         QVERIFY2(got.contains(expected), got.toPercentEncoding(" ").constData());
+    }
+
+    // A script's currents, in both of its forms.
+    void scriptNumbersUseAFullStop_data() {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("name=value") << "" << QByteArray("phase_a=12.3400\n");
+        QTest::newRow("JSON") << "--json" << QByteArray("\"phase_a\":12.34,");
+    }
+    void scriptNumbersUseAFullStop() {
+        QFETCH(QString, form);
+        QFETCH(QByteArray, expected);
+        VirtualClock clock;
+        FakePort port(clock);
+        FakeMeter meter(port);
+        const CommandLine cl = ParseCommandLine(
+            QStringList{"MeterDebug", "--read-currents", form}.filter(QRegularExpression(".")), {});
+        QByteArray out;
+        const ScriptStreams io{[&](const QByteArray& b) { out += b; }, [](const QByteArray&) {}};
+        QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), 0);
+        QVERIFY2(out.contains(expected), out.constData());
     }
 };
 

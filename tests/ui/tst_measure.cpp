@@ -148,13 +148,20 @@ void TestMeasure::ReadParamsPrompt_data() {
     QTest::addColumn<QList<int>>("muted");   // registers the meter does not answer
     QTest::addColumn<QStringList>("fields"); // 1059, 1060, 1052, 1061 afterwards
     QTest::addColumn<QString>("prompt");
-    QTest::newRow("all answered") << false << QList<int>{} << QStringList{"500", "100", "2", "9600"}
-                                  << QStringLiteral("已读参数数据...");
+    // With --local-echo (the meter's line does not echo), read once or twice.
+    QTest::addColumn<int>("localEchoReads");
+    const QStringList all{"500", "100", "2", "9600"};
+    QTest::newRow("all answered") << false << QList<int>{} << all
+                                  << QStringLiteral("已读参数数据...") << 0;
     QTest::newRow("only the baud code")
         << false << QList<int>{reg::kUpperLimit, reg::kLowerLimit, reg::kDecimalPoint}
-        << QStringList{"11", "22", "33", "9600"} << QStringLiteral("已读参数数据...");
+        << QStringList{"11", "22", "33", "9600"} << QStringLiteral("已读参数数据...") << 0;
     QTest::newRow("silent meter") << true << QList<int>{} << QStringList{"11", "22", "33", "44"}
-                                  << QStringLiteral("读参数数据不成功...");
+                                  << QStringLiteral("读参数数据不成功...") << 0;
+    QTest::newRow("local echo, none came")
+        << false << QList<int>{} << all << QStringLiteral("已读参数数据...  未收到本地回送") << 1;
+    QTest::newRow("local echo, none came, said once")
+        << false << QList<int>{} << all << QStringLiteral("已读参数数据...") << 2;
 }
 
 void TestMeasure::ReadParamsPrompt() {
@@ -162,7 +169,9 @@ void TestMeasure::ReadParamsPrompt() {
     QFETCH(QList<int>, muted);
     QFETCH(QStringList, fields);
     QFETCH(QString, prompt);
+    QFETCH(int, localEchoReads);
     Window w;
+    w.dlg.Link().SetLocalEcho(localEchoReads > 0);
     w.meter.SetSilent(silent);
     for (const int r : muted)
         w.meter.SetNoAnswerAt(static_cast<std::uint16_t>(r));
@@ -171,10 +180,12 @@ void TestMeasure::ReadParamsPrompt() {
     w.dlg.m_nDecimalPoint = 33;
     w.dlg.m_nParamBaudRate = 44;
     w.Run([&] {
-        w.Click(1023);
+        const int reads = std::max(localEchoReads, 1);
+        for (int i = 0; i < reads; ++i)
+            w.Click(1023);
         QCOMPARE((QStringList{w.Text(1059), w.Text(1060), w.Text(1052), w.Text(1061)}), fields);
         QCOMPARE(w.Text(1068), prompt);
-        QCOMPARE(w.clock.Sleeps(), (std::vector<std::uint32_t>{600, 600, 600, 600}));
+        QCOMPARE(w.clock.Sleeps(), std::vector<std::uint32_t>(std::size_t(4 * reads), 600));
     });
     QCOMPARE(w.modal.Boxes(), QStringList());
 }

@@ -68,66 +68,89 @@ private Q_SLOTS:
     void CollectionIsDescribed_data();
     void CollectionIsDescribed();
     void WriterFlushesEachLineInMetersimStyle();
+    void AdapterWithoutEchoIsFoundByAReadAndSaidOnce();
     void RequestLostInTheSendIsNotSent();
     void WriterReportsAFailedWriteOnceAndStops();
 };
 
 void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor_data() {
     QTest::addColumn<bool>("localEcho");
+    // What reads of one register brought before the exchange, "|" between reads: "" no read,
+    // "-" nothing.
+    QTest::addColumn<QByteArray>("readFirst");
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("arrives");
     QTest::addColumn<int>("offset");
     QTest::addColumn<EchoSeen>("echo");
+    const QByteArray none;
+    const QByteArray write(kWriteRequest);
+    const QByteArray read(kReadRequest);
+    const QByteArray nineBytes("00ff00ff00ff00ff00");
     // The reason for the option: an echoing adapter's copy of a write looks like the meter's
     // acknowledgement, so a write the meter never answered counts as confirmed.
     QTest::newRow("silent write, echo taken for the answer")
-        << false << QByteArray(kWriteRequest) << QByteArray(kWriteRequest) << 0
-        << EchoSeen::NotExpected;
+        << false << none << write << write << 0 << EchoSeen::NotExpected;
     QTest::newRow("silent write, echo set aside")
-        << true << QByteArray(kWriteRequest) << QByteArray(kWriteRequest) << -1
-        << EchoSeen::Removed;
+        << true << none << write << write << -1 << EchoSeen::Removed;
     QTest::newRow("answered write behind its echo")
-        << true << QByteArray(kWriteRequest) << QByteArray(kWriteRequest) + kWriteRequest << 8
-        << EchoSeen::Removed;
+        << true << none << write << write + write << 8 << EchoSeen::Removed;
     QTest::newRow("read behind its echo")
-        << true << QByteArray(kReadRequest) << QByteArray(kReadRequest) + kReadAnswer << 8
-        << EchoSeen::Removed;
+        << true << none << read << read + kReadAnswer << 8 << EchoSeen::Removed;
     QTest::newRow("no echo: searched as received")
-        << true << QByteArray(kReadRequest) << QByteArray(kReadAnswer) << 0 << EchoSeen::Missing;
-    QTest::newRow("nothing at all")
-        << true << QByteArray(kReadRequest) << QByteArray() << -1 << EchoSeen::Missing;
+        << true << none << read << QByteArray(kReadAnswer) << 0 << EchoSeen::Missing;
+    QTest::newRow("nothing at all") << true << none << read << none << -1 << EchoSeen::Missing;
     // Seven echo bytes happen to pass for a 7-byte answer's address and function; set aside
     // as a cut-off echo, they are never searched.
     QTest::newRow("echo cut short")
-        << true << QByteArray(kReadRequest) << QByteArray(kReadRequest).left(14) << -1
-        << EchoSeen::CutShort;
+        << true << none << read << read.left(14) << -1 << EchoSeen::CutShort;
     // An adapter that sends a glitch byte as its transmitter switches on: behind that byte the
     // echo of a write must not pass for the meter's acknowledgement.
     QTest::newRow("silent write, echo behind a glitch")
-        << true << QByteArray(kWriteRequest) << "00" + QByteArray(kWriteRequest) << -1
-        << EchoSeen::Removed;
+        << true << none << write << "00" + write << -1 << EchoSeen::Removed;
     QTest::newRow("answered write, echo behind a glitch")
-        << true << QByteArray(kWriteRequest) << "00" + QByteArray(kWriteRequest) + kWriteRequest
-        << 9 << EchoSeen::Removed;
+        << true << none << write << "00" + write + write << 9 << EchoSeen::Removed;
     QTest::newRow("read, echo behind eight bytes of noise")
-        << true << QByteArray(kReadRequest)
-        << "0000ff00ff00ff00" + QByteArray(kReadRequest) + kReadAnswer << 16 << EchoSeen::Removed;
-    QTest::newRow("silent write, echo behind more noise than looked through")
-        << true << QByteArray(kWriteRequest) << "000000000000000000" + QByteArray(kWriteRequest)
-        << -1 << EchoSeen::Missing;
+        << true << none << read << "0000ff00ff00ff00" + read + kReadAnswer << 16
+        << EchoSeen::Removed;
+    // Beyond the first bytes, only the first copy of the request can be the echo.
+    QTest::newRow("silent write, echo behind nine bytes of noise")
+        << true << none << write << nineBytes + write << -1 << EchoSeen::Removed;
+    QTest::newRow("answered write, echo behind nine bytes of noise")
+        << true << none << write << nineBytes + write + write << 17 << EchoSeen::Removed;
     QTest::newRow("echo cut short behind a glitch")
-        << true << QByteArray(kWriteRequest) << "ff" + QByteArray(kWriteRequest).left(10) << -1
-        << EchoSeen::CutShort;
+        << true << none << write << "ff" + write.left(10) << -1 << EchoSeen::CutShort;
+    // An adapter that does not echo: the meter's acknowledgement of a write is a lone copy of
+    // it, set aside as the echo until an answered read shows the echo missing (a silent read
+    // does not).
+    QTest::newRow("no echo, write after an answered read")
+        << true << QByteArray(kReadAnswer) << write << write << 0 << EchoSeen::Missing;
+    QTest::newRow("write after a silent read")
+        << true << QByteArray("-") << write << write << -1 << EchoSeen::Removed;
+    // The echo is back: set aside again, and the answer looked for behind it.
+    QTest::newRow("answered write behind its echo after an answered read")
+        << true << QByteArray(kReadAnswer) << write << write + write << 8 << EchoSeen::Removed;
+    QTest::newRow("silent write after an answered read and then one behind its echo")
+        << true << kReadAnswer + ("|" + read) + kReadAnswer << write << write << -1
+        << EchoSeen::Removed;
 }
 
 void tst_trace::LocalEchoIsSetAsideOnlyWhenAskedFor() {
     QFETCH(bool, localEcho);
+    QFETCH(QByteArray, readFirst);
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, arrives);
     QFETCH(int, offset);
     QFETCH(EchoSeen, echo);
     Rig r;
     r.x.SetLocalEcho(localEcho);
+    for (const QByteArray& read : readFirst.split('|')) {
+        if (read.isEmpty())
+            continue;
+        std::vector<FakePort::Reply> replies;
+        if (read != "-")
+            replies.push_back({Bytes(read), 20});
+        r.Exchange(kReadRequest, std::move(replies), 7);
+    }
     std::vector<FakePort::Reply> replies;
     if (!arrives.isEmpty())
         replies.push_back({Bytes(arrives), 20});
@@ -178,7 +201,8 @@ void tst_trace::CollectionIsDescribed_data() {
         << "answer from address 2";
     QTest::newRow("behind a glitch and the local echo")
         << "00" + QByteArray(kReadRequest) + kReadAnswer << 7 << 9 << 9 << EchoSeen::Removed
-        << "-> 2" << "local echo removed; 1 bytes before the echo: 00";
+        << "-> 2"
+        << "local echo removed; 1 bytes before the echo: 00";
 }
 
 void tst_trace::CollectionIsDescribed() {
@@ -236,6 +260,40 @@ void tst_trace::WriterFlushesEachLineInMetersimStyle() {
         QVERIFY2(m.hasMatch(), qPrintable(lines[i]));
         QCOMPARE(m.captured(1), want[i]);
     }
+}
+
+void tst_trace::AdapterWithoutEchoIsFoundByAReadAndSaidOnce() {
+    std::FILE* out = std::tmpfile();
+    QVERIFY(out);
+    TraceWriter writer(out, false);
+    Rig r;
+    r.x.SetTrace(writer);
+    r.x.SetLocalEcho(true);
+    const auto write = Bytes(kWriteRequest);
+    QCOMPARE(r.Exchange(kWriteRequest, {{write, 20}}, 8), -1); // not known yet
+    QVERIFY(!r.x.TakeNoEchoNews());
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(r.Exchange(kReadRequest, {{Bytes(kReadAnswer), 20}}, 7), 0);
+        QCOMPARE(r.x.TakeNoEchoNews(), i == 0);
+        QCOMPARE(r.Exchange(kWriteRequest, {{write, 20}}, 8), 0);
+    }
+    std::rewind(out);
+    QStringList lines;
+    char line[512];
+    while (std::fgets(line, sizeof line, out))
+        if (QByteArray(line + 13).startsWith("<-"))
+            lines << QString::fromUtf8(line + 16).trimmed();
+    std::fclose(out);
+    const QString noEcho = "no local echo: searched as received";
+    const QStringList want{
+        "01 06 03 02 01 F4 28 59  no answer: 0 bytes  [local echo removed, or the answer if the "
+        "adapter does not echo]",
+        "01 03 02 00 02 39 85  -> 2  [" + noEcho + "; " + QString::fromUtf8(kNoEchoNote) + "]",
+        "01 06 03 02 01 F4 28 59  echo ok  [" + noEcho + "]",
+        "01 03 02 00 02 39 85  -> 2  [" + noEcho + "]",
+        "01 06 03 02 01 F4 28 59  echo ok  [" + noEcho + "]",
+    };
+    QCOMPARE(lines, want);
 }
 
 // The line goes while the request is on its way: the control drops the bytes without a word.

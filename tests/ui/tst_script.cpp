@@ -1,0 +1,291 @@
+// Meter operations from a script, against the in-process meter on the virtual clock: what each
+// one reports (name=value lines, or JSON read back by parsing), what went out to the meter, and
+// the exit status when the meter or the device fails.
+
+#include "app/ScriptCommand.h"
+#include "fakes/FakeMeter.h"
+#include "meter/Registers.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace md;
+
+namespace {
+
+// A port whose device goes away as its lostAt-th frame is sent.
+class LosingPort final : public FakePort {
+public:
+    using FakePort::FakePort;
+    int lostAt = 0;
+    void SetOutput(std::span<const std::uint8_t> bytes) override {
+        if (++m_sent == lostAt)
+            Lose("串口 COM1 已断开");
+        FakePort::SetOutput(bytes);
+    }
+
+private:
+    int m_sent = 0;
+};
+
+// Output as "name=value" lines; a JSON object becomes its operation's line, then its members
+// (units as units.NAME), so both forms are checked by the same rows.
+QStringList Lines(const QByteArray& out, bool json) {
+    QStringList lines;
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (!json) {
+            lines << QString::fromUtf8(line);
+            continue;
+        }
+        QJsonParseError error;
+        const QJsonObject o = QJsonDocument::fromJson(line, &error).object();
+        if (error.error != QJsonParseError::NoError)
+            return {QStringLiteral("not JSON: ") + QString::fromUtf8(line)};
+        lines << QStringLiteral("operation=") + o.value(QStringLiteral("operation")).toString();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            if (it.key() == QLatin1String("units")) {
+                const QJsonObject units = it.value().toObject();
+                for (auto u = units.begin(); u != units.end(); ++u)
+                    lines << QStringLiteral("units.%1=%2").arg(u.key(), u.value().toString());
+            } else if (it.key() != QLatin1String("operation")) {
+                lines << it.key() + '=' + it.value().toVariant().toString();
+            }
+        }
+    }
+    return lines;
+}
+
+// Every write the meter acknowledged: "06@0302=900", "10@0000=100,0".
+QString WritesOf(const FakeMeter& meter) {
+    QStringList writes;
+    for (const FakeMeter::Write& w : meter.Writes()) {
+        QStringList values;
+        for (const std::uint16_t v : w.values)
+            values << QString::number(v);
+        writes << QStringLiteral("%1@%2=%3")
+                      .arg(w.function, 2, 16, QLatin1Char('0'))
+                      .arg(w.reg, 4, 16, QLatin1Char('0'))
+                      .arg(values.join(','));
+    }
+    return writes.join(' ');
+}
+
+} // namespace
+
+class TestScript : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void OperationsReportAndExit_data();
+    void OperationsReportAndExit();
+    void PollsKeepTheirInterval_data();
+    void PollsKeepTheirInterval();
+};
+
+void TestScript::OperationsReportAndExit_data() {
+    QTest::addColumn<QStringList>("args");
+    // "" | silent | mute:REG | erase:REG | set:REG=VALUE | lose:N (at the N-th frame) | failopen
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("expected"); // lines that appear in this order, others between
+    QTest::addColumn<QString>("writes");       // what the meter acknowledged
+    QTest::addColumn<int>("frames");           // requests sent
+
+    const QStringList read{"operation=read-params", "upper=500", "lower=100", "rate=9600",
+                           "point=2"};
+    QTest::newRow("read the parameters")
+        << QStringList{"--read-params"} << "" << 0 << read + QStringList{"ok=true"} << "" << 4;
+    QTest::newRow("one parameter unread fails them")
+        << QStringList{"--read-params"} << "mute:0x0304" << 1
+        << QStringList{"upper=500", "rate=9600", "ok=false", "error=no_answer",
+                       "message=读参数数据不成功..."}
+        << "" << 4;
+    QTest::newRow("write one parameter: the rest as the meter has them")
+        << QStringList{"--write-params", "upper=900"} << "" << 0
+        << QStringList{"operation=write-params",
+                       "upper=900",
+                       "lower=100",
+                       "rate=9600",
+                       "point=2",
+                       "ok=true"}
+        << "06@0006=2 06@0302=900 06@0304=100 06@0308=3" << 7;
+    QTest::newRow("write all four: nothing read, the rate as its code")
+        << QStringList{"--write-params", "rate=19200,point=1,upper=7,lower=0"} << "" << 0
+        << QStringList{"upper=7", "lower=0", "rate=19200", "point=1"}
+        << "06@0006=1 06@0302=7 06@0304=0 06@0308=4" << 4;
+    QTest::newRow("a value the meter would not give up: nothing written")
+        << QStringList{"--write-params", "upper=900"} << "mute:0x0304" << 1
+        << QStringList{"ok=false", "error=no_answer", "message=写数据不成功"} << "" << 3;
+    QTest::newRow("writes without their echoes")
+        << QStringList{"--write-params", "upper=900,lower=1,rate=9600,point=2"} << "mute:0x0302"
+        << 1 << QStringList{"ok=false", "error=no_answer", "message=写数据不成功"}
+        << "06@0006=2 06@0302=900 06@0304=1 06@0308=3" << 4;
+    QTest::newRow("a new address, and the next operation goes there")
+        << QStringList{"--set-address", "7", "--read-io"} << "" << 0
+        << QStringList{"operation=set-address",
+                       "address=7",
+                       "ok=true",
+                       "operation=read-io",
+                       "relay=on",
+                       "switch=open",
+                       "ok=true"}
+        << "06@0300=7" << 2;
+    QTest::newRow("the address unconfirmed ends the run")
+        << QStringList{"--set-address", "7", "--read-io"} << "silent" << 1
+        << QStringList{"operation=set-address", "ok=false", "error=no_answer",
+                       "message=写本机地址不成功"}
+        << "06@0300=7" << 1;
+    QTest::newRow("a new rate, and the port follows")
+        << QStringList{"--change-rate", "19200", "--read-io"} << "" << 0
+        << QStringList{"operation=change-rate", "rate=19200", "ok=true", "operation=read-io",
+                       "ok=true"}
+        << "06@0008=4" << 2;
+    QTest::newRow("currents scaled by the decimal point")
+        << QStringList{"--read-currents"} << "" << 0
+        << QStringList{"operation=read-currents", "poll=1",  "phase_a=12.3400", "phase_b=23.4500",
+                       "phase_c=34.5600",         "point=2", "ok=true"}
+        << "" << 2;
+    QTest::newRow("three decimals")
+        << QStringList{"--read-currents", "--json"} << "set:0x0006=3" << 0
+        << QStringList{"operation=read-currents", "phase_a=1.234", "phase_b=2.345",
+                       "phase_c=3.456",           "point=3",       "poll=1",
+                       "units.phase_a=A"}
+        << "" << 2;
+    QTest::newRow("a poll without its decimal point fails")
+        << QStringList{"--read-currents"} << "mute:0x0006" << 1
+        << QStringList{"ok=false", "error=no_answer", "message=读数据不成功"} << "" << 2;
+    QTest::newRow("a failed poll ends the series")
+        << QStringList{"--read-currents", "--count", "3", "--interval", "0"} << "mute:0x0000" << 1
+        << QStringList{"poll=1", "ok=false"} << "" << 2;
+    QTest::newRow("keep going: every poll, status of the first failure")
+        << QStringList{"--read-currents", "--count", "3", "--interval", "0", "--keep-going"}
+        << "mute:0x0000" << 1 << QStringList{"poll=1", "ok=false", "poll=3", "ok=false"} << "" << 6;
+    QTest::newRow("relay and switch") << QStringList{"--read-io"} << "set:0x0016=0x0001" << 0
+                                      << QStringList{"relay=off", "switch=closed"} << "" << 1;
+    QTest::newRow("the clock, bytes as they come")
+        << QStringList{"--read-clock", "--json"} << "" << 0
+        << QStringList{"operation=read-clock", "clock=2006-11-05T14:48:21", "ok=true"} << "" << 1;
+    QTest::newRow("a refusal") << QStringList{"--read-clock", "--json"} << "erase:0x0110" << 1
+                               << QStringList{"error=refused", "message=读时间不成功", "ok=false"}
+                               << "" << 1;
+    QTest::newRow("meter setup") << QStringList{"--set-pt", "100",          "--set-ct",
+                                                "5",        "--set-wiring", "3p4w-balanced"}
+                                 << "" << 0
+                                 << QStringList{"pt=100",  "ok=true",  "ct=5",
+                                                "ok=true", "wiring=5", "wiring_name=3p4w-balanced",
+                                                "ok=true"}
+                                 << "10@0000=100,0 10@0004=5,0 06@0002=5" << 3;
+    QTest::newRow("setup refused") << QStringList{"--set-ct", "5"} << "silent" << 1
+                                   << QStringList{"message=设置CT不成功"} << "10@0004=5,0" << 1;
+    QTest::newRow("stop at the first failure")
+        << QStringList{"--read-clock", "--read-io"} << "mute:0x0110" << 1
+        << QStringList{"operation=read-clock", "ok=false"} << "" << 1;
+    QTest::newRow("keep going after it")
+        << QStringList{"--read-clock", "--read-io", "--keep-going", "--json"} << "mute:0x0110" << 1
+        << QStringList{"operation=read-clock", "error=no_answer", "ok=false",
+                       "operation=read-io",    "ok=true",         "relay=on"}
+        << "" << 2;
+    QTest::newRow("a device that cannot be opened")
+        << QStringList{"--read-io", "--json"} << "failopen" << 3
+        << QStringList{"operation=open", "error=port_error", "message=无法打开", "ok=false"} << ""
+        << 0;
+    QTest::newRow("a device lost on the way")
+        << QStringList{"--read-io", "--read-clock", "--read-params"} << "lose:2" << 3
+        << QStringList{"operation=read-io", "ok=true",    "operation=read-clock",
+                       "ok=false",          "error=lost", "message=串口 COM1 已断开"}
+        << "" << 1;
+    QTest::newRow("lost after a meter failure: the first failure's status")
+        << QStringList{"--read-io", "--read-clock", "--keep-going"} << "mute:0x0016 lose:2" << 1
+        << QStringList{"operation=read-io", "ok=false", "operation=read-clock", "error=lost"} << ""
+        << 1;
+    QTest::newRow("response time of the answer")
+        << QStringList{"--read-io", "--fast", "--json"} << "" << 0
+        << QStringList{"response_ms=20", "units.response_ms=ms"} << "" << 1;
+}
+
+void TestScript::OperationsReportAndExit() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, fault);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, expected);
+    QFETCH(QString, writes);
+    QFETCH(int, frames);
+
+    VirtualClock clock;
+    LosingPort port(clock);
+    FakeMeter meter(port);
+    for (const QString& f : fault.split(' ', Qt::SkipEmptyParts)) {
+        const QString kind = f.section(':', 0, 0);
+        const QString what = f.section(':', 1);
+        const auto reg = static_cast<std::uint16_t>(what.section('=', 0, 0).toUInt(nullptr, 0));
+        if (kind == QLatin1String("silent"))
+            meter.SetSilent(true);
+        else if (kind == QLatin1String("mute"))
+            meter.SetNoAnswerAt(reg);
+        else if (kind == QLatin1String("erase"))
+            meter.EraseRegister(reg);
+        else if (kind == QLatin1String("set"))
+            meter.SetRegister(reg,
+                              static_cast<std::uint16_t>(what.section('=', 1).toUInt(nullptr, 0)));
+        else if (kind == QLatin1String("lose"))
+            port.lostAt = what.toInt();
+        else if (kind == QLatin1String("failopen"))
+            port.FailOpen("无法打开串口 COM1（/dev/ttyS0）：设备不存在");
+    }
+
+    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, {});
+    QVERIFY2(!cl.exitCode, qPrintable(cl.err));
+    QByteArray out, err;
+    const ScriptStreams io{[&](const QByteArray& b) { out += b; },
+                           [&](const QByteArray& b) { err += b; }};
+    QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), exitCode);
+
+    const QStringList lines = Lines(out, cl.options.script.json);
+    qsizetype at = 0;
+    for (const QString& want : expected) {
+        while (at < lines.size() && !lines[at].startsWith(want))
+            ++at;
+        QVERIFY2(at < lines.size(),
+                 qPrintable(want + " missing in order from:\n" + lines.join('\n')));
+        ++at;
+    }
+    QCOMPARE(WritesOf(meter), writes);
+    QCOMPARE(int(port.Outputs().size()), frames);
+    // Every failure also names itself on the error stream, one line each.
+    QCOMPARE(err.count('\n'), lines.count(QStringLiteral("ok=false")));
+    QVERIFY(!port.GetPortOpen());
+}
+
+void TestScript::PollsKeepTheirInterval_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("starts"); // ms at which each poll's first request went out
+
+    // A poll with the fixed waits takes 600 + 300 + 600 ms.
+    QTest::newRow("the window's period") << QStringList{"--count", "3"} << "0 2000 4000";
+    QTest::newRow("no pause") << QStringList{"--count", "3", "--interval", "0"} << "0 1500 3000";
+    QTest::newRow("a period shorter than a poll")
+        << QStringList{"--count", "2", "--interval", "1000"} << "0 1500";
+}
+
+void TestScript::PollsKeepTheirInterval() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, starts);
+
+    VirtualClock clock;
+    FakePort port(clock);
+    FakeMeter meter(port);
+    const CommandLine cl =
+        ParseCommandLine(QStringList{"MeterDebug", "--read-currents"} + args, {});
+    const ScriptStreams io{[](const QByteArray&) {}, [](const QByteArray&) {}};
+    QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), 0);
+    QStringList got;
+    for (const FakePort::Sent& s : port.Outputs())
+        if (s.bytes[3] == reg::kDecimalPoint)
+            got << QString::number(s.at);
+    QCOMPARE(got.join(' '), starts);
+}
+
+QTEST_GUILESS_MAIN(TestScript)
+#include "tst_script.moc"
