@@ -41,7 +41,8 @@ Options:
   --scan           look for the meter on port 1 over every address, rate and
                    parity, print one line per meter found, then exit (status 0
                    when a meter was found, 1 when none, 2 on bad usage or a port
-                   that cannot be used)
+                   that cannot be used); --trace and --local-echo apply to its
+                   reads, which always end as soon as the answer is complete
   --port N         the port --scan and the meter operations use: 1 (default) or 2
   --scan-window MS
                    how long each probe listens after its request, 20 to 1000
@@ -238,6 +239,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
         return UsageError(QStringLiteral("--language takes en or zh, not '%1'").arg(o.language));
 
     o.scan = parser.isSet(scan);
+    for (const QCommandLineOption* other : {&listPorts, &csv})
+        if (o.scan && parser.isSet(*other))
+            return UsageError(
+                QStringLiteral("--%1 does not go with --scan").arg(other->names().first()));
     const std::variant<ScriptPlan, QString> script = ReadScriptPlan(parser, o.scan);
     if (const QString* reason = std::get_if<QString>(&script))
         return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(*reason));

@@ -3,17 +3,53 @@
 #include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
 #include "link/MSComm.h"
+#include "link/TraceWriter.h"
 
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace md {
 
 namespace {
+
+// The signal that asked the scan to end; 0 while none did.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    g_stopSignal = signal;
+}
+
+// While it lives, SIGINT and SIGTERM end the scan at its next step instead of the process, so
+// that the port is given back as it was found (a terminal device keeps the last settings put
+// to it); then the signal is raised again with its default action.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_int);
+        sigaction(SIGTERM, &action, &m_term);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &m_int, nullptr);
+        sigaction(SIGTERM, &m_term, nullptr);
+        if (g_stopSignal != 0)
+            std::raise(g_stopSignal);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction m_int {};
+    struct sigaction m_term {};
+};
 
 const char* ParityName(char parity) {
     return parity == 'E' ? "even" : parity == 'O' ? "odd" : "none";
@@ -67,6 +103,21 @@ int RunScanCommand(const Options& options) {
     scanOptions.all = options.scanAll;
     scanOptions.commPort = static_cast<std::int16_t>(options.scanPort);
     meter::MeterScan scan(comm, clock, scanOptions);
+    // The probes are exchanges like any other: traced, and read past the adapter's echo. Their
+    // reads end as soon as the answer is complete, with --fast or without.
+    std::unique_ptr<TraceWriter> trace;
+    if (!options.trace.isEmpty()) {
+        std::string error;
+        trace = TraceWriter::Open(options.trace.toLocal8Bit().toStdString(), error);
+        if (!trace) {
+            Print(stderr, QStringLiteral("MeterDebug: cannot open the trace file '%1': %2\n")
+                              .arg(options.trace, QString::fromLocal8Bit(error.c_str())));
+            return 2;
+        }
+        scan.Link().SetTrace(*trace);
+    }
+    scan.Link().SetLocalEcho(options.localEcho);
+    scan.Link().SetFastWaits(options.fast);
 
     const bool terminal = isatty(fileno(stderr)) != 0;
     qsizetype shown = 0; // width of the progress line on the terminal
@@ -80,10 +131,13 @@ int RunScanCommand(const Options& options) {
         Print(stdout, ScanHitLine(hit) + QLatin1Char('\n'));
     };
 
+    const StopSignals stopSignals;
     std::uint32_t lastShown = clock.GetTickCount();
     QTimer steps;
     steps.setInterval(0);
     QObject::connect(&steps, &QTimer::timeout, [&] {
+        if (g_stopSignal != 0)
+            scan.Cancel();
         if (!scan.Step()) {
             steps.stop();
             QCoreApplication::exit();
@@ -101,12 +155,18 @@ int RunScanCommand(const Options& options) {
     QCoreApplication::exec();
     clearProgress();
 
+    // Not one probe went out: the port could not be used, which is not "no meter".
+    const bool refusedAll = scan.Probes() == 0 && !scan.Refusals().empty();
     for (const std::string& refusal : scan.Refusals())
-        Print(stderr, QStringLiteral("MeterDebug: skipped: %1\n").arg(QString::fromStdString(refusal)));
+        Print(stderr, QStringLiteral("MeterDebug: %1%2\n")
+                          .arg(QLatin1String(refusedAll ? "" : "skipped: "),
+                               QString::fromStdString(refusal)));
     if (!scan.Error().empty()) {
         Print(stderr, QStringLiteral("MeterDebug: %1\n").arg(QString::fromStdString(scan.Error())));
         return 2;
     }
+    if (refusedAll)
+        return 2;
     return scan.Hits().empty() ? 1 : 0;
 }
 

@@ -15,7 +15,8 @@ QString ScanHitLine(const meter::ScanHit& hit);
 // Runs the scan the options describe; a QCoreApplication must exist. Progress goes to standard
 // error when it is a terminal. The lines of its own are English, like --help; the port's
 // complaints it passes on come in the interface language. Returns the exit status: 0 found,
-// 1 none, 2 the port refused.
+// 1 none, 2 the port (or every line setting) refused. SIGINT and SIGTERM end the scan with the
+// port given back, then the process by the same signal.
 int RunScanCommand(const Options& options);
 
 } // namespace md

@@ -6,8 +6,9 @@
 //    to the first candidate (the scan then turns to confirming it) and to the confirmed meter.
 // 2. A meter at address 247, 1200 bit/s, odd parity, the last combination of the order: the
 //    scan's wall time against its floor (each probe tried: the request's wire time plus the
-//    window), at each window listed in BENCH_SCAN_WINDOWS (default "20"; a full pass at
-//    100 ms takes about 8 minutes), and the processor share of the tool meanwhile.
+//    window; the last of each rate and parity the 600 ms wait for late answers), at each
+//    window listed in BENCH_SCAN_WINDOWS (default "20"; a full pass at 100 ms takes about
+//    8 minutes), and the processor share of the tool meanwhile.
 //    Where the line cannot tell odd parity from none, the meter is found at 1200 bit/s
 //    without parity, a little earlier; the table names where it was found.
 
@@ -71,7 +72,7 @@ Run Scan(const md::MeterSim& sim, const md::meter::ScanOptions& options) {
         Fail(QString::fromStdString(scan.Error()));
     run.hits = scan.Hits();
     for (int i = 0; i < scan.Progress().done; ++i)
-        run.floorMs += md::meter::ProbeWaitMs(options.order[static_cast<std::size_t>(i)],
+        run.floorMs += md::meter::ProbeCostMs(options.order, static_cast<std::size_t>(i),
                                               options.windowMs);
     return run;
 }

@@ -248,6 +248,11 @@ bool CMSComm::Reopen() {
     return true;
 }
 
+void CMSComm::MarkLost(const std::string& reason) {
+    Close();
+    m_lost = QString::fromStdString(reason);
+}
+
 void CMSComm::Open() {
     const QString device = Device();
     if (device.isEmpty())

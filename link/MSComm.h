@@ -68,6 +68,7 @@ public:
     void SetOutput(std::span<const std::uint8_t> bytes) override;
     std::string LostReason() const override { return m_lost.toStdString(); }
     bool Reopen() override;
+    void MarkLost(const std::string& reason) override;
 
     // Unread input the control holds at most; what comes beyond it waits in the OS driver,
     // whose own buffer is bounded too, until a read or a clear makes room.

@@ -45,6 +45,10 @@ public:
     // One attempt to open a lost port again on the same device with the same settings; true
     // when the port is open afterwards. A port that is not lost is left as it is.
     virtual bool Reopen() = 0;
+    // Closes the port (when open) and reports it lost with reason, as if its device had gone:
+    // one who borrowed a lost port (the meter scan) hands the outage back this way, and only a
+    // reopen that works ends it.
+    virtual void MarkLost(const std::string& reason) = 0;
     // Blocks until bytes are waiting or ms have passed, without spinning; true when bytes are
     // waiting. Returns at once when bytes are already waiting, and false at once on a closed
     // port (nothing can arrive there).

@@ -70,11 +70,19 @@ std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs) {
            std::max(windowMs, InterFrameGapMs(at.baudRate, HasParity(at.parity)));
 }
 
+std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
+                          std::uint32_t windowMs) {
+    const std::uint32_t listen = ProbeWaitMs(order[i], windowMs);
+    const bool lineEnds = i + 1 == order.size() || order[i + 1].baudRate != order[i].baudRate ||
+                          order[i + 1].parity != order[i].parity;
+    return lineEnds ? std::max(listen, kScanAnswerWaitMs) : listen;
+}
+
 MeterScan::MeterScan(SerialControl& port, Clock& clock, ScanOptions options)
     : m_port(port), m_clock(clock), m_link(port, clock), m_options(std::move(options)),
       m_leftMs(m_options.order.size() + 1, 0) {
     for (std::size_t i = m_options.order.size(); i-- > 0;)
-        m_leftMs[i] = m_leftMs[i + 1] + ProbeWaitMs(m_options.order[i], m_options.windowMs);
+        m_leftMs[i] = m_leftMs[i + 1] + ProbeCostMs(m_options.order, i, m_options.windowMs);
 }
 
 bool MeterScan::Step() {
@@ -117,31 +125,80 @@ void MeterScan::Begin() {
         m_state = State::Done; // the port was never touched
         return;
     }
-    m_saved = {m_port.GetCommPort(), m_port.GetSettings(), m_port.GetPortOpen()};
-    if (m_saved.open && m_saved.commPort != m_options.commPort)
+    m_saved = {m_port.GetCommPort(), m_port.GetSettings(), m_port.GetPortOpen(),
+               m_port.LostReason()};
+    m_state = State::Idle;
+    if (m_options.aim) {
+        m_aimed = true;
+        m_deviceChanged = m_options.aim(true);
+    }
+    // The port open on another port or device would send the probes where the operator did
+    // not ask for them.
+    if (m_saved.open && (m_deviceChanged || m_saved.commPort != m_options.commPort))
         m_port.SetPortOpen(false);
     m_port.SetCommPort(m_options.commPort);
     m_port.SetPortOpen(true);
-    m_state = State::Idle;
+    m_idleSince = m_clock.GetTickCount();
+}
+
+std::optional<MeterScan::Task> MeterScan::Upcoming() const {
+    if (!m_candidates.empty())
+        return Task{m_candidates.front().at, true, kConfirmWaitMs};
+    if (m_next < m_options.order.size())
+        return Task{m_options.order[m_next], false,
+                    ProbeWaitMs(m_options.order[m_next], m_options.windowMs)};
+    return std::nullopt;
 }
 
 void MeterScan::Next() {
-    if (m_cancelled)
+    if (m_cancelled) {
         Finish();
-    else if (!m_candidates.empty())
-        Send({m_candidates.front().at, true, kConfirmWaitMs});
-    else if (m_next < m_options.order.size())
-        Send({m_options.order[m_next], false,
-              ProbeWaitMs(m_options.order[m_next], m_options.windowMs)});
+        return;
+    }
+    const bool came = Take();
+    const std::uint32_t now = m_clock.GetTickCount();
+    if (came)
+        m_quietFrom = now;
+    Harvest();
+    const std::optional<Task> task = Upcoming();
+    std::uint32_t waitMs = 0;
+    // A meter slower than the window answers a probe after its listening time: on the same
+    // line a later probe hears it, but a probe alone on its rate and parity (address 1, the
+    // dialog's settings, the last address of a pass) has nobody after it. Its answer is awaited
+    // here, on the line it answers, for as long as any answer is awaited.
+    const bool lineEnds =
+        !task || ScanSettingsText(task->at.baudRate, task->at.parity) != m_settings;
+    if (lineEnds && m_lateUntil) {
+        const auto left = static_cast<std::int32_t>(*m_lateUntil - now);
+        waitMs = static_cast<std::uint32_t>(std::max(left, 0));
+    }
+    // Bytes still coming in are let finish: a request sent over them collides on a two-wire
+    // bus, and the flush that goes with it would throw half an answer away. A line that never
+    // falls quiet is given up on after the fixed wait.
+    if (!m_settings.empty() && now - m_idleSince < kConfirmWaitMs) {
+        const auto quiet = std::max(static_cast<std::int32_t>(now - m_quietFrom), 0);
+        const std::uint32_t gap = InterFrameGapMs(m_lineRate, HasParity(m_lineParity));
+        if (static_cast<std::uint32_t>(quiet) < gap)
+            waitMs = std::max(waitMs, gap - static_cast<std::uint32_t>(quiet));
+    }
+    if (waitMs > 0 && m_port.GetPortOpen()) {
+        m_port.WaitForInput(std::min(waitMs, kSliceMs));
+        return;
+    }
+    if (task)
+        Send(*task);
     else
         Finish();
 }
 
+void MeterScan::ThrowClosed() const {
+    const std::string lost = m_port.LostReason();
+    throw CommError(lost.empty() ? PortClosedText() : lost);
+}
+
 void MeterScan::Send(const Task& task) {
-    if (!m_port.GetPortOpen()) {
-        const std::string lost = m_port.LostReason();
-        throw CommError(lost.empty() ? PortClosedText() : lost);
-    }
+    if (!m_port.GetPortOpen())
+        ThrowClosed();
     const std::string settings = ScanSettingsText(task.at.baudRate, task.at.parity);
     if (settings != m_settings) {
         // A line the port refuses (an adapter without a rate; a pseudo-terminal that takes
@@ -156,26 +213,42 @@ void MeterScan::Send(const Task& task) {
             return;
         }
         m_settings = settings;
+        m_lineRate = task.at.baudRate;
+        m_lineParity = task.at.parity;
         m_here.clear();
-        m_quietSince.reset();
-    } else if (m_quietSince) {
-        const std::uint32_t quiet = m_clock.GetTickCount() - *m_quietSince;
-        const std::uint32_t gap = InterFrameGapMs(task.at.baudRate, HasParity(task.at.parity));
-        if (quiet < gap)
-            m_clock.Sleep(gap - quiet);
-        // An answer that came after its window is still waiting: take it before the flush
-        // that goes with the next request throws it away.
-        m_task = task;
-        Harvest(m_link.TakeInput(0));
+        m_lateUntil.reset();
     }
     const int len = BuildReadRequest(m_link.m_bySendBuf, task.at.address, kProbeRegister, 1);
     m_link.SendOnly(len);
+    if (!task.confirm)
+        ++m_probes;
     m_sentAt = m_clock.GetTickCount();
     m_requestMs = WireTimeMs(len, task.at.baudRate, HasParity(task.at.parity));
+    m_quietFrom = m_sentAt + m_requestMs;
     m_received = 0;
     m_task = task;
     m_here.insert(task.at.address);
     m_state = State::Listening;
+}
+
+bool MeterScan::Take() {
+    const std::vector<std::uint8_t> input = m_port.GetInput();
+    if (input.empty())
+        return false;
+    auto& copy = m_link.m_byRecvBuf;
+    const auto room = static_cast<std::size_t>(CExchange::kRecvSize - m_received);
+    if (input.size() > room) {
+        // A babbling line: what the copy holds has been searched already; only its last bytes,
+        // where a frame may have begun, are kept ahead of the new ones.
+        const int keep = std::min(m_received, ReadAnswerLen(1) - 1);
+        std::copy(copy.begin() + (m_received - keep), copy.begin() + m_received, copy.begin());
+        m_received = keep;
+    }
+    const std::size_t n =
+        std::min(input.size(), static_cast<std::size_t>(CExchange::kRecvSize - m_received));
+    std::copy_n(input.begin(), n, copy.begin() + m_received);
+    m_received += static_cast<int>(n);
+    return true;
 }
 
 void MeterScan::Listen() {
@@ -183,8 +256,12 @@ void MeterScan::Listen() {
         Finish();
         return;
     }
-    m_received = m_link.TakeInput(m_received);
+    if (!m_port.GetPortOpen())
+        ThrowClosed(); // nothing can arrive: the wait would never end on a clock that stands
+    const bool came = Take();
     const std::uint32_t now = m_clock.GetTickCount();
+    if (came)
+        m_quietFrom = now;
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(m_received));
     bool answered = false;
@@ -193,7 +270,7 @@ void MeterScan::Listen() {
     const std::uint32_t spent = now - m_sentAt;
     const std::uint32_t limit = ListenLimit();
     if (answered || spent >= limit) {
-        Harvest(m_received);
+        Harvest();
         EndTask(answered, now);
         return;
     }
@@ -211,26 +288,44 @@ std::uint32_t MeterScan::ListenLimit() const {
            WireTimeMs(ReadAnswerLen(1), m_task.at.baudRate, HasParity(m_task.at.parity));
 }
 
-void MeterScan::Harvest(int received) {
+void MeterScan::Harvest() {
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
-                                             static_cast<std::size_t>(received));
+                                             static_cast<std::size_t>(m_received));
+    const bool listening = m_state == State::Listening;
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::uint8_t a = data[i];
-        if (a == m_task.at.address || !m_here.contains(a) || !AnswerAtStart(data.subspan(i), a))
+        if ((listening && a == m_task.at.address) || !m_here.contains(a) ||
+            !AnswerAtStart(data.subspan(i), a))
             continue;
-        // A meter that answers slower than the window answers while a later probe listens;
-        // its frame names its own address, and the line settings are still the same.
-        const ScanPoint at{a, m_task.at.baudRate, m_task.at.parity};
+        // A meter that answers slower than the window answers after its probe has ended; its
+        // frame names its own address, and the line settings are still those of its request.
+        const ScanPoint at{a, m_lineRate, m_lineParity};
         if (m_known.insert(at).second)
             m_candidates.push_back({at, {}});
     }
 }
 
+void MeterScan::TraceTask() {
+    AnswerWanted wanted{kFnReadHolding, m_task.at.address, ReadAnswerLen(1)};
+    AnswerSearch found = m_link.Locate(m_received, wanted);
+    if (found.offset < 0) {
+        const AnswerWanted refused{kFnReadException, m_task.at.address, kExceptionLen};
+        const AnswerSearch exception = m_link.Locate(m_received, refused);
+        if (exception.offset >= 0) {
+            wanted = refused;
+            found = exception;
+        }
+    }
+    m_link.TraceCollection(m_received, wanted, found);
+}
+
 void MeterScan::EndTask(bool answered, std::uint32_t now) {
+    TraceTask();
     m_state = State::Idle;
+    m_idleSince = now;
+    if (!answered)
+        m_lateUntil = m_sentAt + kConfirmWaitMs;
     const std::uint32_t requestEnd = m_sentAt + m_requestMs;
-    // The line is quiet from the end of the answer, or of the request when none came.
-    m_quietSince = answered ? now : requestEnd;
     if (!m_task.confirm) {
         ++m_next;
         if (answered && m_known.insert(m_task.at).second)
@@ -258,13 +353,26 @@ void MeterScan::EndTask(bool answered, std::uint32_t now) {
 
 void MeterScan::Finish() {
     m_state = State::Done;
+    // The scan gives the port back as it found it, a lost one lost: the outage goes on until
+    // a reopen works. A loss met on the port's own device while it was in use goes on too.
+    const bool ownDevice = !m_deviceChanged && m_port.GetCommPort() == m_saved.commPort;
+    std::string lost = m_saved.lost;
+    if (lost.empty() && ownDevice && m_saved.open)
+        lost = m_port.LostReason();
     try {
-        if (m_port.GetCommPort() != m_saved.commPort) {
+        if (!ownDevice || !lost.empty())
             m_port.SetPortOpen(false);
-            m_port.SetCommPort(m_saved.commPort);
+        if (m_aimed) {
+            m_aimed = false;
+            m_options.aim(false);
         }
+        if (m_port.GetCommPort() != m_saved.commPort)
+            m_port.SetCommPort(m_saved.commPort);
         m_port.SetSettings(m_saved.settings);
-        m_port.SetPortOpen(m_saved.open);
+        if (lost.empty())
+            m_port.SetPortOpen(m_saved.open);
+        else
+            m_port.MarkLost(lost);
     } catch (const CommError& e) {
         if (m_error.empty())
             m_error = e.what();

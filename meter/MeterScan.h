@@ -1,7 +1,9 @@
 #pragma once
 // Finding a meter whose address, rate or parity is unknown: probe every combination with one
 // short read, listen only for the request's wire time plus a window, take any valid answer
-// (late ones too) as a candidate and confirm it with three reads at the fixed wait.
+// (late ones too) as a candidate and confirm it with three reads at the fixed wait. A late
+// answer is awaited on the line it answers: before the rate or parity changes, and after the
+// last probe, the scan listens on until the fixed wait after that line's last request is over.
 //
 // The scan is a state machine that does a short piece of work a step (at most kSliceMs of
 // blocking), so a window's event loop or a command line's core application drives it with a
@@ -39,6 +41,9 @@ inline constexpr char kScanParities[] = {'N', 'E', 'O'};
 inline constexpr std::uint32_t kScanWindowDefaultMs = 100;
 inline constexpr std::uint32_t kScanWindowMinMs = 20;
 inline constexpr std::uint32_t kScanWindowMaxMs = 1000;
+// The fixed answer wait: a confirming read waits this long, and a late answer is awaited on
+// its line until this long after the last request there.
+inline constexpr std::uint32_t kScanAnswerWaitMs = 600;
 
 // The order of the probes: first (when given), then address 1 at every rate and parity, then
 // every address at each rate and parity. Rates, parities and addresses outside the given
@@ -52,11 +57,20 @@ std::vector<ScanPoint> ScanOrder(const std::optional<ScanPoint>& first,
 // runs into this one at the meter's receiver.
 std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs);
 
+// What probe i of order costs when nothing answers: its listening time, or the fixed answer
+// wait after its request when the rate or parity changes after it (or it is the last).
+std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
+                          std::uint32_t windowMs);
+
 struct ScanOptions {
     std::vector<ScanPoint> order;
     std::uint32_t windowMs = kScanWindowDefaultMs;
     bool all = false; // go on after the first confirmed meter
     std::int16_t commPort = 1;
+    // Puts the device the scan runs on behind commPort (scanning true, before the port is
+    // opened) and the port's own back (false, once the scan has closed it); true when the
+    // device behind the port changed, so that the port is opened anew. None: the port's device.
+    std::function<bool(bool scanning)> aim;
 };
 
 struct ScanHit {
@@ -74,7 +88,7 @@ struct ScanProgress {
 
 class MeterScan {
 public:
-    static constexpr std::uint32_t kConfirmWaitMs = 600;
+    static constexpr std::uint32_t kConfirmWaitMs = kScanAnswerWaitMs;
     static constexpr int kConfirmReads = 3;
     static constexpr std::uint32_t kSliceMs = 50;
 
@@ -97,6 +111,10 @@ public:
     // The port's complaints about line settings it refused, each once; the probes that met a
     // refusal were skipped.
     const std::vector<std::string>& Refusals() const { return m_refusals; }
+    // Probes that went out (refused settings send none).
+    int Probes() const { return m_probes; }
+    // The exchange the probes go through: its trace and local echo apply to them.
+    CExchange& Link() { return m_link; }
 
 private:
     enum class State { Begin, Idle, Listening, Done };
@@ -111,14 +129,22 @@ private:
     };
 
     void Begin();
+    // Between two requests: waits for late answers before the line changes and for a quiet
+    // line before any request, then sends the next one or ends the scan.
     void Next();
+    std::optional<Task> Upcoming() const;
     void Send(const Task& task);
     void Listen();
+    [[noreturn]] void ThrowClosed() const;
+    // Adds what the port holds to the copy; true when anything came.
+    bool Take();
     // How long the task in hand listens, counted from its request, as things stand.
     std::uint32_t ListenLimit() const;
     void EndTask(bool answered, std::uint32_t now);
-    // Takes every answer in the copy from an address probed at the present settings.
-    void Harvest(int received);
+    // Takes every answer in the copy from an address probed at the present settings (but the
+    // one the task in hand listens for) as a candidate there.
+    void Harvest();
+    void TraceTask();
     void Finish();
 
     SerialControl& m_port;
@@ -135,9 +161,17 @@ private:
     std::uint32_t m_sentAt = 0;
     std::uint32_t m_requestMs = 0;
     int m_received = 0;
-    std::optional<std::uint32_t> m_quietSince;
+    std::uint32_t m_quietFrom = 0; // the line's last activity: a request's end or a byte
+    std::uint32_t m_idleSince = 0; // when the last task ended
+    // The fixed answer wait after the line's last unanswered request; none when all answered.
+    std::optional<std::uint32_t> m_lateUntil;
+    int m_probes = 0;
+    bool m_aimed = false;         // the scan's device is behind the port
+    bool m_deviceChanged = false; // and it is not the port's own
 
-    std::string m_settings;        // what the port is set to now, as the scan set it
+    std::string m_settings; // what the port is set to now, as the scan set it
+    int m_lineRate = 0;
+    char m_lineParity = 'N';
     std::vector<std::string> m_refusals;
     std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
     std::vector<Candidate> m_candidates;
@@ -148,6 +182,7 @@ private:
         std::int16_t commPort = 1;
         std::string settings;
         bool open = false;
+        std::string lost; // the port was lost, for this reason
     } m_saved;
 };
 

@@ -148,16 +148,12 @@ void CCommSetDlg::OnFindMeter() {
     const char parity = m_nParity == 1 ? 'O' : m_nParity == 2 ? 'E' : 'N';
     FindMeterLine line = m_findLine;
     line.device = SelectedDevice().trimmed();
-    const QString before = line.aim ? line.aim(m_nCommPort, line.device) : QString();
     CFindMeterDlg dlg(line, m_nCommPort,
                       {static_cast<std::uint8_t>(address), m_nBaudRate, parity}, this);
-    const bool used = dlg.exec() == QDialog::Accepted && dlg.Chosen();
-    // The dialog may still end with 退    出: the port goes back to the device it had.
-    if (line.aim)
-        line.aim(m_nCommPort, before);
-    if (!used)
+    if (dlg.exec() != QDialog::Accepted || !dlg.Chosen())
         return;
     const meter::ScanPoint found = dlg.Chosen()->at;
+    m_nFoundBaudRate = found.baudRate;
     SelectBaud(found.baudRate);
     if (found.parity == 'O')
         OnParityOdd();

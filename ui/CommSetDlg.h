@@ -43,6 +43,8 @@ public:
     const PortList* m_pPortList = nullptr;
     // Where "查找仪表..." scans; without a port the button is disabled.
     FindMeterLine m_findLine;
+    // The rate of the meter "使用" took from a scan (0: none): the meter already runs at it.
+    int m_nFoundBaudRate = 0;
 
     void OnBaud1200();
     void OnBaud2400();

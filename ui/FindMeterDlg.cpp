@@ -135,6 +135,17 @@ void CFindMeterDlg::Start() {
                                       std::end(meter::kScanParities)});
     options.all = m_all->isChecked();
     options.commPort = static_cast<std::int16_t>(m_commPort);
+    if (m_line.aim) {
+        // The scan runs on the device the dialog shows, put behind the port for its time only.
+        options.aim = [aim = m_line.aim, port = m_commPort, device = m_line.device,
+                       before = QString()](bool scanning) mutable {
+            if (scanning)
+                before = aim(port, device);
+            else
+                aim(port, before);
+            return before != device;
+        };
+    }
     m_progress->setRange(0, static_cast<int>(options.order.size()));
     m_scan = std::make_unique<meter::MeterScan>(*m_line.port, *m_line.clock, options);
     m_scan->onFound = [this](const meter::ScanHit& hit) { AddHit(hit); };
@@ -204,6 +215,8 @@ void CFindMeterDlg::ShowEnd() {
     m_progress->setValue(p.done);
     if (!m_scan->Error().empty())
         m_status->setText(QString::fromStdString(m_scan->Error()));
+    else if (m_scan->Probes() == 0 && !m_scan->Refusals().empty())
+        m_status->setText(QString::fromStdString(m_scan->Refusals().front()));
     else if (m_scan->Cancelled())
         m_status->setText(tr("已停止，找到 %1 台仪表").arg(m_hits.size()));
     else

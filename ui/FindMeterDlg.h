@@ -36,7 +36,8 @@ struct FindMeterLine {
     // The device the scan runs on, as the connection dialog shows it (empty: the platform's own).
     QString device;
     // Puts a device behind a port number and gives back the one named there before (empty for
-    // the platform's own), so a device typed into the dialog is scanned before the dialog ends.
+    // the platform's own): each scan puts the device shown behind the port while it runs, so a
+    // device typed into the dialog is scanned before the dialog ends.
     std::function<QString(int commPort, const QString& device)> aim;
 };
 

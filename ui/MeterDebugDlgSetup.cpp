@@ -65,8 +65,11 @@ void CMeterDebugDlg::OnCommSettings() {
     if (dlg.DoModal() == IDOK) {
         // The request and its echo travel at the old rate on the old port; the port is
         // switched only afterwards, so a meter that acknowledged is reached at the new rate.
+        // A rate a scan found is where the meter already is: nothing is asked of anyone.
         if (dlg.m_nBaudRate != m_nBaudRate) {
-            if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
+            if (dlg.m_nBaudRate == dlg.m_nFoundBaudRate)
+                m_nBaudRate = dlg.m_nBaudRate;
+            else if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
                 m_nBaudRate = dlg.m_nBaudRate;
             else
                 AfxMessageBox(tr("改变波特率不成功"));

@@ -118,6 +118,11 @@ bool FakePort::Reopen() {
     return true;
 }
 
+void FakePort::MarkLost(const std::string& reason) {
+    Record("Lost");
+    Lose(reason);
+}
+
 void FakePort::Lose(std::string reason) {
     m_open = false;
     m_arrived.clear();

@@ -56,6 +56,8 @@ public:
     std::string LostReason() const override { return m_lost; }
     // Recorded as "Reopen" when the port is lost; fails while FailOpen() holds a text.
     bool Reopen() override;
+    // Recorded as "Lost"; then as Lose.
+    void MarkLost(const std::string& reason) override;
 
     // The device goes away under the port: it is closed and reported lost with reason.
     void Lose(std::string reason);

@@ -150,6 +150,9 @@ void tst_commandline::ScanOptionsOrAOneLineReason_data() {
                                 << QStringLiteral("MeterDebug: %1\n").arg(row.error);
     QTest::newRow("scan option without --scan")
         << QStringList{"--scan-all"} << 2 << "MeterDebug: --scan-all goes with --scan\n\nUsage:";
+    QTest::newRow("--list-ports would leave the scan undone")
+        << QStringList{"--list-ports", "--scan"} << 2
+        << "MeterDebug: --list-ports does not go with --scan\n\nUsage:";
 }
 
 void tst_commandline::ScanOptionsOrAOneLineReason() {

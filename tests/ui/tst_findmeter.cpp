@@ -24,10 +24,13 @@ using namespace md::ui;
 
 namespace {
 
-// Lets the event loop run until done() holds; false when it still does not after many turns.
-template <typename F> bool RunUntil(F done) {
-    for (int i = 0; i < 200'000 && !done(); ++i)
+// Lets the event loop run until done() holds, a millisecond passing on clock between two turns
+// as on a real one; false when it still does not hold after many turns.
+template <typename F> bool RunUntil(VirtualClock& clock, F done) {
+    for (int i = 0; i < 200'000 && !done(); ++i) {
         QCoreApplication::processEvents();
+        clock.Advance(1);
+    }
     return done();
 }
 
@@ -44,7 +47,13 @@ void TestFindMeter::ProgressMovesAndStopRestoresThePort() {
     VirtualClock clock;
     FakePort port(clock);
     port.SetSettings("19200O,8,2");
-    const FindMeterLine line{&port, &clock, QStringLiteral("/dev/ttyUSB2"), {}};
+    // The device shown goes behind the port for the scan's time only.
+    QStringList aimed;
+    const auto aim = [&](int commPort, const QString& device) {
+        aimed << QStringLiteral("COM%1 %2").arg(commPort).arg(device);
+        return QStringLiteral("/dev/ttyUSB0");
+    };
+    const FindMeterLine line{&port, &clock, QStringLiteral("/dev/ttyUSB2"), aim};
     CFindMeterDlg dlg(line, 2, {5, 9600, 'N'});
     dlg.show();
     QCOMPARE(dlg.findChild<QLineEdit*>()->text(), QStringLiteral("COM2（/dev/ttyUSB2）"));
@@ -53,7 +62,8 @@ void TestFindMeter::ProgressMovesAndStopRestoresThePort() {
     dlg.StartButton()->click();
     QVERIFY(dlg.Running());
     QVERIFY(!dlg.StartButton()->isEnabled() && dlg.StopButton()->isEnabled());
-    QVERIFY(RunUntil([&] { return dlg.ProgressBar()->value() >= 20; }));
+    QVERIFY(!dlg.AllBox()->isEnabled()); // the scan in hand was told first or all
+    QVERIFY(RunUntil(clock, [&] { return dlg.ProgressBar()->value() >= 20; }));
     QCOMPARE(dlg.ProgressBar()->maximum(), 3705);
     QVERIFY2(dlg.StatusLabel()->text().startsWith(QStringLiteral("正在查找：")),
              qPrintable(dlg.StatusLabel()->text()));
@@ -69,6 +79,8 @@ void TestFindMeter::ProgressMovesAndStopRestoresThePort() {
     QCOMPARE(port.GetSettings(), std::string("19200O,8,2"));
     QCOMPARE(port.GetCommPort(), std::int16_t{1});
     QVERIFY(!port.GetPortOpen());
+    QVERIFY(dlg.AllBox()->isEnabled());
+    QCOMPARE(aimed, (QStringList{"COM2 /dev/ttyUSB2", "COM2 /dev/ttyUSB0"}));
 }
 
 void TestFindMeter::UseFillsTheConnectionDialog() {
@@ -91,7 +103,7 @@ void TestFindMeter::UseFillsTheConnectionDialog() {
         auto* find = qobject_cast<CFindMeterDlg*>(w);
         QVERIFY(find);
         find->StartButton()->click();
-        QVERIFY(RunUntil([&] { return !find->Running(); }));
+        QVERIFY(RunUntil(clock, [&] { return !find->Running(); }));
         QCOMPARE(find->MeterList()->topLevelItemCount(), 1);
         const QTreeWidgetItem* row = find->MeterList()->topLevelItem(0);
         for (int c = 0; c < 3; ++c)

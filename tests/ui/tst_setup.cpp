@@ -4,6 +4,7 @@
 #include "fakes/MainWindowRig.h"
 #include "fakes/Support.h"
 #include "meter/Registers.h"
+#include "ui/FindMeterDlg.h"
 #include "ui/MeterDebugDlg.h"
 #include "ui/MeterSetDlg.h"
 
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 #include <algorithm>
@@ -173,42 +175,74 @@ void tst_setup::EndingAPollLeavesTheWindowStopped() {
 
 void tst_setup::BaudChangeIsAskedAtTheOldRateFirst_data() {
     QTest::addColumn<bool>("answers");
+    QTest::addColumn<bool>("found"); // the line comes from 查找仪表... and 使用
+    QTest::addColumn<QStringList>("writes");
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("meter acknowledges") << true << "19200O,8,2" << QStringList{};
-    QTest::newRow("meter silent") << false << "9600O,8,2" << QStringList{"改变波特率不成功"};
+    QTest::addColumn<int>("address");
+    QTest::newRow("meter acknowledges") << true << false << QStringList{"050600080004084f"}
+                                        << "19200O,8,2" << QStringList{} << 7;
+    QTest::newRow("meter silent") << false << false << QStringList{"050600080004084f"}
+                                  << "9600O,8,2" << QStringList{"改变波特率不成功"} << 7;
+    // The window at 1 @ 9600 none, the meter at 5 @ 4800 even: the rate found is where the
+    // meter already is, and a write would go to whoever sits at address 1.
+    QTest::newRow("found by the scan: nothing is asked")
+        << true << true << QStringList{} << "4800E,8,2" << QStringList{} << 5;
 }
 
 void tst_setup::BaudChangeIsAskedAtTheOldRateFirst() {
     QFETCH(bool, answers);
+    QFETCH(bool, found);
+    QFETCH(QStringList, writes);
     QFETCH(QString, settings);
     QFETCH(QStringList, boxes);
-    Rig r(5);
+    QFETCH(int, address);
+    Rig r(found ? 1 : 5);
     r.meter.SetSilent(!answers);
-
-    // 19200 and odd parity; the address becomes 7. Only the rate is the meter's business.
-    r.modal.Answer([](QWidget* w) {
-        CDialog* dlg = AsDialog(w);
-        dlg->Button(1015)->click();
-        dlg->Button(1017)->click();
-        ModalHelper::Type(dlg->Edit(1000), QStringLiteral("7"));
-        dlg->Button(IDOK)->click();
-    });
+    if (found) {
+        r.meter.SetAddress(5);
+        r.meter.SetLine(1, 4800, 'E');
+        r.modal.Answer([](QWidget* w) { AsDialog(w)->Button(1020)->click(); });
+        r.modal.Answer([](QWidget* w) {
+            auto* find = qobject_cast<CFindMeterDlg*>(w);
+            find->StartButton()->click();
+            for (int i = 0; i < 1'000'000 && find->Running(); ++i)
+                QCoreApplication::processEvents();
+            find->UseButton()->click();
+        });
+        r.modal.Answer(Click({IDOK}));
+    } else {
+        // 19200 and odd parity; the address becomes 7. Only the rate is the meter's business.
+        r.modal.Answer([](QWidget* w) {
+            CDialog* dlg = AsDialog(w);
+            dlg->Button(1015)->click();
+            dlg->Button(1017)->click();
+            ModalHelper::Type(dlg->Edit(1000), QStringLiteral("7"));
+            dlg->Button(IDOK)->click();
+        });
+    }
     r.dlg.SendCommand(kCommSettings);
 
-    QCOMPARE(SentHex(r.port), std::vector<std::string>{"050600080004084f"});
+    QStringList notReads; // the scan reads, and reads only
+    for (const std::string& frame : SentHex(r.port))
+        if (frame.substr(2, 2) != "03")
+            notReads << QString::fromStdString(frame);
+    QCOMPARE(notReads, writes);
     const std::vector<std::string> log = r.port.Log();
-    QVERIFY(IndexOf(log, "Output=") < IndexOf(log, "PortOpen=0"));
+    for (const QString& write : writes)
+        QVERIFY(IndexOf(log, "Output=" + write.toStdString()) < IndexOf(log, "PortOpen=0"));
     QCOMPARE(r.port.GetSettings(), settings.toStdString());
     QCOMPARE(r.modal.Boxes(), boxes);
-    QCOMPARE(r.dlg.m_nBaudRate, answers ? 19200 : 9600);
-    QCOMPARE(r.dlg.m_nParity, 1);
-    QCOMPARE(int(r.dlg.m_byMeterAddress), 7);
-    const QString rateLine = QStringLiteral("波特率:  %1 ").arg(answers ? 19200 : 9600);
+    const int rate = std::stoi(settings.toStdString());
+    QCOMPARE(r.dlg.m_nBaudRate, rate);
+    QCOMPARE(r.dlg.m_nParity, found ? 2 : 1);
+    QCOMPARE(int(r.dlg.m_byMeterAddress), address);
+    const QString rateLine = QStringLiteral("波特率:  %1 ").arg(rate);
     QVERIFY(r.SummaryText().contains(rateLine));
-    QVERIFY(r.SummaryText().contains(QStringLiteral("仪表地址: 7 ")));
-    QVERIFY(r.SummaryText().endsWith(QStringLiteral("校验位:  奇校验")));
-    QCOMPARE(r.dlg.m_nLocalAddress, 5); // the bound field is not refreshed
+    QVERIFY(r.SummaryText().contains(QStringLiteral("仪表地址: %1 ").arg(address)));
+    QVERIFY(r.SummaryText().endsWith(found ? QStringLiteral("校验位:  偶校验")
+                                           : QStringLiteral("校验位:  奇校验")));
+    QCOMPARE(r.dlg.m_nLocalAddress, found ? 1 : 5); // the bound field is not refreshed
 }
 
 void tst_setup::RefusedPortIsReportedOnceAndALaterGoodPortWorks() {

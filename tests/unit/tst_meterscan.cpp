@@ -32,10 +32,14 @@ const std::vector<int> kAllAddresses = Range(1, 247);
 const std::vector<int> kAllRates{1200, 2400, 4800, 9600, 19200};
 const std::vector<char> kAllParities{'N', 'E', 'O'};
 
-// Runs the scan to its end; the step count guards against a scan that never ends.
-void RunToEnd(MeterScan& scan) {
-    for (int steps = 0; scan.Step(); ++steps)
+// Runs the scan to its end, letting gapMs pass between two steps as a window's event loop
+// does; the step count guards against a scan that never ends.
+void RunToEnd(MeterScan& scan, std::uint32_t gapMs = 0, VirtualClock* clock = nullptr) {
+    for (int steps = 0; scan.Step(); ++steps) {
         QVERIFY2(steps < 200'000, "the scan does not end");
+        if (clock)
+            clock->Advance(gapMs);
+    }
 }
 
 // A valid answer to the probe read from address.
@@ -122,126 +126,209 @@ void TestMeterScan::ListeningTimePerLine() {
              static_cast<std::uint32_t>(waitMs));
 }
 
-// The meter at 200@2400O; each probe there listens 40 ms for the request and a 20 ms window.
+// A meter somewhere in the order; in the first rows at 200@2400O, where each probe listens
+// 40 ms for the request and a 20 ms window. The late rows answer after the probe's window.
 void TestMeterScan::FindsTheMeterNearTheLinesLimit_data() {
+    QTest::addColumn<ScanPoint>("at");
+    QTest::addColumn<std::optional<ScanPoint>>("first"); // the dialog's settings
+    QTest::addColumn<std::vector<int>>("addresses");
+    QTest::addColumn<int>("window");
     QTest::addColumn<int>("delay"); // from the request going out to the meter's answer
     QTest::addColumn<bool>("exception");
     QTest::addColumn<bool>("all");
-    QTest::newRow("answer, stops at the first") << 55 << false << false;
-    QTest::newRow("exception answer proves the meter too") << 55 << true << false;
-    QTest::newRow("all: goes on to the end") << 55 << false << true;
-    QTest::newRow("late, in the next probe: credited to its address") << 110 << false << false;
+    QTest::addColumn<int>("stepGap"); // time passing between two steps, as in the dialog
+
+    const ScanPoint far{200, 2400, 'O'};
+    const std::optional<ScanPoint> none;
+    QTest::newRow("answer, stops at the first")
+        << far << none << kAllAddresses << 20 << 55 << false << false << 0;
+    QTest::newRow("exception answer proves the meter too")
+        << far << none << kAllAddresses << 20 << 55 << true << false << 0;
+    QTest::newRow("all: goes on to the end")
+        << far << none << kAllAddresses << 20 << 55 << false << true << 0;
+    QTest::newRow("late, in the next probe: credited to its address")
+        << far << none << kAllAddresses << 20 << 110 << false << false << 0;
+    // Alone on their rate and parity: no later probe listens on that line.
+    QTest::newRow("late at address 1")
+        << ScanPoint{1, 9600, 'N'} << none << kAllAddresses << 100 << 150 << false << false << 0;
+    QTest::newRow("late at the dialog's settings, the first probe")
+        << far << std::optional(far) << kAllAddresses << 100 << 150 << false << false << 0;
+    QTest::newRow("late at the one address scanned")
+        << ScanPoint{5, 9600, 'E'} << none << std::vector<int>{5} << 100 << 150 << false << false
+        << 0;
+    QTest::newRow("late at the last address of a pass")
+        << ScanPoint{247, 9600, 'N'} << none << kAllAddresses << 100 << 150 << false << false << 0;
+    QTest::newRow("late, arriving between two steps")
+        << far << none << kAllAddresses << 20 << 70 << false << false << 7;
 }
 
 void TestMeterScan::FindsTheMeterNearTheLinesLimit() {
+    QFETCH(ScanPoint, at);
+    QFETCH(std::optional<ScanPoint>, first);
+    QFETCH(std::vector<int>, addresses);
+    QFETCH(int, window);
     QFETCH(int, delay);
     QFETCH(bool, exception);
     QFETCH(bool, all);
+    QFETCH(int, stepGap);
     VirtualClock clock;
     FakePort port(clock);
     port.SetSettings("19200E,8,2");
-    FakeMeter meter(port, 200);
-    meter.SetLine(1, 2400, 'O');
+    FakeMeter meter(port, at.address);
+    meter.SetLine(1, at.baudRate, at.parity);
     meter.SetAnswerDelay(static_cast<std::uint32_t>(delay));
     if (exception)
         meter.EraseRegister(reg::kParamBaudCode);
 
     meter::ScanOptions options;
-    options.order = meter::ScanOrder({}, kAllAddresses, {2400, 9600}, kAllParities);
-    options.windowMs = 20;
+    options.order = meter::ScanOrder(first, addresses, {2400, 9600}, kAllParities);
+    options.windowMs = static_cast<std::uint32_t>(window);
     options.all = all;
     MeterScan scan(port, clock, options);
     std::vector<meter::ScanHit> reported;
     scan.onFound = [&](const meter::ScanHit& hit) { reported.push_back(hit); };
-    RunToEnd(scan);
+    RunToEnd(scan, static_cast<std::uint32_t>(stepGap), &clock);
 
     QCOMPARE(reported.size(), std::size_t{1});
-    QCOMPARE(Text(reported[0].at), QStringLiteral("200@2400O"));
-    QCOMPARE(reported[0].responseMs, std::uint32_t(delay - 40)); // the request takes 40 ms
+    QCOMPARE(Text(reported[0].at), Text(at));
+    const auto requestMs =
+        static_cast<int>(WireTimeMs(kShortRequestLen, at.baudRate, at.parity != 'N'));
+    const auto response = static_cast<int>(reported[0].responseMs);
+    QVERIFY2(response >= delay - requestMs && response <= delay - requestMs + stepGap,
+             qPrintable(QString::number(response)));
     QCOMPARE(meter.Heard(), 4);
     QVERIFY(scan.Error().empty());
     QCOMPARE(port.GetSettings(), std::string("19200E,8,2"));
     QVERIFY(!port.GetPortOpen());
-    if (delay > 60)
+    if (delay > window + requestMs)
         return; // how long a late answer holds up the probe it lands in is not fixed here
 
-    // Every probe before the meter's costs its listening time and nothing more; then the
-    // meter's probe and three confirming reads, each ending with its answer.
+    // Every probe before the meter's costs its listening time, and the last of its line the
+    // fixed wait for late answers; then the meter's probe and three confirming reads, each
+    // ending with its answer.
     std::uint64_t floor = 0;
     std::size_t i = 0;
-    for (; Text(options.order[i]) != QStringLiteral("200@2400O"); ++i)
-        floor += meter::ProbeWaitMs(options.order[i], options.windowMs);
+    for (; options.order[i] != at; ++i)
+        floor += meter::ProbeCostMs(options.order, i, options.windowMs);
     const std::uint64_t gap = InterFrameGapMs(2400, true);
     std::uint64_t expected = floor + 55 + 3 * (gap + 55);
     if (all) {
         for (++i; i < options.order.size(); ++i)
-            expected += meter::ProbeWaitMs(options.order[i], options.windowMs);
+            expected += meter::ProbeCostMs(options.order, i, options.windowMs);
         expected += gap; // the first probe after the last answer keeps the gap
         QCOMPARE(scan.Progress().done, scan.Progress().total);
     }
     QCOMPARE(clock.Elapsed(), expected);
 }
 
+// Probe 7@9600N, then 8@9600N; the probe listens 10 + 20 ms.
 void TestMeterScan::WhatCountsAsAMeter_data() {
-    QTest::addColumn<int>("headAt"); // the probe answer's first 3 bytes, ms after the request
-    QTest::addColumn<int>("tailAt"); // its other 4
-    QTest::addColumn<int>("confirmations");
-    QTest::addColumn<bool>("found");
-    QTest::newRow("two of three confirming reads") << 15 << 16 << 2 << false;
-    QTest::newRow("all three") << 15 << 16 << 3 << true;
-    // The probe at 9600 bit/s listens 10 + 20 ms; an answer begun by then is awaited for as
-    // long as a whole answer takes, 9 ms, and a 5 ms gap, even across a pause.
-    QTest::newRow("begun in the window, done after it") << 28 << 32 << 3 << true;
-    QTest::newRow("done just in time after a pause") << 22 << 44 << 3 << true;
-    QTest::newRow("done too late") << 22 << 45 << 3 << false;
-    QTest::newRow("begun after the window") << 31 << 32 << 3 << false;
+    QTest::addColumn<QList<int>>("byteAt"); // each byte of the probe's answer, ms after the request
+    QTest::addColumn<QList<int>>("confirmDelays"); // the confirming reads that are answered
+    QTest::addColumn<int>("responseMs");           // -1: not found
+    const QList<int> whole{15, 15, 15, 16, 16, 16, 16};
+    const QList<int> three{30, 30, 30};
+    QTest::newRow("two of three confirming reads") << whole << QList<int>{30, 30} << -1;
+    QTest::newRow("all three") << whole << three << 20;
+    QTest::newRow("three answer times: the median") << whole << QList<int>{25, 45, 60} << 35;
+    // An answer begun by the end of the window is awaited for as long as a whole answer
+    // takes, 9 ms, and a 5 ms gap, even across a pause; later the next probe goes out, but
+    // not while bytes are still coming in.
+    QTest::newRow("begun in the window, done after it")
+        << QList<int>{28, 28, 28, 32, 32, 32, 32} << three << 20;
+    QTest::newRow("done just in time after a pause")
+        << QList<int>{22, 22, 22, 44, 44, 44, 44} << three << 20;
+    QTest::newRow("done too late: the next request cut it off")
+        << QList<int>{22, 22, 22, 45, 45, 45, 45} << three << -1;
+    QTest::newRow("still coming in: the next request waits for a quiet line")
+        << QList<int>{28, 32, 36, 40, 43, 45, 47} << three << 20;
+    QTest::newRow("begun after the window: credited late")
+        << QList<int>{31, 31, 31, 32, 32, 32, 32} << three << 20;
 }
 
 void TestMeterScan::WhatCountsAsAMeter() {
-    QFETCH(int, headAt);
-    QFETCH(int, tailAt);
-    QFETCH(int, confirmations);
-    QFETCH(bool, found);
+    QFETCH(QList<int>, byteAt);
+    QFETCH(QList<int>, confirmDelays);
+    QFETCH(int, responseMs);
     VirtualClock clock;
     FakePort port(clock);
     const std::vector<std::uint8_t> answer = ProbeAnswer(7);
-    port.QueueAnswer({{{answer.begin(), answer.begin() + 3}, std::uint32_t(headAt)},
-                      {{answer.begin() + 3, answer.end()}, std::uint32_t(tailAt)}});
-    for (int i = 0; i < confirmations; ++i)
-        port.QueueAnswer(answer, 30);
+    std::vector<FakePort::Reply> pieces;
+    for (std::size_t i = 0; i < answer.size(); ++i) {
+        const auto at = static_cast<std::uint32_t>(byteAt[qsizetype(i)]);
+        if (pieces.empty() || pieces.back().delayMs != at)
+            pieces.push_back({{}, at});
+        pieces.back().bytes.push_back(answer[i]);
+    }
+    port.QueueAnswer(pieces);
+    port.SetResponder([&](std::span<const std::uint8_t> request) {
+        std::vector<FakePort::Reply> replies;
+        if (request[0] == 7 && !confirmDelays.isEmpty())
+            replies.push_back({answer, std::uint32_t(confirmDelays.takeFirst())});
+        return replies;
+    });
 
     meter::ScanOptions options;
-    options.order = {ScanPoint{7, 9600, 'N'}};
+    options.order = {ScanPoint{7, 9600, 'N'}, ScanPoint{8, 9600, 'N'}};
     options.windowMs = 20;
     MeterScan scan(port, clock, options);
     RunToEnd(scan);
-    QCOMPARE(scan.Hits().size(), std::size_t{found});
+    QCOMPARE(scan.Hits().size(), std::size_t{responseMs >= 0});
+    if (responseMs >= 0)
+        QCOMPARE(scan.Hits()[0].responseMs, std::uint32_t(responseMs));
 }
 
 void TestMeterScan::CancelRestoresThePort_data() {
     QTest::addColumn<int>("commPortBefore");
     QTest::addColumn<bool>("openBefore");
+    QTest::addColumn<QString>("lostBefore"); // the device went away before the scan
+    QTest::addColumn<bool>("otherDevice");   // the scan runs on a device not the port's
     QTest::addColumn<int>("steps");
-    QTest::newRow("closed, cancelled while listening") << 1 << false << 4;
-    QTest::newRow("open on the other port") << 2 << true << 5;
-    QTest::newRow("cancelled before the first step") << 1 << true << 0;
+    QTest::addColumn<QString>("lostOnTheWay"); // the scan's device goes after the steps
+    QTest::addColumn<QString>("lostAfter");
+    QTest::newRow("closed, cancelled while listening") << 1 << false << "" << false << 4 << ""
+                                                       << "";
+    QTest::newRow("open on the other port") << 2 << true << "" << false << 5 << "" << "";
+    QTest::newRow("cancelled before the first step") << 1 << true << "" << false << 0 << "" << "";
+    QTest::newRow("lost before: the outage goes on")
+        << 1 << true << "gone before" << false << 4 << "" << "gone before";
+    QTest::newRow("lost on the way: the outage goes on")
+        << 1 << true << "" << false << 4 << "gone on the way" << "gone on the way";
+    QTest::newRow("open on another device: reopened there and back")
+        << 1 << true << "" << true << 4 << "" << "";
+    QTest::newRow("the other device lost: the port's own comes back")
+        << 1 << true << "" << true << 4 << "gone on the way" << "";
 }
 
 void TestMeterScan::CancelRestoresThePort() {
     QFETCH(int, commPortBefore);
     QFETCH(bool, openBefore);
+    QFETCH(QString, lostBefore);
+    QFETCH(bool, otherDevice);
     QFETCH(int, steps);
+    QFETCH(QString, lostOnTheWay);
+    QFETCH(QString, lostAfter);
     VirtualClock clock;
     FakePort port(clock);
     port.SetCommPort(static_cast<std::int16_t>(commPortBefore));
     port.SetSettings("1200O,8,2");
     port.SetPortOpen(openBefore);
+    if (!lostBefore.isEmpty())
+        port.Lose(lostBefore.toStdString());
 
     meter::ScanOptions options;
     options.order = meter::ScanOrder({}, kAllAddresses, kAllRates, kAllParities);
+    // The device behind the port changes only while the port is closed.
+    QStringList aimed;
+    options.aim = [&](bool scanning) {
+        aimed << QStringLiteral("%1 %2").arg(scanning).arg(port.GetPortOpen());
+        return otherDevice;
+    };
     MeterScan scan(port, clock, options);
     for (int i = 0; i < steps; ++i)
         QVERIFY(scan.Step());
+    if (!lostOnTheWay.isEmpty())
+        port.Lose(lostOnTheWay.toStdString());
     scan.Cancel();
     const std::uint64_t at = clock.Elapsed();
     QVERIFY(!scan.Step()); // ends at the next step, without listening any further
@@ -250,7 +337,20 @@ void TestMeterScan::CancelRestoresThePort() {
     QVERIFY(scan.Finished());
     QCOMPARE(port.GetCommPort(), commPortBefore);
     QCOMPARE(port.GetSettings(), std::string("1200O,8,2"));
-    QCOMPARE(port.GetPortOpen(), openBefore);
+    QCOMPARE(QString::fromStdString(port.LostReason()), lostAfter);
+    QCOMPARE(port.GetPortOpen(), openBefore && lostAfter.isEmpty());
+    if (steps == 0)
+        return;
+    QCOMPARE(aimed.size(), 2);
+    if (!otherDevice)
+        return;
+    QCOMPARE(aimed.last(), QStringLiteral("0 0")); // put back on a closed port
+    // Reopened on the scan's device before the first probe went out.
+    const std::vector<std::string> log = port.Log();
+    const auto closed = std::find(log.begin(), log.end(), "PortOpen=0");
+    const auto probe = std::find_if(
+        log.begin(), log.end(), [](const std::string& e) { return e.rfind("Output=", 0) == 0; });
+    QVERIFY(closed < probe);
 }
 
 QTEST_GUILESS_MAIN(TestMeterScan)
