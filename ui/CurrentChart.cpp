@@ -198,6 +198,27 @@ qint64 ChartWindow::From() const {
 }
 
 QLineSeries* ChartWindow::NewPiece(int phase) {
+    auto& spare = m_spare[std::size_t(phase)];
+    QLineSeries* piece = spare.isEmpty() ? MakePiece(phase) : spare.takeLast();
+    piece->setVisible(true);
+    // One legend entry a phase, however many pieces it is drawn in.
+    for (QLegendMarker* marker : m_view->chart()->legend()->markers(piece))
+        marker->setVisible(m_pieces[std::size_t(phase)].isEmpty());
+    m_pieces[std::size_t(phase)].append(piece);
+    return piece;
+}
+
+// Series made and deleted with each gap left memory behind them in the chart, some 3 KiB a
+// series: pieces no longer drawn are kept hidden for the next gap instead.
+void ChartWindow::Retire(int phase, QLineSeries* piece) {
+    piece->clear();
+    piece->setVisible(false);
+    for (QLegendMarker* marker : m_view->chart()->legend()->markers(piece))
+        marker->setVisible(false);
+    m_spare[std::size_t(phase)].append(piece);
+}
+
+QLineSeries* ChartWindow::MakePiece(int phase) {
     auto* piece = new QLineSeries;
     piece->setName(PhaseName(phase));
     QPen pen(kPhaseColours[std::size_t(phase)]);
@@ -215,11 +236,6 @@ QLineSeries* ChartWindow::NewPiece(int phase) {
         m_hover->setText(text);
         QToolTip::showText(QCursor::pos(), text, m_view);
     });
-    // One legend entry a phase, however many pieces it is drawn in.
-    if (!m_pieces[std::size_t(phase)].isEmpty())
-        for (QLegendMarker* marker : m_view->chart()->legend()->markers(piece))
-            marker->setVisible(false);
-    m_pieces[std::size_t(phase)].append(piece);
     return piece;
 }
 
@@ -333,11 +349,9 @@ void ChartWindow::Rebuild() {
         extremes();
     }
     flush();
-    for (auto& drawn : m_pieces)
-        while (drawn.size() > pieces) {
-            m_view->chart()->removeSeries(drawn.back());
-            delete drawn.takeLast();
-        }
+    for (int p = 0; p < 3; ++p)
+        while (m_pieces[std::size_t(p)].size() > pieces)
+            Retire(p, m_pieces[std::size_t(p)].takeLast());
     m_gap = all.empty() || !all.back().ok;
     for (const auto& drawn : m_pieces)
         for (QLineSeries* piece : drawn)
@@ -390,8 +404,8 @@ void ChartWindow::OnAdded() {
 // Points before from are dropped, and pieces left empty with them.
 void ChartWindow::Forget(qint64 from) {
     bool removed = false;
-    for (auto& pieces : m_pieces)
-        while (!pieces.isEmpty()) {
+    for (int p = 0; p < 3; ++p)
+        for (auto& pieces = m_pieces[std::size_t(p)]; !pieces.isEmpty();) {
             QLineSeries* first = pieces.front();
             int old = 0;
             while (old < first->count() && first->at(old).x() < static_cast<qreal>(from))
@@ -401,9 +415,7 @@ void ChartWindow::Forget(qint64 from) {
                     first->removePoints(0, old);
                 break;
             }
-            m_view->chart()->removeSeries(first);
-            delete first;
-            pieces.pop_front();
+            Retire(p, pieces.takeFirst());
             removed = true;
         }
     if (removed)

@@ -97,7 +97,11 @@ private:
     void UpdateLegend();
     // The earliest time in range now; the latest sample's when there is none in range.
     qint64 From() const;
+    // A piece at the end of phase's, a spare one when there is one.
     QLineSeries* NewPiece(int phase);
+    QLineSeries* MakePiece(int phase);
+    // Hides a piece no longer drawn and keeps it for later.
+    void Retire(int phase, QLineSeries* piece);
 
     CurrentSamples& m_samples;
     QChartView* m_view;
@@ -108,6 +112,7 @@ private:
     QLabel* m_hover;
     Range m_range = Range::TenMinutes;
     std::array<QList<QLineSeries*>, 3> m_pieces;
+    std::array<QList<QLineSeries*>, 3> m_spare; // hidden, empty
     QLabel* m_rangeLabel;
     std::array<QPushButton*, 3> m_buttons{}; // clear, save picture, export CSV
     bool m_gap = true;                       // polls failed since the last point drawn
