@@ -247,7 +247,8 @@ qint64 ChartWindow::Column() const {
 namespace {
 
 // The narrowest gap, in ms between the answered polls around it, that parts the lines in
-// [begin, end): wider than a column, and among the kMaxPieces - 1 widest.
+// [begin, end): wider than column (-1: every gap, however close its polls came), and among the
+// kMaxPieces - 1 widest.
 qint64 PartingGap(std::deque<log::CurrentSample>::const_iterator begin,
                   std::deque<log::CurrentSample>::const_iterator end, qint64 column) {
     std::vector<qint64> wide;
@@ -288,7 +289,7 @@ void ChartWindow::Rebuild() {
     const qint64 stretch = m_decimated ? (Ms(all.back()) - from) / (kMaxDrawn / 2) + 1 : 1;
     // Drawn sample by sample, every failed poll parts the lines; decimated, a gap narrower than
     // a column would not show.
-    const qint64 parting = PartingGap(begin, all.end(), m_decimated ? Column() : 0);
+    const qint64 parting = PartingGap(begin, all.end(), m_decimated ? Column() : -1);
 
     // The pieces already drawn are given their new points; a series made afresh costs far more.
     std::array<QList<QPointF>, 3> points;
