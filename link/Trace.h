@@ -3,7 +3,9 @@
 // received bytes. The exchange calls a sink; the sink decides what to make of it (nothing, by
 // default, or one text line per event: TraceWriter).
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace md {
@@ -64,6 +66,35 @@ public:
                           const AnswerSearch& found) = 0;
     // Bytes taken off the line that never reach the receive copy.
     virtual void Dropped(std::span<const std::uint8_t> bytes, DropReason why) = 0;
+};
+
+// The wall time of the report being handed on. A report reaches several sinks (the trace file,
+// the monitor), each of which stamps its line; reading the clock in each would let their times
+// differ by a millisecond. So whoever hands a report to several sinks holds one reading of the
+// clock while they run, and the lines take that. Nested holds keep the outermost time.
+class ReportTime {
+public:
+    using Clock = std::chrono::system_clock;
+    ReportTime() : m_outer(!Held()) {
+        if (m_outer)
+            Held() = Clock::now();
+    }
+    ~ReportTime() {
+        if (m_outer)
+            Held().reset();
+    }
+    ReportTime(const ReportTime&) = delete;
+    ReportTime& operator=(const ReportTime&) = delete;
+
+    // The time held for the report now handed on; the clock when none is.
+    static Clock::time_point Now() { return Held() ? *Held() : Clock::now(); }
+
+private:
+    static std::optional<Clock::time_point>& Held() {
+        thread_local std::optional<Clock::time_point> held;
+        return held;
+    }
+    bool m_outer;
 };
 
 // The sink that does nothing: the exchange's default.

@@ -14,17 +14,20 @@ void TraceFanOut::Remove(TraceSink& sink) {
 }
 
 void TraceFanOut::Sent(std::span<const std::uint8_t> request, bool sent) {
+    const ReportTime time;
     for (TraceSink* sink : m_sinks)
         sink->Sent(request, sent);
 }
 
 void TraceFanOut::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                            const AnswerSearch& found) {
+    const ReportTime time;
     for (TraceSink* sink : m_sinks)
         sink->Received(bytes, wanted, found);
 }
 
 void TraceFanOut::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {
+    const ReportTime time;
     for (TraceSink* sink : m_sinks)
         sink->Dropped(bytes, why);
 }

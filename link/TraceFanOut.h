@@ -1,6 +1,7 @@
 #pragma once
 // One report of the exchange handed to every sink that is on: the trace file, the traffic
-// monitor, and whatever else listens. The exchange keeps talking to one sink.
+// monitor, and whatever else listens, all with the same time (ReportTime). The exchange keeps
+// talking to one sink.
 
 #include "link/Trace.h"
 

@@ -25,7 +25,7 @@ std::string Reg(std::uint16_t reg) {
 } // namespace
 
 std::string TraceTime() {
-    const auto now = std::chrono::system_clock::now();
+    const auto now = ReportTime::Now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %

@@ -28,7 +28,7 @@ inline constexpr std::string_view kNoEchoNote =
 // "dropped 5 bytes before the request: 01 02 03 04 05".
 std::string DroppedText(std::span<const std::uint8_t> bytes, DropReason why);
 
-// Local wall time with milliseconds: "10:31:02.114".
+// Local wall time with milliseconds: "10:31:02.114", of the report now handed on (ReportTime).
 std::string TraceTime();
 // "01 03 00 00 00 03 05 CB"; empty for no bytes. Beyond shown bytes the rest is cut off as
 // " ... (N bytes)".

@@ -45,18 +45,28 @@ QByteArray CsvRow(const CurrentSample& s) {
 }
 
 std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows) {
+    // Unbuffered, the rows reach the system in one write, so that a tool killed afterwards
+    // leaves none of them cut.
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return file.errorString();
-    const QByteArray bytes = file.size() == 0 ? CsvHeader() + rows : rows;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.close();
-        return reason;
+    const qint64 whole = file.size();
+    const QByteArray bytes = whole == 0 ? CsvHeader() + rows : rows;
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        // A short write (a full disk) is tried again for the rest: the attempt that fails
+        // outright is the one that gives the system's reason.
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0) {
+            const QString reason = file.errorString();
+            // A cut row would glue the next one onto it: the file goes back to its last
+            // whole row.
+            if (written > 0)
+                file.resize(whole);
+            return reason;
+        }
+        written += n;
     }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString();
     return std::nullopt;
 }
 

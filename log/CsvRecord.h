@@ -29,9 +29,10 @@ QByteArray CsvHeader();
 // One line: a failed poll leaves the three currents empty.
 QByteArray CsvRow(const CurrentSample& sample);
 
-// Appends rows to the file at path, the header first when the file is new or empty. The file
-// is open only for this call and flushed before it returns, so a tool killed afterwards leaves
-// every row whole. Empty rows just create the file with its header. The reason when it fails.
+// Appends rows to the file at path, the header first when the file is new or empty, in one
+// write. The file is open only for this call, and a write the system cuts short is taken back,
+// so every row in the file is whole after any failure. Empty rows just create the file with
+// its header. The system's reason when it fails.
 std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows);
 // Replaces the file at path with bytes, whole or not at all. The reason when it fails.
 std::optional<QString> ReplaceFile(const QString& path, const QByteArray& bytes);

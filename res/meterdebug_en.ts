@@ -819,6 +819,10 @@
         <translation>Save...</translation>
     </message>
     <message>
+        <source>暂停期间到达的最早 %1 行已丢弃</source>
+        <translation>Dropped the %1 oldest rows that arrived while paused</translation>
+    </message>
+    <message>
         <source>保存通讯记录</source>
         <translation>Save traffic</translation>
     </message>

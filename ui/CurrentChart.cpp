@@ -14,7 +14,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
+#include <optional>
+#include <vector>
 
 namespace md::ui {
 
@@ -27,6 +30,8 @@ constexpr qint64 kMinuteMs = 60 * 1000;
 
 // Points drawn of each phase at most; beyond, stretches of time draw their extremes.
 constexpr qsizetype kMaxDrawn = 1200;
+// Columns of the plot that the range is reckoned in, about its width in pixels.
+constexpr qint64 kColumns = kMaxDrawn / 2;
 
 qint64 Ms(const log::CurrentSample& s) {
     return s.time.toMSecsSinceEpoch();
@@ -77,51 +82,40 @@ QByteArray CurrentSamples::Csv() const {
 ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
     : QWidget(parent, Qt::Window), m_samples(samples), m_view(new QChartView),
       m_timeAxis(new QDateTimeAxis), m_valueAxis(new QValueAxis), m_rangeBox(new QComboBox),
-      m_pause(new QPushButton(tr("暂停"))), m_hover(new QLabel) {
-    setWindowTitle(tr("电流曲线"));
+      m_pause(new QPushButton), m_hover(new QLabel), m_rangeLabel(new QLabel) {
     setObjectName(QStringLiteral("chartWindow"));
 
     QChart* chart = m_view->chart();
     chart->legend()->setAlignment(Qt::AlignTop);
-    m_timeAxis->setTitleText(tr("时间"));
-    m_valueAxis->setTitleText(tr("电流"));
     m_valueAxis->setLabelFormat(QStringLiteral("%g"));
     chart->addAxis(m_timeAxis, Qt::AlignBottom);
     chart->addAxis(m_valueAxis, Qt::AlignLeft);
     m_view->setRenderHint(QPainter::Antialiasing);
-    m_view->setAccessibleName(tr("电流曲线图"));
-    m_view->viewport()->setAccessibleName(m_view->accessibleName());
     m_view->setFocusPolicy(Qt::StrongFocus);
 
-    auto* rangeLabel = new QLabel(tr("时间范围:"));
-    rangeLabel->setBuddy(m_rangeBox);
-    m_rangeBox->addItems({tr("1 分钟"), tr("10 分钟"), tr("1 小时"), tr("全部")});
+    m_rangeLabel->setBuddy(m_rangeBox);
+    m_rangeBox->addItems({QString(), QString(), QString(), QString()});
     m_rangeBox->setCurrentIndex(static_cast<int>(m_range));
-    m_rangeBox->setAccessibleName(tr("时间范围"));
     connect(m_rangeBox, &QComboBox::currentIndexChanged, this,
             [this](int index) { SetRange(static_cast<Range>(index)); });
 
     m_pause->setCheckable(true);
-    m_pause->setAccessibleName(m_pause->text());
     connect(m_pause, &QPushButton::toggled, this, [this](bool paused) {
         if (!paused)
             Rebuild();
     });
-    auto* clear = new QPushButton(tr("清除"));
-    auto* picture = new QPushButton(tr("保存图片..."));
-    auto* csv = new QPushButton(tr("导出CSV..."));
-    for (QPushButton* b : {clear, picture, csv})
-        b->setAccessibleName(b->text());
+    for (QPushButton*& b : m_buttons)
+        b = new QPushButton;
+    const auto [clear, picture, csv] = m_buttons;
     connect(clear, &QPushButton::clicked, &samples, &CurrentSamples::Clear);
     connect(picture, &QPushButton::clicked, this, &ChartWindow::SavePicture);
     connect(csv, &QPushButton::clicked, this, &ChartWindow::ExportCsv);
 
-    m_hover->setAccessibleName(tr("光标处的值"));
     m_hover->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_hover->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 60);
 
     auto* controls = new QHBoxLayout;
-    controls->addWidget(rangeLabel);
+    controls->addWidget(m_rangeLabel);
     controls->addWidget(m_rangeBox);
     for (QPushButton* b : {m_pause, clear, picture, csv})
         controls->addWidget(b);
@@ -130,11 +124,50 @@ ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
     layout->addLayout(controls);
     layout->addWidget(m_view, 1);
     layout->addWidget(m_hover);
+    Retranslate();
     resize(760, 460);
 
     connect(&samples, &CurrentSamples::Added, this, &ChartWindow::OnAdded);
     connect(&samples, &CurrentSamples::Cleared, this, &ChartWindow::Rebuild);
-    Rebuild();
+}
+
+// Texts are set here, in place, so that a change of language keeps the range, the pause and
+// what is drawn.
+void ChartWindow::Retranslate() {
+    setWindowTitle(tr("电流曲线"));
+    m_timeAxis->setTitleText(tr("时间"));
+    m_valueAxis->setTitleText(tr("电流"));
+    m_view->setAccessibleName(tr("电流曲线图"));
+    m_view->viewport()->setAccessibleName(m_view->accessibleName());
+    m_rangeLabel->setText(tr("时间范围:"));
+    const QStringList ranges{tr("1 分钟"), tr("10 分钟"), tr("1 小时"), tr("全部")};
+    for (int i = 0; i < ranges.size(); ++i)
+        m_rangeBox->setItemText(i, ranges[i]);
+    m_rangeBox->setAccessibleName(tr("时间范围"));
+    m_pause->setText(tr("暂停"));
+    m_buttons[0]->setText(tr("清除"));
+    m_buttons[1]->setText(tr("保存图片..."));
+    m_buttons[2]->setText(tr("导出CSV..."));
+    for (QPushButton* b : {m_pause, m_buttons[0], m_buttons[1], m_buttons[2]})
+        b->setAccessibleName(b->text());
+    m_hover->setAccessibleName(tr("光标处的值"));
+    if (m_hoverMs >= 0)
+        m_hover->setText(HoverText(m_hoverMs));
+    for (int p = 0; p < 3; ++p)
+        for (QLineSeries* piece : m_pieces[std::size_t(p)])
+            piece->setName(PhaseName(p));
+}
+
+void ChartWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        Retranslate();
+    QWidget::changeEvent(event);
+}
+
+void ChartWindow::showEvent(QShowEvent* event) {
+    if (m_stale)
+        Rebuild();
+    QWidget::showEvent(event);
 }
 
 void ChartWindow::SetRange(Range range) {
@@ -165,6 +198,27 @@ qint64 ChartWindow::From() const {
 }
 
 QLineSeries* ChartWindow::NewPiece(int phase) {
+    auto& spare = m_spare[std::size_t(phase)];
+    QLineSeries* piece = spare.isEmpty() ? MakePiece(phase) : spare.takeLast();
+    piece->setVisible(true);
+    // One legend entry a phase, however many pieces it is drawn in.
+    for (QLegendMarker* marker : m_view->chart()->legend()->markers(piece))
+        marker->setVisible(m_pieces[std::size_t(phase)].isEmpty());
+    m_pieces[std::size_t(phase)].append(piece);
+    return piece;
+}
+
+// Series made and deleted with each gap left memory behind them in the chart, some 3 KiB a
+// series: pieces no longer drawn are kept hidden for the next gap instead.
+void ChartWindow::Retire(int phase, QLineSeries* piece) {
+    piece->clear();
+    piece->setVisible(false);
+    for (QLegendMarker* marker : m_view->chart()->legend()->markers(piece))
+        marker->setVisible(false);
+    m_spare[std::size_t(phase)].append(piece);
+}
+
+QLineSeries* ChartWindow::MakePiece(int phase) {
     auto* piece = new QLineSeries;
     piece->setName(PhaseName(phase));
     QPen pen(kPhaseColours[std::size_t(phase)]);
@@ -177,15 +231,55 @@ QLineSeries* ChartWindow::NewPiece(int phase) {
     connect(piece, &QLineSeries::hovered, this, [this](const QPointF& point, bool state) {
         if (!state)
             return;
-        const QString text = HoverText(static_cast<qint64>(point.x()));
+        m_hoverMs = static_cast<qint64>(point.x());
+        const QString text = HoverText(m_hoverMs);
         m_hover->setText(text);
         QToolTip::showText(QCursor::pos(), text, m_view);
     });
-    m_pieces[std::size_t(phase)].append(piece);
     return piece;
 }
 
+qint64 ChartWindow::Column() const {
+    const auto& all = m_samples.All();
+    return all.empty() ? 0 : (Ms(all.back()) - From()) / kColumns;
+}
+
+namespace {
+
+// The narrowest gap, in ms between the answered polls around it, that parts the lines in
+// [begin, end): wider than column (-1: every gap, however close its polls came), and among the
+// kMaxPieces - 1 widest.
+qint64 PartingGap(std::deque<log::CurrentSample>::const_iterator begin,
+                  std::deque<log::CurrentSample>::const_iterator end, qint64 column) {
+    std::vector<qint64> wide;
+    std::optional<qint64> lastOk;
+    bool failed = false;
+    for (auto it = begin; it != end; ++it) {
+        if (!it->ok) {
+            failed = true;
+            continue;
+        }
+        if (failed && lastOk && Ms(*it) - *lastOk > column)
+            wide.push_back(Ms(*it) - *lastOk);
+        failed = false;
+        lastOk = Ms(*it);
+    }
+    if (wide.size() < static_cast<std::size_t>(ChartWindow::kMaxPieces))
+        return column;
+    // Too many to draw: the rest go on as one line, the ties of the narrowest kept one included.
+    const auto nth = wide.begin() + (ChartWindow::kMaxPieces - 1);
+    std::nth_element(wide.begin(), nth, wide.end(), std::greater<>());
+    return *nth;
+}
+
+} // namespace
+
 void ChartWindow::Rebuild() {
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    m_stale = false;
     const auto& all = m_samples.All();
     const qint64 from = From();
     const auto begin = std::lower_bound(all.begin(), all.end(), from, Earlier);
@@ -193,6 +287,9 @@ void ChartWindow::Rebuild() {
     // highest value, so that the envelope stays whole and the drawing stays quick.
     m_decimated = all.end() - begin > kMaxDrawn;
     const qint64 stretch = m_decimated ? (Ms(all.back()) - from) / (kMaxDrawn / 2) + 1 : 1;
+    // Drawn sample by sample, every failed poll parts the lines; decimated, a gap narrower than
+    // a column would not show.
+    const qint64 parting = PartingGap(begin, all.end(), m_decimated ? Column() : -1);
 
     // The pieces already drawn are given their new points; a series made afresh costs far more.
     std::array<QList<QPointF>, 3> points;
@@ -211,6 +308,8 @@ void ChartWindow::Rebuild() {
     const auto point = [](const log::CurrentSample& s, std::size_t p) {
         return QPointF(static_cast<qreal>(Ms(s)), s.amps[p]);
     };
+    std::optional<qint64> lastOk;
+    bool failed = false;
     for (auto it = begin; it != all.end();) {
         const qint64 end = Ms(*it) + stretch - (Ms(*it) - from) % stretch;
         const auto stop =
@@ -230,12 +329,17 @@ void ChartWindow::Rebuild() {
             }
         };
         for (; it != stop; ++it) {
-            // A failed poll parts the lines.
             if (!it->ok) {
-                extremes();
-                flush();
+                failed = true;
                 continue;
             }
+            // Failed polls wide enough to show part the lines.
+            if (failed && lastOk && Ms(*it) - *lastOk > parting) {
+                extremes();
+                flush();
+            }
+            failed = false;
+            lastOk = Ms(*it);
             for (std::size_t p = 0; p < 3; ++p) {
                 if (!low[p] || it->amps[p] < low[p]->amps[p])
                     low[p] = &*it;
@@ -246,16 +350,13 @@ void ChartWindow::Rebuild() {
         extremes();
     }
     flush();
-    for (auto& drawn : m_pieces)
-        while (drawn.size() > pieces) {
-            m_view->chart()->removeSeries(drawn.back());
-            delete drawn.takeLast();
-        }
+    for (int p = 0; p < 3; ++p)
+        while (m_pieces[std::size_t(p)].size() > pieces)
+            Retire(p, m_pieces[std::size_t(p)].takeLast());
     m_gap = all.empty() || !all.back().ok;
     for (const auto& drawn : m_pieces)
         for (QLineSeries* piece : drawn)
             piece->setPointsVisible(piece->count() == 1);
-    UpdateLegend();
     FitAxes();
 }
 
@@ -266,22 +367,27 @@ void ChartWindow::StartPieces(const log::CurrentSample& s) {
         // A lone point has no line to show it.
         piece->setPointsVisible(true);
     }
-    UpdateLegend();
 }
 
 void ChartWindow::OnAdded() {
     if (m_pause->isChecked())
         return;
     const auto& all = m_samples.All();
-    if (m_decimated ||
+    if (!isVisible() || m_decimated ||
         all.end() - std::lower_bound(all.begin(), all.end(), From(), Earlier) > kMaxDrawn) {
         Rebuild();
         return;
     }
     const log::CurrentSample& s = all.back();
+    const bool drawn = !m_pieces[0].isEmpty();
     if (!s.ok) {
         m_gap = true;
-    } else if (m_gap) {
+    } else if (!drawn || m_gap) {
+        // Beyond the bound of pieces, the widest gaps are found afresh.
+        if (m_pieces[0].size() >= kMaxPieces) {
+            Rebuild();
+            return;
+        }
         StartPieces(s);
         m_gap = false;
     } else {
@@ -299,8 +405,8 @@ void ChartWindow::OnAdded() {
 // Points before from are dropped, and pieces left empty with them.
 void ChartWindow::Forget(qint64 from) {
     bool removed = false;
-    for (auto& pieces : m_pieces)
-        while (!pieces.isEmpty()) {
+    for (int p = 0; p < 3; ++p)
+        for (auto& pieces = m_pieces[std::size_t(p)]; !pieces.isEmpty();) {
             QLineSeries* first = pieces.front();
             int old = 0;
             while (old < first->count() && first->at(old).x() < static_cast<qreal>(from))
@@ -310,21 +416,21 @@ void ChartWindow::Forget(qint64 from) {
                     first->removePoints(0, old);
                 break;
             }
-            m_view->chart()->removeSeries(first);
-            delete first;
-            pieces.pop_front();
+            Retire(p, pieces.takeFirst());
             removed = true;
         }
     if (removed)
         UpdateLegend();
 }
 
-// One legend entry a phase, however many pieces it is drawn in.
+// One legend entry a phase, however many pieces it is drawn in: the first piece's.
 void ChartWindow::UpdateLegend() {
-    for (const auto& pieces : m_pieces)
-        for (qsizetype i = 0; i < pieces.size(); ++i)
-            for (QLegendMarker* marker : m_view->chart()->legend()->markers(pieces[i]))
-                marker->setVisible(i == 0);
+    for (QLegendMarker* marker : m_view->chart()->legend()->markers()) {
+        bool first = false;
+        for (const auto& pieces : m_pieces)
+            first = first || (!pieces.isEmpty() && pieces.front() == marker->series());
+        marker->setVisible(first);
+    }
 }
 
 void ChartWindow::FitAxes() {

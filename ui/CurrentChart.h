@@ -57,9 +57,15 @@ public:
     QPushButton* PauseButton() const { return m_pause; }
     QLabel* HoverLabel() const { return m_hover; }
 
+    // Pieces drawn of each phase at most, however many polls fail.
+    static constexpr qsizetype kMaxPieces = 160;
+
     // The line pieces of phase 0, 1 or 2 now drawn, oldest first: a failed poll ends a piece.
     // Beyond 1200 samples in range, a piece draws the lowest and highest value of each stretch
-    // of time instead of every sample.
+    // of time instead of every sample, and only failed polls whose answered neighbours lie more
+    // than a stretch (a 600th of the range, about a pixel) apart end a piece: a narrower gap
+    // would not show. Beyond kMaxPieces, only the widest gaps do. A closed window draws when it
+    // is next shown.
     const QList<QLineSeries*>& Pieces(int phase) const { return m_pieces[std::size_t(phase)]; }
     // Time and the three currents of the answered poll nearest to msecs since the epoch.
     QString HoverText(qint64 msecs) const;
@@ -71,9 +77,17 @@ public:
     bool SavePictureTo(const QString& path);
     bool ExportCsvTo(const QString& path);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
-    // Draws every sample in range afresh.
+    // The texts, in the language now in force.
+    void Retranslate();
+    // Draws every sample in range afresh; a closed window only notes that it must.
     void Rebuild();
+    // The time one column of the plot spans now, in ms.
+    qint64 Column() const;
     // Draws the newest sample, and lets go of what left the range.
     void OnAdded();
     // Opens a new piece of each phase with the sample's point.
@@ -83,7 +97,11 @@ private:
     void UpdateLegend();
     // The earliest time in range now; the latest sample's when there is none in range.
     qint64 From() const;
+    // A piece at the end of phase's, a spare one when there is one.
     QLineSeries* NewPiece(int phase);
+    QLineSeries* MakePiece(int phase);
+    // Hides a piece no longer drawn and keeps it for later.
+    void Retire(int phase, QLineSeries* piece);
 
     CurrentSamples& m_samples;
     QChartView* m_view;
@@ -94,8 +112,13 @@ private:
     QLabel* m_hover;
     Range m_range = Range::TenMinutes;
     std::array<QList<QLineSeries*>, 3> m_pieces;
-    bool m_gap = true;        // the next answered poll starts new pieces
-    bool m_decimated = false; // the pieces draw the extremes of stretches of time
+    std::array<QList<QLineSeries*>, 3> m_spare; // hidden, empty
+    QLabel* m_rangeLabel;
+    std::array<QPushButton*, 3> m_buttons{}; // clear, save picture, export CSV
+    bool m_gap = true;                       // polls failed since the last point drawn
+    bool m_decimated = false;                // the pieces draw the extremes of stretches of time
+    bool m_stale = true;                     // samples came or went while the window was closed
+    qint64 m_hoverMs = -1;                   // where the hover text was taken, or -1
 };
 
 } // namespace md::ui

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -52,6 +54,26 @@ QPoint PlaceBeside(const QRect& main, const QSize& size, const QRect& screen) {
 }
 
 namespace {
+
+// A plain widget of its own is a "client" to Qt's accessibility, which AT-SPI calls a filler:
+// a screen reader would not announce the monitor or the chart when they open.
+QAccessibleInterface* WindowAccessibleFactory(const QString&, QObject* object) {
+    if (qobject_cast<MonitorWindow*>(object) || qobject_cast<ChartWindow*>(object))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
+// Gives window the role of a window. Factories installed later are asked first, so ours comes
+// before Qt's own; an interface Qt made while the window was being built is let go.
+template <typename W> W* AnnouncedAsWindow(W* window) {
+    [[maybe_unused]] static const bool installed = [] {
+        QAccessible::installFactory(WindowAccessibleFactory);
+        return true;
+    }();
+    QAccessible::deleteAccessibleInterface(
+        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(window)));
+    return window;
+}
 
 // A window beside the main one the first time, where the operator left it later.
 template <typename W> W* ShowBeside(QWidget* main, W* window, bool placed) {
@@ -95,22 +117,8 @@ void CMeterDebugDlg::TranslateView() {
     const QList<QAction*> items = m_viewMenu->actions();
     items[0]->setText(tr("通讯监视"));
     items[1]->setText(tr("电流曲线"));
-    // The two windows hold no data of their own: one that is open is built afresh in the new
-    // language where it stands; a closed one is built again when it is next opened.
-    const auto renew = [this](auto& window, auto make) {
-        if (!window)
-            return;
-        const bool shown = window->isVisible();
-        const QRect where = window->geometry();
-        delete window.data();
-        if (!shown)
-            return;
-        window = make();
-        window->setGeometry(where);
-        window->show();
-    };
-    renew(m_view->monitorWindow, [this] { return new MonitorWindow(m_view->monitor, this); });
-    renew(m_view->chartWindow, [this] { return new ChartWindow(m_view->samples, this); });
+    // The two windows put their own texts in the new language where they stand, keeping the
+    // chart's range and pause and the monitor's selection.
 }
 
 MonitorModel& CMeterDebugDlg::Monitor() {
@@ -124,14 +132,14 @@ CurrentSamples& CMeterDebugDlg::Samples() {
 MonitorWindow* CMeterDebugDlg::ShowMonitor() {
     const bool placed = m_view->monitorWindow;
     if (!placed)
-        m_view->monitorWindow = new MonitorWindow(m_view->monitor, this);
+        m_view->monitorWindow = AnnouncedAsWindow(new MonitorWindow(m_view->monitor, this));
     return ShowBeside(this, m_view->monitorWindow.data(), placed);
 }
 
 ChartWindow* CMeterDebugDlg::ShowChart() {
     const bool placed = m_view->chartWindow;
     if (!placed)
-        m_view->chartWindow = new ChartWindow(m_view->samples, this);
+        m_view->chartWindow = AnnouncedAsWindow(new ChartWindow(m_view->samples, this));
     return ShowBeside(this, m_view->chartWindow.data(), placed);
 }
 

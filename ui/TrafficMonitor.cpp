@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
@@ -26,13 +27,6 @@ QString Text(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QPushButton* AddButton(QHBoxLayout* row, const QString& text) {
-    auto* button = new QPushButton(text);
-    button->setAccessibleName(text);
-    row->addWidget(button);
-    return button;
-}
-
 } // namespace
 
 MonitorModel::MonitorModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -40,45 +34,52 @@ MonitorModel::MonitorModel(QObject* parent) : QAbstractTableModel(parent) {}
 void MonitorModel::Append(TraceRow&& row) {
     if (m_paused) {
         m_held.push_back(std::move(row));
-    } else {
-        const int at = static_cast<int>(m_rows.size());
-        beginInsertRows({}, at, at);
-        m_rows.push_back(std::move(row));
-        endInsertRows();
+        if (m_held.size() > static_cast<std::size_t>(kRowLimit)) {
+            m_held.pop_front();
+            ++m_dropped;
+        }
+        return;
     }
+    const int at = static_cast<int>(m_rows.size());
+    beginInsertRows({}, at, at);
+    m_rows.push_back(std::move(row));
+    endInsertRows();
     Trim();
 }
 
 void MonitorModel::Trim() {
-    std::size_t over = m_rows.size() + m_held.size();
-    if (over <= static_cast<std::size_t>(kRowLimit))
+    if (m_rows.size() <= static_cast<std::size_t>(kRowLimit))
         return;
-    over -= kRowLimit;
-    const std::size_t shown = std::min(over, m_rows.size());
-    if (shown > 0) {
-        beginRemoveRows({}, 0, static_cast<int>(shown) - 1);
-        m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(shown));
-        endRemoveRows();
-    }
-    m_held.erase(m_held.begin(), m_held.begin() + static_cast<std::ptrdiff_t>(over - shown));
+    const int over = static_cast<int>(m_rows.size()) - kRowLimit;
+    beginRemoveRows({}, 0, over - 1);
+    m_rows.erase(m_rows.begin(), m_rows.begin() + over);
+    endRemoveRows();
 }
 
 void MonitorModel::Clear() {
     beginResetModel();
     m_rows.clear();
     m_held.clear();
+    m_dropped = 0;
     endResetModel();
+    Q_EMIT PauseChanged();
 }
 
 void MonitorModel::SetPaused(bool paused) {
-    m_paused = paused;
-    if (paused || m_held.empty())
+    if (paused == m_paused)
         return;
-    const int at = static_cast<int>(m_rows.size());
-    beginInsertRows({}, at, at + static_cast<int>(m_held.size()) - 1);
-    std::move(m_held.begin(), m_held.end(), std::back_inserter(m_rows));
-    m_held.clear();
-    endInsertRows();
+    m_paused = paused;
+    if (paused)
+        m_dropped = 0;
+    if (!paused && !m_held.empty()) {
+        const int at = static_cast<int>(m_rows.size());
+        beginInsertRows({}, at, at + static_cast<int>(m_held.size()) - 1);
+        std::move(m_held.begin(), m_held.end(), std::back_inserter(m_rows));
+        m_held.clear();
+        endInsertRows();
+        Trim();
+    }
+    Q_EMIT PauseChanged();
 }
 
 QByteArray MonitorModel::TraceText(const QList<int>& rows) const {
@@ -166,12 +167,10 @@ QVariant MonitorModel::headerData(int section, Qt::Orientation orientation, int 
 
 MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
     : QWidget(parent, Qt::Window), m_model(model), m_table(new QTableView),
-      m_pause(new QPushButton(tr("暂停"))) {
-    setWindowTitle(tr("通讯监视"));
+      m_pause(new QPushButton), m_dropped(new QLabel), m_copy(new QAction(this)) {
     setObjectName(QStringLiteral("monitorWindow"));
 
     m_table->setModel(&model);
-    m_table->setAccessibleName(tr("通讯记录"));
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->setWordWrap(false);
@@ -200,28 +199,58 @@ MonitorWindow::MonitorWindow(MonitorModel& model, QWidget* parent)
             m_table->scrollToBottom();
     });
 
-    auto* copy = new QAction(tr("复制"), this);
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(copy, &QAction::triggered, this, &MonitorWindow::CopySelection);
-    m_table->addAction(copy);
+    m_copy->setShortcut(QKeySequence::Copy);
+    m_copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(m_copy, &QAction::triggered, this, &MonitorWindow::CopySelection);
+    m_table->addAction(m_copy);
 
     auto* buttons = new QHBoxLayout;
     m_pause->setCheckable(true);
     m_pause->setChecked(model.Paused());
-    m_pause->setAccessibleName(m_pause->text());
     buttons->addWidget(m_pause);
     connect(m_pause, &QPushButton::toggled, &model, &MonitorModel::SetPaused);
-    connect(AddButton(buttons, tr("清除")), &QPushButton::clicked, &model, &MonitorModel::Clear);
-    connect(AddButton(buttons, tr("复制")), &QPushButton::clicked, this,
-            &MonitorWindow::CopySelection);
-    connect(AddButton(buttons, tr("保存...")), &QPushButton::clicked, this, &MonitorWindow::Save);
+    for (QPushButton*& b : m_buttons) {
+        b = new QPushButton;
+        buttons->addWidget(b);
+    }
+    connect(m_buttons[0], &QPushButton::clicked, &model, &MonitorModel::Clear);
+    connect(m_buttons[1], &QPushButton::clicked, this, &MonitorWindow::CopySelection);
+    connect(m_buttons[2], &QPushButton::clicked, this, &MonitorWindow::Save);
+    buttons->addWidget(m_dropped);
     buttons->addStretch();
+    connect(&model, &MonitorModel::PauseChanged, this, &MonitorWindow::ShowDropped);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_table);
     layout->addLayout(buttons);
+    Retranslate();
     resize(digit * 110, 420);
+}
+
+void MonitorWindow::Retranslate() {
+    setWindowTitle(tr("通讯监视"));
+    m_table->setAccessibleName(tr("通讯记录"));
+    Q_EMIT m_model.headerDataChanged(Qt::Horizontal, 0, MonitorModel::kColumns - 1);
+    m_copy->setText(tr("复制"));
+    m_pause->setText(tr("暂停"));
+    m_buttons[0]->setText(tr("清除"));
+    m_buttons[1]->setText(tr("复制"));
+    m_buttons[2]->setText(tr("保存..."));
+    for (QPushButton* b : {m_pause, m_buttons[0], m_buttons[1], m_buttons[2]})
+        b->setAccessibleName(b->text());
+    ShowDropped();
+}
+
+void MonitorWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange)
+        Retranslate();
+    QWidget::changeEvent(event);
+}
+
+void MonitorWindow::ShowDropped() {
+    const int dropped = m_model.Paused() ? 0 : m_model.DroppedWhilePaused();
+    m_dropped->setText(dropped ? tr("暂停期间到达的最早 %1 行已丢弃").arg(dropped) : QString());
+    m_dropped->setAccessibleName(m_dropped->text());
 }
 
 void MonitorWindow::CopySelection() {

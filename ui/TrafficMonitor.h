@@ -8,8 +8,11 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 
+#include <array>
 #include <deque>
 
+class QAction;
+class QLabel;
 class QPushButton;
 class QTableView;
 
@@ -18,7 +21,8 @@ namespace md::ui {
 class MonitorModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // Rows held at most, paused or not; the oldest go first.
+    // Rows shown at most; the oldest go first. Paused, as many again are held, and beyond them
+    // the oldest held rows go, so that the table stands still.
     static constexpr int kRowLimit = 10000;
     enum Column { kTime, kDirection, kBytes, kMeaning, kStatus, kResponse, kColumns };
 
@@ -34,6 +38,8 @@ public:
     const TraceRow& Row(int index) const { return m_rows[static_cast<std::size_t>(index)]; }
     // Rows held while paused, not shown yet.
     int Held() const { return static_cast<int>(m_held.size()); }
+    // Rows that arrived during the last pause and were dropped unshown to keep the bound.
+    int DroppedWhilePaused() const { return m_dropped; }
     // The lines of the given shown rows (all rows, held ones too, when rows is empty), in the
     // trace's format, one a line.
     QByteArray TraceText(const QList<int>& rows = {}) const;
@@ -43,13 +49,18 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+Q_SIGNALS:
+    // Paused or resumed, or cleared.
+    void PauseChanged();
+
 private:
-    // Drops the oldest rows beyond the limit: shown ones first, then held ones.
+    // Drops the oldest shown rows beyond the limit.
     void Trim();
 
     std::deque<TraceRow> m_rows;
     std::deque<TraceRow> m_held;
     bool m_paused = false;
+    int m_dropped = 0;
 };
 
 class MonitorWindow final : public QWidget {
@@ -68,10 +79,21 @@ public:
     // Saves every row to path in the trace's format; a box names the file when it fails.
     bool SaveTo(const QString& path);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    // The texts, in the language now in force; a change of language keeps the selection.
+    void Retranslate();
+    // What the last pause cost, once it has ended.
+    void ShowDropped();
+
     MonitorModel& m_model;
     QTableView* m_table;
     QPushButton* m_pause;
+    QLabel* m_dropped;
+    QAction* m_copy;
+    std::array<QPushButton*, 3> m_buttons{}; // clear, copy, save
 };
 
 } // namespace md::ui

@@ -1,11 +1,15 @@
 // The traffic monitor over a real line to metersim with faults: its rows lay beside metersim's
-// own trace frame for frame, each failure with its status word.
+// own trace frame for frame, each failure with its status word, and the tool's trace file line for
+// line.
 
 #include "fakes/MainWindowRig.h"
+#include "link/TraceWriter.h"
 #include "ui/TrafficMonitor.h"
 
 #include <QRegularExpression>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace md;
 
@@ -34,6 +38,10 @@ void TestViewE2e::MonitorRowsMatchMetersimFrameForFrame() {
     MeterSim sim({"--trace"});
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
     MainWindowRig w(sim);
+    std::FILE* file = std::tmpfile();
+    QVERIFY(file);
+    TraceWriter trace(file, true);
+    w.dlg.Trace().Add(trace);
     w.Run([&] {
         w.dlg.OnTimer(1);
         for (const char* fault : {"bad-crc once", "wrong-address once", "exception once"}) {
@@ -51,6 +59,13 @@ void TestViewE2e::MonitorRowsMatchMetersimFrameForFrame() {
     }
     QCOMPARE(Frames(rows).size(), 16); // four polls of two reads, each sent and collected
     QCOMPARE(Frames(rows), Frames(sim.Trace()));
+    // The trace file's lines are the monitor's, time stamps included.
+    std::rewind(file);
+    QByteArray traced;
+    for (char buf[256]; std::fgets(buf, sizeof buf, file);)
+        traced += buf;
+    QCOMPARE(traced, monitor.TraceText());
+    w.dlg.Trace().Remove(trace);
     const QStringList ok{"ok", "ok", "ok", "ok"};
     // Each fault spoils the first answer after it: the decimal point's.
     QCOMPARE(words, (ok + QStringList{"ok", "check error", "ok", "ok"} +

@@ -47,6 +47,17 @@ private Q_SLOTS:
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(u"; ")));
     }
 
+    // A screen reader announces a window that opens by its role: a dialog or a window, never a
+    // plain area of something else.
+    void everyWindowIsAWindow_data() { md::WindowRows(); }
+    void everyWindowIsAWindow() {
+        QFETCH(QString, window);
+        const md::ShownWindow shown = md::ShowWindow(window);
+        const QAccessible::Role role = QAccessible::queryAccessibleInterface(shown.window)->role();
+        QVERIFY2(role == QAccessible::Dialog || role == QAccessible::Window,
+                 qAccessibleRoleString(role));
+    }
+
     // Where the label before a field is not its own, or a group caption stands in for one.
     void fieldsAreNamedByTheirOwnTexts_data() {
         QTest::addColumn<QString>("window");

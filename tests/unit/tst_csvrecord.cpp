@@ -7,9 +7,16 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 using namespace md;
 
@@ -72,6 +79,59 @@ private Q_SLOTS:
                  QByteArray("time,phase_a,phase_b,phase_c,decimal_point,outcome\r\n"));
         const auto reason = log::AppendCsv(dir.filePath(QStringLiteral("no/such/dir.csv")), "a");
         QVERIFY(reason && !reason->isEmpty());
+    }
+
+    // A row the system cuts short must not stay cut, nor glue the next row onto it, and the
+    // box must say why.
+    void RowsStayWholeWhenTheDiskFills_data() {
+        QTest::addColumn<bool>("fileSystem"); // a full tmpfs; else a file size limit
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("file size limit") << false << qt_error_string(EFBIG);
+        QTest::newRow("full file system") << true << qt_error_string(ENOSPC);
+    }
+    void RowsStayWholeWhenTheDiskFills() {
+        QFETCH(bool, fileSystem);
+        QFETCH(QString, reason);
+        const QByteArray row("2026-12-07T18:08:29.431+00:00,12.34,1,655.35,2,ok\r\n");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("polls.csv"));
+        std::function<void()> giveSpaceBack;
+        if (fileSystem) {
+            // Two pages: one for a file that makes room again when it goes, one for the CSV.
+            if (::mount("tmpfs", qPrintable(dir.path()), "tmpfs", 0, "size=8k") != 0)
+                QSKIP("mounting a small file system needs root");
+            const QString room = dir.filePath(QStringLiteral("room"));
+            QFile file(room);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1 && file.flush());
+            giveSpaceBack = [room] { QFile::remove(room); };
+        } else {
+            rlimit old{};
+            getrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = old;
+            small.rlim_cur = static_cast<rlim_t>(log::CsvHeader().size() + 3 * row.size() + 20);
+            setrlimit(RLIMIT_FSIZE, &small);
+            giveSpaceBack = [old] { setrlimit(RLIMIT_FSIZE, &old); };
+        }
+        const auto restore = qScopeGuard([&] {
+            giveSpaceBack();
+            if (fileSystem)
+                ::umount2(qPrintable(dir.path()), MNT_DETACH);
+        });
+        int rows = 0;
+        std::optional<QString> failure;
+        while (!(failure = log::AppendCsv(path, row)) && rows < 1000)
+            ++rows;
+        QVERIFY(failure);
+        QCOMPARE(*failure, reason);
+        const auto contents = [&path] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QCOMPARE(contents(), log::CsvHeader() + row.repeated(rows));
+        giveSpaceBack();
+        QCOMPARE(log::AppendCsv(path, row), std::nullopt);
+        QCOMPARE(contents(), log::CsvHeader() + row.repeated(rows + 1));
     }
 };
 
