@@ -158,7 +158,8 @@ public:
 
     // Window timers by id: starting a running id replaces its period. Periods below 10 ms
     // run at 10 ms, as on Windows. A tick that falls due while its own handler still runs
-    // (inside a message box, say) is dropped: Qt never re-enters a timer's own handler.
+    // (inside a message box, say) is dropped: Qt never re-enters a timer's own handler. Every
+    // timer ends when the dialog ends; a dialog run again starts its own anew.
     void SetTimer(unsigned id, std::uint32_t ms);
     void KillTimer(unsigned id);
     bool IsTimerRunning(unsigned id) const;
@@ -207,6 +208,7 @@ protected:
 
 private:
     void Build();
+    void KillAllTimers();
     // Captions in the current language, and where a translation runs longer than its control,
     // the control (and if need be the dialog) wider. Captions the dialog has changed since are
     // left alone.
