@@ -124,7 +124,7 @@ CMSComm::CMSComm() {
         // A close that the port object makes by itself, on a failure it judges fatal, is a
         // loss like any other.
         if (!m_closing && m_lost.isEmpty())
-            m_lost = QStringLiteral("%1 已断开：%2").arg(Where(), m_port.errorString());
+            Lose(QStringLiteral("%1 已断开：%2").arg(Where(), m_port.errorString()));
     });
 }
 
@@ -241,11 +241,20 @@ bool CMSComm::Reopen() {
         return m_port.isOpen();
     try {
         Open();
-    } catch (const CommError&) {
+    } catch (const CommError& e) {
+        // Pointed at another port or device during the outage (a reconfiguration), the news is
+        // why that one cannot be opened, not how the old one went.
+        if (Where() != m_lostWhere)
+            Lose(QString::fromUtf8(e.what()));
         return false;
     }
     m_lost.clear();
     return true;
+}
+
+void CMSComm::Lose(const QString& reason) {
+    m_lost = reason;
+    m_lostWhere = Where();
 }
 
 void CMSComm::Open() {
@@ -349,7 +358,7 @@ void CMSComm::CheckGone() {
     const std::optional<QString> reason = Gone();
     if (!reason)
         return;
-    m_lost = CMSComm::tr("%1 已断开：%2").arg(Where(), *reason);
+    Lose(CMSComm::tr("%1 已断开：%2").arg(Where(), *reason));
     Close();
     m_port.clearError();
 }

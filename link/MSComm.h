@@ -67,6 +67,8 @@ public:
     // lost one (or one lost on the way) drops the bytes without a word.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
     std::string LostReason() const override { return m_lost.toStdString(); }
+    // A failed attempt on another port or device than the one lost makes the reason why that
+    // one cannot be opened.
     bool Reopen() override;
 
     // Unread input the control holds at most; what comes beyond it waits in the OS driver,
@@ -95,6 +97,7 @@ private:
     // Why the device has gone from under the open port; nothing while it is there.
     std::optional<QString> Gone() const;
     void CheckGone();
+    void Lose(const QString& reason);
     void OnError(QSerialPort::SerialPortError error);
     void Close();
     // The watch on the open device's handle: the event loop wakes it for arriving bytes and
@@ -109,7 +112,8 @@ private:
     LineSettings m_line;
     std::int16_t m_inputLen = 0;
     std::map<int, QString> m_devices;
-    QString m_lost; // the loss report; empty while the port is not lost
+    QString m_lost;      // the loss report; empty while the port is not lost
+    QString m_lostWhere; // the port and device it reports on
     QPointer<QSocketNotifier> m_watch;
     bool m_closing = false; // a close of ours, not one the port object made by itself
 };

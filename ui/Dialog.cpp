@@ -797,12 +797,18 @@ QString AppCaption() {
 }
 
 void AfxMessageBox(const QString& text) {
+    QPointer<QMessageBox> shown;
+    AfxMessageBox(text, shown);
+}
+
+void AfxMessageBox(const QString& text, QPointer<QMessageBox>& shown) {
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent)
         parent = QApplication::activeWindow();
     // The class library gives an OK-only box the exclamation icon.
     QMessageBox box(QMessageBox::Warning, AppCaption(), text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
+    shown = &box;
     box.exec();
 }
 

@@ -4,6 +4,7 @@
 // message boxes, window timers by id, and one guard around every handler.
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -16,6 +17,7 @@ class QAbstractButton;
 class QAction;
 class QLineEdit;
 class QMenuBar;
+class QMessageBox;
 
 namespace md::ui {
 
@@ -249,6 +251,9 @@ private:
 // Message box with an OK button only, captioned with the executable's file name stem, over
 // the active dialog. Its nested loop keeps timers running.
 void AfxMessageBox(const QString& text);
+// The same box; while it stands, shown points at it (its text can be brought up to date), and
+// it is null again once the box has closed.
+void AfxMessageBox(const QString& text, QPointer<QMessageBox>& shown);
 QString AppCaption();
 
 // Font families tried in order for a template's font: the family itself, then CJK faces that

@@ -369,6 +369,13 @@ private Q_SLOTS:
         // The node went with the far end: the one reopen attempt fails quietly.
         QVERIFY(!comm.Reopen());
         QCOMPARE(QString::fromStdString(comm.LostReason()), lost);
+        // Pointed at another device meanwhile, the reason is why that one cannot be opened.
+        comm.SetDevice(2, m_pty->SlavePath() + QStringLiteral(".absent"));
+        comm.SetCommPort(2);
+        QVERIFY(!comm.Reopen());
+        QCOMPARE(
+            QString::fromStdString(comm.LostReason()),
+            QStringLiteral("无法打开串口 COM2（%1.absent）：设备不存在").arg(m_pty->SlavePath()));
         // Closing by hand ends the lost state.
         comm.SetPortOpen(false);
         QCOMPARE(comm.LostReason(), std::string());
