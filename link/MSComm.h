@@ -38,6 +38,21 @@ std::optional<LineSettings> ParseSettings(std::string_view text);
 // n < 1. Which device a run uses is start-up's decision (SetDevice).
 QString DeviceForPort(int port);
 
+// What a device reads back of the parity put on it.
+struct HeldParity {
+    bool enabled = false; // parity enable
+    bool odd = false;
+};
+
+// Whether a device that reads back held has taken parity ('N', 'O' or 'E'). A pseudo-terminal
+// never keeps parity enable (it has no line to check parity on), so there the odd flag alone
+// tells; any other device without it has refused the parity, as does a USB adapter whose
+// driver cannot do parity.
+bool ParityTaken(char parity, HeldParity held, bool pseudoTerminal);
+
+// Whether descriptor fd is the terminal end of a pseudo-terminal; false where there are none.
+bool IsPseudoTerminal(int fd);
+
 class CMSComm final : public SerialControl {
     Q_DECLARE_TR_FUNCTIONS(CMSComm)
 

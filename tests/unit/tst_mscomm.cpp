@@ -18,6 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using md::CMSComm;
 using md::CommError;
 using md::LineSettings;
@@ -204,6 +207,42 @@ private Q_SLOTS:
             QVERIFY2(error.isEmpty(), qPrintable(error));
         }
         QCOMPARE((m_pty->Attributes().c_cflag & PARODD) != 0, odd);
+    }
+
+    // Read back after parity was put: only a pseudo-terminal may drop parity enable; any other
+    // device that did (a USB adapter whose driver cannot do parity) refused the parity.
+    void parityIsTakenAsTheDeviceReadsItBack_data() {
+        QTest::addColumn<char>("parity");
+        QTest::addColumn<bool>("enabled"); // what the device reads back
+        QTest::addColumn<bool>("odd");
+        QTest::addColumn<bool>("pty");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("adapter, even") << 'E' << true << false << false << true;
+        QTest::newRow("adapter, odd") << 'O' << true << true << false << true;
+        QTest::newRow("adapter, none") << 'N' << false << false << false << true;
+        QTest::newRow("adapter drops even") << 'E' << false << false << false << false;
+        QTest::newRow("adapter drops odd, keeps the flag") << 'O' << false << true << false << false;
+        QTest::newRow("adapter keeps parity on none") << 'N' << true << false << false << false;
+        QTest::newRow("pseudo-terminal, even") << 'E' << false << false << true << true;
+        QTest::newRow("pseudo-terminal, odd") << 'O' << false << true << true << true;
+        QTest::newRow("pseudo-terminal drops odd") << 'O' << false << false << true << false;
+    }
+    void parityIsTakenAsTheDeviceReadsItBack() {
+        QFETCH(char, parity);
+        QFETCH(bool, enabled);
+        QFETCH(bool, odd);
+        QFETCH(bool, pty);
+        QFETCH(bool, taken);
+        QCOMPARE(md::ParityTaken(parity, {enabled, odd}, pty), taken);
+    }
+
+    void tellsAPseudoTerminalFromOtherDevices() {
+        const int slave = ::open(qPrintable(m_pty->SlavePath()), O_RDWR | O_NOCTTY);
+        const int null = ::open("/dev/null", O_RDWR);
+        QVERIFY(md::IsPseudoTerminal(slave));
+        QVERIFY(!md::IsPseudoTerminal(null));
+        ::close(slave);
+        ::close(null);
     }
 
     void opensThroughASymlink() {
