@@ -129,7 +129,6 @@ void TestPortLoss::FlappingLineKeepsOneBox() {
             for (int i = 0; i < 5; ++i) {
                 w.port.FailOpen(std::nullopt);
                 w.dlg.OnTimer(1);
-                QCOMPARE(w.Text(1068), QStringLiteral("正在读测量数据..."));
                 w.port.Lose(i == 4 ? kLast : kLoss);
                 w.port.FailOpen("无法打开串口 COM1：设备不存在");
                 w.dlg.OnTimer(1);
