@@ -146,8 +146,8 @@ std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments
         const qsizetype equals = option.indexOf('=');
         const QString name = option.left(equals);
         if (Among(name, kQtValueOptions)) {
-            if (equals < 0 && ++i == arguments.size())
-                return QStringLiteral("%1 needs a value").arg(arg);
+            if (equals < 0 ? ++i == arguments.size() : equals + 1 == option.size())
+                return QStringLiteral("%1 needs a value").arg(arg.left(arg.indexOf('=')));
         } else if (!(equals < 0 ? Among(name, kQtFlags) : Among(name, kQtEqualsOnly))) {
             ours << arg;
         }
@@ -156,6 +156,21 @@ std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments
 }
 
 } // namespace
+
+QStringList QtArguments(const QStringList& arguments) {
+    QStringList qt;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        const qsizetype equals = arg.indexOf('=');
+        const qsizetype dashes = arg.startsWith(QLatin1String("--")) ? 2 : 1;
+        if (i > 0 && arg.startsWith('-') && equals > 0 &&
+            Among(arg.mid(dashes, equals - dashes), kQtValueOptions))
+            qt << arg.left(equals) << arg.mid(equals + 1);
+        else
+            qt << arg;
+    }
+    return qt;
+}
 
 QString UsageText() {
     // The meter operations are listed after the other options, ahead of Qt's.
@@ -193,6 +208,8 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
         return UsageError(*missing);
 
     QCommandLineParser parser;
+    // "-bogus" is one unknown option, as Qt's own one-dash words are, not five letters.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({com[0], com[1], listPorts, trace, csv, localEcho, fast, allCommands,
                        language, scan, port, scanWindow, scanAll, scanAddresses, scanRates,
                        scanParities, help, version});

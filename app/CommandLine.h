@@ -53,6 +53,10 @@ struct CommandLine {
 // arguments as the process got them, the program's name first.
 CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env);
 
+// arguments as Qt's application object is to get them: Qt reads its options only as two words
+// ("-platform offscreen") and passes over "-platform=offscreen", so that form is split.
+QStringList QtArguments(const QStringList& arguments);
+
 // The usage text that --help prints (the man page follows it).
 QString UsageText();
 

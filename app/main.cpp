@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -36,8 +37,18 @@ int main(int argc, char* argv[]) {
         Print(stdout, md::PortListText(md::SystemPortList().Ports()));
         return 0;
     }
+    // Qt's options as Qt reads them; the application object keeps argc and argv.
+    std::vector<QByteArray> qtBytes;
+    for (const QString& arg : md::QtArguments(arguments))
+        qtBytes.push_back(arg.toLocal8Bit());
+    std::vector<char*> qtArgv;
+    for (QByteArray& arg : qtBytes)
+        qtArgv.push_back(arg.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtBytes.size());
+
     if (cl.options.scan) {
-        QCoreApplication app(argc, argv);
+        QCoreApplication app(qtArgc, qtArgv.data());
         return md::RunScanCommand(cl.options);
     }
 
@@ -53,11 +64,11 @@ int main(int argc, char* argv[]) {
     }
 
     if (!cl.options.script.steps.empty()) {
-        QCoreApplication app(argc, argv);
+        QCoreApplication app(qtArgc, qtArgv.data());
         return md::RunScriptCommand(cl.options, trace.get());
     }
 
-    QApplication app(argc, argv);
+    QApplication app(qtArgc, qtArgv.data());
     md::theApp.m_options = cl.options;
     md::theApp.m_trace = trace.get();
     md::theApp.InitInstance();

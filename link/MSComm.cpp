@@ -10,7 +10,12 @@
 
 #ifndef Q_OS_WIN
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/sysmacros.h>
 #endif
 
 namespace md {
@@ -57,6 +62,25 @@ short LineEvents(int fd) {
 #endif
 
 } // namespace
+
+bool ParityTaken(char parity, HeldParity held, bool pseudoTerminal) {
+    const bool enabled = held.enabled || (pseudoTerminal && parity != 'N');
+    return enabled == (parity != 'N') && held.odd == (parity == 'O');
+}
+
+bool IsPseudoTerminal([[maybe_unused]] int fd) {
+#if defined(Q_OS_LINUX)
+    // The terminal ends of Unix 98 pseudo-terminals, whichever devpts instance they live in.
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+           major(st.st_rdev) <= 143;
+#elif !defined(Q_OS_WIN)
+    const char* name = ::ttyname(fd);
+    return name && QByteArray(name).startsWith("/dev/pts/");
+#else
+    return false;
+#endif
+}
 
 std::optional<LineSettings> ParseSettings(std::string_view text) {
     LineSettings s;
@@ -124,7 +148,7 @@ CMSComm::CMSComm() {
         // A close that the port object makes by itself, on a failure it judges fatal, is a
         // loss like any other.
         if (!m_closing && m_lost.isEmpty())
-            m_lost = CMSComm::tr("%1 已断开：%2").arg(Where(), m_port.errorString());
+            Lose(CMSComm::tr("%1 已断开：%2").arg(Where(), m_port.errorString()));
     });
 }
 
@@ -188,7 +212,7 @@ bool CMSComm::PutParity(char parity) {
     // A pseudo-terminal keeps the odd flag but drops parity enable. Qt then calls odd and even
     // refused (the device changed nothing), and its "no parity" leaves the odd flag behind, so
     // a line once set to odd would still read as odd at the far end. On an open port the flags
-    // are put here as well, and what the device keeps of them is accepted.
+    // are put here as well, and what the device keeps of them is read back.
     const int fd = m_port.isOpen() ? m_port.handle() : -1;
     termios tio{};
     if ((parity != 'N' && parity != 'O' && parity != 'E') || fd < 0 || ::tcgetattr(fd, &tio) != 0)
@@ -198,7 +222,9 @@ bool CMSComm::PutParity(char parity) {
     if (parity != 'N')
         tio.c_cflag |= PARENB | (odd ? PARODD : 0);
     ::tcsetattr(fd, TCSANOW, &tio); // EINVAL where the device kept nothing new
-    if (::tcgetattr(fd, &tio) != 0 || ((tio.c_cflag & PARODD) != 0) != odd)
+    if (::tcgetattr(fd, &tio) != 0 ||
+        !ParityTaken(parity, {(tio.c_cflag & PARENB) != 0, (tio.c_cflag & PARODD) != 0},
+                     IsPseudoTerminal(fd)))
         return false;
     if (!put)
         m_port.clearError();
@@ -213,7 +239,10 @@ bool CMSComm::PutParity(char parity) {
 void CMSComm::Apply(const LineSettings& line, const std::string& text) {
     if (PutLine(line))
         return;
-    const QString reason = m_port.errorString();
+    // Parity the device dropped without a word leaves Qt nothing to report.
+    const QString reason = m_port.error() == QSerialPort::NoError
+                               ? CMSComm::tr("设备不支持该校验位")
+                               : m_port.errorString();
     m_port.clearError();
     PutLine(m_line);
     m_port.clearError();
@@ -241,7 +270,11 @@ bool CMSComm::Reopen() {
         return m_port.isOpen();
     try {
         Open();
-    } catch (const CommError&) {
+    } catch (const CommError& e) {
+        // Pointed at another port or device during the outage (a reconfiguration), the news is
+        // why that one cannot be opened, not how the old one went.
+        if (Where() != m_lostWhere)
+            Lose(QString::fromUtf8(e.what()));
         return false;
     }
     m_lost.clear();
@@ -250,7 +283,12 @@ bool CMSComm::Reopen() {
 
 void CMSComm::MarkLost(const std::string& reason) {
     Close();
-    m_lost = QString::fromStdString(reason);
+    Lose(QString::fromStdString(reason));
+}
+
+void CMSComm::Lose(const QString& reason) {
+    m_lost = reason;
+    m_lostWhere = Where();
 }
 
 void CMSComm::Open() {
@@ -286,6 +324,15 @@ void CMSComm::Open() {
         default:
             Throw(CMSComm::tr("无法打开%1：%2").arg(Where(), reason));
         }
+    }
+    // The opening put the settings on the device, which keeps what it can of them: parity it
+    // dropped would leave the meter deaf to every request.
+    if (!PutParity(m_line.parity)) {
+        Close();
+        m_port.clearError();
+        Throw(CMSComm::tr("%1 不接受设置“%2”：%3")
+                  .arg(Where(), QString::fromStdString(m_settings),
+                       CMSComm::tr("设备不支持该校验位")));
     }
     Watch();
 }
@@ -354,7 +401,7 @@ void CMSComm::CheckGone() {
     const std::optional<QString> reason = Gone();
     if (!reason)
         return;
-    m_lost = CMSComm::tr("%1 已断开：%2").arg(Where(), *reason);
+    Lose(CMSComm::tr("%1 已断开：%2").arg(Where(), *reason));
     Close();
     m_port.clearError();
 }

@@ -38,6 +38,21 @@ std::optional<LineSettings> ParseSettings(std::string_view text);
 // n < 1. Which device a run uses is start-up's decision (SetDevice).
 QString DeviceForPort(int port);
 
+// What a device reads back of the parity put on it.
+struct HeldParity {
+    bool enabled = false; // parity enable
+    bool odd = false;
+};
+
+// Whether a device that reads back held has taken parity ('N', 'O' or 'E'). A pseudo-terminal
+// never keeps parity enable (it has no line to check parity on), so there the odd flag alone
+// tells; any other device without it has refused the parity, as does a USB adapter whose
+// driver cannot do parity.
+bool ParityTaken(char parity, HeldParity held, bool pseudoTerminal);
+
+// Whether descriptor fd is the terminal end of a pseudo-terminal; false where there are none.
+bool IsPseudoTerminal(int fd);
+
 class CMSComm final : public SerialControl {
     Q_DECLARE_TR_FUNCTIONS(CMSComm)
 
@@ -67,6 +82,8 @@ public:
     // lost one (or one lost on the way) drops the bytes without a word.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
     std::string LostReason() const override { return m_lost.toStdString(); }
+    // A failed attempt on another port or device than the one lost makes the reason why that
+    // one cannot be opened.
     bool Reopen() override;
     void MarkLost(const std::string& reason) override;
 
@@ -96,6 +113,7 @@ private:
     // Why the device has gone from under the open port; nothing while it is there.
     std::optional<QString> Gone() const;
     void CheckGone();
+    void Lose(const QString& reason);
     void OnError(QSerialPort::SerialPortError error);
     void Close();
     // The watch on the open device's handle: the event loop wakes it for arriving bytes and
@@ -110,7 +128,8 @@ private:
     LineSettings m_line;
     std::int16_t m_inputLen = 0;
     std::map<int, QString> m_devices;
-    QString m_lost; // the loss report; empty while the port is not lost
+    QString m_lost;      // the loss report; empty while the port is not lost
+    QString m_lostWhere; // the port and device it reports on
     QPointer<QSocketNotifier> m_watch;
     bool m_closing = false; // a close of ours, not one the port object made by itself
 };

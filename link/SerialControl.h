@@ -42,8 +42,10 @@ public:
     // port, the device and the reason, and stays empty while the port is not lost. Closing or
     // opening the port by hand ends the lost state.
     virtual std::string LostReason() const = 0;
-    // One attempt to open a lost port again on the same device with the same settings; true
-    // when the port is open afterwards. A port that is not lost is left as it is.
+    // One attempt to open a lost port again with the port, device and settings now in force;
+    // true when the port is open afterwards. A port that is not lost is left as it is. A failed
+    // attempt on another port or device than the one lost makes the reason why that one
+    // cannot be opened.
     virtual bool Reopen() = 0;
     // Closes the port (when open) and reports it lost with reason, as if its device had gone:
     // one who borrowed a lost port (the meter scan) hands the outage back this way, and only a

@@ -20,6 +20,10 @@
         <translation>Settings &quot;%2&quot; refused by %1: %3</translation>
     </message>
     <message>
+        <source>设备不支持该校验位</source>
+        <translation>the device does not support this parity</translation>
+    </message>
+    <message>
         <source>串口 COM%1 无效：端口号应从 1 开始</source>
         <translation>Serial port COM%1 is invalid: port numbers start at 1</translation>
     </message>

@@ -659,6 +659,8 @@ int CDialog::DoModal() {
     // A dialog that ended itself during its initialisation never shows.
     if (!m_ended)
         exec();
+    // Timers put during an initialisation that had already ended the dialog end here.
+    KillAllTimers();
     return m_result;
 }
 
@@ -666,9 +668,13 @@ void CDialog::EndDialog(int result) {
     done(result);
 }
 
+// A dialog's timers end with it, as on the platform the dialogs come from: an object that
+// lives on after its dialog ended (hidden, to be run again) would otherwise go on ticking for
+// nothing until it is destroyed.
 void CDialog::done(int result) {
     m_result = result;
     m_ended = true;
+    KillAllTimers();
     QDialog::done(result);
 }
 
@@ -719,6 +725,12 @@ void CDialog::KillTimer(unsigned id) {
         killTimer(it->second.first);
         m_timers.erase(it);
     }
+}
+
+void CDialog::KillAllTimers() {
+    for (const auto& [id, timer] : m_timers)
+        killTimer(timer.first);
+    m_timers.clear();
 }
 
 bool CDialog::IsTimerRunning(unsigned id) const {
@@ -785,12 +797,18 @@ QString AppCaption() {
 }
 
 void AfxMessageBox(const QString& text) {
+    QPointer<QMessageBox> shown;
+    AfxMessageBox(text, shown);
+}
+
+void AfxMessageBox(const QString& text, QPointer<QMessageBox>& shown) {
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent)
         parent = QApplication::activeWindow();
     // The class library gives an OK-only box the exclamation icon.
     QMessageBox box(QMessageBox::Warning, AppCaption(), text, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
+    shown = &box;
     box.exec();
 }
 

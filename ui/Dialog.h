@@ -4,6 +4,7 @@
 // message boxes, window timers by id, and one guard around every handler.
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -16,6 +17,7 @@ class QAbstractButton;
 class QAction;
 class QLineEdit;
 class QMenuBar;
+class QMessageBox;
 
 namespace md::ui {
 
@@ -158,7 +160,8 @@ public:
 
     // Window timers by id: starting a running id replaces its period. Periods below 10 ms
     // run at 10 ms, as on Windows. A tick that falls due while its own handler still runs
-    // (inside a message box, say) is dropped: Qt never re-enters a timer's own handler.
+    // (inside a message box, say) is dropped: Qt never re-enters a timer's own handler. Every
+    // timer ends when the dialog ends; a dialog run again starts its own anew.
     void SetTimer(unsigned id, std::uint32_t ms);
     void KillTimer(unsigned id);
     bool IsTimerRunning(unsigned id) const;
@@ -207,6 +210,7 @@ protected:
 
 private:
     void Build();
+    void KillAllTimers();
     // Captions in the current language, and where a translation runs longer than its control,
     // the control (and if need be the dialog) wider. Captions the dialog has changed since are
     // left alone.
@@ -247,6 +251,9 @@ private:
 // Message box with an OK button only, captioned with the executable's file name stem, over
 // the active dialog. Its nested loop keeps timers running.
 void AfxMessageBox(const QString& text);
+// The same box; while it stands, shown points at it (its text can be brought up to date), and
+// it is null again once the box has closed.
+void AfxMessageBox(const QString& text, QPointer<QMessageBox>& shown);
 QString AppCaption();
 
 // Font families tried in order for a template's font: the family itself, then CJK faces that

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
@@ -370,7 +371,10 @@ void CMeterDebugDlg::ReportPortLoss() {
         m_strPrompt = LostPrompt();
         SetDlgItemText(kPromptEdit, m_strPrompt);
     }
-    if (m_bPortLost)
+    // Once per outage, and again when the reason changes within it (a reconfiguration to a
+    // port that cannot be opened either).
+    const QString reason = QString::fromStdString(lost);
+    if (m_bPortLost && reason == m_strLossShown)
         return;
     // Set before the box opens: ticks that its loop delivers find the outage reported. The box
     // opens after the handler rather than inside it: Qt does not re-enter a timer's handler, so
@@ -378,8 +382,18 @@ void CMeterDebugDlg::ReportPortLoss() {
     // at an unattended meter would stop the polling, the counts and the reopen attempts for
     // good. Shown afterwards, the ticks go on under the open box.
     m_bPortLost = true;
-    QTimer::singleShot(0, this, [this, text = QString::fromStdString(lost)] {
-        AfxMessageBox(text);
+    m_strLossShown = reason;
+    // A flapping line under a box nobody answers must not pile up boxes, each a nested loop:
+    // the box that stands tells of the latest outage instead.
+    if (m_lossBox) {
+        m_lossBox->setText(reason);
+        return;
+    }
+    QTimer::singleShot(0, this, [this] {
+        if (m_lossBox)
+            m_lossBox->setText(m_strLossShown);
+        else
+            AfxMessageBox(m_strLossShown, m_lossBox);
     });
 }
 

@@ -223,6 +223,9 @@ private:
     bool m_bLogBoxShown = false;
     // An outage of the port has been reported (its box shown); cleared when the port is back.
     bool m_bPortLost = false;
+    // The loss box while it stands: at most one, whose text a later outage brings up to date.
+    QPointer<QMessageBox> m_lossBox;
+    QString m_strLossShown; // the reason last reported
     // The prompt as operations left it during an outage, shown again when the port is back.
     QString m_strPromptBeforeLoss;
 };

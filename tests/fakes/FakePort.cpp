@@ -111,8 +111,13 @@ bool FakePort::Reopen() {
     if (m_lost.empty())
         return m_open;
     Record("Reopen");
-    if (m_openFailure)
+    if (m_openFailure) {
+        if (m_commPort != m_lostPort) {
+            m_lost = *m_openFailure;
+            m_lostPort = m_commPort;
+        }
         return false;
+    }
     m_lost.clear();
     m_open = true;
     return true;
@@ -128,6 +133,7 @@ void FakePort::Lose(std::string reason) {
     m_arrived.clear();
     m_pending.clear();
     m_lost = std::move(reason);
+    m_lostPort = m_commPort;
 }
 
 bool FakePort::WaitForInput(std::uint32_t ms) {

@@ -54,7 +54,8 @@ public:
     // Throws CommError on a closed port, as the real control does; a lost one drops the bytes.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
     std::string LostReason() const override { return m_lost; }
-    // Recorded as "Reopen" when the port is lost; fails while FailOpen() holds a text.
+    // Recorded as "Reopen" when the port is lost; fails while FailOpen() holds a text, which
+    // becomes the reason when the port number is no longer the one lost.
     bool Reopen() override;
     // Recorded as "Lost"; then as Lose.
     void MarkLost(const std::string& reason) override;
@@ -107,6 +108,7 @@ private:
     std::deque<std::vector<Reply>> m_queue;
     std::optional<std::string> m_openFailure;
     std::string m_lost;
+    std::int16_t m_lostPort = 0;         // the port m_lost reports on
     mutable std::vector<Event> m_events; // reads of const properties are recorded too
     std::vector<Sent> m_outputs;
 };

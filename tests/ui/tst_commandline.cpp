@@ -28,7 +28,8 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::addColumn<QString>("out");     // start of standard output
     QTest::addColumn<QString>("err");     // start of standard error
     QTest::addColumn<QStringList>("devices");
-    QTest::addColumn<QString>("flags"); // l(ist) e(cho) f(ast) a(ll commands), c=csv, t=trace
+    // l(ist) e(cho) f(ast) a(ll commands), c=csv, t=trace, L=language, Q=what Qt gets (last)
+    QTest::addColumn<QString>("flags");
 
     const QStringList noEnv{"", ""};
     const QStringList platform{"", ""};
@@ -84,6 +85,16 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::newRow("Qt's option without its value")
         << QStringList{"--fast", "-platform"} << noEnv << 2 << ""
         << "MeterDebug: -platform needs a value\n" << platform << "";
+    QTest::newRow("Qt's option with nothing after =")
+        << QStringList{"-platform="} << noEnv << 2 << ""
+        << "MeterDebug: -platform needs a value\n" << platform << "";
+    // Qt passes over its options' "=" forms: they reach it as two words.
+    QTest::newRow("Qt's = forms go to Qt as two words")
+        << QStringList{"-platform=offscreen", "--fast", "--style=fusion", "-reverse"} << noEnv
+        << -1 << "" << "" << platform << "f Q=-platform offscreen --fast --style fusion -reverse";
+    QTest::newRow("one dash and a word: one unknown option")
+        << QStringList{"-bogus"} << noEnv << 2 << ""
+        << "MeterDebug: Unknown option 'bogus'.\n\nUsage: MeterDebug" << platform << "";
 }
 
 void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
@@ -94,6 +105,8 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QFETCH(QString, err);
     QFETCH(QStringList, devices);
     QFETCH(QString, flags);
+    const QString qt = flags.section("Q=", 1);
+    flags = flags.section("Q=", 0, 0);
 
     QProcessEnvironment environment;
     for (int i = 0; i < 2; ++i)
@@ -115,6 +128,9 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit() {
     QCOMPARE(cl.options.trace, flags.contains("t=") ? flags.section("t=", 1) : QString());
     QCOMPARE(cl.options.csv, flags.section("c=", 1).section(' ', 0, 0));
     QCOMPARE(cl.options.language, flags.contains("L=") ? flags.section("L=", 1) : QString());
+    if (!qt.isEmpty())
+        QCOMPARE(QtArguments(QStringList{"MeterDebug"} + args),
+                 QStringList{"MeterDebug"} + qt.split(' '));
 }
 
 void tst_commandline::ScanOptionsOrAOneLineReason_data() {

@@ -250,6 +250,36 @@ private Q_SLOTS:
         QVERIFY(dlg.IsTimerRunning(2));
     }
 
+    // However a dialog ends, its timers end with it: an object that lives on after its dialog
+    // (the start-up dialog does) must not go on ticking.
+    void timersEndWithTheDialog_data() {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"Esc", "ended during initialisation"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void timersEndWithTheDialog() {
+        QFETCH(QString, how);
+        ModalHelper modal;
+        TestDlg dlg;
+        int ticks = 0;
+        dlg.m_timer = [&](unsigned) { ++ticks; };
+        dlg.m_init = [&] {
+            if (how == QLatin1String("ended during initialisation"))
+                dlg.EndDialog(IDCANCEL);
+            dlg.SetTimer(1, 10);
+            return true;
+        };
+        modal.Answer([&](QWidget* w) {
+            QTRY_VERIFY(ticks > 0);
+            ModalHelper::PressEscape(w);
+        });
+        dlg.DoModal();
+        QVERIFY(!dlg.IsTimerRunning(1));
+        const int ended = ticks;
+        QTest::qWait(50);
+        QCOMPARE(ticks, ended);
+    }
+
     // A poll that shows a box must not run again inside it, while other timers go on.
     void aTimerHandlerIsNotReenteredButOthersTick() {
         ModalHelper modal;

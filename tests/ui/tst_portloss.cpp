@@ -5,6 +5,7 @@
 #include "fakes/MainWindowRig.h"
 #include "ui/MeterDebugDlg.h"
 
+#include <QMessageBox>
 #include <QTest>
 
 #include <algorithm>
@@ -37,7 +38,9 @@ private Q_SLOTS:
     void OutageIsShownOnceCountedAndEndsWithTheDevice();
     void CommandsDuringAnOutageTryToReopenFirst_data();
     void CommandsDuringAnOutageTryToReopenFirst();
+    void FlappingLineKeepsOneBox();
     void ReconfigurationEndsTheOutage();
+    void ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen_data();
     void ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen();
 };
 
@@ -116,6 +119,31 @@ void TestPortLoss::CommandsDuringAnOutageTryToReopenFirst() {
     QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
 }
 
+// Five outages under a box nobody answers: the one box stands and tells of the last of them.
+void TestPortLoss::FlappingLineKeepsOneBox() {
+    const std::string kLast = "串口 COM1（/dev/ttyUSB0）已断开：设备句柄已失效";
+    MainWindowRig w;
+    QString shown;
+    w.Run([&] {
+        w.modal.AnswerBox([&](QWidget* box) {
+            for (int i = 0; i < 5; ++i) {
+                w.port.FailOpen(std::nullopt);
+                w.dlg.OnTimer(1);
+                w.port.Lose(i == 4 ? kLast : kLoss);
+                w.port.FailOpen("无法打开串口 COM1：设备不存在");
+                w.dlg.OnTimer(1);
+                QCoreApplication::processEvents();
+            }
+            shown = static_cast<QMessageBox*>(box)->text();
+        });
+        LoseWhilePolling(w);
+        QTRY_COMPARE(w.modal.Pending(), 0);
+    });
+    QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
+    QCOMPARE(shown, QString::fromStdString(kLast));
+    QCOMPARE(w.Text(1070), QStringLiteral("6"));
+}
+
 // Closing and opening by hand is no reopen: the reconfiguration does what it always does (it
 // ends the running poll as 停止运行 would) and the outage is over.
 void TestPortLoss::ReconfigurationEndsTheOutage() {
@@ -134,21 +162,39 @@ void TestPortLoss::ReconfigurationEndsTheOutage() {
     QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
 }
 
+void TestPortLoss::ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("reason"); // why the port chosen cannot be opened either
+    QTest::newRow("same port") << 1 << QString::fromStdString(kLoss);
+    QTest::newRow("to a port that cannot be opened either")
+        << 2 << QStringLiteral("无法打开串口 COM2（/dev/ttyS1）：设备不存在");
+}
+
 // New settings change how the tool will talk to the device, not whether it is there: the
-// outage stays open, counted and reopened, until a reopen works.
+// outage stays open, counted and reopened, until a reopen works. A port chosen that cannot be
+// opened either tells why.
 void TestPortLoss::ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen() {
+    QFETCH(int, port);
+    QFETCH(QString, reason);
     MainWindowRig w;
     w.Run([&] {
         LoseWhilePolling(w);
-        w.modal.Answer([](QWidget* dlg) { ModalHelper::PressEnter(dlg); });
+        if (port == 2)
+            w.port.FailOpen(reason.toStdString());
+        w.modal.Answer([port](QWidget* dlg) {
+            static_cast<ui::CDialog*>(dlg)->Button(port == 2 ? 1010 : 1009)->click();
+            ModalHelper::PressEnter(dlg);
+        });
         w.Click(1004);
-        QCOMPARE(w.port.LostReason(), kLoss);
+        QCoreApplication::processEvents();
+        QCOMPARE(QString::fromStdString(w.port.LostReason()), reason);
         QCOMPARE(w.Text(1068), CMeterDebugDlg::LostPrompt());
 
         w.Click(1065);
         w.dlg.OnTimer(1);
         QCOMPARE(w.Text(1070), QStringLiteral("2"));
         w.port.FailOpen(std::nullopt);
+        w.meter.SetLine(std::int16_t(port), 9600, 'N');
         w.dlg.OnTimer(1);
         QCOMPARE(w.Text(1069), QStringLiteral("1"));
         QCOMPARE(w.Text(1068), QStringLiteral("正在读测量数据..."));
@@ -156,7 +202,7 @@ void TestPortLoss::ReconfigurationWhileTheDeviceIsAwayLeavesTheOutageOpen() {
     // Every tick and command tried the device, and the reconfiguration once more with the new
     // settings.
     QCOMPARE(Reopens(w.port), 6L);
-    QCOMPARE(w.modal.Boxes(), QStringList{QString::fromStdString(kLoss)});
+    QCOMPARE(w.modal.Boxes(), (QStringList{QString::fromStdString(kLoss), reason}).mid(0, port));
 }
 
 QTEST_MAIN(TestPortLoss)

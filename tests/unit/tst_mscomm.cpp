@@ -18,6 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using md::CMSComm;
 using md::CommError;
 using md::LineSettings;
@@ -206,6 +209,36 @@ private Q_SLOTS:
         QCOMPARE((m_pty->Attributes().c_cflag & PARODD) != 0, odd);
     }
 
+    // Read back after parity was put: only a pseudo-terminal may drop parity enable; any other
+    // device that did (a USB adapter whose driver cannot do parity) refused the parity.
+    void parityIsTakenAsTheDeviceReadsItBack_data() {
+        QTest::addColumn<char>("parity");
+        QTest::addColumn<bool>("enabled"); // what the device reads back
+        QTest::addColumn<bool>("odd");
+        QTest::addColumn<bool>("pty");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("adapter, odd") << 'O' << true << true << false << true;
+        QTest::newRow("adapter drops odd, keeps the flag") << 'O' << false << true << false << false;
+        QTest::newRow("adapter keeps parity on none") << 'N' << true << false << false << false;
+        QTest::newRow("pseudo-terminal, even") << 'E' << false << false << true << true;
+    }
+    void parityIsTakenAsTheDeviceReadsItBack() {
+        QFETCH(char, parity);
+        QFETCH(bool, enabled);
+        QFETCH(bool, odd);
+        QFETCH(bool, pty);
+        QFETCH(bool, taken);
+        QCOMPARE(md::ParityTaken(parity, {enabled, odd}, pty), taken);
+    }
+
+    void tellsAPseudoTerminalFromOtherDevices() {
+        for (const QString& path : {m_pty->SlavePath(), QStringLiteral("/dev/null")}) {
+            const int fd = ::open(qPrintable(path), O_RDWR | O_NOCTTY);
+            QCOMPARE(md::IsPseudoTerminal(fd), path == m_pty->SlavePath());
+            ::close(fd);
+        }
+    }
+
     void opensThroughASymlink() {
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("COM2"));
@@ -369,6 +402,13 @@ private Q_SLOTS:
         // The node went with the far end: the one reopen attempt fails quietly.
         QVERIFY(!comm.Reopen());
         QCOMPARE(QString::fromStdString(comm.LostReason()), lost);
+        // Pointed at another device meanwhile, the reason is why that one cannot be opened.
+        comm.SetDevice(2, m_pty->SlavePath() + QStringLiteral(".absent"));
+        comm.SetCommPort(2);
+        QVERIFY(!comm.Reopen());
+        QCOMPARE(
+            QString::fromStdString(comm.LostReason()),
+            QStringLiteral("无法打开串口 COM2（%1.absent）：设备不存在").arg(m_pty->SlavePath()));
         // Closing by hand ends the lost state.
         comm.SetPortOpen(false);
         QCOMPARE(comm.LostReason(), std::string());
