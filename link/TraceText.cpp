@@ -102,7 +102,7 @@ std::string AnswerText(std::span<const std::uint8_t> answer) {
     if (answer.size() < 3)
         return "fragment";
     if (answer[1] & 0x80) {
-        char exception[48];
+        char exception[80];
         std::snprintf(exception, sizeof exception, "exception 0x%02X (%s)", answer[2],
                       ExceptionName(answer[2]));
         return exception;
