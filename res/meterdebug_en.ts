@@ -4,6 +4,10 @@
 <context>
     <name>CMSComm</name>
     <message>
+        <source>无法打开%1：正在连接</source>
+        <translation>cannot open %1: a connection is under way</translation>
+    </message>
+    <message>
         <source>串口 COM%1</source>
         <translation>serial port COM%1</translation>
     </message>
@@ -177,6 +181,10 @@
 <context>
     <name>md::ui::CFindMeterDlg</name>
     <message>
+        <source>波特率和校验由网络转换器设定，只查找地址</source>
+        <translation>The network converter sets the rate and parity: only the addresses are scanned</translation>
+    </message>
+    <message>
         <source>奇校验</source>
         <translation>Odd</translation>
     </message>
@@ -295,6 +303,18 @@
 </context>
 <context>
     <name>md::ui::CMeterDebugDlg</name>
+    <message>
+        <source>改变波特率未发送：经网络转换器连接时，波特率和校验由转换器设定。仪表换了波特率，转换器不会跟着换，仪表就再也连不上了。</source>
+        <translation>Rate change not sent: through a network converter the converter sets the rate and parity. The meter would change its rate, the converter would not follow, and the meter could no longer be reached.</translation>
+    </message>
+    <message>
+        <source>网关：到仪表的路径不可用 (0x0A)</source>
+        <translation>gateway: no path to the meter (0x0A)</translation>
+    </message>
+    <message>
+        <source>网关：仪表没有响应 (0x0B)</source>
+        <translation>gateway: the meter did not respond (0x0B)</translation>
+    </message>
     <message>
         <source>退  出</source>
         <translation>Exit</translation>
@@ -833,6 +853,111 @@
     <message>
         <source>文本文件 (*.txt)</source>
         <translation>Text files (*.txt)</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceNameText</name>
+    <message>
+        <source>设备“%1”无效：%2</source>
+        <translation>device "%1" is invalid: %2</translation>
+    </message>
+    <message>
+        <source>不认识的协议“%1”，可用 tcp://、rfc2217://、modbus-tcp://</source>
+        <translation>unknown protocol "%1"; use tcp://, rfc2217:// or modbus-tcp://</translation>
+    </message>
+    <message>
+        <source>只能写主机和端口</source>
+        <translation>only a host and a port may follow</translation>
+    </message>
+    <message>
+        <source>IPv6 地址缺少“]”</source>
+        <translation>the IPv6 address lacks its "]"</translation>
+    </message>
+    <message>
+        <source>“%1”不是 IPv6 地址</source>
+        <translation>"%1" is no IPv6 address</translation>
+    </message>
+    <message>
+        <source>“]”后应是“:端口”</source>
+        <translation>"]" must be followed by ":port"</translation>
+    </message>
+    <message>
+        <source>IPv6 地址要写在方括号里，如 [::1]</source>
+        <translation>an IPv6 address goes in brackets, such as [::1]</translation>
+    </message>
+    <message>
+        <source>缺少主机</source>
+        <translation>the host is missing</translation>
+    </message>
+    <message>
+        <source>“%1”不是主机名或 IPv4 地址</source>
+        <translation>"%1" is no host name or IPv4 address</translation>
+    </message>
+    <message>
+        <source>缺少端口</source>
+        <translation>the port is missing</translation>
+    </message>
+    <message>
+        <source>端口应是 1 到 65535 的数</source>
+        <translation>the port must be a number from 1 to 65535</translation>
+    </message>
+    <message>
+        <source>%1 是 Modbus TCP 设备，没有线路回显：--local-echo 不适用，已关闭</source>
+        <translation>%1 is a Modbus TCP device and has no line echo: --local-echo does not apply and is off</translation>
+    </message>
+</context>
+<context>
+    <name>NetPort</name>
+    <message>
+        <source>连接被拒绝（%1）</source>
+        <translation>connection refused (%1)</translation>
+    </message>
+    <message>
+        <source>找不到主机（%1）</source>
+        <translation>host not found (%1)</translation>
+    </message>
+    <message>
+        <source>对方关闭了连接</source>
+        <translation>the peer closed the connection</translation>
+    </message>
+    <message>
+        <source>连接超时（%1）</source>
+        <translation>connection timed out (%1)</translation>
+    </message>
+    <message>
+        <source>%1 秒内没有连上</source>
+        <translation>not connected within %1 s</translation>
+    </message>
+    <message>
+        <source>服务器不支持 RFC 2217 串口控制</source>
+        <translation>the server does not support RFC 2217 port control</translation>
+    </message>
+    <message>
+        <source>服务器在 %1 秒内没有确认设置“%2”</source>
+        <translation>the server did not confirm the settings "%2" within %1 s</translation>
+    </message>
+    <message>
+        <source>服务器不接受设置“%1”</source>
+        <translation>the server does not accept the settings "%1"</translation>
+    </message>
+    <message>
+        <source>发送失败（%1）</source>
+        <translation>send failed (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>PortsAndNetDevices</name>
+    <message>
+        <source>网络设备（Modbus TCP）</source>
+        <translation>network device (Modbus TCP)</translation>
+    </message>
+    <message>
+        <source>网络设备（RFC 2217）</source>
+        <translation>network device (RFC 2217)</translation>
+    </message>
+    <message>
+        <source>网络设备（RTU over TCP）</source>
+        <translation>network device (RTU over TCP)</translation>
     </message>
 </context>
 </TS>

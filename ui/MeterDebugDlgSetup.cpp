@@ -1,5 +1,6 @@
 // The main window's link reconfiguration, meter clock read and meter setup.
 
+#include "link/DeviceName.h"
 #include "meter/SetupOps.h"
 #include "ui/CommSetDlg.h"
 #include "ui/MeterDebugDlg.h"
@@ -69,6 +70,8 @@ void CMeterDebugDlg::OnCommSettings() {
         if (dlg.m_nBaudRate != m_nBaudRate) {
             if (dlg.m_nBaudRate == dlg.m_nFoundBaudRate)
                 m_nBaudRate = dlg.m_nBaudRate;
+            else if (!SetsLine(m_comm.GetTransport()))
+                AfxMessageBox(RateChangeRefusal());
             else if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
                 m_nBaudRate = dlg.m_nBaudRate;
             else

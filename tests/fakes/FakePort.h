@@ -65,6 +65,9 @@ public:
     // Moves the clock on to the next scripted arrival, or by ms when nothing arrives sooner;
     // recorded as "WaitForInput=ms".
     bool WaitForInput(std::uint32_t ms) override;
+    Transport GetTransport() const override { return transport; }
+    // What the port plays: a serial line unless a test says otherwise.
+    Transport transport = Transport::Serial;
 
     // Who answers a request: a queued entry first (one per request, in order), else the
     // responder, else nobody.

@@ -1,0 +1,519 @@
+// Meters behind the network: device names, Modbus TCP framing through the exchange and the
+// trace, the RFC 2217 bytes, and the network port against a TCP peer inside the test.
+
+#include "fakes/FakePort.h"
+#include "fakes/Support.h"
+#include "fakes/VirtualClock.h"
+#include "link/DeviceName.h"
+#include "link/Exchange.h"
+#include "link/Frame.h"
+#include "link/Mbap.h"
+#include "link/MSComm.h"
+#include "link/NetPort.h"
+#include "link/NetPortList.h"
+#include "link/Rfc2217.h"
+#include "link/TraceFanOut.h"
+#include "link/TraceRows.h"
+#include "link/TraceWriter.h"
+#include "meter/MeterScan.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+using namespace md;
+
+namespace {
+
+// A peer on 127.0.0.1 that takes one connection and keeps what it receives.
+struct Peer {
+    Peer() { server.listen(QHostAddress::LocalHost, 0); }
+    QString Url(const char* scheme) const {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(server.serverPort());
+    }
+    // Runs the event loop until the connection is there.
+    QTcpSocket* Accepted() {
+        if (!client && server.waitForNewConnection(0))
+            client = server.nextPendingConnection();
+        if (!client && QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 2000))
+            client = server.nextPendingConnection();
+        return client;
+    }
+    // What arrived at the peer by now, waiting up to ms for at least n bytes.
+    QByteArray Got(qsizetype n, int ms = 2000) {
+        QTcpSocket* s = Accepted();
+        QElapsedTimer t;
+        t.start();
+        while (s && got.size() < n && t.elapsed() < ms) {
+            s->waitForReadyRead(20);
+            got += s->readAll();
+        }
+        return got;
+    }
+    void Send(const QByteArray& hex) {
+        Accepted()->write(QByteArray::fromHex(hex));
+        client->flush();
+        client->waitForBytesWritten(1000);
+    }
+    QTcpServer server;
+    QTcpSocket* client = nullptr;
+    QByteArray got;
+};
+
+// A server that answers the moment a client connects, from a thread of its own: the port
+// waits for the confirmation of the line settings without an event loop, so a peer in the
+// test's own thread could not answer in time.
+class Greeter : public QThread {
+public:
+    Greeter(int descriptor, QByteArray hex) : m_descriptor(descriptor), m_hex(std::move(hex)) {}
+    void run() override {
+        QTcpServer server;
+        server.setSocketDescriptor(m_descriptor);
+        if (!server.waitForNewConnection(3000))
+            return;
+        QTcpSocket* s = server.nextPendingConnection();
+        s->write(QByteArray::fromHex(m_hex));
+        s->waitForBytesWritten(1000);
+        descriptor = s->socketDescriptor();
+        s->setParent(nullptr);
+        s->moveToThread(nullptr);
+        socket = s;
+    }
+    QTcpSocket* socket = nullptr;
+    qintptr descriptor = -1;
+
+private:
+    int m_descriptor;
+    QByteArray m_hex;
+};
+
+// An RFC 2217 server's replies to the four line commands for 9600 none, 8 data, 2 stop bits.
+QByteArray LineReplies(std::uint32_t rate, std::uint8_t parity) {
+    QByteArray r = "fffa2c65";
+    r += QByteArray::number(rate, 16).rightJustified(8, '0');
+    r += "fff0" "fffa2c6608fff0" "fffa2c67" + QByteArray::number(parity, 16).rightJustified(2, '0') +
+         "fff0" "fffa2c6802fff0";
+    return r;
+}
+
+QByteArray Hex(const std::vector<std::uint8_t>& bytes) {
+    return HexOf(bytes);
+}
+
+} // namespace
+
+class tst_netlink : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void DeviceNames_data();
+    void DeviceNames();
+    void RemembersTheLastEightNetworkDevices();
+    void ModbusTcpExchange_data();
+    void ModbusTcpExchange();
+    void ScanOverModbusTcpIgnoresGatewayExceptions();
+    void Rfc2217Bytes_data();
+    void Rfc2217Bytes();
+    void TelnetReader_data();
+    void TelnetReader();
+    void RawAndRfc2217ThroughAPeer_data();
+    void RawAndRfc2217ThroughAPeer();
+    void ConnectFailureNamesHostPortAndReason_data();
+    void ConnectFailureNamesHostPortAndReason();
+    void PeerClosingIsALossThatReopens();
+    void FloodIsHeldToTheInputBound();
+};
+
+void tst_netlink::DeviceNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("transport"); // -1: serial device, -2: refused
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("why"); // part of the refusal
+
+    const int raw = int(Transport::RawTcp), rfc = int(Transport::Rfc2217),
+              mb = int(Transport::ModbusTcp);
+    QTest::newRow("serial path") << "/dev/ttyUSB0" << -1 << "" << 0 << "";
+    QTest::newRow("COM3") << "COM3" << -1 << "" << 0 << "";
+    QTest::newRow("tcp name") << "tcp://converter.lan:4001" << raw << "converter.lan" << 4001 << "";
+    QTest::newRow("rfc2217 IPv4") << "rfc2217://10.0.0.5:2217" << rfc << "10.0.0.5" << 2217 << "";
+    QTest::newRow("modbus-tcp default port") << "modbus-tcp://gw" << mb << "gw" << 502 << "";
+    QTest::newRow("modbus-tcp IPv6") << "modbus-tcp://[::1]:1502" << mb << "::1" << 1502 << "";
+    QTest::newRow("IPv6 default port") << "modbus-tcp://[fe80::1]" << mb << "fe80::1" << 502 << "";
+    QTest::newRow("scheme in capitals") << "TCP://h:1" << raw << "h" << 1 << "";
+    QTest::newRow("tcp without port") << "tcp://h" << -2 << "" << 0 << "缺少端口";
+    QTest::newRow("port zero") << "tcp://h:0" << -2 << "" << 0 << "1 到 65535";
+    QTest::newRow("port too big") << "rfc2217://h:65536" << -2 << "" << 0 << "1 到 65535";
+    QTest::newRow("port not a number") << "tcp://h:50x" << -2 << "" << 0 << "1 到 65535";
+    QTest::newRow("unknown scheme") << "udp://h:502" << -2 << "" << 0 << "udp";
+    QTest::newRow("no host") << "tcp://:502" << -2 << "" << 0 << "缺少主机";
+    QTest::newRow("bare IPv6") << "tcp://::1:502" << -2 << "" << 0 << "方括号";
+    QTest::newRow("IPv6 unclosed") << "tcp://[::1:502" << -2 << "" << 0 << "]";
+    QTest::newRow("IPv4 out of range") << "tcp://300.1.1.1:502" << -2 << "" << 0 << "300.1.1.1";
+    QTest::newRow("bad host character") << "tcp://my_host:502" << -2 << "" << 0 << "my_host";
+    QTest::newRow("a path after the port") << "tcp://h:502/x" << -2 << "" << 0 << "主机和端口";
+}
+
+void tst_netlink::DeviceNames() {
+    QFETCH(QString, name);
+    QFETCH(int, transport);
+    const DeviceKind kind = ParseDeviceName(name);
+    if (transport == -1) {
+        QVERIFY(std::holds_alternative<std::monostate>(kind));
+        QCOMPARE(TransportOf(name), Transport::Serial);
+        return;
+    }
+    if (transport == -2) {
+        QFETCH(QString, why);
+        const QString* bad = std::get_if<QString>(&kind);
+        QVERIFY(bad);
+        QVERIFY2(bad->contains(name) && bad->contains(why), qPrintable(*bad));
+        // Such a name is never opened as a serial device: the port says what is wrong.
+        CMSComm comm;
+        comm.SetDevice(1, name);
+        try {
+            comm.SetPortOpen(true);
+            QFAIL("opened");
+        } catch (const CommError& e) {
+            QVERIFY2(QString::fromStdString(e.what()).contains(why), e.what());
+        }
+        return;
+    }
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    const NetDevice* net = std::get_if<NetDevice>(&kind);
+    QVERIFY(net);
+    QCOMPARE(int(net->transport), transport);
+    QCOMPARE(net->host, host);
+    QCOMPARE(int(net->port), port);
+}
+
+void tst_netlink::RemembersTheLastEightNetworkDevices() {
+    QStringList used;
+    for (int i = 1; i <= 9; ++i)
+        used = UseNetDevice(used, QStringLiteral("tcp://h:%1").arg(i));
+    used = UseNetDevice(used, QStringLiteral("/dev/ttyUSB0")); // no network device
+    used = UseNetDevice(used, QStringLiteral("tcp://h:5"));    // used again: first, once
+    QCOMPARE(used, (QStringList{"tcp://h:5", "tcp://h:9", "tcp://h:8", "tcp://h:7", "tcp://h:6",
+                                "tcp://h:4", "tcp://h:3", "tcp://h:2"}));
+
+    struct NoPorts : PortList {
+        QList<PortRow> Ports() const override { return {PortRow{"/dev/ttyS0", {}, {}, {}, {}, {}, {}}}; }
+    } system;
+    const PortsAndNetDevices offered(system, used);
+    const QList<PortRow> rows = offered.Ports();
+    QCOMPARE(rows.size(), 9);
+    QCOMPARE(rows[0].device, QStringLiteral("/dev/ttyS0")); // the system's ports come first
+    QCOMPARE(rows[1].device, QStringLiteral("tcp://h:5"));
+}
+
+// A read of one register at 0x0006 from address 1 over Modbus TCP: the request as it goes out,
+// then what comes back and what the exchange, the trace and the monitor make of it.
+void tst_netlink::ModbusTcpExchange_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("value"); // the register read, or -1 for none
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("traced"); // part of the trace line
+
+    QTest::newRow("answer") << QByteArray("0001 0000 0005 01 03 02 0007") << 7 << "ok"
+                            << "-> 7";
+    QTest::newRow("behind a stale answer") << QByteArray("0000 0000 0005 01 03 02 0009 "
+                                                         "0001 0000 0005 01 03 02 0007")
+                                           << 7 << "ok" << "transaction 0, not 1";
+    QTest::newRow("wrong transaction") << QByteArray("0002 0000 0005 01 03 02 0007") << -1
+                                       << "no answer" << "transaction 2, not 1";
+    QTest::newRow("wrong protocol") << QByteArray("0001 0001 0005 01 03 02 0007") << -1
+                                    << "no answer" << "protocol 1";
+    QTest::newRow("wrong length") << QByteArray("0001 0000 0007 01 03 04 0007 0000") << -1
+                                  << "no answer" << "length 7, not 5";
+    QTest::newRow("wrong unit") << QByteArray("0001 0000 0005 02 03 02 0007") << -1
+                                << "no answer" << "unit 2";
+    QTest::newRow("cut short") << QByteArray("0001 0000 0005 01 03 02") << -1 << "no answer"
+                               << "no whole Modbus TCP frame";
+    QTest::newRow("gateway: no path") << QByteArray("0001 0000 0003 01 83 0a") << -1
+                                      << "gateway: no path" << "gateway path unavailable";
+    QTest::newRow("gateway: no answer") << QByteArray("0001 0000 0003 01 83 0b") << -1
+                                        << "gateway: no answer"
+                                        << "gateway target device failed to respond";
+    QTest::newRow("meter exception") << QByteArray("0001 0000 0003 01 83 02") << -1
+                                     << "exception" << "illegal data address";
+}
+
+void tst_netlink::ModbusTcpExchange() {
+    QFETCH(QByteArray, answer);
+    QFETCH(int, value);
+    QFETCH(QString, status);
+    QFETCH(QString, traced);
+    for (const bool fast : {false, true}) {
+        VirtualClock clock;
+        FakePort port(clock);
+        port.transport = Transport::ModbusTcp;
+        port.SetPortOpen(true);
+        CExchange x(port, clock);
+        x.SetFastWaits(fast);
+        x.SetLocalEcho(true); // Modbus TCP has no echo to look for: ignored
+        QByteArray line;
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* memory = open_memstream(&text, &size);
+        TraceWriter writer(memory, false);
+        TraceStatus outcome = TraceStatus::Ok;
+        TraceRowMaker rows(clock, [&](TraceRow&& row) { outcome = row.status; });
+        TraceFanOut fan;
+        fan.Add(writer);
+        fan.Add(rows);
+        x.SetTrace(fan);
+
+        port.QueueAnswer(Bytes(answer), 20);
+        const int len = BuildReadRequest(x.m_bySendBuf, 1, 0x0006, 1);
+        const int p = x.Transact(len, WaitKind::Sleep, 600, kFnReadHolding, 1, 7);
+        fan.Remove(writer);
+        std::fclose(memory);
+        line = QByteArray(text, qsizetype(size));
+        std::free(text);
+
+        // MBAP header (transaction 1, protocol 0, length 6, unit 1), the PDU, no check bytes.
+        QCOMPARE(QByteArray::fromStdString(SentHex(port).at(0)),
+                 QByteArray("000100000006010300060001"));
+        QVERIFY2(line.contains("00 01 00 00 00 06 01 03 00 06 00 01  read 1 @0x0006"), line);
+        QCOMPARE(p >= 0 ? x.Register(p, 0) : -1, value);
+        QCOMPARE(QString::fromLatin1(StatusWord(outcome)), status);
+        QVERIFY2(line.contains(traced.toUtf8()), line);
+        // The next request has a transaction of its own.
+        x.SendOnly(len);
+        QCOMPARE(QByteArray::fromStdString(SentHex(port).at(1)).left(4), QByteArray("0002"));
+    }
+}
+
+void tst_netlink::ScanOverModbusTcpIgnoresGatewayExceptions() {
+    VirtualClock clock;
+    FakePort port(clock);
+    port.transport = Transport::ModbusTcp;
+    // Unit 3 is there; the gateway says 0x0B for every other unit.
+    port.SetResponder([](std::span<const std::uint8_t> adu) {
+        std::vector<std::uint8_t> a(adu.begin(), adu.begin() + 7);
+        a[5] = adu[6] == 3 ? 5 : 3;
+        const auto pdu = adu[6] == 3 ? Bytes("03020001") : Bytes("830b");
+        a.insert(a.end(), pdu.begin(), pdu.end());
+        return std::vector<FakePort::Reply>{{a, 10}};
+    });
+    meter::ScanOptions options;
+    options.order = meter::ScanOrder({}, {1, 2, 3, 4}, {9600}, {'N'});
+    meter::MeterScan scan(port, clock, options);
+    while (scan.Step()) {
+    }
+    QCOMPARE(scan.Hits().size(), std::size_t(1));
+    QCOMPARE(int(scan.Hits()[0].at.address), 3);
+}
+
+void tst_netlink::Rfc2217Bytes_data() {
+    QTest::addColumn<QByteArray>("made");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("greeting") << Hex(rfc2217::Greeting()) << QByteArray("fffb00fffd00fffb03fffd03fffb2c");
+    QTest::newRow("9600 none 8 2")
+        << Hex(rfc2217::LineCommands(9600, 8, 'N', 2))
+        << QByteArray("fffa2c0100002580fff0fffa2c0208fff0fffa2c0301fff0fffa2c0402fff0");
+    QTest::newRow("2400 odd 8 2")
+        << Hex(rfc2217::LineCommands(2400, 8, 'O', 2))
+        << QByteArray("fffa2c0100000960fff0fffa2c0208fff0fffa2c0302fff0fffa2c0402fff0");
+    QTest::newRow("19200 even 8 1")
+        << Hex(rfc2217::LineCommands(19200, 8, 'E', 1))
+        << QByteArray("fffa2c0100004b00fff0fffa2c0208fff0fffa2c0303fff0fffa2c0401fff0");
+    // A rate with a 0xFF byte: doubled inside the subnegotiation too.
+    QTest::newRow("rate byte 0xFF") << Hex(rfc2217::LineCommands(255, 7, 'M', 3)).left(20)
+                                    << QByteArray("fffa2c01000000ffff");
+    QTest::newRow("purge the server's receive buffer")
+        << Hex(rfc2217::PurgeCommand(rfc2217::kPurgeReceive)) << QByteArray("fffa2c0c01fff0");
+    // A write whose check bytes are FF FF: every 0xFF doubled on the way out.
+    QTest::newRow("data with 0xFF") << Hex(rfc2217::EscapeData(Bytes("0106000800ff ffff")))
+                                    << QByteArray("0106000800ffffffffffff");
+}
+
+void tst_netlink::Rfc2217Bytes() {
+    QFETCH(QByteArray, made);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(made.left(bytes.size()), bytes);
+}
+
+void tst_netlink::TelnetReader_data() {
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QByteArray>("rateReply"); // value of the SET-BAUDRATE reply, hex
+
+    QTest::newRow("plain data") << QList<QByteArray>{"0103020007f986"} << QByteArray("0103020007f986")
+                                << QByteArray() << QByteArray();
+    QTest::newRow("0xFF doubled in a check byte, split between its two halves")
+        << QList<QByteArray>{"0103 0200ff", "ff 38 05"} << QByteArray("01030200ff3805")
+        << QByteArray() << QByteArray();
+    QTest::newRow("a notification between two halves of an answer")
+        << QList<QByteArray>{"010302", "fffa2c6a60fff0", "0007f986"}
+        << QByteArray("0103020007f986") << QByteArray() << QByteArray();
+    QTest::newRow("a NOP and a server's offers mid-answer")
+        << QList<QByteArray>{"0103", "fff1", "fffb01fffd2c", "020007f986"}
+        << QByteArray("0103020007f986") << QByteArray("fffe01") << QByteArray();
+    QTest::newRow("the rate reply, cut anywhere")
+        << QList<QByteArray>{"fffa2c65", "000025", "80ff", "f0"} << QByteArray() << QByteArray()
+        << QByteArray("00002580");
+    QTest::newRow("an option we do not do, asked twice, declined once")
+        << QList<QByteArray>{"fffd18fffd18"} << QByteArray() << QByteArray("fffc18")
+        << QByteArray();
+}
+
+void tst_netlink::TelnetReader() {
+    QFETCH(QList<QByteArray>, pieces);
+    rfc2217::TelnetReader reader;
+    std::vector<std::uint8_t> data, replies;
+    for (const QByteArray& piece : pieces)
+        reader.Feed(Bytes(piece), data, replies);
+    QTEST(Hex(data), "data");
+    QTEST(Hex(replies), "replies");
+    const auto rate = reader.Replies().find(rfc2217::kSetBaudRate);
+    QTEST(rate == reader.Replies().end() ? QByteArray() : Hex(rate->second), "rateReply");
+}
+
+// The same write out and its acknowledgement back, check bytes FF FF included, through a
+// peer playing a transparent converter and one playing an RFC 2217 server.
+void tst_netlink::RawAndRfc2217ThroughAPeer_data() {
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QByteArray>("opening"); // what the peer receives before the request
+    QTest::addColumn<QByteArray>("sent");    // the request on the wire
+    QTest::addColumn<QByteArray>("answer");  // what the peer sends back
+
+    // "write 0x0008 = 0x00FF" to address 1 ends in check bytes that contain 0xFF.
+    const QByteArray request = Hex(std::vector<std::uint8_t>(Bytes("0106000800ff")));
+    QTest::newRow("tcp") << "tcp" << QByteArray() << QByteArray("0106000800ff09c8")
+                         << QByteArray("0106000800ff09c8");
+    QTest::newRow("rfc2217")
+        << "rfc2217"
+        << Hex(rfc2217::Greeting()) + Hex(rfc2217::LineCommands(9600, 8, 'N', 2)) +
+               "fffa2c0c01fff0"
+        << QByteArray("0106000800ffff09c8")
+        << QByteArray("01 fffa2c6b00fff0 06000800ffff 09c8");
+}
+
+void tst_netlink::RawAndRfc2217ThroughAPeer() {
+    QFETCH(QString, scheme);
+    QFETCH(QByteArray, opening);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, answer);
+    Peer peer;
+    CMSComm comm;
+    comm.SetDevice(1, peer.Url(qPrintable(scheme)));
+    comm.SetSettings("9600N,8,2");
+    // The server confirms the settings as soon as it has them.
+    std::unique_ptr<Greeter> greeter;
+    if (scheme == QLatin1String("rfc2217")) {
+        greeter = std::make_unique<Greeter>(int(peer.server.socketDescriptor()),
+                                            "fffd2c" + LineReplies(9600, 1));
+        peer.server.pauseAccepting();
+        greeter->start();
+    }
+    try {
+        comm.SetPortOpen(true);
+    } catch (const CommError& e) {
+        QFAIL(e.what());
+    }
+    QVERIFY(comm.GetPortOpen());
+    if (greeter) {
+        greeter->wait();
+        QVERIFY(greeter->socket);
+        greeter->socket->moveToThread(thread());
+        peer.client = greeter->socket;
+    }
+    const std::vector<std::uint8_t> write = Bytes("0106000800ff09c8");
+    VirtualClock clock;
+    SteadyClock steady;
+    CExchange x(comm, steady);
+    std::copy(write.begin(), write.end(), x.m_bySendBuf.begin());
+    x.SendOnly(8);
+    const QByteArray wire = opening.replace(" ", "") + sent;
+    QCOMPARE(peer.Got(wire.size() / 2).toHex(), wire);
+    peer.Send(answer.replace(" ", ""));
+    QVERIFY(comm.WaitForInput(2000));
+    QTRY_COMPARE(comm.GetInBufferCount(), std::int16_t(8));
+    QCOMPARE(HexOf(comm.GetInput()), QByteArray("0106000800ff09c8"));
+}
+
+void tst_netlink::ConnectFailureNamesHostPortAndReason_data() {
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("reason");
+    // A port nothing listens on: taken from a server that is closed again.
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 closed = probe.serverPort();
+    probe.close();
+    QTest::newRow("refused") << QStringLiteral("tcp://127.0.0.1:%1").arg(closed) << "连接被拒绝";
+    QTest::newRow("unknown host") << "modbus-tcp://no-such-host.invalid" << "找不到主机";
+}
+
+void tst_netlink::ConnectFailureNamesHostPortAndReason() {
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+    CMSComm comm;
+    comm.SetDevice(1, device);
+    QElapsedTimer t;
+    t.start();
+    // The event loop runs while the connect is under way: a timer set now fires meanwhile.
+    bool served = false;
+    QTimer::singleShot(0, [&] { served = true; });
+    try {
+        comm.SetPortOpen(true);
+        QFAIL("connected");
+    } catch (const CommError& e) {
+        const QString text = QString::fromStdString(e.what());
+        QVERIFY2(text.contains(device) && text.contains(reason) && text.startsWith("无法打开"),
+                 e.what());
+    }
+    QVERIFY(t.elapsed() < NetPort::kConnectMs + 500);
+    QVERIFY(served);
+    QVERIFY(!comm.GetPortOpen());
+}
+
+void tst_netlink::PeerClosingIsALossThatReopens() {
+    Peer peer;
+    CMSComm comm;
+    comm.SetDevice(1, peer.Url("tcp"));
+    comm.SetPortOpen(true);
+    QVERIFY(peer.Accepted());
+    peer.client->close();
+    QVERIFY(!comm.WaitForInput(2000));
+    const QString lost = QString::fromStdString(comm.LostReason());
+    QVERIFY2(lost.contains(peer.Url("tcp")) && lost.contains("已断开"), qPrintable(lost));
+    QVERIFY(!comm.GetPortOpen());
+    // A send on the lost connection drops the bytes without a word; the reopen connects again.
+    comm.SetOutput(Bytes("01"));
+    peer.client = nullptr;
+    QVERIFY(comm.Reopen());
+    QVERIFY(comm.LostReason().empty());
+    QVERIFY(peer.Accepted());
+    peer.server.close();
+    peer.client->abort();
+    QVERIFY(!comm.WaitForInput(2000));
+    QVERIFY(!comm.LostReason().empty());
+    // Nothing listens any more: the reopen fails and the outage goes on.
+    QVERIFY(!comm.Reopen());
+    QVERIFY(!comm.LostReason().empty());
+}
+
+void tst_netlink::FloodIsHeldToTheInputBound() {
+    Peer peer;
+    CMSComm comm;
+    comm.SetDevice(1, peer.Url("tcp"));
+    comm.SetPortOpen(true);
+    QVERIFY(peer.Accepted());
+    peer.client->write(QByteArray(256 * 1024, 'x'));
+    QTest::qWait(200);
+    QVERIFY(comm.WaitForInput(500));
+    QVERIFY(comm.GetInBufferCount() <= 4096);
+    QVERIFY(comm.GetInput().size() <= 4096);
+    // A flush drops what is there; the flood goes on behind it, still bounded.
+    comm.SetInBufferCount(0);
+    QVERIFY(comm.GetInBufferCount() <= 4096);
+}
+
+QTEST_GUILESS_MAIN(tst_netlink)
+#include "tst_netlink.moc"
