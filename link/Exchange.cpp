@@ -1,6 +1,7 @@
 #include "link/Exchange.h"
 
 #include "link/Frame.h"
+#include "link/Mbap.h"
 
 #include <algorithm>
 #include <cassert>
@@ -89,7 +90,14 @@ int CExchange::Transact(int len, WaitKind kind, std::uint32_t ms, const AnswerWa
     return Collect(wanted);
 }
 
-int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted) {
+AnswerWanted CExchange::Framed(const AnswerWanted& wanted) const {
+    AnswerWanted framed = wanted;
+    framed.transaction = m_transaction;
+    return framed;
+}
+
+int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& asked) {
+    const AnswerWanted wanted = Framed(asked);
     const std::uint32_t t0 = m_clock.GetTickCount();
     int received = 0;
     AnswerSearch found;
@@ -124,15 +132,27 @@ void CExchange::SendOnly(int len) {
     // older bytes, which would open the collection ahead of the answer.
     m_port.SetInBufferCount(0);
     const std::span<const std::uint8_t> request(m_bySendBuf.data(), static_cast<std::size_t>(len));
+    // Over Modbus TCP the request goes out re-framed, with a transaction identifier of its own.
+    std::vector<std::uint8_t> adu;
+    m_transaction = -1;
+    if (m_port.GetTransport() == Transport::ModbusTcp && len >= 4) {
+        m_transaction = ++m_nextTransaction;
+        adu = MbapRequest(request, m_nextTransaction);
+    }
+    const std::span<const std::uint8_t> wire = m_transaction < 0 ? request : adu;
     // A line found lost inside the send dropped the bytes: they did not go out either.
-    const bool sent = SendFrame(m_port, request.data(), static_cast<std::int16_t>(len)) &&
+    const bool sent = SendFrame(m_port, wire.data(), static_cast<std::int16_t>(wire.size())) &&
                       m_port.LostReason().empty();
     m_sentLen = sent ? len : 0;
     std::copy(request.begin(), request.end(), m_sent.begin());
-    m_trace->Sent(request, sent);
+    if (m_transaction < 0)
+        m_trace->Sent(request, sent);
+    else
+        m_trace->SentMbap(wire, sent);
 }
 
-int CExchange::Collect(const AnswerWanted& wanted) {
+int CExchange::Collect(const AnswerWanted& asked) {
+    const AnswerWanted wanted = Framed(asked);
     const int received = TakeInput(0);
     const AnswerSearch found = Locate(received, wanted);
     TraceCollection(received, wanted, found);
@@ -164,6 +184,12 @@ int CExchange::Keep(std::span<const std::uint8_t> input, int n, int have) {
 AnswerSearch CExchange::Locate(int received, const AnswerWanted& wanted) const {
     const std::span<const std::uint8_t> data(m_byRecvBuf.data(),
                                              std::clamp(received, 0, kRecvSize));
+    // Modbus TCP has no adapter echo and no check bytes: the frame says whose answer it is.
+    if (wanted.transaction >= 0) {
+        AnswerSearch found;
+        found.offset = FindMbapAnswer(data, wanted).offset;
+        return found;
+    }
     const std::span<const std::uint8_t> echo(m_sent.data(),
                                              m_localEcho ? static_cast<std::size_t>(m_sentLen) : 0);
     return LocateAnswer(data, echo, wanted);

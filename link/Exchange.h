@@ -79,6 +79,10 @@ public:
     // Reports one finished collection to the trace.
     void TraceCollection(int received, const AnswerWanted& wanted, const AnswerSearch& found);
 
+    // The transaction identifier the last request went out with over Modbus TCP; -1 when it
+    // went out as an RTU frame. Answers are looked for as this framing has them.
+    int Transaction() const { return m_transaction; }
+
     // Reads Input once and drops it.
     void DiscardInput();
     void Wait(WaitKind kind, std::uint32_t ms);
@@ -104,6 +108,8 @@ private:
     int AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted);
     // Sleeps what is left of the inter-frame gap since the last fast exchange ended.
     void KeepGap();
+    // wanted, told the framing of the last request.
+    AnswerWanted Framed(const AnswerWanted& wanted) const;
 
     SerialControl& m_port;
     Clock& m_clock;
@@ -118,6 +124,10 @@ private:
     // adapter sends back first.
     std::array<std::uint8_t, 16> m_sent{};
     int m_sentLen = 0;
+    // Modbus TCP: the last request's transaction identifier (-1 for RTU), and the counter
+    // that gives every request its own.
+    int m_transaction = -1;
+    std::uint16_t m_nextTransaction = 0;
 };
 
 } // namespace md

@@ -1,5 +1,8 @@
 #include "link/MSComm.h"
 
+#include "link/DeviceName.h"
+#include "link/NetPort.h"
+
 #include <QAbstractEventDispatcher>
 #include <QFileInfo>
 #include <QtGlobal>
@@ -168,7 +171,9 @@ void CMSComm::SetSettings(const std::string& settings) {
     const std::optional<LineSettings> line = ParseSettings(settings);
     if (!line)
         Throw(CMSComm::tr("%1 不接受设置“%2”").arg(Where(), QString::fromStdString(settings)));
-    if (m_port.isOpen())
+    if (m_net)
+        m_net->SetSettings(settings);
+    else if (m_port.isOpen())
         Apply(*line, settings);
     m_line = *line;
     m_settings = settings;
@@ -222,7 +227,10 @@ void CMSComm::Apply(const LineSettings& line, const std::string& text) {
 
 void CMSComm::SetPortOpen(bool open) {
     m_lost.clear();
-    if (open == m_port.isOpen())
+    if (m_net && !m_net->GetPortOpen())
+        m_net.reset(); // a lost connection: closed by hand
+
+    if (open == GetPortOpen())
         return;
     if (open)
         Open();
@@ -231,14 +239,15 @@ void CMSComm::SetPortOpen(bool open) {
 }
 
 void CMSComm::Close() {
+    m_net.reset();
     m_closing = true;
     m_port.close();
     m_closing = false;
 }
 
 bool CMSComm::Reopen() {
-    if (m_lost.isEmpty())
-        return m_port.isOpen();
+    if (LostReason().empty())
+        return GetPortOpen();
     try {
         Open();
     } catch (const CommError&) {
@@ -252,6 +261,10 @@ void CMSComm::Open() {
     const QString device = Device();
     if (device.isEmpty())
         Throw(CMSComm::tr("串口 COM%1 无效：端口号应从 1 开始").arg(m_commPort));
+    if (LooksLikeUrl(device)) {
+        OpenNet(device);
+        return;
+    }
 #ifndef Q_OS_WIN
     // A path that names no character device is reported plainly instead of by the ioctl that
     // would fail on it.
@@ -282,6 +295,7 @@ void CMSComm::Open() {
             Throw(CMSComm::tr("无法打开%1：%2").arg(Where(), reason));
         }
     }
+    m_net.reset();
     Watch();
 }
 
@@ -361,6 +375,8 @@ void CMSComm::OnError(QSerialPort::SerialPortError error) {
 
 // Clearing drops both QSerialPort's buffer and what the OS still holds.
 void CMSComm::SetInBufferCount(std::int16_t count) {
+    if (m_net)
+        return m_net->SetInBufferCount(count);
     if (count == 0 && m_port.isOpen()) {
         m_port.clear(QSerialPort::Input);
         Rearm();
@@ -368,6 +384,8 @@ void CMSComm::SetInBufferCount(std::int16_t count) {
 }
 
 std::int16_t CMSComm::GetInBufferCount() {
+    if (m_net)
+        return m_net->GetInBufferCount();
     if (!m_port.isOpen())
         return 0;
     Pull();
@@ -378,6 +396,8 @@ std::int16_t CMSComm::GetInBufferCount() {
 }
 
 std::vector<std::uint8_t> CMSComm::GetInput() {
+    if (m_net)
+        return m_net->GetInput();
     if (!m_port.isOpen())
         return {};
     Pull();
@@ -389,6 +409,8 @@ std::vector<std::uint8_t> CMSComm::GetInput() {
 }
 
 void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
+    if (m_net)
+        return m_net->SetOutput(bytes);
     CheckGone();
     if (!m_lost.isEmpty())
         return;
@@ -412,6 +434,8 @@ void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
 }
 
 bool CMSComm::WaitForInput(std::uint32_t ms) {
+    if (m_net)
+        return m_net->WaitForInput(ms);
     if (!m_port.isOpen())
         return false;
     // The line is looked at before blocking: a hung-up line is found here, not waited on.

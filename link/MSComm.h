@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,8 @@ std::optional<LineSettings> ParseSettings(std::string_view text);
 // n < 1. Which device a run uses is start-up's decision (SetDevice).
 QString DeviceForPort(int port);
 
+class NetPort;
+
 class CMSComm final : public SerialControl {
     Q_DECLARE_TR_FUNCTIONS(CMSComm)
 
@@ -54,9 +57,9 @@ public:
     std::string GetSettings() const override { return m_settings; }
     // Opening an open port and closing a closed one do nothing; either ends a lost state.
     void SetPortOpen(bool open) override;
-    bool GetPortOpen() const override { return m_port.isOpen(); }
+    bool GetPortOpen() const override;
     // 0 makes one Input read take every waiting byte; n > 0 takes at most n.
-    void SetInputLen(std::int16_t len) override { m_inputLen = len; }
+    void SetInputLen(std::int16_t len) override;
     // Putting 0 drops everything received and not yet read; other values are ignored.
     void SetInBufferCount(std::int16_t count) override;
     // Bytes waiting (at most kReadBufferBytes); 0 on a closed port.
@@ -66,7 +69,7 @@ public:
     // Writes and waits until the bytes have left for the device; a closed port throws, a
     // lost one (or one lost on the way) drops the bytes without a word.
     void SetOutput(std::span<const std::uint8_t> bytes) override;
-    std::string LostReason() const override { return m_lost.toStdString(); }
+    std::string LostReason() const override;
     bool Reopen() override;
 
     // Unread input the control holds at most; what comes beyond it waits in the OS driver,
@@ -74,6 +77,8 @@ public:
     static constexpr qint64 kReadBufferBytes = 4096;
     // Sleeps in the OS until the device has bytes or the time is up.
     bool WaitForInput(std::uint32_t ms) override;
+    // A device named by a URL (DeviceName.h) is reached over the network; its transport.
+    Transport GetTransport() const override;
 
     // Names the device behind port n from now on, ahead of DeviceForPort; empty restores it.
     // The name is looked up at every opening, so a link (a stable name under
@@ -102,6 +107,8 @@ private:
     void Watch();
     void OnLineActivity();
     void Rearm();
+    // The device is a URL: the connection goes to a network port instead (MSCommNet.cpp).
+    void OpenNet(const QString& device);
 
     QSerialPort m_port;
     std::int16_t m_commPort = 1;
@@ -112,6 +119,9 @@ private:
     QString m_lost; // the loss report; empty while the port is not lost
     QPointer<QSocketNotifier> m_watch;
     bool m_closing = false; // a close of ours, not one the port object made by itself
+    // The connection while the device is a URL, open or lost; every property goes to it.
+    std::unique_ptr<NetPort> m_net;
+    bool m_connecting = false; // a connect is under way: another cannot start meanwhile
 };
 
 } // namespace md

@@ -17,6 +17,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What carries the bytes: a serial device on this PC, RTU frames over plain TCP, a serial
+// device server speaking RFC 2217, or a Modbus TCP gateway (MBAP header, no check bytes).
+enum class Transport { Serial, RawTcp, Rfc2217, ModbusTcp };
+
 class SerialControl {
 public:
     virtual ~SerialControl() = default;
@@ -48,6 +52,9 @@ public:
     // waiting. Returns at once when bytes are already waiting, and false at once on a closed
     // port (nothing can arrive there).
     virtual bool WaitForInput(std::uint32_t ms) = 0;
+    // The transport of the device the port is (or will be, at the next opening) on. Only the
+    // framing (Modbus TCP) and whether the line's rate and parity can be set depend on it.
+    virtual Transport GetTransport() const { return Transport::Serial; }
 };
 
 // Sends the first count bytes of buf, but only while the port is open; a closed port sends

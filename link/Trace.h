@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace md {
 
@@ -37,6 +38,9 @@ struct AnswerWanted {
     // A second address whose answer is taken as well, or -1: a meter acknowledges the write of
     // its own address from the address it has just been given.
     int alsoFrom = -1;
+    // Modbus TCP: the transaction identifier the answer must carry, the bytes being MBAP frames
+    // (Mbap.h); -1 for RTU frames.
+    int transaction = -1;
 };
 
 enum class DropReason {
@@ -56,6 +60,10 @@ public:
                           const AnswerSearch& found) = 0;
     // Bytes taken off the line that never reach the receive copy.
     virtual void Dropped(std::span<const std::uint8_t> bytes, DropReason why) = 0;
+    // A Modbus TCP request as it went out: MBAP header, then the PDU.
+    virtual void SentMbap(std::span<const std::uint8_t> adu, bool sent) { Sent(adu, sent); }
+    // A line of its own about the link, such as the transport and peer it runs over.
+    virtual void Note(const std::string& /*text*/) {}
 };
 
 // The sink that does nothing: the exchange's default.

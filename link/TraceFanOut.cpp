@@ -29,4 +29,14 @@ void TraceFanOut::Dropped(std::span<const std::uint8_t> bytes, DropReason why) {
         sink->Dropped(bytes, why);
 }
 
+void TraceFanOut::SentMbap(std::span<const std::uint8_t> adu, bool sent) {
+    for (TraceSink* sink : m_sinks)
+        sink->SentMbap(adu, sent);
+}
+
+void TraceFanOut::Note(const std::string& text) {
+    for (TraceSink* sink : m_sinks)
+        sink->Note(text);
+}
+
 } // namespace md

@@ -2,6 +2,7 @@
 
 #include "link/Crc.h"
 #include "link/Frame.h"
+#include "link/Mbap.h"
 #include "link/TraceText.h"
 #include "link/TraceWriter.h"
 
@@ -38,6 +39,10 @@ const char* StatusWord(TraceStatus status) {
         return "wrong address";
     case TraceStatus::Exception:
         return "exception";
+    case TraceStatus::GatewayPath:
+        return "gateway: no path";
+    case TraceStatus::GatewayTarget:
+        return "gateway: no answer";
     case TraceStatus::Dropped:
         return "dropped";
     }
@@ -51,6 +56,16 @@ bool IsFailure(TraceStatus status) {
 
 TraceStatus CollectionStatus(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                              const AnswerSearch& found) {
+    if (wanted.transaction >= 0) {
+        const MbapSearch mbap = FindMbapAnswer(bytes, wanted);
+        if (mbap.offset >= 0)
+            return TraceStatus::Ok;
+        if (mbap.exceptionAt < 0)
+            return TraceStatus::NoAnswer;
+        return mbap.exceptionCode == kGatewayPathUnavailable ? TraceStatus::GatewayPath
+               : mbap.exceptionCode == kGatewayTargetFailed  ? TraceStatus::GatewayTarget
+                                                             : TraceStatus::Exception;
+    }
     if (found.offset >= 0)
         return found.echo == EchoSeen::Removed ? TraceStatus::EchoRemoved : TraceStatus::Ok;
     const auto rest =
@@ -111,6 +126,22 @@ void TraceRowMaker::Sent(std::span<const std::uint8_t> request, bool sent) {
     m_last = sent ? TraceStatus::Ok : TraceStatus::NotSent;
     Emit("->", TraceHex(request, kTraceBytesShown), DescribeRequest(request),
          sent ? "" : kNotSentNote, m_last);
+}
+
+void TraceRowMaker::SentMbap(std::span<const std::uint8_t> adu, bool sent) {
+    m_sentAt.reset();
+    if (sent)
+        m_sentAt = m_clock.GetTickCount();
+    m_notSent = !sent;
+    m_last = sent ? TraceStatus::Ok : TraceStatus::NotSent;
+    MbapRequestText t = DescribeMbapRequest(adu);
+    if (!sent)
+        t.notes += "; " + std::string(kNotSentNote);
+    Emit("->", TraceHex(adu, kTraceBytesShown), t.meaning, t.notes, m_last);
+}
+
+void TraceRowMaker::Note(const std::string& text) {
+    Emit("--", "", text, "", TraceStatus::Ok);
 }
 
 void TraceRowMaker::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,

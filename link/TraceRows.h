@@ -24,11 +24,13 @@ enum class TraceStatus {
     CheckError,   // the answer's address and function, wrong check bytes
     WrongAddress, // a whole answer, from another address
     Exception,    // the meter refused the request
+    GatewayPath,  // a gateway found no path to the meter (Modbus exception 0x0A)
+    GatewayTarget, // a gateway got no answer from the meter (Modbus exception 0x0B)
     Dropped,      // bytes taken off the line outside any collection
 };
 
 // "ok", "echo removed", "not sent", "no answer", "check error", "wrong address", "exception",
-// "dropped".
+// "gateway: no path", "gateway: no answer", "dropped".
 const char* StatusWord(TraceStatus status);
 // Whether the row is a failure of the exchange it belongs to.
 bool IsFailure(TraceStatus status);
@@ -59,6 +61,8 @@ public:
     void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                   const AnswerSearch& found) override;
     void Dropped(std::span<const std::uint8_t> bytes, DropReason why) override;
+    void SentMbap(std::span<const std::uint8_t> adu, bool sent) override;
+    void Note(const std::string& text) override;
 
     // How the last exchange fared: its collection's status, or NotSent when its request never
     // went out. Ok before the first.

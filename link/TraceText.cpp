@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace md {
 
@@ -87,6 +88,16 @@ std::string DescribeRequest(std::span<const std::uint8_t> request) {
     return FunctionText(fn);
 }
 
+MbapRequestText DescribeMbapRequest(std::span<const std::uint8_t> adu) {
+    if (adu.size() < 8)
+        return {"fragment", {}};
+    // The RTU form of the request without its check bytes; DescribeRequest never reads them.
+    std::vector<std::uint8_t> rtu(adu.begin() + 6, adu.end());
+    rtu.resize(rtu.size() + 2);
+    return {DescribeRequest(rtu), "transaction " + std::to_string(Word(adu, 0)) + ", unit " +
+                                      std::to_string(adu[6])};
+}
+
 std::string AnswerText(std::span<const std::uint8_t> answer) {
     if (answer.size() < 3)
         return "fragment";
@@ -121,6 +132,10 @@ const char* ExceptionName(std::uint8_t code) {
         return "illegal data value";
     case 0x04:
         return "server device failure";
+    case 0x0A:
+        return "gateway path unavailable";
+    case 0x0B:
+        return "gateway target device failed to respond";
     default:
         return "unknown exception";
     }

@@ -36,6 +36,12 @@ std::string TraceHex(std::span<const std::uint8_t> bytes,
 std::string TraceLine(std::string_view direction, std::string_view hex, std::string_view meaning,
                       std::string_view notes = {});
 
+// A Modbus TCP request (MBAP header, PDU): "read 3 @0x0000  [transaction 7, unit 1]".
+struct MbapRequestText {
+    std::string meaning;
+    std::string notes;
+};
+MbapRequestText DescribeMbapRequest(std::span<const std::uint8_t> adu);
 // A request as the tool builds them: "read 3 @0x0000", "write @0x0302 = 500",
 // "write 2 @0x0000 = 100 0"; other functions as "function 0x2B"; under six bytes "fragment".
 std::string DescribeRequest(std::span<const std::uint8_t> request);
@@ -45,7 +51,8 @@ std::string DescribeRequest(std::span<const std::uint8_t> request);
 std::string AnswerText(std::span<const std::uint8_t> answer);
 // "function 0x2B".
 std::string FunctionText(std::uint8_t function);
-// "illegal data address" for 0x02, ...; "unknown exception" for codes beyond 0x04.
+// "illegal data address" for 0x02, ...; "gateway path unavailable" for 0x0A, ...;
+// "unknown exception" for codes without a name.
 const char* ExceptionName(std::uint8_t code);
 
 } // namespace md

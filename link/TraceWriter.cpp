@@ -1,17 +1,21 @@
 #include "link/TraceWriter.h"
 
 #include "link/Frame.h"
+#include "link/Mbap.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace md {
 
 namespace {
 
 void AddNote(std::string& notes, const std::string& note) {
+    if (note.empty())
+        return;
     notes += (notes.empty() ? "" : "; ") + note;
 }
 
@@ -44,8 +48,42 @@ int ExceptionAt(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted)
 
 } // namespace
 
+// A collection of Modbus TCP frames: no echo, no check bytes; frames that are not the answer
+// are named by what does not match.
+CollectionText DescribeMbapCollection(std::span<const std::uint8_t> bytes,
+                                      const AnswerWanted& wanted) {
+    CollectionText text;
+    const MbapSearch mbap = FindMbapAnswer(bytes, wanted);
+    if (mbap.offset >= 0) {
+        const auto p = static_cast<std::size_t>(mbap.offset);
+        // The answer in RTU form for AnswerText, which leaves out the last two bytes.
+        std::vector<std::uint8_t> rtu(bytes.begin() + static_cast<std::ptrdiff_t>(p),
+                                      bytes.begin() +
+                                          static_cast<std::ptrdiff_t>(p + wanted.expected - 2));
+        rtu.resize(rtu.size() + 2);
+        text.meaning = wanted.function == kFnReadHolding ? "-> " + AnswerText(rtu) : "echo ok";
+        if (bytes[p] != wanted.address)
+            AddNote(text.notes, "answer from unit " + std::to_string(bytes[p]));
+    } else if (mbap.exceptionAt >= 0) {
+        char exception[80];
+        std::snprintf(exception, sizeof exception, "exception 0x%02X (%s)", mbap.exceptionCode,
+                      ExceptionName(mbap.exceptionCode));
+        text.meaning = exception;
+    } else if (bytes.empty()) {
+        text.meaning = "no answer: 0 bytes";
+    } else {
+        text.meaning = "no valid answer in " + std::to_string(bytes.size()) + " bytes";
+        if (mbap.frames == 0)
+            AddNote(text.notes, "no whole Modbus TCP frame");
+    }
+    AddNote(text.notes, MbapMismatchText(bytes, wanted, mbap));
+    return text;
+}
+
 CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                                   const AnswerSearch& found) {
+    if (wanted.transaction >= 0)
+        return DescribeMbapCollection(bytes, wanted);
     CollectionText text;
     const std::size_t echoLen = std::min(static_cast<std::size_t>(found.echoLen), bytes.size());
     const std::size_t echoAt = std::min(static_cast<std::size_t>(found.echoAt), echoLen);
@@ -138,6 +176,17 @@ void TraceWriter::Line(const std::string& line) {
 void TraceWriter::Sent(std::span<const std::uint8_t> request, bool sent) {
     Line(TraceLine("->", TraceHex(request), DescribeRequest(request),
                    sent ? "" : kNotSentNote));
+}
+
+void TraceWriter::SentMbap(std::span<const std::uint8_t> adu, bool sent) {
+    MbapRequestText t = DescribeMbapRequest(adu);
+    if (!sent)
+        t.notes += "; " + std::string(kNotSentNote);
+    Line(TraceLine("->", TraceHex(adu), t.meaning, t.notes));
+}
+
+void TraceWriter::Note(const std::string& text) {
+    Line(TraceLine("--", "", text));
 }
 
 void TraceWriter::Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,

@@ -36,6 +36,8 @@ public:
     void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                   const AnswerSearch& found) override;
     void Dropped(std::span<const std::uint8_t> bytes, DropReason why) override;
+    void SentMbap(std::span<const std::uint8_t> adu, bool sent) override;
+    void Note(const std::string& text) override;
 
 private:
     void Line(const std::string& line);

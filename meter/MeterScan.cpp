@@ -1,6 +1,7 @@
 #include "meter/MeterScan.h"
 
 #include "link/Frame.h"
+#include "link/Mbap.h"
 #include "meter/Registers.h"
 
 #include <algorithm>
@@ -187,8 +188,9 @@ void MeterScan::Listen() {
     const std::uint32_t now = m_clock.GetTickCount();
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(m_received));
-    bool answered = false;
-    for (std::size_t i = 0; i < data.size() && !answered; ++i)
+    const int transaction = m_link.Transaction();
+    bool answered = transaction >= 0 && MbapMeterAnswered(data, transaction, m_task.at.address);
+    for (std::size_t i = 0; transaction < 0 && i < data.size() && !answered; ++i)
         answered = AnswerAtStart(data.subspan(i), m_task.at.address);
     const std::uint32_t spent = now - m_sentAt;
     const std::uint32_t limit = ListenLimit();
@@ -212,6 +214,9 @@ std::uint32_t MeterScan::ListenLimit() const {
 }
 
 void MeterScan::Harvest(int received) {
+    // A Modbus TCP answer names the request it answers: a late one is not taken for another.
+    if (m_link.Transaction() >= 0)
+        return;
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(received));
     for (std::size_t i = 0; i < data.size(); ++i) {

@@ -1,0 +1,90 @@
+#pragma once
+// A meter behind the network as a serial port control: a TCP connection to a transparent
+// converter (RTU frames as they are), to a serial device server speaking RFC 2217 (the line
+// settings go to the server's port, data bytes 0xFF are doubled), or to a Modbus TCP gateway
+// (the exchange frames the requests; the bytes pass as they are). Connects out only.
+
+#include "link/DeviceName.h"
+#include "link/MSComm.h"
+#include "link/Rfc2217.h"
+
+#include <QCoreApplication>
+#include <QTcpSocket>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace md {
+
+class NetPort final : public SerialControl {
+    Q_DECLARE_TR_FUNCTIONS(NetPort)
+
+public:
+    // A connect that has not completed by then has failed.
+    static constexpr int kConnectMs = 3000;
+    // How long a serial device server has to confirm new line settings.
+    static constexpr int kReplyMs = 1000;
+    // Unread input held at most, as a serial device's control holds: the socket's own buffer
+    // and the bytes taken out of it together.
+    static constexpr qint64 kSocketBufferBytes = 1024;
+    static constexpr std::size_t kHeldBytes = 4096 - kSocketBufferBytes;
+
+    // where names the port and device in messages ("串口 COM1（tcp://host:502）").
+    NetPort(NetDevice device, QString where, LineSettings line, std::string settings);
+    ~NetPort() override;
+
+    // Looks the host up and connects, letting the event loop run meanwhile (the window stays
+    // responsive), for at most kConnectMs; on an RFC 2217 server the line is then set. Throws
+    // CommError naming the device and the reason when it cannot.
+    void Connect();
+
+    void SetCommPort(std::int16_t port) override { m_commPort = port; }
+    std::int16_t GetCommPort() const override { return m_commPort; }
+    // On an RFC 2217 server the server's port is set and its confirmation awaited; a server
+    // that refuses or does not confirm throws CommError. Elsewhere the rate and parity are the
+    // converter's and the text is only kept.
+    void SetSettings(const std::string& settings) override;
+    std::string GetSettings() const override { return m_settings; }
+    void SetPortOpen(bool open) override;
+    bool GetPortOpen() const override;
+    void SetInputLen(std::int16_t len) override { m_inputLen = len; }
+    // Putting 0 drops what has arrived and, on an RFC 2217 server, purges what the server
+    // holds from its serial port.
+    void SetInBufferCount(std::int16_t count) override;
+    std::int16_t GetInBufferCount() override;
+    std::vector<std::uint8_t> GetInput() override;
+    void SetOutput(std::span<const std::uint8_t> bytes) override;
+    std::string LostReason() const override { return m_lost.toStdString(); }
+    bool Reopen() override;
+    bool WaitForInput(std::uint32_t ms) override;
+    Transport GetTransport() const override { return m_device.transport; }
+
+    const NetDevice& Device() const { return m_device; }
+
+private:
+    void Pull();
+    // Moves what the socket holds into m_in, as far as there is room; Telnet commands are
+    // answered and left out.
+    void Take();
+    void Write(std::span<const std::uint8_t> bytes);
+    // Closes a connection the peer has ended or that failed, and keeps the report.
+    void CheckGone();
+    void Lose(const QString& reason);
+    void SendLine(const LineSettings& line, const std::string& text);
+    QString Reason() const;
+
+    NetDevice m_device;
+    QString m_where;
+    LineSettings m_line;
+    std::string m_settings;
+    std::int16_t m_commPort = 1;
+    std::int16_t m_inputLen = 0;
+    QTcpSocket m_socket;
+    std::vector<std::uint8_t> m_in;
+    rfc2217::TelnetReader m_telnet;
+    QString m_lost;
+    bool m_connecting = false;
+};
+
+} // namespace md
