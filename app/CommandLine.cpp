@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/NetStart.h"
 #include "meter/MeterScan.h"
 #include "meter/Registers.h"
 
@@ -20,7 +21,10 @@ With no options it starts with the connection settings dialog.
 
 Options:
   --com1 DEVICE    the device behind port 1 (COM1), ahead of METERDEBUG_COM1 and of
-                   the device remembered from the connection settings dialog
+                   the device remembered from the connection settings dialog;
+                   a meter behind the network is tcp://HOST:PORT (RTU over TCP),
+                   rfc2217://HOST:PORT (serial device server) or
+                   modbus-tcp://HOST[:PORT] (Modbus TCP, port 502 by default)
   --com2 DEVICE    the device behind port 2 (COM2), likewise
   --list-ports     list the serial ports the system knows, with the stable name of
                    each USB adapter, then exit
@@ -31,13 +35,14 @@ Options:
                    outcome), the header first when FILE is empty
   --local-echo     the line adapter echoes what the tool sends: look for the request
                    among the first bytes that come back (up to 8 bytes of line noise
-                   may precede it), and set it and what came before it aside
+                   may precede it), and set it and what came before it aside; not
+                   with a modbus-tcp:// device
   --fast           end each exchange as soon as its answer is complete (the fixed
                    waits become upper bounds) and pause only the Modbus inter-frame
                    gap between requests; timers keep their periods
   --all-commands   make every command reachable from the menu
   --scan           look for the meter on port 1 over every address, rate and
-                   parity, print one line per meter found, then exit (status 0
+                   parity (addresses only over tcp:// and modbus-tcp://), print one line per meter found, then exit (status 0
                    when a meter was found, 1 when none, 2 on bad usage or a port
                    that cannot be used)
   --port N         the port --scan uses: 1 (default) or 2
@@ -216,6 +221,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
             o.devices[i] = env.value(variable);
         }
     }
+    for (std::size_t i = 0; i < com.size(); ++i)
+        if (const QString bad = DeviceProblem(o.devices[i]); !bad.isEmpty())
+            return Leave(2, {}, QStringLiteral("MeterDebug: COM%1: %2\n").arg(i + 1).arg(bad));
     o.listPorts = parser.isSet(listPorts);
     o.trace = parser.value(trace);
     if (parser.isSet(trace) && o.trace.isEmpty())
@@ -224,6 +232,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     if (parser.isSet(csv) && o.csv.isEmpty())
         return UsageError(QStringLiteral("--csv needs a file"));
     o.localEcho = parser.isSet(localEcho);
+    for (const QString& device : o.devices)
+        if (const QString conflict = LocalEchoConflict(device); o.localEcho && !conflict.isEmpty())
+            return UsageError(conflict);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);
     o.language = parser.value(language);

@@ -3,6 +3,8 @@
 #include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
 #include "link/MSComm.h"
+#include "link/NetPortList.h"
+#include "app/NetStart.h"
 #include "link/PortList.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
@@ -28,7 +30,9 @@ bool CMeterDebugApp::InitInstance() {
     const SystemPortList systemPorts;
     CMSComm comm;
     ui::PortDevices devices;
-    devices.list = m_ports ? m_ports : &systemPorts;
+    QStringList usedNet = RememberedNetDevices(remembered);
+    const PortsAndNetDevices offered(m_ports ? *m_ports : systemPorts, usedNet);
+    devices.list = &offered;
     for (std::size_t i = 0; i < devices.device.size(); ++i) {
         const int port = static_cast<int>(i) + 1;
         devices.device[i] =
@@ -38,6 +42,7 @@ bool CMeterDebugApp::InitInstance() {
     devices.chosen = [&](int port, const QString& device) {
         RememberDevice(remembered, port, device);
         comm.SetDevice(port, device);
+        usedNet = RememberNetDevice(remembered, device);
     };
 
     ui::CCommSetDlg settings;
@@ -57,13 +62,18 @@ bool CMeterDebugApp::InitInstance() {
     for (std::size_t i = 0; i < devices.device.size(); ++i)
         comm.SetDevice(static_cast<int>(i) + 1, devices.device[i]);
 
+    const QString device = devices.device[settings.m_nCommPort == 2 ? 1 : 0];
+    usedNet = RememberNetDevice(remembered, device);
+
     ui::CMeterDebugDlg dlg(nullptr, &comm);
     dlg.m_devices = devices;
-    if (m_trace)
+    if (m_trace) {
         dlg.Trace().Add(*m_trace);
+        NoteTransport(*m_trace, device);
+    }
     if (!m_options.csv.isEmpty())
         dlg.SetCsvFile(m_options.csv);
-    dlg.Link().SetLocalEcho(m_options.localEcho);
+    dlg.Link().SetLocalEcho(m_options.localEcho && !RefuseLocalEcho(device));
     dlg.Link().SetFastWaits(m_options.fast);
     if (m_options.allCommands)
         dlg.EnableAllCommands();

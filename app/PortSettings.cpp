@@ -1,6 +1,7 @@
 #include "app/PortSettings.h"
 
 #include "link/MSComm.h"
+#include "link/NetPortList.h"
 
 #include <QSettings>
 
@@ -33,6 +34,20 @@ void RememberDevice(QSettings& settings, int port, const QString& device) {
     else
         settings.setValue(Key(port), device);
     settings.sync();
+}
+
+QStringList RememberedNetDevices(const QSettings& settings) {
+    return settings.value(QStringLiteral("network/devices")).toStringList().mid(0, kNetDevicesKept);
+}
+
+QStringList RememberNetDevice(QSettings& settings, const QString& device) {
+    const QStringList before = RememberedNetDevices(settings);
+    const QStringList after = UseNetDevice(before, device);
+    if (after != before) {
+        settings.setValue(QStringLiteral("network/devices"), after);
+        settings.sync();
+    }
+    return after;
 }
 
 } // namespace md

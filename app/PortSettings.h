@@ -2,6 +2,7 @@
 // The devices behind the ports kept between runs, and which device a run starts with.
 
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -15,5 +16,12 @@ QString StartDevice(int port, const QString& named, const QString& remembered);
 QString RememberedDevice(const QSettings& settings, int port);
 // Remembers device for port n at once; an empty device forgets it.
 void RememberDevice(QSettings& settings, int port, const QString& device);
+
+// The network devices used before, most recent first (network/devices); at most
+// kNetDevicesKept.
+QStringList RememberedNetDevices(const QSettings& settings);
+// Puts a network device first among those remembered and gives the list now; any other
+// device changes nothing.
+QStringList RememberNetDevice(QSettings& settings, const QString& device);
 
 } // namespace md

@@ -1,6 +1,7 @@
 #include "app/ScanCommand.h"
 
 #include "app/PortSettings.h"
+#include "link/DeviceName.h"
 #include "link/MSComm.h"
 
 #include <QCoreApplication>
@@ -38,7 +39,11 @@ QString ProgressLine(const meter::ScanProgress& p) {
 
 } // namespace
 
-QString ScanHitLine(const meter::ScanHit& hit) {
+QString ScanHitLine(const meter::ScanHit& hit, bool lineToo) {
+    if (!lineToo)
+        return QStringLiteral("address %1  rate and parity of the converter  answers in %2 ms")
+            .arg(hit.at.address)
+            .arg(hit.responseMs);
     return QStringLiteral("address %1  %2 bit/s  parity %3  answers in %4 ms")
         .arg(hit.at.address)
         .arg(hit.at.baudRate)
@@ -57,9 +62,18 @@ int RunScanCommand(const Options& options) {
     }
     SteadyClock clock;
 
+    // A converter keeps its own rate and parity: one line, every address.
+    const QString device = comm.NamedDevice(options.scanPort);
+    const bool linesToo = SetsLine(TransportOf(device));
+    if (!linesToo)
+        Print(stderr, QStringLiteral("MeterDebug: %1: the converter sets the rate and parity; "
+                                     "scanning addresses only\n")
+                          .arg(device));
     meter::ScanOptions scanOptions;
-    scanOptions.order = meter::ScanOrder({}, options.scanAddresses, options.scanRates,
-                                         options.scanParities);
+    scanOptions.order = meter::ScanOrder(
+        {}, options.scanAddresses,
+        linesToo ? options.scanRates : std::vector<int>{options.scanRates.front()},
+        linesToo ? options.scanParities : std::vector<char>{options.scanParities.front()});
     scanOptions.windowMs = options.scanWindowMs;
     scanOptions.all = options.scanAll;
     scanOptions.commPort = static_cast<std::int16_t>(options.scanPort);
@@ -74,7 +88,7 @@ int RunScanCommand(const Options& options) {
     };
     scan.onFound = [&](const meter::ScanHit& hit) {
         clearProgress();
-        Print(stdout, ScanHitLine(hit) + QLatin1Char('\n'));
+        Print(stdout, ScanHitLine(hit, linesToo) + QLatin1Char('\n'));
     };
 
     std::uint32_t lastShown = clock.GetTickCount();

@@ -9,8 +9,9 @@
 
 namespace md {
 
-// "address 37  9600 bit/s  parity even  answers in 23 ms"
-QString ScanHitLine(const meter::ScanHit& hit);
+// "address 37  9600 bit/s  parity even  answers in 23 ms"; without lineToo (a converter that
+// sets its own line) "address 37  rate and parity of the converter  answers in 23 ms".
+QString ScanHitLine(const meter::ScanHit& hit, bool lineToo = true);
 
 // Runs the scan the options describe; a QCoreApplication must exist. Progress goes to standard
 // error when it is a terminal. Returns the exit status: 0 found, 1 none, 2 the port refused.

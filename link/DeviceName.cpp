@@ -134,6 +134,11 @@ const char* TransportScheme(Transport transport) {
     return "serial";
 }
 
+QString LocalEchoRefusal(const QString& device) {
+    return DeviceNameText::tr("%1 是 Modbus TCP 设备，没有线路回显：--local-echo 不适用，已关闭")
+        .arg(device);
+}
+
 QString PeerText(const NetDevice& device) {
     const bool v6 = device.host.contains(QLatin1Char(':'));
     return (v6 ? QLatin1Char('[') + device.host + QLatin1Char(']') : device.host) +

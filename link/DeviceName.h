@@ -43,6 +43,9 @@ inline bool SetsLine(Transport transport) {
     return transport == Transport::Serial || transport == Transport::Rfc2217;
 }
 
+// The box that turns --local-echo off for a Modbus TCP device, which has no adapter echo.
+QString LocalEchoRefusal(const QString& device);
+
 class DeviceNameText {
     Q_DECLARE_TR_FUNCTIONS(DeviceNameText)
 };

@@ -150,6 +150,7 @@ void TraceRowMaker::Received(std::span<const std::uint8_t> bytes, const AnswerWa
     if (m_sentAt)
         responseMs = static_cast<int>(m_clock.GetTickCount() - *m_sentAt);
     m_sentAt.reset();
+    ++m_collections;
     const TraceStatus status = CollectionStatus(bytes, wanted, found);
     m_last = m_notSent ? TraceStatus::NotSent : status;
     const CollectionText text = DescribeCollection(bytes, wanted, found);

@@ -67,6 +67,8 @@ public:
     // How the last exchange fared: its collection's status, or NotSent when its request never
     // went out. Ok before the first.
     TraceStatus LastOutcome() const { return m_last; }
+    // Collections reported so far.
+    std::uint64_t Collections() const { return m_collections; }
 
 private:
     void Emit(std::string_view direction, std::string_view hex, std::string_view meaning,
@@ -77,6 +79,7 @@ private:
     std::optional<std::uint32_t> m_sentAt; // tick count of the request now answered
     bool m_notSent = false;                // the last request never went out
     TraceStatus m_last = TraceStatus::Ok;
+    std::uint64_t m_collections = 0;
 };
 
 } // namespace md

@@ -1,5 +1,6 @@
 #include "ui/FindMeterDlg.h"
 
+#include "link/DeviceName.h"
 #include "link/MSComm.h"
 
 #include <QCheckBox>
@@ -66,6 +67,12 @@ CFindMeterDlg::CFindMeterDlg(const FindMeterLine& line, int commPort,
     deviceRow->addWidget(deviceLabel);
     deviceRow->addWidget(m_device, 1);
     layout->addLayout(deviceRow);
+    if (!SetsLine(TransportOf(device))) {
+        auto* fixed = new QLabel(tr("波特率和校验由网络转换器设定，只查找地址"), this);
+        fixed->setObjectName(QStringLiteral("addressesOnly"));
+        fixed->setWordWrap(true);
+        layout->addWidget(fixed);
+    }
 
     m_progress = new QProgressBar(this);
     m_progress->setAccessibleName(tr("进度"));
@@ -129,10 +136,15 @@ void CFindMeterDlg::Start() {
     std::vector<int> addresses;
     for (int a = 1; a <= 247; ++a)
         addresses.push_back(a);
-    options.order = meter::ScanOrder(m_current, addresses,
-                                     {std::begin(meter::kScanRates), std::end(meter::kScanRates)},
-                                     {std::begin(meter::kScanParities),
-                                      std::end(meter::kScanParities)});
+    // Over a converter that keeps its own rate and parity, only the addresses are worth trying.
+    const bool linesToo = SetsLine(TransportOf(m_line.device));
+    options.order = meter::ScanOrder(
+        m_current, addresses,
+        linesToo ? std::vector<int>(std::begin(meter::kScanRates), std::end(meter::kScanRates))
+                 : std::vector<int>{m_current.baudRate},
+        linesToo ? std::vector<char>(std::begin(meter::kScanParities),
+                                     std::end(meter::kScanParities))
+                 : std::vector<char>{m_current.parity});
     options.all = m_all->isChecked();
     options.commPort = static_cast<std::int16_t>(m_commPort);
     m_progress->setRange(0, static_cast<int>(options.order.size()));

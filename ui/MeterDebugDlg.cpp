@@ -341,12 +341,14 @@ void CMeterDebugDlg::LearnPromptTexts() {
 
 void CMeterDebugDlg::WithPortRecovery(const std::function<void()>& fn) {
     RecoverPort();
+    const std::uint64_t collections = Collections();
     try {
         fn();
     } catch (...) {
         ReportPortLoss();
         throw;
     }
+    NoteGatewayFailure(collections);
     ReportPortLoss();
 }
 

@@ -6,6 +6,7 @@
 #include "link/Exchange.h"
 #include "link/SerialControl.h"
 #include "link/TraceFanOut.h"
+#include "link/TraceRows.h"
 #include "log/LogRecord.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
@@ -145,6 +146,15 @@ public:
         QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "仪表功能");
     // The prompt while the port is lost.
     static QString LostPrompt();
+    // Why the meter's rate is not changed over a converter that keeps its own rate.
+    static QString RateChangeRefusal();
+    // A gateway's failure to reach the meter, added to the prompt after the operation whose
+    // last exchange met it; gone after the next operation that exchanged without one.
+    void NoteGatewayFailure(std::uint64_t collectionsBefore);
+    // Collections the exchange has reported so far.
+    std::uint64_t Collections() const;
+    // How the last exchange fared, as the monitor shows it.
+    TraceStatus LastOutcome() const;
 
     // The menu "查看" at the end of the menu bar: the traffic monitor and the current chart.
     // Made once, with the window; later items join it here.
@@ -218,6 +228,8 @@ private:
     bool m_bPortLost = false;
     // The prompt as operations left it during an outage, shown again when the port is back.
     QString m_strPromptBeforeLoss;
+    // What NoteGatewayFailure added to the prompt; empty when nothing.
+    QString m_strGatewayNote;
 };
 
 } // namespace md::ui

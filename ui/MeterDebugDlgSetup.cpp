@@ -1,5 +1,6 @@
 // The main window's link reconfiguration, meter clock read and meter setup.
 
+#include "link/DeviceName.h"
 #include "meter/SetupOps.h"
 #include "ui/CommSetDlg.h"
 #include "ui/MeterDebugDlg.h"
@@ -56,7 +57,9 @@ void CMeterDebugDlg::OnCommSettings() {
         // The request and its echo travel at the old rate on the old port; the port is
         // switched only afterwards, so a meter that acknowledged is reached at the new rate.
         if (dlg.m_nBaudRate != m_nBaudRate) {
-            if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
+            if (!SetsLine(m_comm.GetTransport()))
+                AfxMessageBox(RateChangeRefusal());
+            else if (meter::RequestBaudChange(m_link, m_byMeterAddress, dlg.m_nBaudRate))
                 m_nBaudRate = dlg.m_nBaudRate;
             else
                 AfxMessageBox(tr("改变波特率不成功"));

@@ -161,6 +161,14 @@ void CMeterDebugDlg::SetCsvFile(const QString& path) {
     AppendCsv({});
 }
 
+std::uint64_t CMeterDebugDlg::Collections() const {
+    return m_view->rows.Collections();
+}
+
+TraceStatus CMeterDebugDlg::LastOutcome() const {
+    return m_view->rows.LastOutcome();
+}
+
 void CMeterDebugDlg::AppendCsv(const QByteArray& rows) {
     const auto reason = log::AppendCsv(m_csvPath, rows);
     if (!reason) {

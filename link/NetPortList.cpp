@@ -1,0 +1,34 @@
+#include "link/NetPortList.h"
+
+#include "link/DeviceName.h"
+
+namespace md {
+
+QStringList UseNetDevice(QStringList used, const QString& device) {
+    if (!std::holds_alternative<NetDevice>(ParseDeviceName(device)))
+        return used;
+    used.removeAll(device);
+    used.prepend(device);
+    while (used.size() > kNetDevicesKept)
+        used.removeLast();
+    return used;
+}
+
+QList<PortRow> PortsAndNetDevices::Ports() const {
+    QList<PortRow> rows = m_system.Ports();
+    for (const QString& device : m_used) {
+        const DeviceKind kind = ParseDeviceName(device);
+        const NetDevice* net = std::get_if<NetDevice>(&kind);
+        if (!net)
+            continue;
+        PortRow row;
+        row.device = device;
+        row.description = net->transport == Transport::ModbusTcp ? tr("网络设备（Modbus TCP）")
+                          : net->transport == Transport::Rfc2217 ? tr("网络设备（RFC 2217）")
+                                                                 : tr("网络设备（RTU over TCP）");
+        rows.append(row);
+    }
+    return rows;
+}
+
+} // namespace md
