@@ -30,8 +30,6 @@ using md::ui::CDialog;
 
 namespace {
 
-enum class Transport { Raw, Rfc2217, ModbusTcp };
-
 // metersim with the transport's server in front of it; the device name the tool opens.
 struct Meter {
     explicit Meter(Transport t, QStringList options = {}, int port = 0) : transport(t) {
@@ -48,7 +46,7 @@ struct Meter {
         if (transport == Transport::ModbusTcp)
             return true;
         server = std::make_unique<Ser2Net>(
-            sim->LinkPath(), transport == Transport::Raw ? Ser2Net::Mode::Raw : Ser2Net::Mode::Rfc2217);
+            sim->LinkPath(), transport == Transport::RawTcp ? Ser2Net::Mode::Raw : Ser2Net::Mode::Rfc2217);
         if (!server->Start()) {
             error = server->Error();
             return false;
@@ -170,7 +168,7 @@ void TestNetworkE2e::MeterSimServesModbusTcp() {
 
 void TestNetworkE2e::ReadWriteAndPollOverEachTransport_data() {
     QTest::addColumn<Transport>("transport");
-    QTest::newRow("tcp:// through ser2net raw") << Transport::Raw;
+    QTest::newRow("tcp:// through ser2net raw") << Transport::RawTcp;
     QTest::newRow("rfc2217:// through ser2net") << Transport::Rfc2217;
     QTest::newRow("modbus-tcp:// to metersim") << Transport::ModbusTcp;
 }
@@ -224,13 +222,16 @@ void TestNetworkE2e::RateChangeReachesTheServersPort() {
              qPrintable(m.sim->Trace().join('\n')));
 }
 
-// The scan sets each rate and parity on the server's port; only 2400 odd reaches the meter.
+// The scan sets each rate and parity on the server's port (set at 9600 without parity); only
+// 2400 odd reaches the meter. One rate only: ser2net, as serial drivers do, turns parity off by
+// its enable flag alone, and a pseudo-terminal keeps only the odd flag, so metersim would take
+// a rate tried at none after one tried at odd for odd.
 void TestNetworkE2e::ScanFindsTheMeterBehindTheServer() {
     Meter m(Transport::Rfc2217, {"--baud", "2400", "--parity", "O", "--address", "200"});
     START(m);
     QProcess tool;
     tool.start(qEnvironmentVariable("METERDEBUG"),
-               {"--scan", "--com1", m.Device(), "--scan-rates", "2400,9600", "--scan-addresses",
+               {"--scan", "--com1", m.Device(), "--scan-rates", "2400", "--scan-addresses",
                 "199-201", "--scan-window", "20"});
     QVERIFY2(tool.waitForFinished(60'000), "the scan did not end");
     const QString out = QString::fromLocal8Bit(tool.readAllStandardOutput());
@@ -255,8 +256,9 @@ void TestNetworkE2e::GatewayExceptionIsAFailureNamedInTheTrace() {
     w.dlg.Link().SetTrace(*trace);
     w.Run([&] {
         w.dlg.Link().SetFastWaits(true);
-        QVERIFY(m.sim->Fault(QStringLiteral("gateway-target once")));
+        QVERIFY(m.sim->Fault(QStringLiteral("gateway-target")));
         w.dlg.PollMeasurements();
+        QVERIFY(m.sim->Fault(QStringLiteral("off")));
         w.dlg.PollMeasurements();
     });
     QCOMPARE(w.dlg.m_nFailureCount, 1);
@@ -269,7 +271,7 @@ void TestNetworkE2e::GatewayExceptionIsAFailureNamedInTheTrace() {
 
 void TestNetworkE2e::ServerLostWhilePollingIsOneBoxAndRecovers_data() {
     QTest::addColumn<Transport>("transport");
-    QTest::newRow("ser2net killed") << Transport::Raw;
+    QTest::newRow("ser2net killed") << Transport::RawTcp;
     QTest::newRow("Modbus TCP server ended") << Transport::ModbusTcp;
 }
 
