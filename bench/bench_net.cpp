@@ -146,13 +146,36 @@ double MeanMs(const Operation& op, md::ui::CMeterDebugDlg& dlg) {
     });
 }
 
+// Shows dlg as the main window on port 1 at rate (address 1, no parity) until it is closed;
+// started runs once the connection, which the window makes with its event loop running, is up.
+void RunWindow(md::ui::CMeterDebugDlg& dlg, int rate, const std::function<void()>& started) {
+    constexpr int kConnectMs = 5000, kCheckMs = 10;
+    dlg.m_byMeterAddress = 1;
+    dlg.m_nBaudRate = rate;
+    dlg.m_nParity = 0;
+    dlg.m_nCommPort = 1;
+    QTimer check;
+    check.setInterval(kCheckMs);
+    const auto t0 = WallClock::now();
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (dlg.m_comm.GetPortOpen()) {
+            check.stop();
+            started();
+        } else if (WallClock::now() - t0 > std::chrono::milliseconds(kConnectMs)) {
+            Fail(QStringLiteral("the tool could not connect to the server"));
+        }
+    });
+    check.start();
+    dlg.DoModal();
+}
+
 // Runs body inside the main window opened on device at rate, fast waits on.
 void InWindow(const QString& device, int rate,
               const std::function<void(md::ui::CMeterDebugDlg&)>& body) {
     md::CMSComm comm;
     comm.SetDevice(1, device);
     md::ui::CMeterDebugDlg dlg(nullptr, &comm);
-    md::bench::RunWindow(dlg, rate, [&] {
+    RunWindow(dlg, rate, [&] {
         dlg.Link().SetFastWaits(true);
         body(dlg);
         dlg.EndDialog(md::ui::IDCANCEL);
@@ -229,7 +252,7 @@ int main(int argc, char** argv) {
         md::CMSComm comm;
         comm.SetDevice(1, device);
         md::ui::CMeterDebugDlg dlg(nullptr, &comm);
-        md::bench::RunWindow(dlg, 9600, [&] {
+        RunWindow(dlg, 9600, [&] {
             dlg.Link().SetFastWaits(true);
             const int before = dlg.m_nSuccessCount + dlg.m_nFailureCount;
             const double cpu0 = CpuSeconds();

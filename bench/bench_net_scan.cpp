@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -99,12 +100,23 @@ int main(int argc, char** argv) {
         std::nullopt, Every(1, 247),
         {std::begin(md::meter::kScanRates), std::end(md::meter::kScanRates)},
         {std::begin(md::meter::kScanParities), std::end(md::meter::kScanParities)});
+    // Where the meter was found: behind ser2net a rate tried at none after one at odd keeps
+    // the pseudo-terminal's odd flag, so metersim may hear 1200 bit/s without parity first.
+    static const QRegularExpression hit(
+        QStringLiteral("^address (\\d+)  (\\d+) bit/s  parity (none|even|odd)"));
+    const QRegularExpressionMatch m = hit.match(run.found);
+    if (!m.hasMatch())
+        Fail(QStringLiteral("the scan over rfc2217:// found no meter: ") + run.found);
+    const ScanPoint found{static_cast<std::uint8_t>(m.captured(1).toInt()), m.captured(2).toInt(),
+                          m.captured(3) == QLatin1String("odd")    ? 'O'
+                          : m.captured(3) == QLatin1String("even") ? 'E'
+                                                                   : 'N'};
     double floorMs = 0;
     int probes = 0;
     for (const ScanPoint& p : order) {
         floorMs += md::meter::ProbeWaitMs(p, static_cast<std::uint32_t>(window));
         ++probes;
-        if (p == ScanPoint{247, 1200, 'O'})
+        if (p == found)
             break;
     }
     std::printf("%-12s %7d %10.2f %10.2f %7.3f   %s\n", "rfc2217", probes, run.wallS,
