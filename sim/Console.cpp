@@ -25,6 +25,8 @@ const char* const kCommandHelp =
   vanish                 the tool's device goes away entirely, path and all, as a pulled USB
                          adapter's does (pseudo-terminal links only)
   return                 and comes back under the same path (the tool must reopen it)
+                         (with --modbus-tcp: unplug resets the connections and stops listening,
+                         vanish keeps them but falls silent; replug and return undo them)
   noise RATE|off         random bytes to the tool at RATE bytes per second, on top of the
                          traffic; what the line cannot take is dropped
   trace on|off           print one line per frame

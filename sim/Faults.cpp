@@ -25,6 +25,8 @@ constexpr KindName kKinds[] = {
     {FaultKind::Late, "late"},
     {FaultKind::Truncated, "truncated"},
     {FaultKind::Flood, "flood"},
+    {FaultKind::GatewayPath, "gateway-path"},
+    {FaultKind::GatewayTarget, "gateway-target"},
 };
 
 constexpr std::size_t kStrayBytes = 5;
@@ -118,8 +120,22 @@ std::string FaultText(const Fault& f) {
     return text;
 }
 
+std::uint8_t RefusalOf(FaultKind kind) {
+    switch (kind) {
+    case FaultKind::Exception:
+        return 0x04; // server device failure
+    case FaultKind::GatewayPath:
+        return 0x0A; // gateway path unavailable
+    case FaultKind::GatewayTarget:
+        return 0x0B; // gateway target device failed to respond
+    default:
+        return 0;
+    }
+}
+
 SpoiledAnswer Spoil(FaultKind kind, int lateMs, std::span<const std::uint8_t> answer,
-                    std::mt19937& rng) {
+                    std::mt19937& rng, std::size_t header) {
+    const bool rtu = header == 1;
     SpoiledAnswer out;
     const auto addNoise = [&](std::size_t n) {
         std::uniform_int_distribution<int> byte(0, 255);
@@ -147,12 +163,13 @@ SpoiledAnswer Spoil(FaultKind kind, int lateMs, std::span<const std::uint8_t> an
     std::span<std::uint8_t> frame = std::span(out.bytes).subspan(out.noise);
     switch (kind) {
     case FaultKind::BadCrc:
-        frame.back() ^= 0xFF;
+        (rtu ? frame.back() : frame[1]) ^= 0xFF;
         break;
     case FaultKind::WrongAddress: {
         std::vector<std::uint8_t> moved(frame.begin(), frame.end());
-        moved[0] = static_cast<std::uint8_t>(moved[0] % kMaxAddress + 1);
-        Recrc(moved);
+        moved[header - 1] = static_cast<std::uint8_t>(moved[header - 1] % kMaxAddress + 1);
+        if (rtu)
+            Recrc(moved);
         std::copy(moved.begin(), moved.end(), frame.begin());
         break;
     }

@@ -22,7 +22,13 @@ enum class FaultKind {
     Late,         // the answer comes after a delay
     Truncated,    // the answer's last three bytes are cut off
     Flood,        // kilobytes of noise before the answer
+    GatewayPath,  // a gateway refuses: exception 0x0A (no path to the target), nothing done
+    GatewayTarget, // a gateway refuses: exception 0x0B (the target did not respond), nothing done
 };
+
+// The exception code with which the meter or a gateway in front of it refuses under this
+// fault, without acting on the request; 0 for the faults that let the meter act.
+std::uint8_t RefusalOf(FaultKind kind);
 
 struct Fault {
     FaultKind kind = FaultKind::None;
@@ -37,7 +43,10 @@ std::optional<Fault> ParseFault(const std::string& text, const std::string& rate
                                 std::string& error);
 std::string FaultText(const Fault& f);
 
-// The bytes that reach the tool for one answer.
+// The bytes that reach the tool for one answer. header: the bytes in front of the function
+// code, 1 for an RTU frame (the address), 7 for a Modbus TCP one (the MBAP header). A Modbus
+// TCP answer has no check bytes; bad-crc spoils its transaction identifier instead, which makes
+// it as surely not the answer.
 struct SpoiledAnswer {
     std::size_t noise = 0; // noise bytes in front of the frame
     std::vector<std::uint8_t> bytes;
@@ -45,7 +54,7 @@ struct SpoiledAnswer {
     bool lost = false;
 };
 SpoiledAnswer Spoil(FaultKind kind, int lateMs, std::span<const std::uint8_t> answer,
-                    std::mt19937& rng);
+                    std::mt19937& rng, std::size_t header = 1);
 
 class FaultPlan {
 public:

@@ -2,10 +2,10 @@
 
 #include "link/TraceText.h"
 #include "sim/Frames.h"
+#include "sim/StopSignals.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -17,13 +17,6 @@ namespace md::sim {
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-
-void OnStopSignal(int) {
-    g_stop = 1;
-}
-
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // A tool that stops reading must not make the relay hoard its answers without end.
 constexpr std::size_t kMaxQueuedForTool = 1 << 20;
 // A flood of noise is traced by its first bytes and its length.
@@ -80,19 +73,8 @@ Relay::~Relay() {
 }
 
 void Relay::Run(const CommandInput& onInput) {
-    sigset_t stops, old;
-    sigemptyset(&stops);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    for (int s : kStopSignals) {
-        sigaddset(&stops, s);
-        sigaction(s, &action, nullptr);
-    }
-    // Signals are let in only while waiting, so none slips between a check and the wait.
-    sigprocmask(SIG_BLOCK, &stops, &old);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    while (!m_quit && !g_stop) {
+    const StopSignals signals;
+    while (!m_quit && !signals.Stopped()) {
         pollfd fds[4] = {
             {m_slave->Fd(), POLLIN, 0},
             {m_meterFd, POLLIN, 0},
@@ -121,7 +103,7 @@ void Relay::Run(const CommandInput& onInput) {
             timeout = {static_cast<time_t>(ns / 1'000'000'000),
                        static_cast<long>(ns % 1'000'000'000)};
         }
-        if (ppoll(fds, 4, wake ? &timeout : nullptr, &old) < 0) {
+        if (ppoll(fds, 4, wake ? &timeout : nullptr, signals.WaitMask()) < 0) {
             if (errno == EINTR)
                 continue;
             throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
@@ -155,7 +137,6 @@ void Relay::Run(const CommandInput& onInput) {
             Deliver(d);
         ReleaseDue(now);
     }
-    sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 void Relay::Unplug() {
@@ -293,8 +274,7 @@ void Relay::ServeMeter() {
     const bool broadcast = (*request)[0] == 0;
     const Fault fault = broadcast ? Fault{} : m_faults.Pick(*request);
     const int rate = m_model.LinkRate();
-    if (m_slave->Answer(*request, fault.kind == FaultKind::Exception,
-                        std::chrono::system_clock::now()))
+    if (m_slave->Answer(*request, RefusalOf(fault.kind), std::chrono::system_clock::now()))
         m_pending.push_back({*request, fault, rate, Clock::now()});
     else
         CommitLinkRate();

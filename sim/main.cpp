@@ -7,6 +7,7 @@
 #include "sim/Faults.h"
 #include "sim/Line.h"
 #include "sim/Model.h"
+#include "sim/NetServer.h"
 #include "sim/Numbers.h"
 #include "sim/Relay.h"
 
@@ -27,12 +28,24 @@ using namespace md::sim;
 
 const char* const kUsage = R"(Usage: metersim --link PATH [options]
        metersim --device DEVICE [options]
-Plays the three-phase power meter (Modbus RTU server, functions 0x03, 0x06, 0x10) on a line.
+       metersim --modbus-tcp PORT [--listen ADDRESS] [options]
+Plays the three-phase power meter (Modbus RTU server, functions 0x03, 0x06, 0x10) on a line,
+or (Modbus TCP server) on the network.
 
 The line:
   --link PATH          create a pseudo-terminal for the tool and make PATH a symlink to it;
                        the symlink is removed again on exit (SIGINT, SIGTERM, quit)
   --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
+  --modbus-tcp PORT    serve Modbus TCP on PORT instead, as a meter with Ethernet or a
+                       gateway with the meter alone on its line: the unit identifier is the
+                       meter's address, other units get no answer. PORT 0 takes a free port,
+                       which the ready line names. The line behind stays at --baud: a meter
+                       switched to another rate is no longer heard. unplug resets every
+                       connection and stops listening, replug listens again; vanish keeps
+                       the connections but reads and answers nothing, return speaks again.
+                       Not with --echo or --line-timing
+  --listen ADDRESS     with --modbus-tcp: the address to listen on, a name, IPv4 or IPv6
+                       address (default 127.0.0.1; 0.0.0.0 or :: for every interface)
   --echo               play a half-duplex adapter that echoes: every byte the tool sends
                        comes back to it at once, ahead of the meter's answer
   --echo-glitch HEX    with --echo: bytes the adapter sends as its transmitter switches on,
@@ -70,7 +83,13 @@ Faults and trace:
                          late[:MS]      the answer comes MS ms late (default 1000)
                          truncated      the answer's last 3 bytes are cut off
                          flood          4096 noise bytes come before the answer
-                       The meter acts on every request it hears except under `exception`.
+                         gateway-path   a gateway refuses with exception 0x0A (path
+                                        unavailable) and the meter does nothing
+                         gateway-target a gateway refuses with exception 0x0B (target device
+                                        failed to respond) and the meter does nothing
+                       The meter acts on every request it hears except under `exception` and
+                       the gateway kinds. Over Modbus TCP, which has no check bytes, bad-crc
+                       spoils the answer's transaction identifier instead.
   --silent-write REG   writes touching REG are carried out but never answered (repeatable)
   --noise RATE         random bytes to the tool at RATE bytes per second from the start, on
                        top of the traffic; what the line cannot take is dropped
@@ -92,11 +111,14 @@ register written with the other function, answer exception 0x02; other functions
 it cannot take 0x03.
 
 Numbers are decimal or 0x hexadecimal ("010" is ten).
-metersim prints "ready ..." on standard output once the line exists, with the seed in use.
+metersim prints "ready ..." on standard output once the line exists (or the server listens),
+with where it is and the seed in use: "ready 127.0.0.1:40521 (Modbus TCP), meter at ...".
 )";
 
 struct Options {
     std::string link, device;
+    std::optional<int> modbusTcp;
+    std::string listen;
     int baud = 9600;
     char parity = 'N';
     int address = 1;
@@ -179,12 +201,16 @@ Options Parse(int argc, char** argv) {
         kEcho,
         kEchoGlitch,
         kAnswerFromNewAddress,
+        kModbusTcp,
+        kListen,
         kHelp,
         kVersion
     };
     const option longs[] = {
         {"link", required_argument, nullptr, kLink},
         {"device", required_argument, nullptr, kDevice},
+        {"modbus-tcp", required_argument, nullptr, kModbusTcp},
+        {"listen", required_argument, nullptr, kListen},
         {"baud", required_argument, nullptr, kBaud},
         {"parity", required_argument, nullptr, kParity},
         {"address", required_argument, nullptr, kAddress},
@@ -216,6 +242,14 @@ Options Parse(int argc, char** argv) {
             break;
         case kDevice:
             o.device = arg;
+            break;
+        case kModbusTcp:
+            o.modbusTcp = static_cast<int>(Integer(arg, "--modbus-tcp", 0, 65535));
+            break;
+        case kListen:
+            if (arg.empty())
+                UsageError("--listen wants an address");
+            o.listen = arg;
             break;
         case kBaud:
             o.baud = static_cast<int>(Integer(arg, "--baud", 1200, 19200));
@@ -313,8 +347,13 @@ Options Parse(int argc, char** argv) {
     }
     if (optind < argc)
         UsageError(std::string("unexpected argument '") + argv[optind] + "'");
-    if (o.link.empty() == o.device.empty())
-        UsageError("give exactly one of --link and --device");
+    if (int(!o.link.empty()) + int(!o.device.empty()) + int(o.modbusTcp.has_value()) != 1)
+        UsageError("give exactly one of --link, --device and --modbus-tcp");
+    if (!o.listen.empty() && !o.modbusTcp)
+        UsageError("--listen only applies with --modbus-tcp");
+    if (o.modbusTcp && (o.echo || o.lineTiming))
+        UsageError(std::string(o.echo ? "--echo" : "--line-timing") +
+                   " applies to a line, not to --modbus-tcp");
     if (o.turnaroundMs && !o.lineTiming)
         UsageError("--turnaround only applies with --line-timing");
     if (!o.echoGlitch.empty() && !o.echo)
@@ -346,6 +385,17 @@ int main(int argc, char** argv) {
         faults.SetSilentWrite(reg);
 
     try {
+        if (o.modbusTcp) {
+            NetServer server(o.listen.empty() ? "127.0.0.1" : o.listen,
+                             std::to_string(*o.modbusTcp), o.baud, model, faults, o.trace);
+            Console console(model, faults, server);
+            if (o.noise)
+                server.SetNoise(o.noise);
+            std::printf("ready %s (Modbus TCP), meter at address %d, %d bit/s, seed %u\n",
+                        server.Where().c_str(), o.address, o.baud, static_cast<unsigned>(o.seed));
+            server.Run([&](std::string_view input) { return console.Input(input); });
+            return 0;
+        }
         std::unique_ptr<ToolLine> line;
         if (!o.link.empty())
             line = std::make_unique<PtyLine>(o.link, o.baud);

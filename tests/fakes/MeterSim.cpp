@@ -52,7 +52,10 @@ bool MeterSim::Start() {
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return false;
     }
-    m_process.start(program, QStringList{QStringLiteral("--link"), LinkPath()} + m_options);
+    const bool network = m_options.contains(QStringLiteral("--modbus-tcp"));
+    m_process.start(program,
+                    (network ? QStringList{} : QStringList{QStringLiteral("--link"), LinkPath()}) +
+                        m_options);
     if (!m_process.waitForStarted(kStartMs)) {
         m_error = QStringLiteral("metersim did not start: ") + m_process.errorString();
         return false;
@@ -62,6 +65,9 @@ bool MeterSim::Start() {
         m_error = QStringLiteral("metersim did not get ready: ") + line.value_or(QString());
         return false;
     }
+    // "ready 127.0.0.1:40521 (Modbus TCP), ..."
+    static const QRegularExpression where(QStringLiteral("^ready \\S+:(\\d+) \\(Modbus TCP\\)"));
+    m_port = where.match(*line).captured(1).toInt();
     return true;
 }
 

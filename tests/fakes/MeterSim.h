@@ -26,7 +26,8 @@ class CMSComm;
 
 class MeterSim {
 public:
-    // Options passed to metersim after --link (e.g. {"--address", "5", "--trace"}).
+    // Options passed to metersim after --link (e.g. {"--address", "5", "--trace"}); with
+    // "--modbus-tcp", metersim serves Modbus TCP instead of a link (Port() tells where).
     explicit MeterSim(QStringList options = {});
     ~MeterSim();
     MeterSim(const MeterSim&) = delete;
@@ -39,6 +40,8 @@ public:
 
     // The pseudo-terminal the tool opens.
     QString LinkPath() const;
+    // With --modbus-tcp: the port the ready line named; 0 otherwise.
+    int Port() const { return m_port; }
     // Points port n of the tool's serial port control at the link.
     void PointComAt(CMSComm& comm, int port) const;
 
@@ -64,6 +67,7 @@ private:
     QProcess m_process;
     QStringList m_trace;
     QString m_error;
+    int m_port = 0;
 };
 
 } // namespace md
