@@ -233,6 +233,13 @@ bool NetPort::Reopen() {
     return true;
 }
 
+void NetPort::MarkLost(const std::string& reason) {
+    m_socket.abort();
+    m_connecting = false;
+    m_in.clear();
+    m_lost = QString::fromStdString(reason);
+}
+
 void NetPort::Lose(const QString& reason) {
     if (m_lost.isEmpty())
         m_lost = CMSComm::tr("%1 已断开：%2").arg(m_where, reason);

@@ -57,6 +57,7 @@ public:
     void SetOutput(std::span<const std::uint8_t> bytes) override;
     std::string LostReason() const override { return m_lost.toStdString(); }
     bool Reopen() override;
+    void MarkLost(const std::string& reason) override;
     bool WaitForInput(std::uint32_t ms) override;
     Transport GetTransport() const override { return m_device.transport; }
 

@@ -260,7 +260,7 @@ void tst_netlink::ModbusTcpExchange() {
         std::FILE* memory = open_memstream(&text, &size);
         TraceWriter writer(memory, false);
         TraceStatus outcome = TraceStatus::Ok;
-        TraceRowMaker rows(clock, [&](TraceRow&& row) { outcome = row.status; });
+        TraceRowMaker rows([&](TraceRow&& row) { outcome = row.status; });
         TraceFanOut fan;
         fan.Add(writer);
         fan.Add(rows);
