@@ -422,6 +422,7 @@ void tst_netlink::RawAndRfc2217ThroughAPeer() {
         greeter->wait();
         QVERIFY(greeter->socket);
         greeter->socket->moveToThread(thread());
+        greeter->socket->setParent(&peer.server); // goes with the peer, as accepted ones do
         peer.client = greeter->socket;
     }
     const std::vector<std::uint8_t> write = Bytes("0106000800ff09c8");
