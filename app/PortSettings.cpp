@@ -50,4 +50,12 @@ QStringList RememberNetDevice(QSettings& settings, const QString& device) {
     return after;
 }
 
+void PutStartDevices(CMSComm& comm, const std::array<QString, 2>& named,
+                     const QSettings& remembered) {
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        const int port = static_cast<int>(i) + 1;
+        comm.SetDevice(port, StartDevice(port, named[i], RememberedDevice(remembered, port)));
+    }
+}
+
 } // namespace md

@@ -4,13 +4,22 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+
 class QSettings;
 
 namespace md {
 
+class CMSComm;
+
 // The device behind port n at start: the one the command line or the environment named
 // (Options::devices), else the remembered one, else the platform's own.
 QString StartDevice(int port, const QString& named, const QString& remembered);
+
+// Puts behind each port of comm the device a run starts with (StartDevice), for the runs
+// without a window.
+void PutStartDevices(CMSComm& comm, const std::array<QString, 2>& named,
+                     const QSettings& remembered);
 
 // The device remembered for port n (ports/comN); empty when none is.
 QString RememberedDevice(const QSettings& settings, int port);

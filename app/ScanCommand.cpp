@@ -94,11 +94,7 @@ int RunScanCommand(const Options& options) {
     // The port's complaints come in the interface language, as the window would show them.
     ui::SetLanguage(StartLanguage(options, remembered));
     CMSComm comm;
-    for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        const int port = static_cast<int>(i) + 1;
-        comm.SetDevice(port,
-                       StartDevice(port, options.devices[i], RememberedDevice(remembered, port)));
-    }
+    PutStartDevices(comm, options.devices, remembered);
     SteadyClock clock;
 
     // A converter keeps its own rate and parity: one line, every address.

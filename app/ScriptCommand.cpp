@@ -437,11 +437,7 @@ int RunScriptCommand(const Options& options, TraceSink* trace) {
         ui::SetLanguage(ui::Language::English);
     const QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
     CMSComm comm;
-    for (std::size_t i = 0; i < options.devices.size(); ++i) {
-        const int port = static_cast<int>(i) + 1;
-        comm.SetDevice(port,
-                       StartDevice(port, options.devices[i], RememberedDevice(remembered, port)));
-    }
+    PutStartDevices(comm, options.devices, remembered);
     SteadyClock clock;
     const ScriptStreams io{[](const QByteArray& b) { Write(stdout, b); },
                            [](const QByteArray& b) { Write(stderr, b); }};
