@@ -3,7 +3,7 @@
 // else in the program reads the arguments or the environment for these settings.
 
 #include "app/ScriptPlan.h"
-#include "link/PortList.h"
+#include "port/PortList.h"
 
 #include <QList>
 #include <QProcessEnvironment>

@@ -2,10 +2,10 @@
 
 #include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
-#include "link/MSComm.h"
-#include "link/NetPortList.h"
+#include "port/MSComm.h"
+#include "port/NetPortList.h"
 #include "app/NetStart.h"
-#include "link/PortList.h"
+#include "port/PortList.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"
 #include "ui/MeterDebugDlg.h"

@@ -1,7 +1,7 @@
 #include "app/NetStart.h"
 
-#include "link/DeviceName.h"
-#include "link/Trace.h"
+#include "port/DeviceName.h"
+#include "trace/Trace.h"
 #include "ui/Dialog.h"
 
 namespace md {

@@ -1,7 +1,7 @@
 #include "app/PortSettings.h"
 
-#include "link/MSComm.h"
-#include "link/NetPortList.h"
+#include "port/MSComm.h"
+#include "port/NetPortList.h"
 
 #include <QSettings>
 

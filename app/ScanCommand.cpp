@@ -2,9 +2,9 @@
 
 #include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
-#include "link/DeviceName.h"
-#include "link/MSComm.h"
-#include "link/TraceWriter.h"
+#include "port/DeviceName.h"
+#include "port/MSComm.h"
+#include "trace/TraceWriter.h"
 
 #include <QCoreApplication>
 #include <QSettings>

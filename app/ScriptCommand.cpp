@@ -2,9 +2,9 @@
 
 #include "app/PortSettings.h"
 #include "link/Exchange.h"
-#include "link/MSComm.h"
-#include "link/TraceFanOut.h"
-#include "link/TraceRows.h"
+#include "port/MSComm.h"
+#include "trace/TraceFanOut.h"
+#include "trace/TraceRows.h"
 #include "log/CsvRecord.h"
 #include "meter/MeterOps.h"
 #include "meter/SetupOps.h"

@@ -5,8 +5,8 @@
 
 #include "app/CommandLine.h"
 #include "link/Clock.h"
-#include "link/SerialControl.h"
-#include "link/Trace.h"
+#include "port/SerialControl.h"
+#include "trace/Trace.h"
 
 #include <QByteArray>
 

@@ -2,10 +2,10 @@
 
 #include "app/CommandLine.h"
 #include "app/MeterDebugApp.h"
-#include "link/PortList.h"
+#include "port/PortList.h"
 #include "app/ScanCommand.h"
 #include "app/ScriptCommand.h"
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 
 #include <QApplication>
 #include <QCoreApplication>

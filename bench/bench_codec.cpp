@@ -1,8 +1,8 @@
 // Codec throughput: CRC-16 in MB/s, and FindResponse scans per second over a full 300-byte
 // receive copy. Each figure is the best of several timed rounds of about 0.2 s.
 
-#include "link/Crc.h"
-#include "link/Frame.h"
+#include "modbus/Crc.h"
+#include "modbus/Frame.h"
 
 #include <algorithm>
 #include <array>

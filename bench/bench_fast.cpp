@@ -9,8 +9,8 @@
 
 #include "bench/BenchRig.h"
 #include "fakes/MeterSim.h"
-#include "link/Frame.h"
-#include "link/MSComm.h"
+#include "modbus/Frame.h"
+#include "port/MSComm.h"
 #include "meter/MeterOps.h"
 
 #include <QApplication>

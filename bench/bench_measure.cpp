@@ -5,7 +5,7 @@
 //   bench_measure [SECONDS]    SECONDS of polling for the processor figure (default 60)
 
 #include "bench/BenchRig.h"
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

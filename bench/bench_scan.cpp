@@ -14,7 +14,7 @@
 
 #include "bench/BenchRig.h"
 #include "fakes/MeterSim.h"
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 #include "meter/MeterScan.h"
 
 #include <QCoreApplication>

@@ -15,7 +15,7 @@
 
 #include "bench/BenchRig.h"
 #include "fakes/MeterSim.h"
-#include "link/Frame.h"
+#include "modbus/Frame.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -6,7 +6,7 @@
 //   soak_run [MINUTES]    (default 10; METERSIM names the simulator)
 
 #include "bench/BenchRig.h"
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,9 +1,9 @@
 #pragma once
 // The blocking request/response exchange: flush, send, fixed wait, count, input, copy, locate.
 
-#include "Clock.h"
-#include "SerialControl.h"
-#include "Trace.h"
+#include "link/Clock.h"
+#include "port/SerialControl.h"
+#include "trace/Trace.h"
 
 #include <array>
 #include <cstdint>

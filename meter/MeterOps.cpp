@@ -1,6 +1,6 @@
 #include "meter/MeterOps.h"
 
-#include "link/Frame.h"
+#include "modbus/Frame.h"
 #include "meter/Registers.h"
 
 #include <charconv>

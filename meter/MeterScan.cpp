@@ -1,7 +1,7 @@
 #include "meter/MeterScan.h"
 
-#include "link/Frame.h"
-#include "link/Mbap.h"
+#include "modbus/Frame.h"
+#include "modbus/Mbap.h"
 #include "meter/Registers.h"
 
 #include <algorithm>

@@ -11,7 +11,7 @@
 
 #include "link/Clock.h"
 #include "link/Exchange.h"
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "meter/SetupOps.h"
 
-#include "link/Frame.h"
+#include "modbus/Frame.h"
 #include "meter/Registers.h"
 
 namespace md::meter {

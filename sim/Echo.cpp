@@ -1,6 +1,6 @@
 #include "sim/Echo.h"
 
-#include "link/TraceText.h"
+#include "trace/TraceText.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "sim/Frames.h"
 
-#include "link/TraceText.h"
+#include "trace/TraceText.h"
 
 namespace md::sim {
 

@@ -1,6 +1,6 @@
 #include "sim/Relay.h"
 
-#include "link/TraceText.h"
+#include "trace/TraceText.h"
 #include "sim/Frames.h"
 #include "sim/StopSignals.h"
 

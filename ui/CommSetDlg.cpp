@@ -1,6 +1,6 @@
 #include "ui/CommSetDlg.h"
 
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 #include "meter/Registers.h"
 
 #include <QAbstractButton>

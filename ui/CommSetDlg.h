@@ -3,7 +3,7 @@
 // address, and the device behind each port. It only collects the values; start-up and the
 // link reconfiguration use them.
 
-#include "link/PortList.h"
+#include "port/PortList.h"
 #include "ui/Dialog.h"
 #include "ui/FindMeterDlg.h"
 

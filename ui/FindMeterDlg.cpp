@@ -1,7 +1,7 @@
 #include "ui/FindMeterDlg.h"
 
-#include "link/DeviceName.h"
-#include "link/MSComm.h"
+#include "port/DeviceName.h"
+#include "port/MSComm.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -4,7 +4,7 @@
 // the chosen one back.
 
 #include "link/Clock.h"
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 #include "meter/MeterScan.h"
 
 #include <QDialog>

@@ -4,7 +4,7 @@
 
 #include "ui/MeterDebugDlg.h"
 
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QAbstractButton>
 #include <QMenu>

@@ -4,9 +4,9 @@
 
 #include "link/Clock.h"
 #include "link/Exchange.h"
-#include "link/SerialControl.h"
-#include "link/TraceFanOut.h"
-#include "link/TraceRows.h"
+#include "port/SerialControl.h"
+#include "trace/TraceFanOut.h"
+#include "trace/TraceRows.h"
 #include "log/LogRecord.h"
 #include "ui/CommSetDlg.h"
 #include "ui/Dialog.h"

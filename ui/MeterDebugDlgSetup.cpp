@@ -1,6 +1,6 @@
 // The main window's link reconfiguration, meter clock read and meter setup.
 
-#include "link/DeviceName.h"
+#include "port/DeviceName.h"
 #include "meter/SetupOps.h"
 #include "ui/CommSetDlg.h"
 #include "ui/MeterDebugDlg.h"

@@ -1,7 +1,7 @@
 // The main window's "查看" menu and what it shows beside the window: the traffic monitor, the
 // current chart, and the CSV file of the polls.
 
-#include "link/TraceRows.h"
+#include "trace/TraceRows.h"
 #include "log/CsvRecord.h"
 #include "meter/MeterOps.h"
 #include "ui/CurrentChart.h"

@@ -3,7 +3,7 @@
 // save. The rows are kept by the model, which hears the exchange whether the window is open or
 // not, so opening it shows the recent past.
 
-#include "link/TraceRows.h"
+#include "trace/TraceRows.h"
 
 #include <QAbstractTableModel>
 #include <QWidget>

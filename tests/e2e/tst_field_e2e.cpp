@@ -3,9 +3,9 @@
 // metersim's own, frame for frame; the trace file keeps every line through a kill.
 
 #include "fakes/MainWindowRig.h"
-#include "link/Frame.h"
-#include "link/MSComm.h"
-#include "link/TraceWriter.h"
+#include "modbus/Frame.h"
+#include "port/MSComm.h"
+#include "trace/TraceWriter.h"
 #include "meter/Registers.h"
 
 #include <QFile>

@@ -6,8 +6,8 @@
 #include "fakes/MeterSim.h"
 #include "link/Clock.h"
 #include "link/Exchange.h"
-#include "link/Frame.h"
-#include "link/MSComm.h"
+#include "modbus/Frame.h"
+#include "port/MSComm.h"
 #include "meter/Registers.h"
 
 #include <QtTest>

@@ -6,7 +6,7 @@
 #include "fakes/ProcessFigures.h"
 #include "fakes/Ser2Net.h"
 
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 
 #include <QAbstractButton>
 #include <QDeadlineTimer>

@@ -4,7 +4,7 @@
 #include "fakes/MainWindowRig.h"
 #include "fakes/ProcessFigures.h"
 
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

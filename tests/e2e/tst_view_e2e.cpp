@@ -3,7 +3,7 @@
 // line.
 
 #include "fakes/MainWindowRig.h"
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 #include "ui/TrafficMonitor.h"
 
 #include <QRegularExpression>

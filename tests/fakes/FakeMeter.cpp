@@ -1,7 +1,7 @@
 #include "fakes/FakeMeter.h"
 
-#include "link/Crc.h"
-#include "link/Frame.h"
+#include "modbus/Crc.h"
+#include "modbus/Frame.h"
 #include "meter/Registers.h"
 
 #include <cctype>

@@ -4,7 +4,7 @@
 // property put, every read of the data properties and every Output is recorded in order.
 
 #include "fakes/VirtualClock.h"
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 
 #include <cstdint>
 #include <deque>

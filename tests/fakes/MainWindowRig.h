@@ -8,7 +8,7 @@
 #include "fakes/MeterSim.h"
 #include "fakes/ModalHelper.h"
 #include "fakes/VirtualClock.h"
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 #include "ui/MeterDebugDlg.h"
 
 #include <QAbstractButton>

@@ -1,6 +1,6 @@
 #include "MeterSim.h"
 
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

@@ -3,8 +3,8 @@
 // buffer of its exact size so that AddressSanitizer sees any read past it. The result must be
 // -1 or an offset whose bytes really form the earliest answer inside the data.
 
-#include "link/Crc.h"
-#include "link/Frame.h"
+#include "modbus/Crc.h"
+#include "modbus/Frame.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // the adapter is known not to echo).
 
 #include "link/Exchange.h"
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // controls, window timers, the handler guard, message boxes and the application look.
 
 #include "fakes/ModalHelper.h"
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 #include "ui/Dialog.h"
 
 #include <QAbstractButton>

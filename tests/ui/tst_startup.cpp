@@ -6,7 +6,7 @@
 #include "fakes/ModalHelper.h"
 #include "fakes/PrivateSettings.h"
 #include "fakes/PseudoTerminal.h"
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 #include "ui/CommSetDlg.h"
 #include "ui/MeterDebugDlg.h"
 

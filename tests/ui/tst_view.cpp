@@ -2,7 +2,7 @@
 // and the virtual clock: the monitor, the chart, their files, and the --csv file through a kill.
 
 #include "fakes/MainWindowRig.h"
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 #include "meter/Registers.h"
 #include "ui/CurrentChart.h"
 #include "ui/Language.h"

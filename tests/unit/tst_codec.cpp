@@ -1,8 +1,8 @@
 // Frames as hex rows, so each can be checked against a line capture.
 
 #include "fakes/Support.h"
-#include "link/Crc.h"
-#include "link/Frame.h"
+#include "modbus/Crc.h"
+#include "modbus/Frame.h"
 
 #include <QtTest>
 

@@ -6,7 +6,7 @@
 #include "fakes/Support.h"
 #include "fakes/VirtualClock.h"
 #include "link/Exchange.h"
-#include "link/Frame.h"
+#include "modbus/Frame.h"
 #include "meter/Registers.h"
 
 #include <QtTest>

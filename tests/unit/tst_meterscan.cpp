@@ -4,8 +4,8 @@
 #include "fakes/FakeMeter.h"
 #include "fakes/FakePort.h"
 #include "fakes/VirtualClock.h"
-#include "link/Crc.h"
-#include "link/Frame.h"
+#include "modbus/Crc.h"
+#include "modbus/Frame.h"
 #include "meter/MeterScan.h"
 #include "meter/Registers.h"
 

@@ -3,9 +3,9 @@
 #include "fakes/PseudoTerminal.h"
 #include "link/Clock.h"
 #include "link/Exchange.h"
-#include "link/Frame.h"
-#include "link/MSComm.h"
-#include "link/PortList.h"
+#include "modbus/Frame.h"
+#include "port/MSComm.h"
+#include "port/PortList.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -5,8 +5,8 @@
 #include "fakes/Support.h"
 #include "fakes/VirtualClock.h"
 #include "link/Exchange.h"
-#include "link/Frame.h"
-#include "link/TraceWriter.h"
+#include "modbus/Frame.h"
+#include "trace/TraceWriter.h"
 #include "meter/Registers.h"
 
 #include <QRegularExpression>

@@ -5,9 +5,9 @@
 #include "fakes/Support.h"
 #include "fakes/VirtualClock.h"
 #include "link/Exchange.h"
-#include "link/TraceFanOut.h"
-#include "link/TraceRows.h"
-#include "link/TraceWriter.h"
+#include "trace/TraceFanOut.h"
+#include "trace/TraceRows.h"
+#include "trace/TraceWriter.h"
 
 #include <QFile>
 #include <QTemporaryDir>

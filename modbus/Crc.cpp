@@ -1,4 +1,4 @@
-#include "link/Crc.h"
+#include "modbus/Crc.h"
 
 #include <array>
 

@@ -1,8 +1,8 @@
-#include "link/TraceText.h"
+#include "trace/TraceText.h"
 
-#include "link/Trace.h"
+#include "trace/Trace.h"
 
-#include "link/Frame.h"
+#include "modbus/Frame.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "link/TraceFanOut.h"
+#include "trace/TraceFanOut.h"
 
 #include <algorithm>
 

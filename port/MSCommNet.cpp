@@ -1,9 +1,9 @@
 // The serial port control's side of a device named by a URL: the connection is a NetPort, and
 // every property goes to it while it is there.
 
-#include "link/DeviceName.h"
-#include "link/MSComm.h"
-#include "link/NetPort.h"
+#include "port/DeviceName.h"
+#include "port/MSComm.h"
+#include "port/NetPort.h"
 
 namespace md {
 

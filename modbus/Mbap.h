@@ -4,11 +4,12 @@
 // requests; on a Modbus TCP device they go out re-framed, the unit identifier being the meter
 // address. Pure functions: bytes in, bytes or an offset out.
 
-#include "link/Trace.h"
+#include "modbus/Answer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace md {

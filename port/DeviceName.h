@@ -5,7 +5,7 @@
 // (Modbus TCP, port 502 unless given). HOST is a name, an IPv4 address or a bracketed IPv6
 // address.
 
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 
 #include <QCoreApplication>
 #include <QString>

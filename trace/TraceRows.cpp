@@ -1,10 +1,10 @@
-#include "link/TraceRows.h"
+#include "trace/TraceRows.h"
 
-#include "link/Crc.h"
-#include "link/Frame.h"
-#include "link/Mbap.h"
-#include "link/TraceText.h"
-#include "link/TraceWriter.h"
+#include "modbus/Crc.h"
+#include "modbus/Frame.h"
+#include "modbus/Mbap.h"
+#include "trace/TraceText.h"
+#include "trace/TraceWriter.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "link/TraceWriter.h"
+#include "trace/TraceWriter.h"
 
-#include "link/Frame.h"
-#include "link/Mbap.h"
+#include "modbus/Frame.h"
+#include "modbus/Mbap.h"
 
 #include <algorithm>
 #include <cerrno>

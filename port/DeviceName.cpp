@@ -1,4 +1,4 @@
-#include "link/DeviceName.h"
+#include "port/DeviceName.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>

@@ -4,9 +4,9 @@
 // settings go to the server's port, data bytes 0xFF are doubled), or to a Modbus TCP gateway
 // (the exchange frames the requests; the bytes pass as they are). Connects out only.
 
-#include "link/DeviceName.h"
-#include "link/MSComm.h"
-#include "link/Rfc2217.h"
+#include "port/DeviceName.h"
+#include "port/MSComm.h"
+#include "port/Rfc2217.h"
 
 #include <QCoreApplication>
 #include <QTcpSocket>

@@ -1,4 +1,4 @@
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "link/Trace.h"
+#include "trace/Trace.h"
 
 namespace md {
 

@@ -1,4 +1,4 @@
-#include "link/NetPort.h"
+#include "port/NetPort.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

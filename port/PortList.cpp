@@ -1,4 +1,4 @@
-#include "link/PortList.h"
+#include "port/PortList.h"
 
 #include <QDir>
 #include <QFileInfo>

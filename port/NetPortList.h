@@ -2,7 +2,7 @@
 // The devices the connection dialog offers: the system's serial ports, then the network devices
 // used before, most recent first.
 
-#include "link/PortList.h"
+#include "port/PortList.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -3,7 +3,7 @@
 // monitor, and whatever else listens, all with the same time (ReportTime). The exchange keeps
 // talking to one sink.
 
-#include "link/Trace.h"
+#include "trace/Trace.h"
 
 #include <vector>
 

@@ -3,8 +3,8 @@
 // Each line is flushed as it is written, so a crash loses nothing already traced. A line that
 // cannot be written (a full disk) is reported once on the error stream and ends the trace.
 
-#include "link/Trace.h"
-#include "link/TraceText.h"
+#include "trace/Trace.h"
+#include "trace/TraceText.h"
 
 #include <cstdio>
 #include <memory>

@@ -3,7 +3,7 @@
 // kTraceBytesShown counted rather than shown), with its columns apart, one status word that
 // says how the frame fared, and for a collection its response time where it is known.
 
-#include "link/Trace.h"
+#include "trace/Trace.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // The serial port control over QSerialPort, with the property model the program was written
 // against: port number, settings text, open flag, input and output by polling.
 
-#include "link/SerialControl.h"
+#include "port/SerialControl.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "link/MSComm.h"
+#include "port/MSComm.h"
 
-#include "link/DeviceName.h"
-#include "link/NetPort.h"
+#include "port/DeviceName.h"
+#include "port/NetPort.h"
 
 #include <QAbstractEventDispatcher>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "link/NetPortList.h"
+#include "port/NetPortList.h"
 
-#include "link/DeviceName.h"
+#include "port/DeviceName.h"
 
 namespace md {
 

@@ -1,4 +1,4 @@
-#include "link/Mbap.h"
+#include "modbus/Mbap.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "link/Rfc2217.h"
+#include "port/Rfc2217.h"
 
 namespace md::rfc2217 {
 

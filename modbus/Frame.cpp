@@ -1,6 +1,6 @@
-#include "link/Frame.h"
+#include "modbus/Frame.h"
 
-#include "link/Crc.h"
+#include "modbus/Crc.h"
 
 #include <algorithm>
 #include <cassert>
