@@ -16,4 +16,14 @@ std::uint32_t SteadyClock::GetTickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
+void SteadyClock::SleepUs(std::uint64_t us) {
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+std::uint64_t SteadyClock::NowUs() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(since).count());
+}
+
 } // namespace md

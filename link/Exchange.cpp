@@ -10,14 +10,67 @@ namespace md {
 
 namespace {
 
-int FindAnswer(std::span<const std::uint8_t> data, const AnswerWanted& wanted) {
-    const auto n = static_cast<std::int16_t>(data.size());
-    const auto expected = static_cast<std::int16_t>(wanted.expected);
-    int p = FindResponse(data, n, wanted.function, wanted.address, expected);
-    if (p < 0 && wanted.alsoFrom >= 0)
-        p = FindResponse(data, n, wanted.function, static_cast<std::uint8_t>(wanted.alsoFrom),
-                         expected);
-    return p;
+constexpr std::size_t kExceptionLen = 5; // address, function | 0x80, code, two check bytes
+
+// What a pass over the bytes found: the earliest frame that ends the search (the answer or the
+// meter's refusal), and the acknowledgements of other writes passed over on the way.
+struct FrameScan {
+    int answer = -1;
+    int exception = -1;
+    int stale = 0;
+    int staleAt = -1;
+    int End() const { return answer >= 0 ? answer : exception; }
+};
+
+bool FrameAt(std::span<const std::uint8_t> data, std::size_t i, std::size_t len) {
+    return i + len <= data.size() && CheckBytesOk(data.subspan(i, len));
+}
+
+FrameScan ScanFrames(std::span<const std::uint8_t> data, const AnswerWanted& wanted) {
+    FrameScan scan;
+    if (wanted.expected < 4)
+        return scan;
+    const auto len = static_cast<std::size_t>(wanted.expected);
+    const auto refusal = static_cast<std::uint8_t>(wanted.function | 0x80);
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        const std::uint8_t from = data[i];
+        const std::uint8_t function = data[i + 1];
+        // The meter's refusal is its answer, wherever it stands: a later frame that looks like
+        // an acknowledgement cannot be this request's.
+        if (function == refusal && from == wanted.address && FrameAt(data, i, kExceptionLen)) {
+            scan.exception = static_cast<int>(i);
+            return scan;
+        }
+        if (scan.answer >= 0 || function != wanted.function)
+            continue;
+        if (from != wanted.address && (wanted.alsoFrom < 0 || from != wanted.alsoFrom))
+            continue;
+        if (!FrameAt(data, i, len))
+            continue;
+        if (wanted.echoes && !std::equal(wanted.echoes->begin(), wanted.echoes->end(),
+                                         data.begin() + static_cast<std::ptrdiff_t>(i + 2))) {
+            if (scan.stale++ == 0)
+                scan.staleAt = static_cast<int>(i);
+            continue;
+        }
+        scan.answer = static_cast<int>(i);
+        // A single-register write's acknowledgement from the addressed meter is a copy of the
+        // request, and so is an adapter's echo: a refusal behind it shows it was the echo.
+        // Anything else ends the search here.
+        if (!(wanted.echoes && function == kFnWriteSingle && from == wanted.address))
+            return scan;
+        i += len - 1;
+    }
+    return scan;
+}
+
+// The search's verdict from a scan of data[from, ...).
+void Settle(AnswerSearch& found, const FrameScan& scan, int from) {
+    found.offset = scan.answer < 0 || scan.exception >= 0 ? -1 : scan.answer + from;
+    found.exceptionAt = scan.exception < 0 ? -1 : scan.exception + from;
+    found.stale += scan.stale;
+    if (found.staleAt < 0 && scan.staleAt >= 0)
+        found.staleAt = scan.staleAt + from;
 }
 
 } // namespace
@@ -25,47 +78,39 @@ int FindAnswer(std::span<const std::uint8_t> data, const AnswerWanted& wanted) {
 AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
                           const AnswerWanted& wanted, bool loneCopyAnswers) {
     AnswerSearch found;
-    const int ahead = FindAnswer(data, wanted);
     if (echo.empty()) {
-        found.offset = ahead;
+        Settle(found, ScanFrames(data, wanted), 0);
         return found;
     }
     const std::size_t n = echo.size();
-    const auto copyAt = [&](std::size_t i) {
-        return std::equal(echo.begin(), echo.end(), data.begin() + static_cast<std::ptrdiff_t>(i));
-    };
-    // The echo is the earliest whole copy of the request within the slack, or else the first
-    // copy ahead of any answer found as received. Only that first copy can be the echo: a
-    // write's acknowledgement repeats the request, so a second copy is the answer.
-    const bool answered = ahead >= 0;
-    const auto answerAt = static_cast<std::size_t>(std::max(ahead, 0));
+    // The echo is the first whole copy of the request, wherever it lies: an echoing adapter
+    // sends it back while the request goes out, so nothing ahead of it (noise, a late answer to
+    // an earlier request) can answer this request, and a write's acknowledgement, which repeats
+    // the request, is the second copy and never the first.
     for (std::size_t i = 0; i + n <= data.size(); ++i) {
-        if (i > kEchoSlack && answered) {
-            if (i > answerAt)
-                break;
-            // Beyond the slack, a copy that runs into that answer is not taken for the echo.
-            if (i != answerAt && i + n > answerAt)
-                continue;
-        }
-        if (!copyAt(i))
+        if (!std::equal(echo.begin(), echo.end(), data.begin() + static_cast<std::ptrdiff_t>(i)))
             continue;
         found.echo = EchoSeen::Removed;
         found.echoAt = static_cast<int>(i);
         found.echoLen = static_cast<int>(i + n);
-        const int p = FindAnswer(data.subspan(i + n), wanted);
-        found.offset = p < 0 ? -1 : p + found.echoLen;
+        const FrameScan behind = ScanFrames(data.subspan(i + n), wanted);
+        Settle(found, behind, found.echoLen);
         // An adapter found not to echo: a copy with nothing answered behind it is the meter's
-        // acknowledgement, when it passes for one.
-        if (found.offset < 0 && loneCopyAnswers && FindAnswer(data.subspan(i), wanted) == 0) {
-            found = AnswerSearch{};
-            found.echo = EchoSeen::Missing;
-            found.offset = static_cast<int>(i);
+        // acknowledgement, when it passes for one. A refusal behind it makes it the echo.
+        if (behind.End() < 0 && loneCopyAnswers) {
+            const FrameScan copy = ScanFrames(data.subspan(i, n), wanted);
+            if (copy.answer == 0) {
+                found = AnswerSearch{};
+                found.echo = EchoSeen::Missing;
+                found.offset = static_cast<int>(i);
+            }
         }
         return found;
     }
     found.echo = EchoSeen::Missing;
-    found.offset = ahead;
-    if (found.offset >= 0)
+    const FrameScan scan = ScanFrames(data, wanted);
+    Settle(found, scan, 0);
+    if (scan.End() >= 0)
         return found;
     // Nothing found: a tail that begins the echo is an echo still arriving, or one cut off;
     // either way no answer can follow it yet.
@@ -111,7 +156,16 @@ int CExchange::Transact(int len, WaitKind kind, std::uint32_t ms, const AnswerWa
 AnswerWanted CExchange::Framed(const AnswerWanted& wanted) const {
     AnswerWanted framed = wanted;
     framed.transaction = m_transaction;
+    // A write is acknowledged only by a frame that repeats what it wrote where.
+    const bool write = wanted.function == kFnWriteSingle || wanted.function == kFnWriteMultiple;
+    if (write && !framed.echoes && m_sent[1] == wanted.function)
+        framed.echoes = std::array<std::uint8_t, 4>{m_sent[2], m_sent[3], m_sent[4], m_sent[5]};
     return framed;
+}
+
+bool CExchange::EchoAwaited(const AnswerSearch& found) const {
+    return m_localEcho && !m_noEcho && m_transaction < 0 && m_sentLen > 0 &&
+           found.echo == EchoSeen::Missing;
 }
 
 int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& asked) {
@@ -131,7 +185,10 @@ int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& asked) {
         received = Keep(input, static_cast<int>(input.size()), received);
         found = Locate(received, wanted);
         const std::uint32_t spent = takenAt - t0;
-        if (found.offset >= 0 || spent >= ms)
+        // While the adapter is taken to echo, an answer with no echo ahead of it may be a late
+        // one to an earlier request, with the echo and this request's answer still to come:
+        // the wait runs its course, so that the search sees them.
+        if ((found.offset >= 0 && !EchoAwaited(found)) || spent >= ms)
             break;
         // Nothing came in time, or the port cannot receive (closed): the rest of the fixed
         // wait passes as a sleep, and the loop takes once more and ends.
@@ -141,11 +198,14 @@ int CExchange::AwaitAnswer(std::uint32_t ms, const AnswerWanted& asked) {
                 m_clock.Sleep(ms - now);
         }
     }
-    m_quietSince = m_clock.GetTickCount();
+    m_quietSince = m_clock.NowUs();
     int responseMs = -1;
     if (lastArrival && m_sentLen > 0) {
-        // The request is on the line for its wire time after the port took it.
-        const std::uint32_t end = t0 + WireTimeMs(m_sentLen, m_baudRate, m_parity);
+        // On a serial line the request is on the line for its wire time after the port took
+        // it. A Modbus TCP gateway's line is not ours to know: the time counts from the write.
+        const std::uint32_t wire =
+            m_transaction < 0 ? WireTimeMs(m_sentLen, m_baudRate, m_parity) : 0;
+        const std::uint32_t end = t0 + wire;
         responseMs = std::max(static_cast<std::int32_t>(*lastArrival - end), 0);
     }
     TraceCollection(received, wanted, found, responseMs);
@@ -232,12 +292,19 @@ void CExchange::TraceCollection(int received, const AnswerWanted& wanted, Answer
         m_noEcho = false;
     } else if (found.echo == EchoSeen::Missing && found.offset >= 0 && !m_noEcho) {
         // An answer that is not a copy of the request (a read's never is), with no copy ahead
-        // of it: the adapter did not echo. A lone copy of a write could be either, so it tells
-        // nothing.
-        const auto answer = bytes.subspan(static_cast<std::size_t>(found.offset));
+        // of it and no room for one either: the adapter did not echo. Bytes ahead of the answer
+        // or behind it that could hold an echo, damaged on the line, are no such proof; nor is
+        // a lone copy of a write, which could be either.
+        const auto p = static_cast<std::size_t>(found.offset);
         const auto sent =
             std::span<const std::uint8_t>(m_sent).first(static_cast<std::size_t>(m_sentLen));
-        if (answer.size() < sent.size() || !std::equal(sent.begin(), sent.end(), answer.begin())) {
+        const auto answer = bytes.subspan(p);
+        const std::size_t behind =
+            answer.size() - std::min(answer.size(), static_cast<std::size_t>(wanted.expected));
+        const bool room = p >= sent.size() || behind >= sent.size();
+        const bool copy = answer.size() >= sent.size() &&
+                          std::equal(sent.begin(), sent.end(), answer.begin());
+        if (!room && !copy) {
             m_noEcho = true;
             m_noEchoNews = true;
             found.echoNotHeard = true;
@@ -271,17 +338,18 @@ void CExchange::WaitBetweenRequests() {
         m_clock.Sleep(kPauseMs);
 }
 
-std::uint32_t CExchange::InterFrameGap() const {
-    return InterFrameGapMs(m_baudRate, m_parity);
+std::uint64_t CExchange::InterFrameGapUs() const {
+    return md::InterFrameGapUs(m_baudRate, m_parity);
 }
 
 void CExchange::KeepGap() {
-    if (!m_quietSince)
+    // A Modbus TCP gateway keeps the silence on its own line; nothing on ours needs it.
+    if (!m_quietSince || m_port.GetTransport() == Transport::ModbusTcp)
         return;
-    const std::uint32_t quiet = m_clock.GetTickCount() - *m_quietSince;
-    const std::uint32_t gap = InterFrameGap();
+    const std::uint64_t quiet = m_clock.NowUs() - *m_quietSince;
+    const std::uint64_t gap = InterFrameGapUs();
     if (quiet < gap)
-        m_clock.Sleep(gap - quiet);
+        m_clock.SleepUs(gap - quiet);
 }
 
 std::uint16_t CExchange::Register(int p, int k) const {

@@ -54,7 +54,8 @@ public:
     bool TakeNoEchoNews() { return std::exchange(m_noEchoNews, false); }
     // Answer-complete waits: an exchange ends as soon as its answer is located, its fixed wait
     // being only the upper bound, and the pause between requests shrinks to the inter-frame gap
-    // at the port's rate. Off by default: every wait then lasts its fixed time.
+    // at the port's rate (none over Modbus TCP, where no line of ours carries the frames). Off
+    // by default: every wait then lasts its fixed time.
     void SetFastWaits(bool on) { m_fast = on; }
     bool FastWaits() const { return m_fast; }
     // The line the port is set to, for the inter-frame gap: the rate in bit/s (> 0) and whether
@@ -99,8 +100,8 @@ public:
     // The 300 ms pause between consecutive requests; with fast waits, what is left of the
     // inter-frame gap since the last exchange ended.
     void WaitBetweenRequests();
-    // The inter-frame gap on the line given to SetLine.
-    std::uint32_t InterFrameGap() const;
+    // The inter-frame gap on the line given to SetLine, in microseconds.
+    std::uint64_t InterFrameGapUs() const;
 
     // Register k of the 0x03 answer at offset p of the receive copy.
     std::uint16_t Register(int p, int k) const;
@@ -116,18 +117,23 @@ private:
     int Keep(std::span<const std::uint8_t> input, int n, int have);
     // Collects until the answer is located or ms have passed, blocking on the port meanwhile.
     int AwaitAnswer(std::uint32_t ms, const AnswerWanted& wanted);
-    // Sleeps what is left of the inter-frame gap since the last fast exchange ended.
+    // Sleeps what is left of the inter-frame gap since the last fast exchange ended, to the
+    // microsecond; nothing over Modbus TCP.
     void KeepGap();
-    // wanted, told the framing of the last request.
+    // wanted, told the framing of the last request and, for a write, what its acknowledgement
+    // repeats of it.
     AnswerWanted Framed(const AnswerWanted& wanted) const;
+    // Whether an answer found without the echo ahead of it must not end a fast wait yet: the
+    // adapter is taken to echo, and the echo has not come.
+    bool EchoAwaited(const AnswerSearch& found) const;
 
     SerialControl& m_port;
     Clock& m_clock;
     TraceSink* m_trace = &NullTrace();
     bool m_localEcho = false;
     bool m_fast = false;
-    // The tick count when the last fast exchange ended; none before the first.
-    std::optional<std::uint32_t> m_quietSince;
+    // The clock's microsecond count when the last fast exchange ended; none before the first.
+    std::optional<std::uint64_t> m_quietSince;
     std::int32_t m_baudRate = 9600;
     bool m_parity = false;
     // The request as it last went out (length 0 when nothing went out): what an echoing

@@ -2,7 +2,9 @@
 // What a search of the received bytes looks for and what it found: the answer wanted, where it
 // starts, and what the start of the collection showed of the adapter's echo of the request.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 namespace md {
 
@@ -33,6 +35,13 @@ struct AnswerSearch {
     // This collection is the first to show that the adapter does not echo: an answer came with
     // no copy of the request ahead of it. From now on a lone copy of a write is its answer.
     bool echoNotHeard = false;
+    // The meter's refusal (function | 0x80, valid check) that ended the search, or -1. It is the
+    // answer to the request: nothing behind it is looked at.
+    int exceptionAt = -1;
+    // Whole acknowledgements of writes that were set aside because they confirm another
+    // request (a late one, say): how many, and where the first starts (-1 for none).
+    int stale = 0;
+    int staleAt = -1;
 };
 
 // The answer a collection was searched for.
@@ -46,6 +55,10 @@ struct AnswerWanted {
     // Modbus TCP: the transaction identifier the answer must carry, the bytes being MBAP frames
     // (Mbap.h); -1 for RTU frames.
     int transaction = -1;
+    // A write's acknowledgement repeats bytes 2 to 5 of its request: the register and the value
+    // (0x06), or the first register and the quantity (0x10). When set, only a frame that carries
+    // these bytes there answers; any other is an acknowledgement of something else.
+    std::optional<std::array<std::uint8_t, 4>> echoes{};
 };
 
 } // namespace md

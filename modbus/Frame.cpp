@@ -101,6 +101,14 @@ std::uint32_t InterFrameGapMs(std::int32_t baudRate, bool parity) {
     return std::max(ms, kMinGapMs);
 }
 
+std::uint64_t InterFrameGapUs(std::int32_t baudRate, bool parity) {
+    assert(baudRate > 0);
+    constexpr std::uint64_t kMinGapUs = 1750;
+    const std::uint64_t halfBitUs = std::uint64_t{7} * BitsPerCharacter(parity) * 1'000'000;
+    const auto twiceRate = 2 * static_cast<std::uint64_t>(baudRate);
+    return std::max((halfBitUs + twiceRate - 1) / twiceRate, kMinGapUs);
+}
+
 std::uint32_t WireTimeMs(int bytes, std::int32_t baudRate, bool parity) {
     assert(bytes >= 0);
     return static_cast<std::uint32_t>(

@@ -54,6 +54,10 @@ std::uint64_t WireTimeUs(std::size_t n, std::int32_t baudRate, bool parity);
 // (> 0), in whole milliseconds rounded up so that it never falls short, and at least 2 ms.
 std::uint32_t InterFrameGapMs(std::int32_t baudRate, bool parity);
 
+// The same silence in whole microseconds, rounded up: what a sleep to the microsecond keeps.
+// Never below the 1750 us that the serial line rules fix for rates above 19200 bit/s.
+std::uint64_t InterFrameGapUs(std::int32_t baudRate, bool parity);
+
 // Time that bytes characters take on the wire at baudRate (> 0): a start bit, 8 data bits, the
 // parity bit when parity is on and 2 stop bits each, in whole milliseconds rounded up.
 std::uint32_t WireTimeMs(int bytes, std::int32_t baudRate, bool parity);

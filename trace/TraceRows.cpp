@@ -76,6 +76,9 @@ TraceStatus CollectionStatus(std::span<const std::uint8_t> bytes, const AnswerWa
     constexpr std::int16_t kExceptionLen = 5;
     if (FindResponse(rest, size, wanted.function | 0x80, wanted.address, kExceptionLen) >= 0)
         return TraceStatus::Exception;
+    // Only acknowledgements of other writes came: this one was not answered.
+    if (found.stale > 0)
+        return TraceStatus::NoAnswer;
     const auto len = static_cast<std::size_t>(wanted.expected);
     if (len < 4)
         return TraceStatus::NoAnswer;

@@ -115,6 +115,12 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
     if (!noise.empty())
         AddNote(text.notes, std::to_string(noise.size()) + " bytes before the echo: " +
                                 TraceHex(noise, kTraceBytesShown));
+    // Acknowledgements of other writes (a late one to an earlier request) are not this one's.
+    if (found.stale > 0)
+        AddNote(text.notes, (found.stale == 1 ? std::string("stale acknowledgement")
+                                              : std::to_string(found.stale) +
+                                                    " stale acknowledgements, the first") +
+                                " at offset " + std::to_string(found.staleAt) + " set aside");
     const std::span<const std::uint8_t> rest = bytes.subspan(echoLen);
 
     if (found.offset >= 0) {
@@ -141,7 +147,7 @@ CollectionText DescribeCollection(std::span<const std::uint8_t> bytes, const Ans
         return text;
     }
     text.meaning = "no valid answer in " + std::to_string(rest.size()) + " bytes";
-    const std::string why = WhyNotFound(rest, wanted);
+    const std::string why = found.stale > 0 ? std::string() : WhyNotFound(rest, wanted);
     if (!why.empty())
         AddNote(text.notes, why);
     return text;

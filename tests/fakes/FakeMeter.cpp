@@ -131,6 +131,10 @@ std::vector<FakePort::Reply> FakeMeter::Answer(std::span<const std::uint8_t> req
             }
             answer = answer.empty() ? Exception(fn, 0x02) : Sealed(std::move(answer));
         }
+    } else if ((fn == kFnWriteSingle || fn == kFnWriteMultiple) && request.size() >= 8 &&
+               m_refusals.contains(WordAt(request, 2))) {
+        first = WordAt(request, 2);
+        answer = Exception(fn, m_refusals.at(first));
     } else if (fn == kFnWriteSingle && request.size() == 8) {
         first = WordAt(request, 2);
         const std::uint16_t value = WordAt(request, 4);

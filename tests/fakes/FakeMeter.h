@@ -48,6 +48,8 @@ public:
     // still carried out, only the answer is withheld).
     void SetSilent(bool silent) { m_silent = silent; }
     void SetNoAnswerAt(std::uint16_t reg, bool on = true);
+    // A write to reg is refused with exception code and not carried out.
+    void SetRefusal(std::uint16_t reg, std::uint8_t code) { m_refusals[reg] = code; }
     // Time from the end of the request to the arrival of the whole answer.
     void SetAnswerDelay(std::uint32_t ms) { m_delayMs = ms; }
 
@@ -69,6 +71,7 @@ private:
     std::vector<Write> m_writes;
     bool m_silent = false;
     std::set<std::uint16_t> m_mutedRegisters;
+    std::map<std::uint16_t, std::uint8_t> m_refusals;
     std::uint32_t m_delayMs = 20;
     int m_heard = 0;
 };

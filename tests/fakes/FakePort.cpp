@@ -95,7 +95,7 @@ void FakePort::SetOutput(std::span<const std::uint8_t> bytes) {
         return;
     if (!m_open)
         throw CommError("端口未打开");
-    m_outputs.push_back({{bytes.begin(), bytes.end()}, m_clock.Elapsed()});
+    m_outputs.push_back({{bytes.begin(), bytes.end()}, m_clock.Elapsed(), m_clock.ElapsedUs()});
     std::vector<Reply> replies;
     if (!m_queue.empty()) {
         replies = std::move(m_queue.front());

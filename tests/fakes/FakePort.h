@@ -36,6 +36,7 @@ public:
     struct Sent {
         std::vector<std::uint8_t> bytes;
         std::uint64_t at;
+        std::uint64_t atUs = 0; // the same time in microseconds
     };
 
     explicit FakePort(VirtualClock& clock) : m_clock(clock) {}

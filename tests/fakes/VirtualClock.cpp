@@ -4,7 +4,12 @@ namespace md {
 
 void VirtualClock::Sleep(std::uint32_t ms) {
     m_sleeps.push_back(ms);
-    m_elapsed += ms;
+    m_elapsedUs += std::uint64_t{ms} * 1000;
+}
+
+void VirtualClock::SleepUs(std::uint64_t us) {
+    m_sleepsUs.push_back(us);
+    m_elapsedUs += us;
 }
 
 std::uint32_t VirtualClock::GetTickCount() {
@@ -14,6 +19,7 @@ std::uint32_t VirtualClock::GetTickCount() {
 
 void VirtualClock::ClearRecord() {
     m_sleeps.clear();
+    m_sleepsUs.clear();
     m_tickReads = 0;
 }
 

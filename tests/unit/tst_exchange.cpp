@@ -8,6 +8,7 @@
 #include "link/Exchange.h"
 #include "modbus/Frame.h"
 #include "meter/Registers.h"
+#include "trace/TraceRows.h"
 
 #include <QtTest>
 
@@ -40,6 +41,26 @@ struct Rig {
     CExchange x;
 };
 
+// What the exchange last reported of a collection.
+struct LastCollection final : TraceSink {
+    void Sent(std::span<const std::uint8_t>, bool) override {}
+    void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
+                  const AnswerSearch& found) override {
+        status = CollectionStatus(bytes, wanted, found);
+        search = found;
+    }
+    void Dropped(std::span<const std::uint8_t>, DropReason) override {}
+    TraceStatus status = TraceStatus::Ok;
+    AnswerSearch search;
+};
+
+// Sends the request given in hex and collects for 300 ms, as the setup writes do.
+int TransactHex(CExchange& x, const QByteArray& hex, int expected) {
+    const std::vector<std::uint8_t> request = Bytes(hex);
+    std::copy(request.begin(), request.end(), x.m_bySendBuf.begin());
+    return x.Transact(int(request.size()), WaitKind::Busy, 300, request[1], request[0], expected);
+}
+
 int Count(const FakePort& port, const std::string& prefix) {
     return int(std::count_if(port.Events().begin(), port.Events().end(),
                              [&](const FakePort::Event& e) { return e.what.starts_with(prefix); }));
@@ -48,6 +69,7 @@ int Count(const FakePort& port, const std::string& prefix) {
 } // namespace
 
 Q_DECLARE_METATYPE(Pieces)
+Q_DECLARE_METATYPE(TraceStatus)
 
 class tst_exchange : public QObject {
     Q_OBJECT
@@ -68,6 +90,11 @@ private Q_SLOTS:
     void FastWaitOnAClosedPortLastsTheFixedTime();
     void FastPausesShrinkToTheInterFrameGap_data();
     void FastPausesShrinkToTheInterFrameGap();
+    void WriteIsAnsweredOnlyByItsOwnAcknowledgement_data();
+    void WriteIsAnsweredOnlyByItsOwnAcknowledgement();
+    void DamagedEchoIsNoProofOfAnAdapterWithoutEcho_data();
+    void DamagedEchoIsNoProofOfAnAdapterWithoutEcho();
+    void ModbusTcpKeepsNoGapAndTimesFromTheWrite();
 };
 
 void tst_exchange::FlushesThenSendsExactlyTheRequest() {
@@ -256,6 +283,11 @@ void tst_exchange::FastWaitEndsWhenTheAnswerIsLocated_data() {
         << 30u;
     QTest::newRow("adapter glitch, echo, then the answer")
         << false << 600u << true << Pieces{{3, "00"}, {9, kRequest}, {30, kAnswer2}} << 9 << 30u;
+    // A late answer to an identical earlier read lands ahead of the echo: this read's answer
+    // still follows the echo.
+    QTest::newRow("late answer ahead of the echo is not taken")
+        << false << 600u << true << Pieces{{5, kAnswer7}, {9, kRequest}, {30, kAnswer2}} << 15
+        << 30u;
 }
 
 void tst_exchange::FastWaitEndsWhenTheAnswerIsLocated() {
@@ -302,10 +334,11 @@ void tst_exchange::FastWaitOnAClosedPortLastsTheFixedTime() {
 void tst_exchange::FastPausesShrinkToTheInterFrameGap_data() {
     QTest::addColumn<int>("rate");
     QTest::addColumn<bool>("parity");
-    QTest::addColumn<uint>("gap");
-    QTest::newRow("1200") << 1200 << false << 33u;
-    QTest::newRow("1200 with parity") << 1200 << true << 35u;
-    QTest::newRow("19200 with parity") << 19200 << true << 3u;
+    QTest::addColumn<uint>("gap"); // microseconds: 3.5 characters, rounded up
+    QTest::newRow("1200") << 1200 << false << 32084u;
+    QTest::newRow("1200 with parity") << 1200 << true << 35000u;
+    QTest::newRow("9600") << 9600 << false << 4011u;
+    QTest::newRow("19200 with parity") << 19200 << true << 2188u;
 }
 
 void tst_exchange::FastPausesShrinkToTheInterFrameGap() {
@@ -323,15 +356,140 @@ void tst_exchange::FastPausesShrinkToTheInterFrameGap() {
     QCOMPARE(r.ReadDecimalPoint(), 0); // the pause was the gap, and only once
     QCOMPARE(r.ReadDecimalPoint(), 0); // back to back, the gap is still kept
     const auto& out = r.port.Outputs();
-    QCOMPARE(out.at(0).at, std::uint64_t(0));
-    QCOMPARE(out.at(1).at - out.at(0).at, std::uint64_t(20 + gap));
-    QCOMPARE(out.at(2).at - out.at(1).at, std::uint64_t(20 + gap));
+    QCOMPARE(out.at(0).atUs, std::uint64_t(0));
+    QCOMPARE(out.at(1).atUs - out.at(0).atUs, std::uint64_t(20'000 + gap));
+    QCOMPARE(out.at(2).atUs - out.at(1).atUs, std::uint64_t(20'000 + gap));
 
     // A wait that ran out is followed by the gap too, counted from its end.
     QCOMPARE(r.ReadDecimalPoint(), -1);
     r.port.QueueAnswer(Bytes(kAnswer2), 20);
     QCOMPARE(r.ReadDecimalPoint(), 0);
-    QCOMPARE(out.at(4).at - out.at(3).at, std::uint64_t(600 + gap));
+    QCOMPARE(out.at(4).atUs - out.at(3).atUs, std::uint64_t(600'000 + gap));
+}
+
+void tst_exchange::WriteIsAnsweredOnlyByItsOwnAcknowledgement_data() {
+    // 0 no local echo, 1 local echo, 2 local echo on an adapter a read has shown not to echo
+    QTest::addColumn<int>("echoMode");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("arrives");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<TraceStatus>("status");
+    QTest::addColumn<int>("stale");
+    const QByteArray pt111Ack = "01100000000241c8";
+    const QByteArray ct333 = "01100004000204014d000063b7", ct333Ack = "0110000400020009";
+    const QByteArray ctRefused = "0190044dc3"; // exception 04
+    const QByteArray wiring3 = "010600020003680b", wiringRefused = "0186030261";
+    const QByteArray upper500Ack = "0106030201f42859";
+    // The acknowledgement of a write that answered after its own wait ended, in the next one's.
+    QTest::newRow("late acknowledgement of another write, then the refusal")
+        << 0 << ct333 << pt111Ack + ctRefused << -1 << TraceStatus::Exception << 1;
+    QTest::newRow("refusal, then a late acknowledgement of another write")
+        << 0 << ct333 << ctRefused + pt111Ack << -1 << TraceStatus::Exception << 0;
+    QTest::newRow("late acknowledgement of another write, then its own")
+        << 0 << ct333 << pt111Ack + ct333Ack << 8 << TraceStatus::Ok << 1;
+    QTest::newRow("only a late acknowledgement of another write")
+        << 0 << ct333 << pt111Ack << -1 << TraceStatus::NoAnswer << 1;
+    QTest::newRow("acknowledgement of another register, then its own")
+        << 0 << wiring3 << upper500Ack + wiring3 << 8 << TraceStatus::Ok << 1;
+    // An echoing adapter's copy of the write, and the meter's refusal behind it.
+    QTest::newRow("copy, then a refusal: no local echo")
+        << 0 << wiring3 << wiring3 + wiringRefused << -1 << TraceStatus::Exception << 0;
+    QTest::newRow("copy, then a refusal: local echo")
+        << 1 << wiring3 << wiring3 + wiringRefused << -1 << TraceStatus::Exception << 0;
+    QTest::newRow("copy, then a refusal: adapter found not to echo")
+        << 2 << wiring3 << wiring3 + wiringRefused << -1 << TraceStatus::Exception << 0;
+}
+
+void tst_exchange::WriteIsAnsweredOnlyByItsOwnAcknowledgement() {
+    QFETCH(int, echoMode);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, arrives);
+    QFETCH(int, offset);
+    QFETCH(TraceStatus, status);
+    QFETCH(int, stale);
+    Rig r;
+    LastCollection trace;
+    r.x.SetTrace(trace);
+    r.x.SetLocalEcho(echoMode > 0);
+    if (echoMode == 2) {
+        r.port.QueueAnswer(Bytes(kAnswer2), 20);
+        QCOMPARE(r.ReadDecimalPoint(), 0);
+        QVERIFY(r.x.TakeNoEchoNews());
+    }
+    r.port.QueueAnswer(Bytes(arrives), 20);
+    QCOMPARE(TransactHex(r.x, request, 8), offset);
+    QCOMPARE(trace.status, status);
+    QCOMPARE(trace.search.stale, stale);
+}
+
+void tst_exchange::DamagedEchoIsNoProofOfAnAdapterWithoutEcho_data() {
+    QTest::addColumn<QByteArray>("read");
+    QTest::addColumn<QByteArray>("arrives");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<bool>("noEcho"); // the read is taken to show that the adapter does not echo
+    QTest::addColumn<bool>("again");  // local echo is switched on again after the read
+    QTest::addColumn<int>("write");   // the offset a silent write's lone copy is found at
+    const QByteArray read3 = "01030000000305cb";
+    QTest::newRow("one bit flipped in the read's echo")
+        << QByteArray(kRequest) << "010300070001640b" + QByteArray(kAnswer2) << 8 << false
+        << false << -1;
+    QTest::newRow("late identical three-register answer ahead of the echo")
+        << read3 << "010306000100020003fd74" + read3 + "01030600040005000640b6" << 19 << false
+        << false << -1;
+    QTest::newRow("nine noise bytes ahead of the read's echo")
+        << QByteArray(kRequest) << "00ff00ff00ff00ff00" + QByteArray(kRequest) + kAnswer2 << 17
+        << false << false << -1;
+    QTest::newRow("an answer where no echo could fit")
+        << QByteArray(kRequest) << QByteArray(kAnswer2) << 0 << true << false << 0;
+    QTest::newRow("an answer where no echo could fit, then local echo switched on again")
+        << QByteArray(kRequest) << QByteArray(kAnswer2) << 0 << true << true << -1;
+}
+
+void tst_exchange::DamagedEchoIsNoProofOfAnAdapterWithoutEcho() {
+    QFETCH(QByteArray, read);
+    QFETCH(QByteArray, arrives);
+    QFETCH(int, offset);
+    QFETCH(bool, noEcho);
+    QFETCH(bool, again);
+    QFETCH(int, write);
+    Rig r;
+    r.x.SetLocalEcho(true);
+    r.port.QueueAnswer(Bytes(arrives), 20);
+    const int registers = read.endsWith("05cb") ? 3 : 1;
+    QCOMPARE(TransactHex(r.x, read, ReadAnswerLen(registers)), offset);
+    QCOMPARE(r.x.Register(offset, registers - 1), std::uint16_t(registers == 3 ? 6 : 2));
+    QCOMPARE(r.x.TakeNoEchoNews(), noEcho);
+    if (again)
+        r.x.SetLocalEcho(true);
+    // A meter that does not answer writes: only the adapter's copy comes back.
+    const QByteArray wiring = "010600020003680b";
+    r.port.QueueAnswer(Bytes(wiring), 20);
+    QCOMPARE(TransactHex(r.x, wiring, 8), write);
+}
+
+void tst_exchange::ModbusTcpKeepsNoGapAndTimesFromTheWrite() {
+    Rig r;
+    LastCollection trace;
+    r.x.SetTrace(trace);
+    r.port.transport = Transport::ModbusTcp;
+    r.x.SetFastWaits(true);
+    r.x.SetLine(1200, true);
+    // A gateway that answers every read 40 ms after it was written: header, then the PDU.
+    r.port.SetResponder([](std::span<const std::uint8_t> adu) {
+        std::vector<std::uint8_t> answer(adu.begin(), adu.begin() + 4);
+        const std::vector<std::uint8_t> pdu{0x00, 0x05, adu[6], 0x03, 0x02, 0x00, 0x02};
+        answer.insert(answer.end(), pdu.begin(), pdu.end());
+        return std::vector<FakePort::Reply>{{answer, 40}};
+    });
+    for (int i = 0; i < 3; ++i) {
+        if (i == 1)
+            r.x.WaitBetweenRequests();
+        QVERIFY(r.ReadDecimalPoint() >= 0);
+        QCOMPARE(trace.search.responseMs, 40);
+    }
+    const auto& out = r.port.Outputs();
+    QCOMPARE(out.at(1).atUs - out.at(0).atUs, std::uint64_t(40'000));
+    QCOMPARE(out.at(2).atUs - out.at(1).atUs, std::uint64_t(40'000));
 }
 
 QTEST_APPLESS_MAIN(tst_exchange)

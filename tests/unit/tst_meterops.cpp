@@ -190,11 +190,11 @@ void TestMeterOps::FastWriteParamsEndEachWriteAtItsEcho_data() {
     QTest::addColumn<int>("mutedRegister"); // -1: every write is echoed
     QTest::addColumn<QList<int>>("sentAt");
     QTest::addColumn<int>("outcome");
-    // The meter echoes 20 ms after each request; at 9600 bit/s the gap is 5 ms.
-    QTest::newRow("every echo") << -1 << QList<int>{0, 25, 50, 75}
+    // The meter echoes 20 ms after each request; at 9600 bit/s the gap is 4011 us (in us).
+    QTest::newRow("every echo") << -1 << QList<int>{0, 24011, 48022, 72033}
                                 << int(meter::WriteOutcome::Confirmed);
     QTest::newRow("a missing echo waits the old pause, no longer")
-        << int(reg::kUpperLimit) << QList<int>{0, 25, 330, 355}
+        << int(reg::kUpperLimit) << QList<int>{0, 24011, 328022, 352033}
         << int(meter::WriteOutcome::Unconfirmed);
 }
 
@@ -210,7 +210,7 @@ void TestMeterOps::FastWriteParamsEndEachWriteAtItsEcho() {
     QCOMPARE(int(result.outcome), outcome);
     QList<int> at;
     for (const FakePort::Sent& s : rig.port.Outputs())
-        at << int(s.at);
+        at << int(s.atUs);
     QCOMPARE(at, sentAt);
     QCOMPARE(rig.meter.Writes().size(), std::size_t(4));
 }

@@ -7,6 +7,7 @@
 #include "fakes/VirtualClock.h"
 #include "meter/Registers.h"
 #include "meter/SetupOps.h"
+#include "trace/TraceRows.h"
 
 #include <QtTest>
 
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void ClockReadWithoutValidAnswerFails();
     void SetupWritesSendTheirFramesAndBusyWait_data();
     void SetupWritesSendTheirFramesAndBusyWait();
+    void LateAcknowledgementNeverConfirmsTheNextWrite_data();
+    void LateAcknowledgementNeverConfirmsTheNextWrite();
 };
 
 void tst_setupops::BaudRequestGoesOutAtTheOldRateAndIsEchoed_data() {
@@ -199,6 +202,31 @@ void tst_setupops::SetupWritesSendTheirFramesAndBusyWait() {
     for (const std::uint16_t v : r.meter.Writes().front().values)
         written << v;
     QCOMPARE(written, values);
+}
+
+void tst_setupops::LateAcknowledgementNeverConfirmsTheNextWrite_data() {
+    QTest::addColumn<uint>("ptDelay"); // the PT acknowledgement comes after its 300 ms wait
+    QTest::addColumn<bool>("ctRefused");
+    QTest::addColumn<bool>("ctDone");
+    QTest::newRow("behind the CT refusal") << 450u << true << false;
+    QTest::newRow("ahead of the CT refusal") << 310u << true << false;
+    QTest::newRow("ahead of the CT acknowledgement") << 310u << false << true;
+}
+
+void tst_setupops::LateAcknowledgementNeverConfirmsTheNextWrite() {
+    QFETCH(uint, ptDelay);
+    QFETCH(bool, ctRefused);
+    QFETCH(bool, ctDone);
+    Rig r;
+    TraceRowMaker rows([](TraceRow&&) {});
+    r.link.SetTrace(rows);
+    r.meter.SetAnswerDelay(ptDelay);
+    QVERIFY(!WritePtRatio(r.link, 1, 111));
+    r.meter.SetAnswerDelay(20);
+    if (ctRefused)
+        r.meter.SetRefusal(reg::kCtRatio, 0x04);
+    QCOMPARE(WriteCtRatio(r.link, 1, 333), ctDone);
+    QCOMPARE(rows.LastOutcome(), ctDone ? TraceStatus::Ok : TraceStatus::Exception);
 }
 
 QTEST_APPLESS_MAIN(tst_setupops)
