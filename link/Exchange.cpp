@@ -54,10 +54,10 @@ FrameScan ScanFrames(std::span<const std::uint8_t> data, const AnswerWanted& wan
             continue;
         }
         scan.answer = static_cast<int>(i);
-        // A single-register write's acknowledgement from the addressed meter is a copy of the
-        // request, and so is an adapter's echo: a refusal behind it shows it was the echo.
-        // Anything else ends the search here.
-        if (!(wanted.echoes && function == kFnWriteSingle && from == wanted.address))
+        // A write's acknowledgement repeats the request, and so does (or its first bytes do)
+        // an adapter's echo: a refusal behind it shows it was the echo. A read's answer ends
+        // the search here.
+        if (!wanted.echoes)
             return scan;
         i += len - 1;
     }
@@ -124,6 +124,21 @@ AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const st
         }
     }
     return found;
+}
+
+bool ShowsNoEcho(std::span<const std::uint8_t> data, std::span<const std::uint8_t> sent,
+                 const AnswerWanted& wanted, const AnswerSearch& found) {
+    if (found.echo != EchoSeen::Missing || found.offset < 0 ||
+        static_cast<std::size_t>(found.offset) > data.size())
+        return false;
+    const auto p = static_cast<std::size_t>(found.offset);
+    const auto answer = data.subspan(p);
+    const std::size_t behind =
+        answer.size() - std::min(answer.size(), static_cast<std::size_t>(wanted.expected));
+    const bool room = p >= sent.size() || behind >= sent.size();
+    const bool copy =
+        answer.size() >= sent.size() && std::equal(sent.begin(), sent.end(), answer.begin());
+    return !room && !copy;
 }
 
 CExchange::CExchange(SerialControl& port, Clock& clock) : m_port(port), m_clock(clock) {}
@@ -288,27 +303,14 @@ void CExchange::TraceCollection(int received, const AnswerWanted& wanted, Answer
                                 int responseMs) {
     const std::span<const std::uint8_t> bytes(m_byRecvBuf.data(),
                                               std::clamp(received, 0, kRecvSize));
+    const auto sent =
+        std::span<const std::uint8_t>(m_sent).first(static_cast<std::size_t>(m_sentLen));
     if (found.echo == EchoSeen::Removed) {
         m_noEcho = false;
-    } else if (found.echo == EchoSeen::Missing && found.offset >= 0 && !m_noEcho) {
-        // An answer that is not a copy of the request (a read's never is), with no copy ahead
-        // of it and no room for one either: the adapter did not echo. Bytes ahead of the answer
-        // or behind it that could hold an echo, damaged on the line, are no such proof; nor is
-        // a lone copy of a write, which could be either.
-        const auto p = static_cast<std::size_t>(found.offset);
-        const auto sent =
-            std::span<const std::uint8_t>(m_sent).first(static_cast<std::size_t>(m_sentLen));
-        const auto answer = bytes.subspan(p);
-        const std::size_t behind =
-            answer.size() - std::min(answer.size(), static_cast<std::size_t>(wanted.expected));
-        const bool room = p >= sent.size() || behind >= sent.size();
-        const bool copy = answer.size() >= sent.size() &&
-                          std::equal(sent.begin(), sent.end(), answer.begin());
-        if (!room && !copy) {
-            m_noEcho = true;
-            m_noEchoNews = true;
-            found.echoNotHeard = true;
-        }
+    } else if (!m_noEcho && ShowsNoEcho(bytes, sent, wanted, found)) {
+        m_noEcho = true;
+        m_noEchoNews = true;
+        found.echoNotHeard = true;
     }
     found.responseMs = responseMs;
     m_trace->Received(bytes, wanted, found);

@@ -30,6 +30,14 @@ enum class WaitKind {
 AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
                           const AnswerWanted& wanted, bool loneCopyAnswers = false);
 
+// Whether a collection searched under local echo (LocateAnswer gave found) shows that the
+// adapter does not echo: an answer with no copy of the request sent ahead of it, and no room for
+// one ahead of it or behind it either, that is not itself a copy (a read's answer never is).
+// Bytes that could hold an echo damaged on the line are no such proof, nor is a lone copy of a
+// write, which could be either.
+bool ShowsNoEcho(std::span<const std::uint8_t> data, std::span<const std::uint8_t> sent,
+                 const AnswerWanted& wanted, const AnswerSearch& found);
+
 class CExchange {
 public:
     static constexpr int kRecvSize = 300;
