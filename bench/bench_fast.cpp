@@ -43,8 +43,8 @@ double ExchangeMs(int rate, int requestLen, int answerLen) {
     return (requestLen + answerLen) * CharMs(rate) + kTurnaroundMs;
 }
 
-// The 3.5 characters of silence between two frames, exactly (not rounded up to the
-// millisecond as the tool's sleep must be).
+// The 3.5 characters of silence between two frames, exactly (the tool sleeps it rounded up
+// to the microsecond).
 double GapMs(int rate) {
     return 3.5 * CharMs(rate);
 }
