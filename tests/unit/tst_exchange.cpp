@@ -9,6 +9,7 @@
 #include "modbus/Frame.h"
 #include "meter/Registers.h"
 #include "trace/TraceRows.h"
+#include "trace/TraceWriter.h"
 
 #include <QtTest>
 
@@ -47,10 +48,12 @@ struct LastCollection final : TraceSink {
     void Received(std::span<const std::uint8_t> bytes, const AnswerWanted& wanted,
                   const AnswerSearch& found) override {
         status = CollectionStatus(bytes, wanted, found);
+        notes = DescribeCollection(bytes, wanted, found).notes;
         search = found;
     }
     void Dropped(std::span<const std::uint8_t>, DropReason) override {}
     TraceStatus status = TraceStatus::Ok;
+    std::string notes;
     AnswerSearch search;
 };
 
@@ -420,6 +423,8 @@ void tst_exchange::WriteIsAnsweredOnlyByItsOwnAcknowledgement() {
     QCOMPARE(TransactHex(r.x, request, 8), offset);
     QCOMPARE(trace.status, status);
     QCOMPARE(trace.search.stale, stale);
+    QCOMPARE(trace.notes.find("stale acknowledgement at offset 0 set aside") != std::string::npos,
+             stale > 0);
 }
 
 void tst_exchange::DamagedEchoIsNoProofOfAnAdapterWithoutEcho_data() {
