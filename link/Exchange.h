@@ -19,14 +19,18 @@ enum class WaitKind {
 };
 
 // Searches data for the answer wanted. echo is the request as it went out when the adapter
-// echoes (empty otherwise). The echo is the first whole copy of the request: at offsets 0 to
-// kEchoSlack, or further in when no answer comes ahead of it. The answer is searched for only
-// behind it, so that the acknowledgement of a write, which repeats the request, is the second
-// copy and never the first. With no copy, data is searched as received; should nothing be found
-// and data end in the first bytes of the echo, the echo is still arriving (or was cut off) and
-// everything is set aside. loneCopyAnswers: the adapter is known not to echo, so a copy with
-// nothing answered behind it is itself the answer when it passes for one. An answer from
-// wanted.alsoFrom is taken when none from wanted.address is found.
+// echoes (empty otherwise). The echo is the first whole copy of the request, wherever it lies.
+// The answer is searched for only behind it, so that the acknowledgement of a write, which
+// repeats the request, is the second copy and never the first. With no copy, data is searched
+// as received; should nothing be found and data end in the first bytes of the echo (after at
+// most kEchoSlack bytes of noise), the echo is still arriving (or was cut off) and everything
+// is set aside. loneCopyAnswers: the adapter is known not to echo, so a copy with nothing
+// answered behind it is itself the answer when it passes for one.
+// The search ends at the earliest frame that answers: one from wanted.address (or
+// wanted.alsoFrom) with the function, length and valid check bytes, and for a write repeating
+// wanted.echoes; or a refusal from wanted.address (function | 0x80), which is the answer and
+// leaves offset at -1. Acknowledgements of other writes are counted as stale and passed over.
+// A write's acknowledgement with a refusal behind it was an echo: the refusal answers.
 AnswerSearch LocateAnswer(std::span<const std::uint8_t> data, std::span<const std::uint8_t> echo,
                           const AnswerWanted& wanted, bool loneCopyAnswers = false);
 
@@ -53,9 +57,9 @@ public:
     void SetTrace(TraceSink& sink) { m_trace = &sink; }
     // The line adapter echoes every byte sent: the request is looked for among the first bytes
     // collected (LocateAnswer), and everything up to its end is set aside before the answer is
-    // located. Off by default. An answer that comes with no copy of the request ahead of it
-    // (a read's, say) shows that the adapter does not echo after all: from then on a lone copy
-    // of a write is taken as its answer, until an echo is seen again.
+    // located. Off by default. An answer that comes with no copy of the request ahead of it,
+    // and no room for one (ShowsNoEcho), shows that the adapter does not echo after all: from
+    // then on a lone copy of a write is taken as its answer, until an echo is seen again.
     void SetLocalEcho(bool on);
     bool LocalEcho() const { return m_localEcho; }
     // True once after a collection has found that the adapter does not echo.

@@ -11,15 +11,14 @@ namespace md {
 // What the start of a collection showed of the adapter's echo of the request.
 enum class EchoSeen {
     NotExpected, // local echo is off, or nothing was sent
-    Removed,     // the whole request came back, after at most kEchoSlack bytes of line noise
-                 // or as the first copy of it ahead of any answer, and everything up to its end
-                 // was set aside
+    Removed,     // the whole request came back (its first copy, after whatever came ahead of
+                 // it), and everything up to its end was set aside
     CutShort,    // only the first bytes of the request came back, and nothing after them
     Missing,     // the request is not among the first bytes; searched as received
 };
 
-// Bytes of line noise allowed before the echo: many RS-485 adapters send a glitch byte or two
-// when their transmitter switches on, ahead of the echo of what they send.
+// Bytes of line noise allowed before an echo that is still arriving: many RS-485 adapters send
+// a glitch byte or two when their transmitter switches on, ahead of the echo of what they send.
 inline constexpr int kEchoSlack = 8;
 
 // One search of the receive copy for the answer to the last request.
