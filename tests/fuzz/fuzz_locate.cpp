@@ -131,8 +131,11 @@ void CheckBuilt(const std::uint8_t* in, std::size_t size) {
     noise();
     if (staleAhead) {
         // A late acknowledgement of a write to the next register.
-        std::vector<std::uint8_t> stale{address, fn, static_cast<std::uint8_t>((reg + 1) >> 8),
-                                        static_cast<std::uint8_t>((reg + 1) & 0xFF), request[4],
+        std::vector<std::uint8_t> stale{address,
+                                        fn,
+                                        static_cast<std::uint8_t>((reg + 1) >> 8),
+                                        static_cast<std::uint8_t>((reg + 1) & 0xFF),
+                                        request[4],
                                         request[5]};
         Seal(stale);
         data.insert(data.end(), stale.begin(), stale.end());

@@ -436,8 +436,8 @@ void tst_exchange::DamagedEchoIsNoProofOfAnAdapterWithoutEcho_data() {
     QTest::addColumn<int>("write");   // the offset a silent write's lone copy is found at
     const QByteArray read3 = "01030000000305cb";
     QTest::newRow("one bit flipped in the read's echo")
-        << QByteArray(kRequest) << "010300070001640b" + QByteArray(kAnswer2) << 8 << false
-        << false << -1;
+        << QByteArray(kRequest) << "010300070001640b" + QByteArray(kAnswer2) << 8 << false << false
+        << -1;
     QTest::newRow("late identical three-register answer ahead of the echo")
         << read3 << "010306000100020003fd74" + read3 + "01030600040005000640b6" << 19 << false
         << false << -1;

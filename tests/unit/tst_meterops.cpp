@@ -169,13 +169,11 @@ void TestMeterOps::WriteParamsOutcome_data() {
         << int(meter::WriteOutcome::Confirmed);
     // The first write answered twice, the second time in the second write's pause, and the
     // second write not at all: the repeat is the first write's, not the second's.
-    QTest::newRow("a repeated echo of the first write in the second's pause")
-        << Setup([](Rig& r) {
-               const std::vector<std::uint8_t> first = Bytes("010600060001a80b");
-               r.port.QueueAnswer({{first, 20}, {first, 320}});
-               r.port.QueueAnswer(std::vector<FakePort::Reply>{});
-           })
-        << std::uint8_t(1) << int(meter::WriteOutcome::Unconfirmed);
+    QTest::newRow("a repeated echo of the first write in the second's pause") << Setup([](Rig& r) {
+        const std::vector<std::uint8_t> first = Bytes("010600060001a80b");
+        r.port.QueueAnswer({{first, 20}, {first, 320}});
+        r.port.QueueAnswer(std::vector<FakePort::Reply>{});
+    }) << std::uint8_t(1) << int(meter::WriteOutcome::Unconfirmed);
     QTest::newRow("port closed") << Setup([](Rig& r) { r.port.SetPortOpen(false); })
                                  << std::uint8_t(1) << int(meter::WriteOutcome::Unconfirmed);
     QTest::newRow("broadcast") << Setup(none) << std::uint8_t(0)
