@@ -47,8 +47,10 @@ FrameScan ScanFrames(std::span<const std::uint8_t> data, const AnswerWanted& wan
             continue;
         if (!FrameAt(data, i, len))
             continue;
-        if (wanted.echoes && !std::equal(wanted.echoes->begin(), wanted.echoes->end(),
-                                         data.begin() + static_cast<std::ptrdiff_t>(i + 2))) {
+        // A frame too short to carry bytes 2 to 5 cannot repeat them.
+        if (wanted.echoes &&
+            (len < 6 || !std::equal(wanted.echoes->begin(), wanted.echoes->end(),
+                                    data.begin() + static_cast<std::ptrdiff_t>(i + 2)))) {
             if (scan.stale++ == 0)
                 scan.staleAt = static_cast<int>(i);
             continue;

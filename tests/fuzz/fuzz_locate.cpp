@@ -47,6 +47,9 @@ void CheckRaw(const std::uint8_t* in, std::size_t size) {
         return;
     const std::vector<std::uint8_t> echo(in + kHead, in + kHead + echoLen);
     const std::vector<std::uint8_t> data(in + kHead + echoLen, in + size);
+    // A write's answer repeats bytes 2 to 5 of the request, whatever length it is searched at.
+    if (in[3] & 0x40 && echo.size() >= 6)
+        wanted.echoes = std::array<std::uint8_t, 4>{echo[2], echo[3], echo[4], echo[5]};
 
     // The third pass: an adapter known not to echo, whose lone copy of a write is the answer.
     for (const int pass : {0, 1, 2}) {
