@@ -444,8 +444,6 @@ void tst_exchange::DamagedEchoIsNoProofOfAnAdapterWithoutEcho_data() {
     QTest::newRow("nine noise bytes ahead of the read's echo")
         << QByteArray(kRequest) << "00ff00ff00ff00ff00" + QByteArray(kRequest) + kAnswer2 << 17
         << false << false << -1;
-    QTest::newRow("an answer where no echo could fit")
-        << QByteArray(kRequest) << QByteArray(kAnswer2) << 0 << true << false << 0;
     QTest::newRow("an answer where no echo could fit, then local echo switched on again")
         << QByteArray(kRequest) << QByteArray(kAnswer2) << 0 << true << true << -1;
 }
