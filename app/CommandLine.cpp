@@ -85,13 +85,30 @@ CommandLine Leave(int code, const QString& out, const QString& err) {
     return cl;
 }
 
+// A reason is one line whatever the arguments it quotes: a line break or another control
+// character in them is written as an escape.
+QString OneLine(const QString& text) {
+    QString line;
+    for (const QChar c : text)
+        line += c == QLatin1Char('\n') ? QStringLiteral("\\n")
+                : c.category() == QChar::Other_Control
+                    ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                    : QString(c);
+    return line;
+}
+
+// One line with the reason, and nothing else.
+CommandLine Refuse(const QString& reason) {
+    return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(OneLine(reason)));
+}
+
 CommandLine UsageError(const QString& text) {
-    return Leave(2, {}, QStringLiteral("MeterDebug: %1\n\n").arg(text) + UsageText());
+    return Leave(2, {}, QStringLiteral("MeterDebug: %1\n\n").arg(OneLine(text)) + UsageText());
 }
 
 // A value the scan cannot use: one line that names the option and the reason.
 CommandLine BadValue(const QString& option, const QString& reason) {
-    return Leave(2, {}, QStringLiteral("MeterDebug: --%1: %2\n").arg(option, reason));
+    return Refuse(QStringLiteral("--%1: %2").arg(option, reason));
 }
 
 std::optional<int> Number(const QString& text) {
@@ -291,7 +308,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     }
     for (std::size_t i = 0; i < com.size(); ++i)
         if (const QString bad = DeviceProblem(o.devices[i]); !bad.isEmpty())
-            return Leave(2, {}, QStringLiteral("MeterDebug: COM%1: %2\n").arg(i + 1).arg(bad));
+            return Refuse(QStringLiteral("COM%1: %2").arg(i + 1).arg(bad));
     o.listPorts = parser.isSet(listPorts);
     o.trace = parser.value(trace);
     if (parser.isSet(trace) && o.trace.isEmpty())
@@ -313,10 +330,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
                 QStringLiteral("--%1 does not go with --scan").arg(other->names().first()));
     const std::variant<ScriptPlan, QString> script = ReadScriptPlan(parser, o.scan);
     if (const QString* reason = std::get_if<QString>(&script))
-        return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(*reason));
+        return Refuse(*reason);
     o.script = std::get<ScriptPlan>(script);
     if (const QString why = ScriptDeviceProblem(o.script, o.devices, parser); !why.isEmpty())
-        return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(why));
+        return Refuse(why);
     for (const QCommandLineOption* only :
          {&port, &scanWindow, &scanAll, &scanAddresses, &scanRates, &scanParities})
         if (!o.scan && parser.isSet(*only) && (only != &port || o.script.steps.empty()))

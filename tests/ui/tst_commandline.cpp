@@ -308,6 +308,8 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
         {"rate without a code", {"--change-rate", "300"},
          "--change-rate: '300' is not one of 1200, 2400, 4800, 9600, 19200"},
         {"PT 0", {"--set-pt", "0"}, "--set-pt: the ratio is 1 to 64000, not '0'"},
+        {"a line break in a value stays in the one line", {"--set-pt", "1\n2"},
+         "--set-pt: the ratio is 1 to 64000, not '1\\n2'"},
         {"CT above 64000", {"--set-ct", "64001"}, "--set-ct: the ratio is 1 to 64000, not '64001'"},
         {"wiring code 6", {"--set-wiring", "6"},
          "--set-wiring: '6' is not 0 to 5 or one of 3p4w-unbalanced, 1p2w, 3p3w-unbalanced, "
