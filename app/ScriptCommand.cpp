@@ -9,7 +9,9 @@
 #include "log/CsvRecord.h"
 #include "meter/MeterOps.h"
 #include "meter/SetupOps.h"
+#include "port/DeviceName.h"
 #include "ui/Language.h"
+#include "ui/MeterDebugDlg.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -110,6 +112,10 @@ public:
                 return kScriptUsage;
             }
         }
+        if (const std::optional<QString> why = ConverterRefusal()) {
+            m_io.err(QStringLiteral("MeterDebug: --change-rate: %1\n").arg(*why).toUtf8());
+            return kScriptUsage;
+        }
         if (const std::optional<QString> why = Open()) {
             Outcome failed{kScriptDevice, QStringLiteral("port_error"), *why, {}};
             Report(QStringLiteral("open"), failed, -1);
@@ -181,6 +187,24 @@ private:
         m_port.SetSettings(SettingsText(rate).toStdString());
         m_rate = rate;
         m_link.SetLine(m_rate, m_plan.parity != 'N');
+    }
+
+    // A converter that sets the line itself stays at its rate while the meter moves, and the
+    // meter is out of reach from then on: the window's reason, before anything is opened.
+    std::optional<QString> ConverterRefusal() {
+        const bool changesRate =
+            std::any_of(m_plan.steps.begin(), m_plan.steps.end(),
+                        [](const ScriptStep& step) { return step.op == ScriptOp::ChangeRate; });
+        if (!changesRate)
+            return std::nullopt;
+        try {
+            m_port.SetCommPort(static_cast<std::int16_t>(m_plan.port));
+        } catch (const CommError&) {
+            return std::nullopt; // opening says why
+        }
+        if (SetsLine(m_port.GetTransport()))
+            return std::nullopt;
+        return ui::CMeterDebugDlg::RateChangeRefusal();
     }
 
     // The window's start-up: the port, its settings and its input, then open.

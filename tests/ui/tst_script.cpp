@@ -105,7 +105,8 @@ void TestScript::OperationsReportAndExit_data() {
     QTest::addColumn<QStringList>("args");
     // "" | silent | mute:REG | erase:REG | set:REG=VALUE | lose:N (at the N-th frame) | failopen
     // | failopen:TEXT ("|" a line break) | refuse:SETTINGS (the port refuses them) | outfail:N
-    // (the N-th write to standard output fails) | stop:N (SIGINT at the N-th frame)
+    // (the N-th write to standard output fails) | stop:N (SIGINT at the N-th frame) | net (the
+    // port is a Modbus TCP connection)
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("exitCode");
     // Lines that appear in this order, others between; "err:" lines on standard error.
@@ -233,6 +234,9 @@ void TestScript::OperationsReportAndExit_data() {
         << QStringList{"rates_tried=9600,19200", "ok=false", "error=no_answer",
                        "message=改变波特率不成功 (no answer at 9600 or 19200 bit/s)"}
         << "06@0008=4" << 2;
+    QTest::newRow("rate change behind a Modbus TCP gateway: nothing sent")
+        << QStringList{"--change-rate", "19200"} << "net" << 2
+        << QStringList{"err:MeterDebug: --change-rate: 改变波特率未发送"} << "" << 0;
     QTest::newRow("rate change the port refuses")
         << QStringList{"--change-rate", "19200", "--read-io"} << "refuse:19200" << 3
         << QStringList{"operation=change-rate", "ok=false", "error=port_error"} << "06@0008=4" << 1;
@@ -310,6 +314,8 @@ void TestScript::OperationsReportAndExit() {
             port.refused = what.toStdString();
         else if (kind == QLatin1String("stop"))
             port.stopAt = what.toInt();
+        else if (kind == QLatin1String("net"))
+            port.transport = Transport::ModbusTcp;
     }
     int outWrites = 0;
     const int outFailsAt = fault.contains("outfail:") ? fault.section("outfail:", 1).toInt() : 0;
