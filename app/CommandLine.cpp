@@ -151,7 +151,8 @@ const char* const kQtValueOptions[] = {
     "style",        "stylesheet",         "name",          "title",    "visual",
 };
 // Without a value; qmljsdebugger takes its value only after "=".
-const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb",
+                                "dograb",  "sync",        "testability"};
 const char* const kQtEqualsOnly[] = {"qmljsdebugger"};
 
 bool Among(const QString& name, std::span<const char* const> names) {

@@ -91,8 +91,8 @@ public:
            const ScriptStreams& io, const ScriptChecks& checks)
         : m_plan(options.script), m_csv(options.csv), m_port(port), m_clock(clock),
           m_rows([this](TraceRow&& row) { Heard(row); }), m_link(port, clock), m_io(io),
-          m_checks(checks),
-          m_address(static_cast<std::uint8_t>(m_plan.address)), m_rate(m_plan.rate) {
+          m_checks(checks), m_address(static_cast<std::uint8_t>(m_plan.address)),
+          m_rate(m_plan.rate) {
         m_fanOut.Add(m_rows);
         if (trace)
             m_fanOut.Add(*trace);
@@ -164,8 +164,10 @@ private:
         const QString name = signal == SIGINT    ? QStringLiteral("SIGINT")
                              : signal == SIGTERM ? QStringLiteral("SIGTERM")
                                                  : QStringLiteral("signal %1").arg(signal);
-        return {kScriptMeterFailed, QStringLiteral("interrupted"),
-                QStringLiteral("not run: the run was stopped by %1").arg(name), {}};
+        return {kScriptMeterFailed,
+                QStringLiteral("interrupted"),
+                QStringLiteral("not run: the run was stopped by %1").arg(name),
+                {}};
     }
 
     // The pause between polls, cut short when the run is asked to stop.
@@ -394,8 +396,8 @@ private:
             return Failed(failed);
         return Done({Number(QStringLiteral("upper"), *upper),
                      Number(QStringLiteral("lower"), *lower),
-                     Number(QStringLiteral("rate"),
-                            reg::BaudRateOf(meter::BaudFieldToCode(*rate)), "bit/s"),
+                     Number(QStringLiteral("rate"), reg::BaudRateOf(meter::BaudFieldToCode(*rate)),
+                            "bit/s"),
                      Number(QStringLiteral("point"), *point)});
     }
 
@@ -428,7 +430,8 @@ private:
         Follow(oldRate);
         Outcome outcome = Failed(failed, {Flag(QStringLiteral("rates_tried"),
                                                QStringLiteral("%1,%2").arg(oldRate).arg(newRate))});
-        outcome.message += QStringLiteral(" (no answer at %1 or %2 bit/s)").arg(oldRate).arg(newRate);
+        outcome.message +=
+            QStringLiteral(" (no answer at %1 or %2 bit/s)").arg(oldRate).arg(newRate);
         return outcome;
     }
 

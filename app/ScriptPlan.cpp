@@ -112,10 +112,10 @@ std::variant<ParamChanges, QString> Params(const QString& text) {
         // A rate goes out as its code, and a decimal point the meter has no scale for would
         // leave the currents unscaled: both take only what the meter can use.
         const QString text = item.mid(equals + 1);
-        const auto value = field == &changes.rate    ? ParamRate(text)
-                           : field == &changes.point ? InRange(text, 0, kPointMax, name)
-                                                     : InRange(text, meter::kRegisterMin,
-                                                               meter::kRegisterMax, name);
+        const auto value = field == &changes.rate ? ParamRate(text)
+                           : field == &changes.point
+                               ? InRange(text, 0, kPointMax, name)
+                               : InRange(text, meter::kRegisterMin, meter::kRegisterMax, name);
         if (const QString* reason = std::get_if<QString>(&value))
             return *reason;
         *field = std::get<int>(value);

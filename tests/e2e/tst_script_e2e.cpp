@@ -209,9 +209,8 @@ void TestScriptE2e::FileSizeLimitLeavesWholeRows() {
 void TestScriptE2e::GatewayRefusalInOneWord() {
     MeterSim sim({"--modbus-tcp", "0", "--fault", "gateway-path"});
     QVERIFY2(sim.Start(), qPrintable(sim.Error()));
-    const Run run =
-        Tool({"--com1", QStringLiteral("modbus-tcp://127.0.0.1:%1").arg(sim.Port()), "--fast",
-              "--json", "--read-io"});
+    const Run run = Tool({"--com1", QStringLiteral("modbus-tcp://127.0.0.1:%1").arg(sim.Port()),
+                          "--fast", "--json", "--read-io"});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.objects.size(), 1);
     QCOMPARE(run.objects[0]["error"].toString(), "gateway_no_path");

@@ -49,8 +49,8 @@ void TestStartupE2e::RememberedDeviceReachesTheMeter() {
 void TestStartupE2e::CommandLineRefusedInItsLanguage_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("err"); // the start of standard error
-    QTest::newRow("an empty platform") << QStringList{"-platform", ""}
-                                       << "MeterDebug: -platform needs a value\n";
+    QTest::newRow("an empty platform")
+        << QStringList{"-platform", ""} << "MeterDebug: -platform needs a value\n";
     QTest::newRow("a device name in English")
         << QStringList{"--language", "en", "--com1", "ftp://x", "--read-io"}
         << "MeterDebug: COM1: device \"ftp://x\" is invalid";

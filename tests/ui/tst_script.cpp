@@ -227,7 +227,7 @@ void TestScript::OperationsReportAndExit_data() {
     QTest::newRow("rate change unacknowledged, the meter answers at the new rate")
         << QStringList{"--change-rate", "19200", "--read-io"} << "mute:0x0008" << 0
         << QStringList{"operation=change-rate", "rate=19200", "acknowledgement=lost", "ok=true",
-                       "operation=read-io", "ok=true"}
+                       "operation=read-io",     "ok=true"}
         << "06@0008=4" << 3;
     QTest::newRow("rate change unanswered at either rate")
         << QStringList{"--change-rate", "19200"} << "silent" << 1
@@ -245,22 +245,26 @@ void TestScript::OperationsReportAndExit_data() {
         << QStringList{"rate=1200", "rate_code_unknown=true", "ok=true"} << "" << 4;
     QTest::newRow("rate register with no code: not rewritten")
         << QStringList{"--write-params", "upper=900"} << "set:0x0308=1200" << 1
-        << QStringList{"rate=1200", "rate_code_unknown=true", "ok=false",
-                       "error=rate_code_unknown"}
+        << QStringList{"rate=1200", "rate_code_unknown=true", "ok=false", "error=rate_code_unknown"}
         << "" << 3;
     QTest::newRow("a clock that is no time")
         << QStringList{"--read-clock", "--json"}
         << "set:0x0110=0x3d63 set:0x0111=0x2d19 set:0x0112=0x060d" << 1
-        << QStringList{"clock=2006-13-45T25:61:99", "day=45", "error=bad_value", "hour=25",
-                       "ok=false", "second=99"}
+        << QStringList{"clock=2006-13-45T25:61:99",
+                       "day=45",
+                       "error=bad_value",
+                       "hour=25",
+                       "ok=false",
+                       "second=99"}
         << "" << 1;
     QTest::newRow("a line break in a text value")
         << QStringList{"--read-io"} << "failopen:无法打开|/dev/ttyUSB0" << 3
-        << QStringList{"ok=false", "error=port_error", "message=无法打开\\n/dev/ttyUSB0"} << "" << 0;
+        << QStringList{"ok=false", "error=port_error", "message=无法打开\\n/dev/ttyUSB0"} << ""
+        << 0;
     QTest::newRow("CSV file that cannot be written: nothing sent")
         << QStringList{"--read-currents", "--csv", "/nonexistent/polls.csv"} << "" << 2
-        << QStringList{"err:MeterDebug: cannot open the CSV file '/nonexistent/polls.csv': "}
-        << "" << 0;
+        << QStringList{"err:MeterDebug: cannot open the CSV file '/nonexistent/polls.csv': "} << ""
+        << 0;
     QTest::newRow("results that cannot be written: nothing more sent")
         << QStringList{"--set-pt", "100", "--set-ct", "5"} << "outfail:1" << 4
         << QStringList{"err:MeterDebug: cannot write the results to standard output: No space"}
@@ -357,7 +361,7 @@ void TestScript::OperationsReportAndExit() {
     // Every failure also names itself on the error stream, one line each, beside the lines of
     // the run as a whole that the row expects.
     QCOMPARE(err.count('\n'), lines.count(QStringLiteral("ok=false")) +
-                                   expected.filter(QRegularExpression("^err:")).size());
+                                  expected.filter(QRegularExpression("^err:")).size());
     QVERIFY(!port.GetPortOpen());
 }
 

@@ -302,10 +302,9 @@ private Q_SLOTS:
         if (!com2.isEmpty())
             env.insert(QStringLiteral("METERDEBUG_COM2"), com2);
         const auto chinese = qScopeGuard([] { SetLanguage(Language::Chinese); });
-        const md::CommandLine cl = md::ParseCommandLine(
-            QStringList{"MeterDebug", "--language=en"} + args, env, [](const QString& code) {
-                SetLanguage(*LanguageFromCode(code));
-            });
+        const md::CommandLine cl =
+            md::ParseCommandLine(QStringList{"MeterDebug", "--language=en"} + args, env,
+                                 [](const QString& code) { SetLanguage(*LanguageFromCode(code)); });
         QCOMPARE(cl.exitCode.value_or(-1), 2);
         QVERIFY(!cl.err.isEmpty());
         for (const QChar c : cl.err)
