@@ -8,7 +8,6 @@
 #include "fakes/PseudoTerminal.h"
 #include "port/MSComm.h"
 #include "ui/CommSetDlg.h"
-#include "ui/Language.h"
 #include "ui/MeterDebugDlg.h"
 
 #include <QAbstractButton>
@@ -16,7 +15,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -281,34 +279,6 @@ private Q_SLOTS:
         ModalHelper modal;
         AfxMessageBox(QStringLiteral("改变波特率不成功"));
         QCOMPARE(modal.BoxCaptions(), QStringList{QStringLiteral("MeterDebug")});
-    }
-
-    // The language is in force before the first message the command line gives, as main()
-    // puts it in force when told.
-    void commandLineSpeaksTheLanguageAskedFor_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("com2"); // METERDEBUG_COM2
-        QTest::newRow("a scheme there is none of")
-            << QStringList{"--com1", "ftp://x", "--language", "en"} << "";
-        QTest::newRow("a URL without its port") << QStringList{"--com1", "tcp://host"} << "";
-        QTest::newRow("the environment's device") << QStringList{} << "rfc2217://h:99999";
-        QTest::newRow("a rate change through a converter")
-            << QStringList{"--com1", "tcp://h:4001", "--change-rate", "2400"} << "";
-    }
-    void commandLineSpeaksTheLanguageAskedFor() {
-        QFETCH(QStringList, args);
-        QFETCH(QString, com2);
-        QProcessEnvironment env;
-        if (!com2.isEmpty())
-            env.insert(QStringLiteral("METERDEBUG_COM2"), com2);
-        const auto chinese = qScopeGuard([] { SetLanguage(Language::Chinese); });
-        const md::CommandLine cl =
-            md::ParseCommandLine(QStringList{"MeterDebug", "--language=en"} + args, env,
-                                 [](const QString& code) { SetLanguage(*LanguageFromCode(code)); });
-        QCOMPARE(cl.exitCode.value_or(-1), 2);
-        QVERIFY(!cl.err.isEmpty());
-        for (const QChar c : cl.err)
-            QVERIFY2(c.unicode() < 0x2E80, qPrintable(cl.err));
     }
 
     void messageBoxesAreCaptionedWithTheExecutablesStem() {
