@@ -126,6 +126,7 @@ public:
             if (m_outFailure)
                 break;
             if (Stopped()) {
+                Begin();
                 Report(ScriptOpName(step.op), Interrupted(), -1);
                 continue;
             }
@@ -221,8 +222,6 @@ private:
         } catch (const CommError& e) {
             return QString::fromUtf8(e.what());
         }
-        if (!m_csv.isEmpty())
-            Csv({});
         return std::nullopt;
     }
 
@@ -489,6 +488,7 @@ private:
                 break;
             // A series stops after the poll in flight; the next one is reported not run.
             if (Stopped()) {
+                Begin();
                 Report(name, Interrupted(), i + 1);
                 break;
             }
