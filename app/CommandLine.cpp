@@ -3,6 +3,8 @@
 #include "app/NetStart.h"
 #include "meter/MeterScan.h"
 #include "meter/Registers.h"
+#include "port/DeviceName.h"
+#include "ui/MeterDebugDlg.h"
 
 #include <QCommandLineParser>
 #include <QtGlobal>
@@ -66,7 +68,8 @@ Options:
   -v, --version    show the version, then exit
 
 Qt's own start-up options (-platform NAME, -style NAME, -reverse, -display DISPLAY,
--qwindowgeometry GEOMETRY and the others Qt applications take) are passed on to Qt.
+-qwindowgeometry GEOMETRY, -testability and the others Qt applications take) are
+passed on to Qt.
 
 Environment:
   METERDEBUG_COM1, METERDEBUG_COM2
@@ -82,13 +85,30 @@ CommandLine Leave(int code, const QString& out, const QString& err) {
     return cl;
 }
 
+// A reason is one line whatever the arguments it quotes: a line break or another control
+// character in them is written as an escape.
+QString OneLine(const QString& text) {
+    QString line;
+    for (const QChar c : text)
+        line += c == QLatin1Char('\n') ? QStringLiteral("\\n")
+                : c.category() == QChar::Other_Control
+                    ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                    : QString(c);
+    return line;
+}
+
+// One line with the reason, and nothing else.
+CommandLine Refuse(const QString& reason) {
+    return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(OneLine(reason)));
+}
+
 CommandLine UsageError(const QString& text) {
-    return Leave(2, {}, QStringLiteral("MeterDebug: %1\n\n").arg(text) + UsageText());
+    return Leave(2, {}, QStringLiteral("MeterDebug: %1\n\n").arg(OneLine(text)) + UsageText());
 }
 
 // A value the scan cannot use: one line that names the option and the reason.
 CommandLine BadValue(const QString& option, const QString& reason) {
-    return Leave(2, {}, QStringLiteral("MeterDebug: --%1: %2\n").arg(option, reason));
+    return Refuse(QStringLiteral("--%1: %2").arg(option, reason));
 }
 
 std::optional<int> Number(const QString& text) {
@@ -131,7 +151,8 @@ const char* const kQtValueOptions[] = {
     "style",        "stylesheet",         "name",          "title",    "visual",
 };
 // Without a value; qmljsdebugger takes its value only after "=".
-const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb",
+                                "dograb",  "sync",        "testability"};
 const char* const kQtEqualsOnly[] = {"qmljsdebugger"};
 
 bool Among(const QString& name, std::span<const char* const> names) {
@@ -152,13 +173,45 @@ std::variant<QStringList, QString> WithoutQtOptions(const QStringList& arguments
         const qsizetype equals = option.indexOf('=');
         const QString name = option.left(equals);
         if (Among(name, kQtValueOptions)) {
-            if (equals < 0 ? ++i == arguments.size() : equals + 1 == option.size())
+            // An empty value is as good as none: Qt would take "-platform ''" for a plugin
+            // named "" and abort.
+            if (equals < 0 ? ++i == arguments.size() || arguments[i].isEmpty()
+                           : equals + 1 == option.size())
                 return QStringLiteral("%1 needs a value").arg(arg.left(arg.indexOf('=')));
         } else if (!(equals < 0 ? Among(name, kQtFlags) : Among(name, kQtEqualsOnly))) {
             ours << arg;
         }
     }
     return ours;
+}
+
+// Why the script's device cannot carry it; empty when it can. A script runs only against the
+// device it names: a remembered device, or the platform's first port, may be another
+// machine's line. A converter behind the network keeps its own rate and parity, so the line
+// options cannot reach it, and a meter moved to another rate would be stranded behind it.
+QString ScriptDeviceProblem(const ScriptPlan& plan, const std::array<QString, 2>& devices,
+                            const QCommandLineParser& parser) {
+    if (plan.steps.empty())
+        return {};
+    const QString& device = devices[plan.port == 2 ? 1 : 0];
+    if (device.isEmpty())
+        return plan.port == 2
+                   ? QStringLiteral("meter operations on port 2 need its device: give --com2 "
+                                    "DEVICE or set METERDEBUG_COM2")
+                   : QStringLiteral("meter operations need a device: give --com1 DEVICE or set "
+                                    "METERDEBUG_COM1 (or --port 2 with --com2 or "
+                                    "METERDEBUG_COM2)");
+    if (SetsLine(TransportOf(device)))
+        return {};
+    for (const char* name : {"rate", "parity"})
+        if (parser.isSet(QLatin1String(name)))
+            return QStringLiteral("--%1 does not apply to %2: the converter sets the rate and "
+                                  "parity")
+                .arg(QLatin1String(name), device);
+    for (const ScriptStep& step : plan.steps)
+        if (step.op == ScriptOp::ChangeRate)
+            return QStringLiteral("--change-rate: ") + ui::CMeterDebugDlg::RateChangeRefusal();
+    return {};
 }
 
 } // namespace
@@ -185,7 +238,8 @@ QString UsageText() {
     return text.insert(qt < 0 ? text.size() : qt, ScriptUsageText());
 }
 
-CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env) {
+CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env,
+                             const std::function<void(const QString&)>& useLanguage) {
     const std::array<QCommandLineOption, 2> com{
         QCommandLineOption(QStringLiteral("com1"), {}, QStringLiteral("DEVICE")),
         QCommandLineOption(QStringLiteral("com2"), {}, QStringLiteral("DEVICE")),
@@ -236,6 +290,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
 
     CommandLine cl;
     Options& o = cl.options;
+    // The language first, so that every message from here on comes in it.
+    o.language = parser.value(language);
+    if (parser.isSet(language) && o.language != QLatin1String("en") &&
+        o.language != QLatin1String("zh"))
+        return UsageError(QStringLiteral("--language takes en or zh, not '%1'").arg(o.language));
+    if (parser.isSet(language) && useLanguage)
+        useLanguage(o.language);
     for (std::size_t i = 0; i < com.size(); ++i) {
         const QString variable = QStringLiteral("METERDEBUG_COM%1").arg(i + 1);
         if (parser.isSet(com[i])) {
@@ -248,7 +309,7 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
     }
     for (std::size_t i = 0; i < com.size(); ++i)
         if (const QString bad = DeviceProblem(o.devices[i]); !bad.isEmpty())
-            return Leave(2, {}, QStringLiteral("MeterDebug: COM%1: %2\n").arg(i + 1).arg(bad));
+            return Refuse(QStringLiteral("COM%1: %2").arg(i + 1).arg(bad));
     o.listPorts = parser.isSet(listPorts);
     o.trace = parser.value(trace);
     if (parser.isSet(trace) && o.trace.isEmpty())
@@ -262,10 +323,6 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
             return UsageError(conflict);
     o.fast = parser.isSet(fast);
     o.allCommands = parser.isSet(allCommands);
-    o.language = parser.value(language);
-    if (parser.isSet(language) && o.language != QLatin1String("en") &&
-        o.language != QLatin1String("zh"))
-        return UsageError(QStringLiteral("--language takes en or zh, not '%1'").arg(o.language));
 
     o.scan = parser.isSet(scan);
     for (const QCommandLineOption* other : {&listPorts, &csv})
@@ -274,8 +331,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnviron
                 QStringLiteral("--%1 does not go with --scan").arg(other->names().first()));
     const std::variant<ScriptPlan, QString> script = ReadScriptPlan(parser, o.scan);
     if (const QString* reason = std::get_if<QString>(&script))
-        return Leave(2, {}, QStringLiteral("MeterDebug: %1\n").arg(*reason));
+        return Refuse(*reason);
     o.script = std::get<ScriptPlan>(script);
+    if (const QString why = ScriptDeviceProblem(o.script, o.devices, parser); !why.isEmpty())
+        return Refuse(why);
     for (const QCommandLineOption* only :
          {&port, &scanWindow, &scanAll, &scanAddresses, &scanRates, &scanParities})
         if (!o.scan && parser.isSet(*only) && (only != &port || o.script.steps.empty()))

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -50,8 +51,11 @@ struct CommandLine {
     QString err;                 // for standard error
 };
 
-// arguments as the process got them, the program's name first.
-CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env);
+// arguments as the process got them, the program's name first. useLanguage gets the code of
+// a valid --language as soon as it is read, ahead of every message that could be translated
+// (a device name's problem, a refused rate change).
+CommandLine ParseCommandLine(const QStringList& arguments, const QProcessEnvironment& env,
+                             const std::function<void(const QString&)>& useLanguage = {});
 
 // arguments as Qt's application object is to get them: Qt reads its options only as two words
 // ("-platform offscreen") and passes over "-platform=offscreen", so that form is split.

@@ -2,6 +2,7 @@
 
 #include "app/InterfaceLanguage.h"
 #include "app/PortSettings.h"
+#include "app/StopSignals.h"
 #include "port/DeviceName.h"
 #include "port/MSComm.h"
 #include "trace/TraceWriter.h"
@@ -10,7 +11,6 @@
 #include <QSettings>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -18,39 +18,6 @@
 namespace md {
 
 namespace {
-
-// The signal that asked the scan to end; 0 while none did.
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void OnStopSignal(int signal) {
-    g_stopSignal = signal;
-}
-
-// While it lives, SIGINT and SIGTERM end the scan at its next step instead of the process, so
-// that the port is given back as it was found (a terminal device keeps the last settings put
-// to it); then the signal is raised again with its default action.
-class StopSignals {
-public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_int);
-        sigaction(SIGTERM, &action, &m_term);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &m_int, nullptr);
-        sigaction(SIGTERM, &m_term, nullptr);
-        if (g_stopSignal != 0)
-            std::raise(g_stopSignal);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    struct sigaction m_int {};
-    struct sigaction m_term {};
-};
 
 const char* ParityName(char parity) {
     return parity == 'E' ? "even" : parity == 'O' ? "odd" : "none";
@@ -146,7 +113,7 @@ int RunScanCommand(const Options& options) {
     QTimer steps;
     steps.setInterval(0);
     QObject::connect(&steps, &QTimer::timeout, [&] {
-        if (g_stopSignal != 0)
+        if (StopSignals::Caught() != 0)
             scan.Cancel();
         if (!scan.Step()) {
             steps.stop();

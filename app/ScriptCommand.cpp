@@ -1,6 +1,7 @@
 #include "app/ScriptCommand.h"
 
-#include "app/PortSettings.h"
+#include "app/StopSignals.h"
+#include "meter/Registers.h"
 #include "link/Exchange.h"
 #include "port/MSComm.h"
 #include "trace/TraceFanOut.h"
@@ -8,15 +9,22 @@
 #include "log/CsvRecord.h"
 #include "meter/MeterOps.h"
 #include "meter/SetupOps.h"
+#include "port/DeviceName.h"
 #include "ui/Language.h"
+#include "ui/MeterDebugDlg.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
+#include <QTime>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace md {
 
@@ -44,6 +52,32 @@ Value Number(const QString& name, int n, const char* unit = nullptr) {
     return {name, QString::number(n), n, unit};
 }
 
+Value Flag(const QString& name, const QString& text) {
+    return {name, text, text};
+}
+
+// A text value on one line of name=value output: a line break or another control character in
+// it (a device's own error text, say) would start a line of its own, so it is written as an
+// escape, and the backslash too so that every escape reads back one way.
+QString Escaped(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\'))
+            escaped += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\n'))
+            escaped += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            escaped += QStringLiteral("\\r");
+        else if (c == QLatin1Char('\t'))
+            escaped += QStringLiteral("\\t");
+        else if (c.category() == QChar::Other_Control)
+            escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 struct Outcome {
     int status = kScriptOk;
     QString error;   // a word: no_answer, refused, lost, ...
@@ -54,10 +88,11 @@ struct Outcome {
 class Runner {
 public:
     Runner(const Options& options, SerialControl& port, Clock& clock, TraceSink* trace,
-           const ScriptStreams& io)
+           const ScriptStreams& io, const ScriptChecks& checks)
         : m_plan(options.script), m_csv(options.csv), m_port(port), m_clock(clock),
           m_rows([this](TraceRow&& row) { Heard(row); }), m_link(port, clock), m_io(io),
-          m_address(static_cast<std::uint8_t>(m_plan.address)), m_rate(m_plan.rate) {
+          m_checks(checks), m_address(static_cast<std::uint8_t>(m_plan.address)),
+          m_rate(m_plan.rate) {
         m_fanOut.Add(m_rows);
         if (trace)
             m_fanOut.Add(*trace);
@@ -67,6 +102,20 @@ public:
     }
 
     int Run() {
+        // The CSV file is the run's record: one that cannot be written is found before the
+        // meter is touched, as the trace file is.
+        if (!m_csv.isEmpty()) {
+            if (const auto reason = log::AppendCsv(m_csv, {})) {
+                m_io.err(QStringLiteral("MeterDebug: cannot open the CSV file '%1': %2\n")
+                             .arg(m_csv, *reason)
+                             .toUtf8());
+                return kScriptUsage;
+            }
+        }
+        if (const std::optional<QString> why = ConverterRefusal()) {
+            m_io.err(QStringLiteral("MeterDebug: --change-rate: %1\n").arg(*why).toUtf8());
+            return kScriptUsage;
+        }
         if (const std::optional<QString> why = Open()) {
             Outcome failed{kScriptDevice, QStringLiteral("port_error"), *why, {}};
             Report(QStringLiteral("open"), failed, -1);
@@ -74,19 +123,91 @@ public:
         }
         int status = kScriptOk;
         for (const ScriptStep& step : m_plan.steps) {
+            if (m_outFailure)
+                break;
+            if (Stopped()) {
+                Begin();
+                Report(ScriptOpName(step.op), Interrupted(), -1);
+                continue;
+            }
             const int s = Carry(step);
             if (status == kScriptOk)
                 status = s;
             if (status != kScriptOk && !m_plan.keepGoing)
                 break;
         }
+        // Closing gives a terminal device back the settings it had before the run.
         m_port.SetPortOpen(false);
+        if (m_outFailure) {
+            m_io.err(QStringLiteral("MeterDebug: cannot write the results to standard output: "
+                                    "%1\n")
+                         .arg(*m_outFailure)
+                         .toUtf8());
+            if (status == kScriptOk)
+                status = kScriptOutput;
+        }
+        if (Stopped())
+            return 128 + Stopped();
         return status;
     }
 
 private:
-    QString SettingsText() const {
-        return QString::number(m_rate) + QLatin1Char(m_plan.parity) + QStringLiteral(",8,2");
+    QString SettingsText(int rate) const {
+        return QString::number(rate) + QLatin1Char(m_plan.parity) + QStringLiteral(",8,2");
+    }
+    QString SettingsText() const { return SettingsText(m_rate); }
+
+    // The signal that asked the run to stop; 0 while none did.
+    int Stopped() const { return m_checks.stopSignal ? m_checks.stopSignal() : 0; }
+
+    Outcome Interrupted() const {
+        const int signal = Stopped();
+        const QString name = signal == SIGINT    ? QStringLiteral("SIGINT")
+                             : signal == SIGTERM ? QStringLiteral("SIGTERM")
+                                                 : QStringLiteral("signal %1").arg(signal);
+        return {kScriptMeterFailed,
+                QStringLiteral("interrupted"),
+                QStringLiteral("not run: the run was stopped by %1").arg(name),
+                {}};
+    }
+
+    // The pause between polls, cut short when the run is asked to stop.
+    void Pause(std::uint32_t ms) {
+        if (!m_checks.stopSignal) {
+            m_clock.Sleep(ms);
+            return;
+        }
+        constexpr std::uint32_t kSliceMs = 100;
+        while (ms > 0 && !Stopped()) {
+            const std::uint32_t slice = std::min(ms, kSliceMs);
+            m_clock.Sleep(slice);
+            ms -= slice;
+        }
+    }
+
+    // The port and the exchange at rate; a rate the port refuses leaves both as they were.
+    void Follow(int rate) {
+        m_port.SetSettings(SettingsText(rate).toStdString());
+        m_rate = rate;
+        m_link.SetLine(m_rate, m_plan.parity != 'N');
+    }
+
+    // A converter that sets the line itself stays at its rate while the meter moves, and the
+    // meter is out of reach from then on: the window's reason, before anything is opened.
+    std::optional<QString> ConverterRefusal() {
+        const bool changesRate =
+            std::any_of(m_plan.steps.begin(), m_plan.steps.end(),
+                        [](const ScriptStep& step) { return step.op == ScriptOp::ChangeRate; });
+        if (!changesRate)
+            return std::nullopt;
+        try {
+            m_port.SetCommPort(static_cast<std::int16_t>(m_plan.port));
+        } catch (const CommError&) {
+            return std::nullopt; // opening says why
+        }
+        if (SetsLine(m_port.GetTransport()))
+            return std::nullopt;
+        return ui::CMeterDebugDlg::RateChangeRefusal();
     }
 
     // The window's start-up: the port, its settings and its input, then open.
@@ -101,8 +222,6 @@ private:
         } catch (const CommError& e) {
             return QString::fromUtf8(e.what());
         }
-        if (!m_csv.isEmpty())
-            Csv({});
         return std::nullopt;
     }
 
@@ -155,7 +274,9 @@ private:
         if (m_failure == TraceStatus::Exception)
             word = QStringLiteral("refused");
         else if (m_failure)
-            word = QString::fromLatin1(StatusWord(*m_failure)).replace(QLatin1Char(' '), '_');
+            word = QString::fromLatin1(StatusWord(*m_failure))
+                       .remove(QLatin1Char(':'))
+                       .replace(QLatin1Char(' '), QLatin1Char('_'));
         return {kScriptMeterFailed, word, windowText ? WindowText(windowText) : ReadFailedText(),
                 std::move(values)};
     }
@@ -200,7 +321,7 @@ private:
         const auto upper = meter::ReadUpperLimit(m_link, m_address);
         const auto lower = meter::ReadLowerLimit(m_link, m_address);
         const auto point = meter::ReadDecimalPoint(m_link, m_address);
-        const auto rate = meter::ReadBaudCode(m_link, m_address);
+        const auto rate = meter::ReadRegister(m_link, m_address, reg::kParamBaudCode);
         std::vector<Value> values;
         const auto add = [&](const char* name, const auto& v, const char* unit = nullptr) {
             if (v)
@@ -208,13 +329,27 @@ private:
         };
         add("upper", upper);
         add("lower", lower);
-        add("rate", rate, "bit/s");
+        AddRate(values, rate);
         add("point", point);
         // Every read counts: a threshold left unread is no result for a script.
         if (!upper || !lower || !point || !rate)
             return Failed(QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读参数数据不成功..."),
                           std::move(values));
         return Done(std::move(values));
+    }
+
+    // The rate register as a rate when it holds a code the meter knows; otherwise the code as
+    // it is, said to be one, so that a raw 1200 is never taken for 1200 bit/s.
+    static void AddRate(std::vector<Value>& values, std::optional<std::uint16_t> code) {
+        if (!code)
+            return;
+        const int rate = reg::BaudRateOf(*code);
+        if (rate > 0) {
+            values.push_back(Number(QStringLiteral("rate"), rate, "bit/s"));
+        } else {
+            values.push_back(Number(QStringLiteral("rate"), *code));
+            values.push_back({QStringLiteral("rate_code_unknown"), QStringLiteral("true"), true});
+        }
     }
 
     Outcome WriteParams(const ParamChanges& changes) {
@@ -229,10 +364,26 @@ private:
         const auto upper = keep(changes.upper, meter::ReadUpperLimit);
         const auto lower = keep(changes.lower, meter::ReadLowerLimit);
         const auto point = keep(changes.point, meter::ReadDecimalPoint);
-        const auto rate = keep(changes.rate, meter::ReadBaudCode);
+        std::optional<std::uint16_t> code;
+        if (!changes.rate)
+            code = meter::ReadRegister(m_link, m_address, reg::kParamBaudCode);
+        std::optional<int> rate = changes.rate;
+        if (code)
+            rate = meter::BaudCodeToField(*code);
         const char* failed = QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "写数据不成功");
         if (!upper || !lower || !point || !rate)
             return Failed(failed);
+        // The block is written whole: a rate register that holds no code would come back as
+        // another value (a raw 1200 as code 0), so the operator names the rate instead.
+        if (code && reg::BaudRateOf(*code) < 0) {
+            std::vector<Value> values;
+            AddRate(values, code);
+            return {kScriptMeterFailed, QStringLiteral("rate_code_unknown"),
+                    QStringLiteral("the rate register holds %1, which is no rate code; nothing "
+                                   "was written: name the rate (rate=9600) to write the block")
+                        .arg(*code),
+                    std::move(values)};
+        }
         meter::ParamValues values;
         values.upperLimit = *upper;
         values.lowerLimit = *lower;
@@ -244,7 +395,8 @@ private:
             return Failed(failed);
         return Done({Number(QStringLiteral("upper"), *upper),
                      Number(QStringLiteral("lower"), *lower),
-                     Number(QStringLiteral("rate"), *rate, "bit/s"),
+                     Number(QStringLiteral("rate"), reg::BaudRateOf(meter::BaudFieldToCode(*rate)),
+                            "bit/s"),
                      Number(QStringLiteral("point"), *point)});
     }
 
@@ -257,14 +409,29 @@ private:
     }
 
     // The request and its echo at the current rate; the port follows once the meter has
-    // acknowledged.
+    // acknowledged. An acknowledgement lost or late leaves it open whether the meter moved, and
+    // a meter that moved alone is out of reach of this run and every later one: one read at
+    // the new rate settles it, and the port stays where the meter answers.
     Outcome ChangeRate(int newRate) {
-        if (!meter::RequestBaudChange(m_link, m_address, newRate))
-            return Failed(QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "改变波特率不成功"));
-        m_rate = newRate;
-        m_port.SetSettings(SettingsText().toStdString());
-        m_link.SetLine(m_rate, m_plan.parity != 'N');
-        return Done({Number(QStringLiteral("rate"), newRate, "bit/s")});
+        const char* failed = QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "改变波特率不成功");
+        if (meter::RequestBaudChange(m_link, m_address, newRate)) {
+            Follow(newRate);
+            return Done({Number(QStringLiteral("rate"), newRate, "bit/s")});
+        }
+        // A refusal is an answer: the meter stays where it is.
+        if (m_failure == TraceStatus::Exception || !m_port.LostReason().empty())
+            return Failed(failed);
+        const int oldRate = m_rate;
+        Follow(newRate);
+        if (meter::ReadDecimalPoint(m_link, m_address))
+            return Done({Number(QStringLiteral("rate"), newRate, "bit/s"),
+                         Flag(QStringLiteral("acknowledgement"), QStringLiteral("lost"))});
+        Follow(oldRate);
+        Outcome outcome = Failed(failed, {Flag(QStringLiteral("rates_tried"),
+                                               QStringLiteral("%1,%2").arg(oldRate).arg(newRate))});
+        outcome.message +=
+            QStringLiteral(" (no answer at %1 or %2 bit/s)").arg(oldRate).arg(newRate);
+        return outcome;
     }
 
     Outcome ReadIo() {
@@ -282,12 +449,26 @@ private:
         const auto clock = meter::ReadMeterClock(m_link, m_address);
         if (!clock)
             return Failed(QT_TRANSLATE_NOOP("md::ui::CMeterDebugDlg", "读时间不成功"));
-        // The bytes as they come, with no range check, as the window shows them.
+        // The bytes as they come, as the window shows them.
         const auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
         const QString text = QStringLiteral("%1-%2-%3T%4:%5:%6")
                                  .arg(clock->year + 2000, 4, 10, QLatin1Char('0'))
                                  .arg(two(clock->month), two(clock->day), two(clock->hour),
                                       two(clock->minute), two(clock->second));
+        // A script's reader takes the clock for a time: one that is none is a wrong answer,
+        // shown with its fields as they came.
+        if (!QDate::isValid(clock->year + 2000, clock->month, clock->day) ||
+            !QTime::isValid(clock->hour, clock->minute, clock->second))
+            return {kScriptMeterFailed,
+                    QStringLiteral("bad_value"),
+                    QStringLiteral("the meter's clock reads %1, which is no time").arg(text),
+                    {{QStringLiteral("clock"), text, text},
+                     Number(QStringLiteral("year"), clock->year + 2000),
+                     Number(QStringLiteral("month"), clock->month),
+                     Number(QStringLiteral("day"), clock->day),
+                     Number(QStringLiteral("hour"), clock->hour),
+                     Number(QStringLiteral("minute"), clock->minute),
+                     Number(QStringLiteral("second"), clock->second)}};
         return Done({{QStringLiteral("clock"), text, text}});
     }
 
@@ -300,8 +481,16 @@ private:
             if (i > 0) {
                 const std::uint32_t spent = m_clock.GetTickCount() - started;
                 if (spent < m_plan.intervalMs)
-                    m_clock.Sleep(m_plan.intervalMs - spent);
+                    Pause(m_plan.intervalMs - spent);
                 started = m_clock.GetTickCount();
+            }
+            if (m_outFailure)
+                break;
+            // A series stops after the poll in flight; the next one is reported not run.
+            if (Stopped()) {
+                Begin();
+                Report(name, Interrupted(), i + 1);
+                break;
             }
             Begin();
             std::optional<int> point;
@@ -382,25 +571,35 @@ private:
                 o.insert(QStringLiteral("error"), outcome.error);
                 o.insert(QStringLiteral("message"), outcome.message);
             }
-            m_io.out(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+            Out(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
         } else {
             QString text = QStringLiteral("operation=%1\n").arg(operation);
             if (poll > 0)
                 text += QStringLiteral("poll=%1\n").arg(poll);
             for (const Value& v : outcome.values)
-                text += v.name + QLatin1Char('=') + v.text + QLatin1Char('\n');
+                text += v.name + QLatin1Char('=') + Escaped(v.text) + QLatin1Char('\n');
             if (m_responseMs >= 0)
                 text += QStringLiteral("response_ms=%1\n").arg(m_responseMs);
             text += QStringLiteral("ok=%1\n").arg(QLatin1String(ok ? "true" : "false"));
             if (!ok)
-                text +=
-                    QStringLiteral("error=%1\nmessage=%2\n").arg(outcome.error, outcome.message);
-            m_io.out(text.toUtf8());
+                text += QStringLiteral("error=%1\nmessage=%2\n")
+                            .arg(outcome.error, Escaped(outcome.message));
+            Out(text.toUtf8());
         }
         if (!ok)
             m_io.err(QStringLiteral("MeterDebug: %1: %2 (%3)\n")
-                         .arg(operation, outcome.message, outcome.error)
+                         .arg(operation, Escaped(outcome.message), outcome.error)
                          .toUtf8());
+    }
+
+    // Results that cannot be written are no results: the first failure stops the run, which
+    // sends nothing more to the meter, and is reported at the end.
+    void Out(const QByteArray& bytes) {
+        if (m_outFailure)
+            return;
+        m_io.out(bytes);
+        if (m_checks.outFailure)
+            m_outFailure = m_checks.outFailure();
     }
 
     const ScriptPlan& m_plan;
@@ -411,11 +610,13 @@ private:
     TraceFanOut m_fanOut;
     CExchange m_link;
     const ScriptStreams& m_io;
+    const ScriptChecks& m_checks;
     std::uint8_t m_address;
     int m_rate;
     int m_responseMs = -1;                // the slowest answer of the operation so far
     std::optional<TraceStatus> m_failure; // how its first failed exchange fared
     bool m_csvFailing = false;
+    std::optional<QString> m_outFailure; // why standard output took no more
 };
 
 void Write(std::FILE* stream, const QByteArray& bytes) {
@@ -423,11 +624,24 @@ void Write(std::FILE* stream, const QByteArray& bytes) {
     std::fflush(stream);
 }
 
+// Every byte reaches the stream's file, or the system's reason why not is kept in failure.
+void Put(std::FILE* stream, const QByteArray& bytes, std::optional<QString>& failure) {
+    errno = 0;
+    const std::size_t size = static_cast<std::size_t>(bytes.size());
+    if (std::fwrite(bytes.constData(), 1, size, stream) == size && std::fflush(stream) == 0)
+        return;
+    const int error = errno;
+    std::clearerr(stream);
+    if (!failure)
+        failure = error != 0 ? QString::fromLocal8Bit(std::strerror(error))
+                             : QStringLiteral("the write failed");
+}
+
 } // namespace
 
 int RunScript(const Options& options, SerialControl& port, Clock& clock, TraceSink* trace,
-              const ScriptStreams& io) {
-    return Runner(options, port, clock, trace, io).Run();
+              const ScriptStreams& io, const ScriptChecks& checks) {
+    return Runner(options, port, clock, trace, io, checks).Run();
 }
 
 int RunScriptCommand(const Options& options, TraceSink* trace) {
@@ -435,13 +649,23 @@ int RunScriptCommand(const Options& options, TraceSink* trace) {
     // an operator last chose in the menu.
     if (options.language == QLatin1String("en"))
         ui::SetLanguage(ui::Language::English);
-    const QSettings remembered(QStringLiteral("MeterDebug"), QStringLiteral("MeterDebug"));
+    // Only the devices named: the command line has made sure the plan's port has one.
     CMSComm comm;
-    PutStartDevices(comm, options.devices, remembered);
+    for (std::size_t i = 0; i < options.devices.size(); ++i)
+        if (!options.devices[i].isEmpty())
+            comm.SetDevice(static_cast<int>(i) + 1, options.devices[i]);
     SteadyClock clock;
-    const ScriptStreams io{[](const QByteArray& b) { Write(stdout, b); },
+#ifdef SIGPIPE
+    // A reader that went away (| head -1) fails the write, which ends the run as any other
+    // output failure does, instead of killing it between two writes to the meter.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    const StopSignals stopSignals;
+    std::optional<QString> outFailure;
+    const ScriptStreams io{[&](const QByteArray& b) { Put(stdout, b, outFailure); },
                            [](const QByteArray& b) { Write(stderr, b); }};
-    return RunScript(options, comm, clock, trace, io);
+    const ScriptChecks checks{[&] { return outFailure; }, [] { return StopSignals::Caught(); }};
+    return RunScript(options, comm, clock, trace, io, checks);
 }
 
 } // namespace md

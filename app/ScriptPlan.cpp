@@ -75,8 +75,24 @@ std::variant<int, QString> WiringMode(const QString& text) {
         .arg(text, names.join(QStringLiteral(", ")));
 }
 
-// "upper=500,rate=9600": each name at most once, each value as the window's field takes it
-// (any whole number its register can carry).
+// The decimal points the meter scales its currents by: 0 to 3 places.
+constexpr int kPointMax = 3;
+
+// The rate of the parameter block: one of the five rates, or the code 0 to 4 it goes out as
+// (the form the window's field shows for a code).
+std::variant<int, QString> ParamRate(const QString& text) {
+    const std::optional<long long> n = Whole(text);
+    if (n && *n >= 0 && *n <= 19200 &&
+        (reg::BaudRateOf(static_cast<int>(*n)) > 0 || reg::BaudCodeOf(static_cast<int>(*n)) >= 0))
+        return static_cast<int>(*n);
+    return QStringLiteral("rate is 1200, 2400, 4800, 9600 or 19200 (or its code 0 to 4), not "
+                          "'%1'")
+        .arg(text);
+}
+
+// "upper=500,rate=9600": each name at most once; the thresholds as the window's field takes
+// them (any whole number the register can carry), the rate and the decimal point as the meter
+// can use them.
 std::variant<ParamChanges, QString> Params(const QString& text) {
     ParamChanges changes;
     for (const QString& item : text.split(QLatin1Char(','))) {
@@ -93,8 +109,13 @@ std::variant<ParamChanges, QString> Params(const QString& text) {
             return QStringLiteral("%1 needs a value, e.g. %1=500").arg(name);
         if (field->has_value())
             return QStringLiteral("%1 is given twice").arg(name);
-        const auto value =
-            InRange(item.mid(equals + 1), meter::kRegisterMin, meter::kRegisterMax, name);
+        // A rate goes out as its code, and a decimal point the meter has no scale for would
+        // leave the currents unscaled: both take only what the meter can use.
+        const QString text = item.mid(equals + 1);
+        const auto value = field == &changes.rate ? ParamRate(text)
+                           : field == &changes.point
+                               ? InRange(text, 0, kPointMax, name)
+                               : InRange(text, meter::kRegisterMin, meter::kRegisterMax, name);
         if (const QString* reason = std::get_if<QString>(&value))
             return *reason;
         *field = std::get<int>(value);
@@ -146,12 +167,19 @@ const char* const kScriptUsage = R"(
 Meter operations: run without a window, each once, in the order given, then exit.
 Status 0 when every one succeeded, 1 when the meter did not answer, answered
 wrongly or refused, 2 on bad usage (nothing is sent), 3 when the device could not
-be opened or was lost. The first failure ends the run.
+be opened or was lost, 4 when the results could not be written to standard
+output (nothing more is sent). The first failure ends the run. The device is
+named by --com1 or --com2 (as --port picks) or METERDEBUG_COM1/2, never taken
+from the window's settings. SIGINT or SIGTERM ends the run after the operation
+in flight (a poll of a series), with an "interrupted" result for the rest;
+a second one ends it at once.
   --read-params    read the upper and lower threshold, the meter's rate and the
                    decimal point
   --write-params NAME=VALUE,...
-                   write the parameter block: upper, lower, rate, point (0 to
-                   65535); names not given keep the meter's values, read first
+                   write the parameter block: upper and lower (0 to 65535), rate
+                   (1200, 2400, 4800, 9600, 19200, or its code 0 to 4) and point
+                   (0 to 3); names not given keep the meter's values, read first;
+                   a rate register that holds no rate code must be named
   --set-address N  give the meter a new address, 1 to 247; later operations use it
   --change-rate RATE
                    move the meter and the port to 1200, 2400, 4800, 9600 or 19200
@@ -165,9 +193,9 @@ be opened or was lost. The first failure ends the run.
   --set-wiring MODE
                    write the wiring mode: 0 to 5 or 3p4w-unbalanced, 1p2w,
                    3p3w-unbalanced, 3p3w-balanced, 1p3w, 3p4w-balanced
-  --rate RATE      the port's rate (default 9600)
-  --parity PARITY  none, odd or even, or N, O, E (default none)
-  --address N      the meter's address, 0 to 255 (default 1)
+  --rate RATE      the port's rate (default 9600); not with tcp:// or modbus-tcp://
+  --parity PARITY  none, odd or even, or N, O, E (default none); likewise
+  --address N      the meter's address, 1 to 247 (default 1)
   --json           one JSON object per operation instead of name=value lines
   --keep-going     go on after a failure; the status is that of the first
 )";
@@ -259,14 +287,18 @@ std::variant<ScriptPlan, QString> ReadScriptPlan(const QCommandLineParser& parse
         else
             return Bad("parity", QStringLiteral("'%1' is not none, odd or even").arg(text));
     }
-    // The connection dialog takes any address a byte can carry, the broadcast address 0
-    // included.
+    // The connection dialog takes any address a byte can carry; a script does not: nobody
+    // answers the broadcast address 0, so a write there would reach every meter on the bus
+    // with nothing to confirm it, and 248 to 255 are reserved.
     if (parser.isSet(QStringLiteral("address"))) {
-        const auto n =
-            InRange(parser.value(QStringLiteral("address")), 0, 255, QStringLiteral("the address"));
-        if (const QString* reason = std::get_if<QString>(&n))
-            return Bad("address", *reason);
-        plan.address = std::get<int>(n);
+        const QString text = parser.value(QStringLiteral("address"));
+        const std::optional<long long> n = Whole(text);
+        if (!n || *n < meter::kOwnAddressMin || *n > meter::kOwnAddressMax)
+            return Bad("address",
+                       QStringLiteral("the address is 1 to 247, not '%1' (0 is the broadcast "
+                                      "address, which no meter answers; 248 to 255 are reserved)")
+                           .arg(text));
+        plan.address = static_cast<int>(*n);
     }
     if (parser.isSet(QStringLiteral("count"))) {
         const auto n = InRange(parser.value(QStringLiteral("count")), 1, 1'000'000,

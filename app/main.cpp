@@ -6,11 +6,14 @@
 #include "app/ScanCommand.h"
 #include "app/ScriptCommand.h"
 #include "trace/TraceWriter.h"
+#include "ui/Language.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -22,15 +25,32 @@ void Print(std::FILE* stream, const QString& text) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef SIGXFSZ
+    // A file that reaches the process's size limit fails its write with "File too large",
+    // which the CSV file and the trace report, instead of killing the process mid-row.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // Read before the application object exists: --help, --version, --list-ports and errors
     // need no display and open no window.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    // English needs its translator in place before the first message, and a translator needs
+    // an application object: a bare one, without Qt's options, serves while the command line
+    // is read.
+    static int bareArgc = 1;
+    std::unique_ptr<QCoreApplication> bare;
+    const auto useLanguage = [&](const QString& code) {
+        if (code != QLatin1String("en"))
+            return;
+        bare = std::make_unique<QCoreApplication>(bareArgc, argv);
+        md::ui::SetLanguage(md::ui::Language::English);
+    };
     const md::CommandLine cl =
-        md::ParseCommandLine(arguments, QProcessEnvironment::systemEnvironment());
+        md::ParseCommandLine(arguments, QProcessEnvironment::systemEnvironment(), useLanguage);
     Print(stdout, cl.out);
     Print(stderr, cl.err);
+    bare.reset();
     if (cl.exitCode)
         return *cl.exitCode;
     if (cl.options.listPorts) {

@@ -187,7 +187,7 @@ void CMeterDebugDlg::AppendCsv(const QByteArray& rows) {
     m_bCsvFailing = true;
     // After the tick, as the log's failure box: a box inside it would hold the poll timer.
     QTimer::singleShot(0, this,
-                       [this, path = m_csvPath, why = *reason] { ReportUnwritable(path, why); });
+                       [path = m_csvPath, why = *reason] { ReportUnwritable(path, why); });
 }
 
 } // namespace md::ui

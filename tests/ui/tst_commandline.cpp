@@ -2,6 +2,7 @@
 // code with a text on the right stream), and the port list's layout.
 
 #include "app/CommandLine.h"
+#include "ui/MeterDebugDlg.h"
 
 #include <QtTest>
 
@@ -92,6 +93,17 @@ void tst_commandline::ArgumentsComeToSettingsOrAnExit_data() {
     QTest::newRow("Qt's = forms go to Qt as two words")
         << QStringList{"-platform=offscreen", "--fast", "--style=fusion", "-reverse"} << noEnv
         << -1 << "" << "" << platform << "f Q=-platform offscreen --fast --style fusion -reverse";
+    QTest::newRow("Qt's option with an empty value")
+        << QStringList{"-platform", "", "--fast"} << noEnv << 2 << ""
+        << "MeterDebug: -platform needs a value\n" << platform << "";
+    QTest::newRow("Qt's -testability goes to Qt")
+        << QStringList{"-testability", "--fast"} << noEnv << -1 << "" << "" << platform
+        << "f Q=-testability --fast";
+    QTest::newRow("a script names its device")
+        << QStringList{"--read-io"} << noEnv << 2 << ""
+        << "MeterDebug: meter operations need a device: give --com1 DEVICE or set "
+           "METERDEBUG_COM1"
+        << platform << "";
     QTest::newRow("one dash and a word: one unknown option")
         << QStringList{"-bogus"} << noEnv << 2 << ""
         << "MeterDebug: Unknown option 'bogus'.\n\nUsage: MeterDebug" << platform << "";
@@ -254,8 +266,11 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
         << QStringList{"--write-params=rate=3"} << -1 << "write-params(r3)" + defaults;
     QTest::newRow("where the meter is, and the report")
         << QStringList{"--read-io", "--port", "2", "--rate", "2400", "--parity", "odd",
-                       "--address", "0", "--json", "--keep-going"}
-        << -1 << "read-io; port 2 2400O @0 x1 2000ms json keep";
+                       "--address", "247", "--json", "--keep-going"}
+        << -1 << "read-io; port 2 2400O @247 x1 2000ms json keep";
+    QTest::newRow("a serial device server takes a rate change")
+        << QStringList{"--com1", "rfc2217://10.0.0.5:7000", "--change-rate", "2400"} << -1
+        << "change-rate(2400)" + defaults;
     QTest::newRow("parity as a letter") << QStringList{"--read-io", "--parity", "E"} << -1
                                         << "read-io; port 1 9600E @1 x1 2000ms";
     QTest::newRow("a series of polls")
@@ -277,7 +292,11 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
          "--write-params: upper is 0 to 65535, not '65536'"},
         {"negative threshold", {"--write-params", "upper=1,lower=-1"},
          "--write-params: lower is 0 to 65535, not '-1'"},
-        {"a fraction", {"--write-params", "point=1.5"}, "--write-params: point is 0 to 65535, not '1.5'"},
+        {"a fraction", {"--write-params", "point=1.5"}, "--write-params: point is 0 to 3, not '1.5'"},
+        {"a rate the meter has no code for", {"--write-params", "rate=960"},
+         "--write-params: rate is 1200, 2400, 4800, 9600 or 19200 (or its code 0 to 4), not '960'"},
+        {"a decimal point the meter cannot scale by", {"--write-params", "upper=5,point=22"},
+         "--write-params: point is 0 to 3, not '22'"},
         {"unknown name", {"--write-params", "volts=3"},
          "--write-params: 'volts' is not upper, lower, rate or point"},
         {"name without value", {"--write-params", "upper"},
@@ -289,6 +308,8 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
         {"rate without a code", {"--change-rate", "300"},
          "--change-rate: '300' is not one of 1200, 2400, 4800, 9600, 19200"},
         {"PT 0", {"--set-pt", "0"}, "--set-pt: the ratio is 1 to 64000, not '0'"},
+        {"a line break in a value stays in the one line", {"--set-pt", "1\n2"},
+         "--set-pt: the ratio is 1 to 64000, not '1\\n2'"},
         {"CT above 64000", {"--set-ct", "64001"}, "--set-ct: the ratio is 1 to 64000, not '64001'"},
         {"wiring code 6", {"--set-wiring", "6"},
          "--set-wiring: '6' is not 0 to 5 or one of 3p4w-unbalanced, 1p2w, 3p3w-unbalanced, "
@@ -297,7 +318,16 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
          "--rate: '300' is not one of 1200, 2400, 4800, 9600, 19200"},
         {"line parity", {"--read-io", "--parity", "mark"}, "--parity: 'mark' is not none, odd or even"},
         {"line address", {"--read-io", "--address", "256"},
-         "--address: the address is 0 to 255, not '256'"},
+         "--address: the address is 1 to 247, not '256' (0 is the broadcast address, which no "
+         "meter answers; 248 to 255 are reserved)"},
+        {"broadcast line address", {"--read-io", "--address", "0"},
+         "--address: the address is 1 to 247, not '0' (0 is the broadcast address, which no "
+         "meter answers; 248 to 255 are reserved)"},
+        {"reserved line address", {"--set-pt", "5", "--address", "250"},
+         "--address: the address is 1 to 247, not '250' (0 is the broadcast address, which no "
+         "meter answers; 248 to 255 are reserved)"},
+        {"parity through a converter", {"--com1", "tcp://10.0.0.5:4001", "--read-io", "--parity", "E"},
+         "--parity does not apply to tcp://10.0.0.5:4001: the converter sets the rate and parity"},
         {"port 3", {"--read-io", "--port", "3"}, "--port: the port is 1 to 2, not '3'"},
         {"no polls", {"--read-currents", "--count", "0"},
          "--count: the count is 1 to 1000000, not '0'"},
@@ -312,6 +342,11 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
     };
     for (const auto& row : bad)
         QTest::newRow(row.name) << row.args << 2 << QStringLiteral("MeterDebug: %1\n").arg(row.error);
+    // A meter moved to another rate behind a converter that stays would be out of reach.
+    QTest::newRow("a rate change through Modbus TCP")
+        << QStringList{"--com1", "modbus-tcp://10.0.0.5", "--change-rate", "19200"} << 2
+        << QStringLiteral("MeterDebug: --change-rate: %1\n")
+               .arg(ui::CMeterDebugDlg::RateChangeRefusal());
 }
 
 void tst_commandline::ScriptPlanOrAOneLineReason() {
@@ -319,7 +354,11 @@ void tst_commandline::ScriptPlanOrAOneLineReason() {
     QFETCH(int, exitCode);
     QFETCH(QString, result);
 
-    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, {});
+    // A script names its device; these rows are about everything else.
+    QProcessEnvironment devices;
+    devices.insert(QStringLiteral("METERDEBUG_COM1"), QStringLiteral("/dev/ttyUSB0"));
+    devices.insert(QStringLiteral("METERDEBUG_COM2"), QStringLiteral("/dev/ttyUSB1"));
+    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, devices);
     QCOMPARE(cl.exitCode.value_or(-1), exitCode);
     if (exitCode == 2) {
         QCOMPARE(cl.err, result); // one line, and nothing for standard output

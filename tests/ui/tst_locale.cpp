@@ -63,7 +63,9 @@ private Q_SLOTS:
         FakePort port(clock);
         FakeMeter meter(port);
         const CommandLine cl = ParseCommandLine(
-            QStringList{"MeterDebug", "--read-currents", form}.filter(QRegularExpression(".")), {});
+            QStringList{"MeterDebug", "--com1", "/dev/ttyUSB0", "--read-currents", form}.filter(
+                QRegularExpression(".")),
+            {});
         QByteArray out;
         const ScriptStreams io{[&](const QByteArray& b) { out += b; }, [](const QByteArray&) {}};
         QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), 0);

@@ -8,26 +8,43 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTest>
+
+#include <csignal>
 
 using namespace md;
 
 namespace {
 
-// A port whose device goes away as its lostAt-th frame is sent.
+// A port whose device goes away as its lostAt-th frame is sent, that refuses settings that
+// start with refused, and that the operator interrupts (SIGINT) as its stopAt-th frame is sent.
 class LosingPort final : public FakePort {
 public:
     using FakePort::FakePort;
     int lostAt = 0;
+    int stopAt = 0;
+    std::string refused;
+    int stopSignal = 0;
     void SetOutput(std::span<const std::uint8_t> bytes) override {
         if (++m_sent == lostAt)
             Lose("串口 COM1 已断开");
+        if (m_sent == stopAt)
+            stopSignal = SIGINT;
         FakePort::SetOutput(bytes);
+    }
+    void SetSettings(const std::string& settings) override {
+        if (!refused.empty() && settings.starts_with(refused))
+            throw CommError("设备不支持该波特率");
+        FakePort::SetSettings(settings);
     }
 
 private:
     int m_sent = 0;
 };
+
+// The script's own device: the port is faked, but a script names one.
+const QStringList kScript{"MeterDebug", "--com1", "/dev/ttyUSB0"};
 
 // Output as "name=value" lines; a JSON object becomes its operation's line, then its members
 // (units as units.NAME), so both forms are checked by the same rows.
@@ -87,9 +104,13 @@ private Q_SLOTS:
 void TestScript::OperationsReportAndExit_data() {
     QTest::addColumn<QStringList>("args");
     // "" | silent | mute:REG | erase:REG | set:REG=VALUE | lose:N (at the N-th frame) | failopen
+    // | failopen:TEXT ("|" a line break) | refuse:SETTINGS (the port refuses them) | outfail:N
+    // (the N-th write to standard output fails) | stop:N (SIGINT at the N-th frame) | net (the
+    // port is a Modbus TCP connection)
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("expected"); // lines that appear in this order, others between
+    // Lines that appear in this order, others between; "err:" lines on standard error.
+    QTest::addColumn<QStringList>("expected");
     QTest::addColumn<QString>("writes");       // what the meter acknowledged
     QTest::addColumn<int>("frames");           // requests sent
 
@@ -202,6 +223,62 @@ void TestScript::OperationsReportAndExit_data() {
         << 1;
     // The fake meter answers 20 ms after the request is handed over; the request itself is on
     // the wire for 9 ms of them at 9600 bit/s.
+    // A lost acknowledgement leaves the meter moved and the port not: one read at the new rate.
+    QTest::newRow("rate change unacknowledged, the meter answers at the new rate")
+        << QStringList{"--change-rate", "19200", "--read-io"} << "mute:0x0008" << 0
+        << QStringList{"operation=change-rate", "rate=19200", "acknowledgement=lost", "ok=true",
+                       "operation=read-io",     "ok=true"}
+        << "06@0008=4" << 3;
+    QTest::newRow("rate change unanswered at either rate")
+        << QStringList{"--change-rate", "19200"} << "silent" << 1
+        << QStringList{"rates_tried=9600,19200", "ok=false", "error=no_answer",
+                       "message=改变波特率不成功 (no answer at 9600 or 19200 bit/s)"}
+        << "06@0008=4" << 2;
+    QTest::newRow("rate change behind a Modbus TCP gateway: nothing sent")
+        << QStringList{"--change-rate", "19200"} << "net" << 2
+        << QStringList{"err:MeterDebug: --change-rate: 改变波特率未发送"} << "" << 0;
+    QTest::newRow("rate change the port refuses")
+        << QStringList{"--change-rate", "19200", "--read-io"} << "refuse:19200" << 3
+        << QStringList{"operation=change-rate", "ok=false", "error=port_error"} << "06@0008=4" << 1;
+    QTest::newRow("rate register with no code: shown as the code")
+        << QStringList{"--read-params"} << "set:0x0308=1200" << 0
+        << QStringList{"rate=1200", "rate_code_unknown=true", "ok=true"} << "" << 4;
+    QTest::newRow("rate register with no code: not rewritten")
+        << QStringList{"--write-params", "upper=900"} << "set:0x0308=1200" << 1
+        << QStringList{"rate=1200", "rate_code_unknown=true", "ok=false", "error=rate_code_unknown"}
+        << "" << 3;
+    QTest::newRow("a clock that is no time")
+        << QStringList{"--read-clock", "--json"}
+        << "set:0x0110=0x3d63 set:0x0111=0x2d19 set:0x0112=0x060d" << 1
+        << QStringList{"clock=2006-13-45T25:61:99",
+                       "day=45",
+                       "error=bad_value",
+                       "hour=25",
+                       "ok=false",
+                       "second=99"}
+        << "" << 1;
+    QTest::newRow("a line break in a text value")
+        << QStringList{"--read-io"} << "failopen:无法打开|/dev/ttyUSB0" << 3
+        << QStringList{"ok=false", "error=port_error", "message=无法打开\\n/dev/ttyUSB0"} << ""
+        << 0;
+    QTest::newRow("CSV file that cannot be written: nothing sent")
+        << QStringList{"--read-currents", "--csv", "/nonexistent/polls.csv"} << "" << 2
+        << QStringList{"err:MeterDebug: cannot open the CSV file '/nonexistent/polls.csv': "} << ""
+        << 0;
+    QTest::newRow("results that cannot be written: nothing more sent")
+        << QStringList{"--set-pt", "100", "--set-ct", "5"} << "outfail:1" << 4
+        << QStringList{"err:MeterDebug: cannot write the results to standard output: No space"}
+        << "10@0000=100,0" << 1;
+    QTest::newRow("interrupted: the block in flight is written whole, the rest is not run")
+        << QStringList{"--write-params", "upper=900,lower=1,rate=9600,point=2", "--read-clock"}
+        << "stop:2" << 128 + SIGINT
+        << QStringList{"operation=write-params", "ok=true", "operation=read-clock", "ok=false",
+                       "error=interrupted"}
+        << "06@0006=2 06@0302=900 06@0304=1 06@0308=3" << 4;
+    QTest::newRow("interrupted: a series stops after the poll in flight")
+        << QStringList{"--read-currents", "--count", "5", "--interval", "0"} << "stop:1"
+        << 128 + SIGINT
+        << QStringList{"poll=1", "ok=true", "poll=2", "ok=false", "error=interrupted"} << "" << 2;
     QTest::newRow("response time of the answer")
         << QStringList{"--read-io", "--fast", "--json"} << "" << 0
         << QStringList{"response_ms=10", "units.response_ms=ms"} << "" << 1;
@@ -233,20 +310,46 @@ void TestScript::OperationsReportAndExit() {
                               static_cast<std::uint16_t>(what.section('=', 1).toUInt(nullptr, 0)));
         else if (kind == QLatin1String("lose"))
             port.lostAt = what.toInt();
-        else if (kind == QLatin1String("failopen"))
+        else if (kind == QLatin1String("failopen") && what.isEmpty())
             port.FailOpen("无法打开串口 COM1（/dev/ttyS0）：设备不存在");
+        else if (kind == QLatin1String("failopen"))
+            port.FailOpen(QString(what).replace('|', '\n').toStdString());
+        else if (kind == QLatin1String("refuse"))
+            port.refused = what.toStdString();
+        else if (kind == QLatin1String("stop"))
+            port.stopAt = what.toInt();
+        else if (kind == QLatin1String("net"))
+            port.transport = Transport::ModbusTcp;
     }
+    int outWrites = 0;
+    const int outFailsAt = fault.contains("outfail:") ? fault.section("outfail:", 1).toInt() : 0;
 
-    const CommandLine cl = ParseCommandLine(QStringList{"MeterDebug"} + args, {});
+    const CommandLine cl = ParseCommandLine(kScript + args, {});
     QVERIFY2(!cl.exitCode, qPrintable(cl.err));
     QByteArray out, err;
-    const ScriptStreams io{[&](const QByteArray& b) { out += b; },
+    std::optional<QString> outFailure;
+    const ScriptStreams io{[&](const QByteArray& b) {
+                               if (++outWrites == outFailsAt)
+                                   outFailure = QStringLiteral("No space left on device");
+                               if (!outFailure)
+                                   out += b;
+                           },
                            [&](const QByteArray& b) { err += b; }};
-    QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), exitCode);
+    const ScriptChecks checks{[&] { return outFailure; }, [&] { return port.stopSignal; }};
+    QCOMPARE(RunScript(cl.options, port, clock, nullptr, io, checks), exitCode);
 
     const QStringList lines = Lines(out, cl.options.script.json);
+    const QStringList errLines = QString::fromUtf8(err).split('\n', Qt::SkipEmptyParts);
     qsizetype at = 0;
+    qsizetype errAt = 0;
     for (const QString& want : expected) {
+        if (want.startsWith(QLatin1String("err:"))) {
+            while (errAt < errLines.size() && !errLines[errAt].startsWith(want.mid(4)))
+                ++errAt;
+            QVERIFY2(errAt < errLines.size(), qPrintable(want + " missing from:\n" + err));
+            ++errAt;
+            continue;
+        }
         while (at < lines.size() && !lines[at].startsWith(want))
             ++at;
         QVERIFY2(at < lines.size(),
@@ -255,8 +358,10 @@ void TestScript::OperationsReportAndExit() {
     }
     QCOMPARE(WritesOf(meter), writes);
     QCOMPARE(int(port.Outputs().size()), frames);
-    // Every failure also names itself on the error stream, one line each.
-    QCOMPARE(err.count('\n'), lines.count(QStringLiteral("ok=false")));
+    // Every failure also names itself on the error stream, one line each, beside the lines of
+    // the run as a whole that the row expects.
+    QCOMPARE(err.count('\n'), lines.count(QStringLiteral("ok=false")) +
+                                  expected.filter(QRegularExpression("^err:")).size());
     QVERIFY(!port.GetPortOpen());
 }
 
@@ -278,8 +383,7 @@ void TestScript::PollsKeepTheirInterval() {
     VirtualClock clock;
     FakePort port(clock);
     FakeMeter meter(port);
-    const CommandLine cl =
-        ParseCommandLine(QStringList{"MeterDebug", "--read-currents"} + args, {});
+    const CommandLine cl = ParseCommandLine(kScript + QStringList{"--read-currents"} + args, {});
     const ScriptStreams io{[](const QByteArray&) {}, [](const QByteArray&) {}};
     QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), 0);
     QStringList got;
