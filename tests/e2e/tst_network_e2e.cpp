@@ -138,6 +138,10 @@ void TestNetworkE2e::MeterSimServesModbusTcp_data() {
         << QString() << readClock << QByteArray("1234 0000 0009 01 03 06 1e2d 0f0a 060b");
     QTest::newRow("another unit is not answered")
         << QString() << QByteArray("1234 0000 0006 02 03 0110 0003") << QByteArray();
+    QTest::newRow("protocol 1 is refused")
+        << QString() << QByteArray("1234 0001 0006 01 03 0110 0003") << QByteArray();
+    QTest::newRow("a length that is not the frame's is refused")
+        << QString() << QByteArray("1234 0000 0007 01 03 0110 0003") << QByteArray();
     QTest::newRow("gateway: target failed to respond")
         << "gateway-target" << readClock << QByteArray("1234 0000 0003 01 83 0b");
     QTest::newRow("gateway: path unavailable")

@@ -222,6 +222,14 @@ void tst_netlink::ModbusTcpExchange_data() {
     QTest::newRow("behind a stale answer") << QByteArray("0000 0000 0005 01 03 02 0009 "
                                                          "0001 0000 0005 01 03 02 0007")
                                            << 7 << "ok" << "transaction 0, not 1";
+    // Junk ahead of the answer whose header looks whole: its length runs over the answer.
+    QTest::newRow("behind a header spanning it") << QByteArray("0007 0000 000d 01 03 "
+                                                               "0001 0000 0005 01 03 02 0007")
+                                                 << 7 << "ok" << "-> 7";
+    // Junk ahead whose length runs past everything received: not a frame still arriving.
+    QTest::newRow("behind a header cut short") << QByteArray("0009 0000 00f0 "
+                                                             "0001 0000 0005 01 03 02 0007")
+                                               << 7 << "ok" << "-> 7";
     QTest::newRow("wrong transaction") << QByteArray("0002 0000 0005 01 03 02 0007") << -1
                                        << "no answer" << "transaction 2, not 1";
     QTest::newRow("wrong protocol") << QByteArray("0001 0001 0005 01 03 02 0007") << -1
