@@ -62,6 +62,8 @@ public:
     Transport GetTransport() const override { return m_device.transport; }
 
     const NetDevice& Device() const { return m_device; }
+    // The port and device that messages name.
+    const QString& Where() const { return m_where; }
 
 private:
     void Pull();

@@ -44,6 +44,14 @@
         <translation>Cannot open %1: port busy or access denied</translation>
     </message>
     <message>
+        <source>无法打开%1：没有访问该设备的权限（%2）</source>
+        <translation>Cannot open %1: no permission to use the device (%2)</translation>
+    </message>
+    <message>
+        <source>无法打开%1：串口已被其他程序占用</source>
+        <translation>Cannot open %1: the port is in use by another program</translation>
+    </message>
+    <message>
         <source>无法打开%1：设备不是串口或不接受设置“%2”（%3）</source>
         <translation>Cannot open %1: not a serial port, or settings &quot;%2&quot; refused (%3)</translation>
     </message>

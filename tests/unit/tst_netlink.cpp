@@ -124,6 +124,7 @@ private Q_SLOTS:
     void ConnectFailureNamesHostPortAndReason();
     void PeerClosingIsALossThatReopens();
     void FloodIsHeldToTheInputBound();
+    void LostConnectionGivesWayToTheNextPortsReason();
 };
 
 void tst_netlink::DeviceNames_data() {
@@ -522,6 +523,27 @@ void tst_netlink::FloodIsHeldToTheInputBound() {
     // A flush drops what is there; the flood goes on behind it, still bounded.
     comm.SetInBufferCount(0);
     QVERIFY(comm.GetInBufferCount() <= 4096);
+}
+
+// Lost over Modbus TCP, then pointed at a port whose device does not exist: the reopen drops
+// the lost connection, and why the new port cannot be opened is the news.
+void tst_netlink::LostConnectionGivesWayToTheNextPortsReason() {
+    Peer peer;
+    CMSComm comm;
+    comm.SetDevice(1, peer.Url("modbus-tcp"));
+    comm.SetPortOpen(true);
+    QVERIFY(peer.Accepted());
+    peer.client->close();
+    QVERIFY(!comm.WaitForInput(2000));
+    QVERIFY(!comm.LostReason().empty());
+    QTemporaryDir dir;
+    const QString absent = dir.filePath(QStringLiteral("absent"));
+    comm.SetDevice(2, absent);
+    comm.SetCommPort(2);
+    QVERIFY(!comm.Reopen());
+    QCOMPARE(QString::fromStdString(comm.LostReason()),
+             QStringLiteral("无法打开串口 COM2（%1）：设备不存在").arg(absent));
+    QCOMPARE(comm.GetTransport(), Transport::Serial);
 }
 
 QTEST_GUILESS_MAIN(tst_netlink)
