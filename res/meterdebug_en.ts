@@ -902,6 +902,18 @@
         <translation>"%1" is no host name or IPv4 address</translation>
     </message>
     <message>
+        <source>“%1”不是网卡名或编号</source>
+        <translation>"%1" is not an interface name or number</translation>
+    </message>
+    <message>
+        <source>只有链路本地地址（fe80::/10）才带网卡</source>
+        <translation>only a link-local address (fe80::/10) takes an interface</translation>
+    </message>
+    <message>
+        <source>链路本地地址要写明网卡，如 [fe80::1%25eth0]</source>
+        <translation>a link-local address needs its interface, as in [fe80::1%25eth0]</translation>
+    </message>
+    <message>
         <source>缺少端口</source>
         <translation>the port is missing</translation>
     </message>

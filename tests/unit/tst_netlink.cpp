@@ -111,6 +111,9 @@ private Q_SLOTS:
     void DeviceNames_data();
     void DeviceNames();
     void RemembersTheLastEightNetworkDevices();
+    void DeviceNamesPrintBackInOneSpelling_data();
+    void DeviceNamesPrintBackInOneSpelling();
+    void RefusalOfANameIsOneLine();
     void ModbusTcpExchange_data();
     void ModbusTcpExchange();
     void ScanOverModbusTcpIgnoresGatewayExceptions();
@@ -142,7 +145,15 @@ void tst_netlink::DeviceNames_data() {
     QTest::newRow("rfc2217 IPv4") << "rfc2217://10.0.0.5:2217" << rfc << "10.0.0.5" << 2217 << "";
     QTest::newRow("modbus-tcp default port") << "modbus-tcp://gw" << mb << "gw" << 502 << "";
     QTest::newRow("modbus-tcp IPv6") << "modbus-tcp://[::1]:1502" << mb << "::1" << 1502 << "";
-    QTest::newRow("IPv6 default port") << "modbus-tcp://[fe80::1]" << mb << "fe80::1" << 502 << "";
+    QTest::newRow("IPv6 default port") << "modbus-tcp://[2001:db8::1]" << mb << "2001:db8::1" << 502 << "";
+    QTest::newRow("zone as a URL writes it") << "modbus-tcp://[fe80::1%25eth0]" << mb << "fe80::1%eth0" << 502 << "";
+    QTest::newRow("zone with a bare %") << "tcp://[FE80::0001%eth0]:1502" << raw << "fe80::1%eth0" << 1502 << "";
+    QTest::newRow("blanks around a URL") << " rfc2217://H.lan:2217 " << rfc << "h.lan" << 2217 << "";
+    QTest::newRow("link-local without a zone") << "modbus-tcp://[fe80::1]" << -2 << "" << 0 << "fe80::1%25eth0";
+    QTest::newRow("a zone on a global address") << "tcp://[2001:db8::1%25eth0]:1" << -2 << "" << 0 << "fe80::/10";
+    QTest::newRow("a zone that names nothing") << "tcp://[fe80::1%]:1" << -2 << "" << 0 << "网卡";
+    QTest::newRow("two numbers read as 10.0.0.5") << "tcp://10.5:502" << -2 << "" << 0 << "10.5";
+    QTest::newRow("leading zero read as octal") << "tcp://010.0.0.5:502" << -2 << "" << 0 << "010.0.0.5";
     QTest::newRow("scheme in capitals") << "TCP://h:1" << raw << "h" << 1 << "";
     QTest::newRow("tcp without port") << "tcp://h" << -2 << "" << 0 << "缺少端口";
     QTest::newRow("port zero") << "tcp://h:0" << -2 << "" << 0 << "1 到 65535";
@@ -170,7 +181,7 @@ void tst_netlink::DeviceNames() {
         QFETCH(QString, why);
         const QString* bad = std::get_if<QString>(&kind);
         QVERIFY(bad);
-        QVERIFY2(bad->contains(name) && bad->contains(why), qPrintable(*bad));
+        QVERIFY2(bad->contains(name.trimmed()) && bad->contains(why), qPrintable(*bad));
         // Such a name is never opened as a serial device: the port says what is wrong.
         CMSComm comm;
         comm.SetDevice(1, name);
@@ -208,6 +219,39 @@ void tst_netlink::RemembersTheLastEightNetworkDevices() {
     QCOMPARE(rows.size(), 9);
     QCOMPARE(rows[0].device, QStringLiteral("/dev/ttyS0")); // the system's ports come first
     QCOMPARE(rows[1].device, QStringLiteral("tcp://h:5"));
+}
+
+void tst_netlink::DeviceNamesPrintBackInOneSpelling_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("scheme and host in capitals") << "TCP://H:1" << "tcp://h:1";
+    QTest::newRow("Modbus TCP's own port") << "modbus-tcp://gw:502" << "modbus-tcp://gw";
+    QTest::newRow("Modbus TCP on another port") << "modbus-tcp://gw:1502" << "modbus-tcp://gw:1502";
+    QTest::newRow("IPv6 with a zone") << "modbus-tcp://[FE80::0001%eth0]:503"
+                                      << "modbus-tcp://[fe80::1%25eth0]:503";
+    QTest::newRow("serial device as it is") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+}
+
+// Every spelling of a device is remembered as one: the list holds each device once.
+void tst_netlink::DeviceNamesPrintBackInOneSpelling() {
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    QCOMPARE(NormalisedDeviceName(typed), kept);
+    QVERIFY(ParseDeviceName(kept) == ParseDeviceName(typed));
+    if (!std::holds_alternative<NetDevice>(ParseDeviceName(typed)))
+        return;
+    const QStringList used = UseNetDevice({kept, QStringLiteral("tcp://other:1")}, typed);
+    QCOMPARE(used, (QStringList{kept, QStringLiteral("tcp://other:1")}));
+}
+
+// A name pasted with a line break in it: the reason stays on one line.
+void tst_netlink::RefusalOfANameIsOneLine() {
+    const DeviceKind kind = ParseDeviceName(QStringLiteral("tcp://h\n\u2028x:1"));
+    const QString* bad = std::get_if<QString>(&kind);
+    QVERIFY(bad);
+    QVERIFY2(!bad->contains(QLatin1Char('\n')) && !bad->contains(QChar(0x2028)) &&
+                 bad->contains(QLatin1String("h\\x0a\\u2028x")),
+             qPrintable(*bad));
 }
 
 // A read of one register at 0x0006 from address 1 over Modbus TCP: the request as it goes out,
