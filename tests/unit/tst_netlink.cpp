@@ -18,10 +18,18 @@
 #include "meter/MeterScan.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace md;
 
@@ -102,6 +110,36 @@ QByteArray Hex(const std::vector<std::uint8_t>& bytes) {
     return HexOf(bytes);
 }
 
+// A listener on address:port that takes no connection: its accept queue is filled at once, and
+// the kernel drops every later SYN, as a network that swallows packets does.
+struct BlackHole {
+    BlackHole(const char* address, quint16 port) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(port);
+        inet_pton(AF_INET, address, &at.sin_addr);
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+            ::listen(listener, 0) != 0)
+            return;
+        for (int i = 0; i < 8 && !swallows; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            fillers.push_back(fd);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+            pollfd p{fd, POLLOUT, 0};
+            swallows = ::poll(&p, 1, 200) == 0;
+        }
+    }
+    ~BlackHole() {
+        for (const int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    }
+    int listener = -1;
+    std::vector<int> fillers;
+    bool swallows = false;
+};
+
 } // namespace
 
 class tst_netlink : public QObject {
@@ -128,6 +166,8 @@ private Q_SLOTS:
     void PeerClosingIsALossThatReopens();
     void FloodIsHeldToTheInputBound();
     void LostConnectionGivesWayToTheNextPortsReason();
+    void BlackHoledFirstAddressLeavesTheNextItsShare();
+    void UnacknowledgedDataIsBoundByTheKeepAliveBudget();
 };
 
 void tst_netlink::DeviceNames_data() {
@@ -588,6 +628,48 @@ void tst_netlink::LostConnectionGivesWayToTheNextPortsReason() {
     QCOMPARE(QString::fromStdString(comm.LostReason()),
              QStringLiteral("无法打开串口 COM2（%1）：设备不存在").arg(absent));
     QCOMPARE(comm.GetTransport(), Transport::Serial);
+}
+
+// The first of a name's addresses swallows the connect: the next address gets its share of the
+// limit and connects, instead of the first one taking all of it.
+void tst_netlink::BlackHoledFirstAddressLeavesTheNextItsShare() {
+    Peer peer;
+    const BlackHole hole("127.0.0.2", peer.server.serverPort());
+    if (!hole.swallows)
+        QSKIP("this system answers every connect to 127.0.0.2");
+    NetPort port(NetDevice{Transport::RawTcp, QStringLiteral("converter.lan"),
+                           peer.server.serverPort()},
+                 QStringLiteral("COM1"), LineSettings{}, "9600,N,8,1");
+    constexpr int kBudgetMs = 800;
+    QElapsedTimer t;
+    t.start();
+    port.ConnectTo({QHostAddress(QStringLiteral("127.0.0.2")), QHostAddress::LocalHost},
+                   kBudgetMs);
+    QVERIFY(port.GetPortOpen());
+    QVERIFY(peer.Accepted());
+    QVERIFY2(t.elapsed() < kBudgetMs, qPrintable(QString::number(t.elapsed())));
+}
+
+// Keep-alive probes do not run while a request is unacknowledged: the limit on unacknowledged
+// data is what finds a peer that vanishes while polling, and it is the same budget.
+void tst_netlink::UnacknowledgedDataIsBoundByTheKeepAliveBudget() {
+    Peer peer;
+    NetPort port(NetDevice{Transport::ModbusTcp, QStringLiteral("127.0.0.1"),
+                           peer.server.serverPort()},
+                 QStringLiteral("COM1"), LineSettings{}, "9600,N,8,1");
+    port.Connect();
+    QVERIFY(port.GetPortOpen());
+    const int fd = static_cast<int>(port.Descriptor());
+    unsigned userTimeout = 0;
+    int idle = 0, interval = 0, count = 0;
+    socklen_t len = sizeof userTimeout;
+    QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &len), 0);
+    len = sizeof idle;
+    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &len);
+    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &len);
+    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, &len);
+    QCOMPARE(int(userTimeout), NetPort::kLossFoundMs);
+    QCOMPARE((idle + interval * count) * 1000, NetPort::kLossFoundMs);
 }
 
 QTEST_GUILESS_MAIN(tst_netlink)
