@@ -150,7 +150,6 @@ private Q_SLOTS:
     void ServerLostWhilePollingIsOneBoxAndRecovers();
     void ConnectToNothingFailsWithinThreeSeconds();
     void GatewayThatVanishesWhilePollingIsFoundWithinTheBudget();
-    void LostGatewayThenAPortThatCannotOpenTellsWhy();
 };
 
 // metersim's Modbus TCP server on its own, with a plain socket: what the tool's client is
@@ -418,34 +417,6 @@ void TestNetworkE2e::GatewayThatVanishesWhilePollingIsFoundWithinTheBudget() {
     // one reopen attempt. Without the limit the system would retransmit for many minutes.
     QVERIFY2(lostAfter <= NetPort::kLossFoundMs + 10000, qPrintable(QString::number(lostAfter)));
     QCOMPARE(w.modal.Boxes().size(), 1);
-}
-
-// The Modbus TCP server goes while polling; during the outage the operator switches to COM2,
-// whose device does not exist: the box says why COM2 cannot be opened, and the old
-// connection's loss no longer stands in its way.
-void TestNetworkE2e::LostGatewayThenAPortThatCannotOpenTellsWhy() {
-    Meter m(Transport::ModbusTcp);
-    START(m);
-    Window w(m);
-    QTemporaryDir dir;
-    const QString absent = dir.filePath(QStringLiteral("ttyUSB9"));
-    w.comm.SetDevice(2, absent);
-    w.Run([&] {
-        w.Click(1065);
-        QTRY_VERIFY_WITH_TIMEOUT(Count(w, 1069) >= 1, 6000);
-        QVERIFY(m.sim->Stop());
-        QTRY_VERIFY_WITH_TIMEOUT(w.modal.Boxes().size() == 1, 8000);
-        w.modal.Answer([](QWidget* dlg) {
-            static_cast<CDialog*>(dlg)->Button(1010)->click();
-            ModalHelper::PressEnter(dlg);
-        });
-        w.Click(1004);
-        QTRY_VERIFY_WITH_TIMEOUT(w.modal.Boxes().size() == 2, 4000);
-        QCOMPARE(w.Text(1068), ui::CMeterDebugDlg::LostPrompt());
-    });
-    QCOMPARE(w.modal.Boxes().value(1),
-             QStringLiteral("无法打开串口 COM2（%1）：设备不存在").arg(absent));
-    QCOMPARE(w.comm.GetTransport(), Transport::Serial);
 }
 
 QTEST_MAIN(TestNetworkE2e)

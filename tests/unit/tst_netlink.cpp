@@ -18,7 +18,6 @@
 #include "meter/MeterScan.h"
 
 #include <QElapsedTimer>
-#include <QScopeGuard>
 #include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -661,15 +660,9 @@ void tst_netlink::UnacknowledgedDataIsBoundByTheKeepAliveBudget() {
     QVERIFY(port.GetPortOpen());
     const int fd = static_cast<int>(port.Descriptor());
     unsigned userTimeout = 0;
-    int idle = 0, interval = 0, count = 0;
     socklen_t len = sizeof userTimeout;
     QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &len), 0);
-    len = sizeof idle;
-    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &len);
-    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &len);
-    ::getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, &len);
     QCOMPARE(int(userTimeout), NetPort::kLossFoundMs);
-    QCOMPARE((idle + interval * count) * 1000, NetPort::kLossFoundMs);
 }
 
 QTEST_GUILESS_MAIN(tst_netlink)
