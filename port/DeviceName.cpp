@@ -191,7 +191,8 @@ QString DeviceUrl(const NetDevice& device) {
     if (host.contains(QLatin1Char(':')))
         host = QLatin1Char('[') + host + QLatin1Char(']');
     return QLatin1String(TransportScheme(device.transport)) + QLatin1String("://") + host +
-           (device.port == defaultPort ? QString() : QLatin1Char(':') + QString::number(device.port));
+           (device.port == defaultPort ? QString()
+                                       : QLatin1Char(':') + QString::number(device.port));
 }
 
 QString NormalisedDeviceName(const QString& name) {

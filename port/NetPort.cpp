@@ -11,6 +11,7 @@
 
 #if defined(Q_OS_WIN)
 #include <winsock2.h>
+// After winsock2.h, whose types they use.
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 #elif defined(Q_OS_LINUX) || defined(Q_OS_MACOS)

@@ -198,14 +198,16 @@ void NetServer::Read(Peer& p) {
 void NetServer::OnRequest(Peer& p, const std::vector<std::uint8_t>& request) {
     // A strict server: a request is protocol 0 and its length counts exactly what follows it.
     // A client that gets an answer to a malformed frame learns nothing about its own framing.
-    const unsigned protocol = request.size() >= kMbapLength ? request[2] << 8 | request[3] : 0;
-    const std::size_t length = request.size() >= kMbapLength ? request[4] << 8 | request[5] : 0;
-    if (request.size() < kMbapLength || protocol != 0 || length + 6 != request.size()) {
-        Trace("->", request, "", request.size() < kMbapLength ? "no MBAP header: refused"
-                                 : protocol != 0 ? "protocol " + std::to_string(protocol) + ": refused"
-                                                 : "length " + std::to_string(length) + ", not " +
-                                                       std::to_string(request.size() - 6) +
-                                                       ": refused");
+    std::string refused;
+    if (request.size() < kMbapLength)
+        refused = "no MBAP header";
+    else if (const unsigned protocol = request[2] << 8 | request[3]; protocol != 0)
+        refused = "protocol " + std::to_string(protocol);
+    else if (const std::size_t length = request[4] << 8 | request[5]; length + 6 != request.size())
+        refused =
+            "length " + std::to_string(length) + ", not " + std::to_string(request.size() - 6);
+    if (!refused.empty()) {
+        Trace("->", request, "", refused + ": refused");
         return;
     }
     const std::vector<std::uint8_t> rtu = AsRtu(request);

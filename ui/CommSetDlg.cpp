@@ -88,8 +88,8 @@ protected:
         QStyleOptionFrame option;
         initStyleOption(&option);
         style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
-        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                       QPalette::Text));
+        painter.setPen(
+            palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
         painter.drawText(TextArea(), Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
 

@@ -27,9 +27,9 @@
 #include <memory>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,8 +87,8 @@ bool SetLoopback(bool up) {
     std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
     bool done = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
     if (done) {
-        request.ifr_flags = static_cast<short>(up ? request.ifr_flags | IFF_UP
-                                                  : request.ifr_flags & ~IFF_UP);
+        request.ifr_flags =
+            static_cast<short>(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
         done = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
     }
     if (fd >= 0)

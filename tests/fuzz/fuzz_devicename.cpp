@@ -1,6 +1,7 @@
-// Device names: any text, as UTF-8, often behind a scheme. Property: a name that starts like a URL is never taken for
-// a serial device; every accepted network name prints back (DeviceUrl) to a name that parses to
-// the same device and prints the same again; every refused name has a reason on one line.
+// Device names: any text, as UTF-8, often behind a scheme. Property: a name that starts like
+// a URL is never taken for a serial device; every accepted network name prints back
+// (DeviceUrl) to a name that parses to the same device and prints the same again; every
+// refused name has a reason on one line.
 
 #include "port/DeviceName.h"
 
@@ -12,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* in, std::size_t size) 
     // The first byte may put a scheme in front: the parser's own rules only start behind one,
     // and random bytes seldom make it.
     static const char* const kPrefixes[] = {"tcp://", "rfc2217://", "modbus-tcp://",
-                                            "TCP://", " tcp://[", "modbus-tcp://[fe80::"};
+                                            "TCP://", " tcp://[",   "modbus-tcp://[fe80::"};
     constexpr std::size_t kChoices = sizeof kPrefixes / sizeof kPrefixes[0];
     QString name;
     if (size > 0 && in[0] < kChoices) {
