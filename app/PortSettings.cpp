@@ -1,5 +1,6 @@
 #include "app/PortSettings.h"
 
+#include "port/DeviceName.h"
 #include "port/MSComm.h"
 #include "port/NetPortList.h"
 
@@ -32,7 +33,7 @@ void RememberDevice(QSettings& settings, int port, const QString& device) {
     if (device.isEmpty())
         settings.remove(Key(port));
     else
-        settings.setValue(Key(port), device);
+        settings.setValue(Key(port), NormalisedDeviceName(device));
     settings.sync();
 }
 

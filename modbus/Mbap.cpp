@@ -44,19 +44,21 @@ MbapSearch FindMbapAnswer(std::span<const std::uint8_t> data, const AnswerWanted
         }
     };
     const std::uint16_t answerLength = static_cast<std::uint16_t>(wanted.expected - 2);
-    std::size_t i = 0;
-    while (i + kMbapHeaderLen + 1 <= data.size()) {
+    std::size_t frameEnd = 0; // the end of the last whole frame counted
+    // Every offset is a candidate: junk ahead of the answer (a flush that cut a frame, line
+    // noise behind a converter) can look like a header whose length runs over the answer or
+    // past the end of what has come, and jumping by that length would lose the answer.
+    for (std::size_t i = 0; i + kMbapHeaderLen + 1 <= data.size(); ++i) {
         const std::uint16_t length = Word(data, i + 4);
-        if (length < kMinLength || length > kMaxLength) {
-            ++i; // no frame starts here
+        if (length < kMinLength || length > kMaxLength || i + 6 + length > data.size())
             continue;
-        }
-        if (i + 6 + length > data.size())
-            break; // a frame still arriving
         const std::size_t unitAt = i + 6;
         const std::uint8_t unit = data[unitAt];
         const std::uint8_t function = data[unitAt + 1];
-        ++found.frames;
+        if (i >= frameEnd) {
+            ++found.frames;
+            frameEnd = i + 6 + length;
+        }
         if (Word(data, i + 2) != 0)
             noteMismatch(MbapMismatch::Protocol, i);
         else if (wanted.transaction < 0 || Word(data, i) != wanted.transaction)
@@ -76,7 +78,6 @@ MbapSearch FindMbapAnswer(std::span<const std::uint8_t> data, const AnswerWanted
             found.offset = static_cast<int>(unitAt);
             return found;
         }
-        i += 6 + length;
     }
     return found;
 }

@@ -33,14 +33,13 @@ struct MbapSearch {
     // The first whole frame that is neither: where its header starts, and why.
     MbapMismatch mismatch = MbapMismatch::None;
     int mismatchAt = -1;
-    int frames = 0; // whole frames seen
+    int frames = 0; // whole frames seen, not counting those inside another
 };
 
-// Looks through data frame by frame (a header that cannot start a frame is passed over byte by
-// byte) for the answer to the request with wanted.transaction: protocol 0, unit wanted.address
-// (or wanted.alsoFrom), wanted.function, and the length an RTU answer of wanted.expected bytes
-// has without its address and check bytes. An exception answer (function | 0x80, one code
-// byte) is reported apart.
+// Looks through data, taking every offset for a header, for the answer to the request with
+// wanted.transaction: protocol 0, unit wanted.address (or wanted.alsoFrom), wanted.function,
+// and the length an RTU answer of wanted.expected bytes has without its address and check
+// bytes. An exception answer (function | 0x80, one code byte) is reported apart.
 MbapSearch FindMbapAnswer(std::span<const std::uint8_t> data, const AnswerWanted& wanted);
 
 // Whether data holds the answer to a one-register read of address sent with transaction, or a

@@ -3,7 +3,7 @@
 // network: tcp://HOST:PORT (RTU frames over a plain TCP connection), rfc2217://HOST:PORT (a
 // serial device server speaking the Telnet Com Port Control Option) or modbus-tcp://HOST[:PORT]
 // (Modbus TCP, port 502 unless given). HOST is a name, an IPv4 address or a bracketed IPv6
-// address.
+// address; a link-local IPv6 address carries its interface as a zone ([fe80::1%25eth0]).
 
 #include "port/SerialControl.h"
 
@@ -17,7 +17,9 @@ namespace md {
 
 struct NetDevice {
     Transport transport = Transport::RawTcp;
-    QString host; // without the brackets of an IPv6 address
+    // A name in lower case, an IPv4 address as four numbers, an IPv6 address in its short
+    // form without brackets, a link-local one with "%" and its zone (fe80::1%eth0).
+    QString host;
     std::uint16_t port = 0;
 
     bool operator==(const NetDevice&) const = default;
@@ -38,6 +40,11 @@ Transport TransportOf(const QString& name);
 const char* TransportScheme(Transport transport);
 // "HOST:PORT" with an IPv6 address in brackets.
 QString PeerText(const NetDevice& device);
+// The device's URL in one spelling for every way of writing it: the scheme in lower case, the
+// host as NetDevice keeps it (a zone written %25), the port left out where it is the default.
+QString DeviceUrl(const NetDevice& device);
+// DeviceUrl for a network device name; any other name as it is.
+QString NormalisedDeviceName(const QString& name);
 // Whether the tool can set the line's rate and parity through the transport.
 inline bool SetsLine(Transport transport) {
     return transport == Transport::Serial || transport == Transport::Rfc2217;

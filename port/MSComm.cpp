@@ -8,7 +8,9 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <limits>
 
 #ifndef Q_OS_WIN
@@ -281,9 +283,13 @@ bool CMSComm::Reopen() {
         Open();
     } catch (const CommError& e) {
         // Pointed at another port or device during the outage (a reconfiguration), the news is
-        // why that one cannot be opened, not how the old one went.
-        if (Where() != m_lostWhere)
+        // why that one cannot be opened, not how the old one went. A lost network connection
+        // keeps its own report: it goes, or its reason would go on hiding the new one.
+        const QString lostWhere = m_net ? m_net->Where() : m_lostWhere;
+        if (Where() != lostWhere) {
+            m_net.reset();
             Lose(QString::fromUtf8(e.what()));
+        }
         return false;
     }
     m_lost.clear();
@@ -328,7 +334,18 @@ void CMSComm::Open() {
         case QSerialPort::DeviceNotFoundError:
             Throw(CMSComm::tr("无法打开%1：设备不存在").arg(Where()));
         case QSerialPort::PermissionError:
+#ifndef Q_OS_WIN
+            // Qt says the same for a device another program holds and for one this user may
+            // not open; the cures differ (close the other program, or join the device's
+            // group), so the file's own permission tells them apart.
+            if (::access(device.toLocal8Bit().constData(), R_OK | W_OK) != 0 &&
+                (errno == EACCES || errno == EPERM))
+                Throw(CMSComm::tr("无法打开%1：没有访问该设备的权限（%2）")
+                          .arg(Where(), QString::fromLocal8Bit(std::strerror(errno))));
+            Throw(CMSComm::tr("无法打开%1：串口已被其他程序占用").arg(Where()));
+#else
             Throw(CMSComm::tr("无法打开%1：串口已被占用或无权访问").arg(Where()));
+#endif
         case QSerialPort::UnsupportedOperationError:
             // The opening sets the line up; a device that is no terminal, or that cannot
             // run these settings, fails here.

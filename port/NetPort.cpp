@@ -2,12 +2,19 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QHostInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
 #include <limits>
 
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+// After winsock2.h, whose types they use.
+#include <mstcpip.h>
+#include <ws2tcpip.h>
+#elif defined(Q_OS_LINUX) || defined(Q_OS_MACOS)
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -22,6 +29,7 @@ namespace {
 constexpr int kKeepIdleS = 10;
 constexpr int kKeepIntervalS = 5;
 constexpr int kKeepCount = 3;
+static_assert(NetPort::kLossFoundMs == (kKeepIdleS + kKeepIntervalS * kKeepCount) * 1000);
 // Long enough for a request to leave; a connection that cannot take a few bytes is stuck.
 constexpr int kWriteTimeoutMs = 1000;
 // Reads that one flush makes at most: a peer that floods cannot hold the flush forever.
@@ -39,14 +47,40 @@ int StopCode(LineSettings::StopBits stop) {
     return 1;
 }
 
+// Keep-alive probes only run while nothing is in flight, and a poll every few seconds always
+// leaves a request unacknowledged: a peer that vanishes while polling is found by the limit on
+// how long sent data may stay unacknowledged, set to the same budget.
 void KeepAlive(QTcpSocket& socket) {
     socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_LINUX)
     const int fd = static_cast<int>(socket.socketDescriptor());
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    const unsigned userTimeoutMs = NetPort::kLossFoundMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+#elif defined(Q_OS_MACOS)
+    const int fd = static_cast<int>(socket.socketDescriptor());
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPALIVE, &kKeepIdleS, sizeof kKeepIdleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    const int dropS = NetPort::kLossFoundMs / 1000;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_RXT_CONNDROPTIME, &dropS, sizeof dropS);
+#elif defined(Q_OS_WIN)
+    // Windows sends ten probes, a number no option changes: an idle peer is found later than
+    // elsewhere (idle time and ten intervals), a peer that vanishes while polling as elsewhere.
+    const auto fd = static_cast<SOCKET>(socket.socketDescriptor());
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = static_cast<ULONG>(kKeepIdleS) * 1000;
+    values.keepaliveinterval = static_cast<ULONG>(kKeepIntervalS) * 1000;
+    DWORD returned = 0;
+    ::WSAIoctl(fd, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+               nullptr);
+    const DWORD maxRetransmitS = NetPort::kLossFoundMs / 1000;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&maxRetransmitS),
+                 sizeof maxRetransmitS);
 #endif
 }
 
@@ -94,10 +128,53 @@ void NetPort::Connect() {
     m_in.clear();
     m_telnet = rfc2217::TelnetReader();
     m_socket.abort();
+    const QDeadlineTimer deadline(kConnectMs);
+    QList<QHostAddress> addresses;
+    QHostAddress literal;
+    if (literal.setAddress(m_device.host)) {
+        addresses.append(literal);
+    } else {
+        // The look-up runs in the event loop, as the connect does, and counts against the
+        // same limit: a slow name server cannot stretch it.
+        std::optional<QHostInfo> found;
+        m_connecting = true; // no second connect starts from the loop meanwhile
+        const auto done = qScopeGuard([this] { m_connecting = false; });
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        const int id = QHostInfo::lookupHost(m_device.host, &loop, [&](const QHostInfo& info) {
+            found = info;
+            loop.quit();
+        });
+        limit.start(static_cast<int>(deadline.remainingTime()));
+        if (!found)
+            loop.exec();
+        if (!found) {
+            QHostInfo::abortHostLookup(id);
+            throw CommError(CMSComm::tr("无法打开%1：%2")
+                                .arg(m_where, tr("%1 秒内没有连上").arg(kConnectMs / 1000))
+                                .toStdString());
+        }
+        if (found->error() != QHostInfo::NoError || found->addresses().isEmpty())
+            throw CommError(CMSComm::tr("无法打开%1：%2")
+                                .arg(m_where, tr("找不到主机（%1）").arg(found->errorString()))
+                                .toStdString());
+        addresses = found->addresses();
+    }
+    ConnectTo(addresses, static_cast<int>(deadline.remainingTime()));
+}
+
+void NetPort::ConnectTo(const QList<QHostAddress>& addresses, int budgetMs) {
+    const QDeadlineTimer deadline(budgetMs);
     m_connecting = true;
-    {
-        // The look-up and the connect run in the event loop; input, timers and repaints are
-        // served meanwhile, as under a message box.
+    bool timedOut = false;
+    QString reason;
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        m_socket.abort();
+        // Each address has its share of what is left: a first address that swallows the
+        // connect (an IPv6 address on a network without IPv6) leaves the next one its time.
+        const qint64 share = deadline.remainingTime() / (addresses.size() - i);
         QEventLoop loop;
         QTimer limit;
         limit.setSingleShot(true);
@@ -106,18 +183,20 @@ void NetPort::Connect() {
             QObject::connect(&m_socket, &QAbstractSocket::connected, &loop, &QEventLoop::quit);
         const auto c2 = QObject::connect(&m_socket, &QAbstractSocket::errorOccurred, &loop,
                                          &QEventLoop::quit);
-        m_socket.connectToHost(m_device.host, m_device.port);
-        limit.start(kConnectMs);
+        m_socket.connectToHost(addresses[i], m_device.port);
+        limit.start(static_cast<int>(std::max<qint64>(share, 0)));
         if (m_socket.state() != QAbstractSocket::ConnectedState &&
             m_socket.state() != QAbstractSocket::UnconnectedState)
             loop.exec();
         QObject::disconnect(c1);
         QObject::disconnect(c2);
+        if (m_socket.state() == QAbstractSocket::ConnectedState)
+            break;
+        timedOut = m_socket.state() != QAbstractSocket::UnconnectedState;
+        reason = timedOut ? tr("%1 秒内没有连上").arg(kConnectMs / 1000) : Reason();
     }
     m_connecting = false;
     if (m_socket.state() != QAbstractSocket::ConnectedState) {
-        const bool timedOut = m_socket.state() != QAbstractSocket::UnconnectedState;
-        const QString reason = timedOut ? tr("%1 秒内没有连上").arg(kConnectMs / 1000) : Reason();
         m_connecting = true;
         m_socket.abort();
         m_connecting = false;

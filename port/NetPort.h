@@ -21,8 +21,12 @@ class NetPort final : public SerialControl {
     Q_DECLARE_TR_FUNCTIONS(NetPort)
 
 public:
-    // A connect that has not completed by then has failed.
+    // A connect that has not completed by then has failed, the name's look-up and every one
+    // of its addresses included.
     static constexpr int kConnectMs = 3000;
+    // A peer that vanishes without a word (no FIN, no reset) is found within this time, idle
+    // or while polling: the keep-alive probes' time and the limit on unacknowledged data.
+    static constexpr int kLossFoundMs = 25000;
     // How long a serial device server has to confirm new line settings.
     static constexpr int kReplyMs = 1000;
     // Unread input held at most, as a serial device's control holds: the socket's own buffer
@@ -38,6 +42,11 @@ public:
     // responsive), for at most kConnectMs; on an RFC 2217 server the line is then set. Throws
     // CommError naming the device and the reason when it cannot.
     void Connect();
+    // Connect's second half: tries the addresses in turn, each with its share of what is left
+    // of budgetMs, and stays with the first that answers.
+    void ConnectTo(const QList<QHostAddress>& addresses, int budgetMs);
+    // The connection's socket, for the system's own options; -1 while there is none.
+    qintptr Descriptor() const { return m_socket.socketDescriptor(); }
 
     void SetCommPort(std::int16_t port) override { m_commPort = port; }
     std::int16_t GetCommPort() const override { return m_commPort; }
@@ -62,6 +71,8 @@ public:
     Transport GetTransport() const override { return m_device.transport; }
 
     const NetDevice& Device() const { return m_device; }
+    // The port and device that messages name.
+    const QString& Where() const { return m_where; }
 
 private:
     void Pull();

@@ -7,11 +7,15 @@ namespace md {
 QStringList UseNetDevice(QStringList used, const QString& device) {
     if (!std::holds_alternative<NetDevice>(ParseDeviceName(device)))
         return used;
-    used.removeAll(device);
-    used.prepend(device);
-    while (used.size() > kNetDevicesKept)
-        used.removeLast();
-    return used;
+    // One spelling per device: TCP://h:1 and tcp://h:1, modbus-tcp://gw and
+    // modbus-tcp://gw:502 are one entry, also among those kept from before.
+    QStringList kept{NormalisedDeviceName(device)};
+    for (const QString& other : used) {
+        const QString normalised = NormalisedDeviceName(other);
+        if (!kept.contains(normalised) && kept.size() < kNetDevicesKept)
+            kept.append(normalised);
+    }
+    return kept;
 }
 
 QList<PortRow> PortsAndNetDevices::Ports() const {

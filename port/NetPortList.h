@@ -12,8 +12,9 @@ namespace md {
 // Network devices remembered at most.
 inline constexpr int kNetDevicesKept = 8;
 
-// used with device put first (and nowhere else), cut to kNetDevicesKept; used as it is when
-// device is no network device name.
+// used with device put first (and nowhere else), cut to kNetDevicesKept, every name in its
+// normalised spelling (NormalisedDeviceName); used as it is when device is no network device
+// name.
 QStringList UseNetDevice(QStringList used, const QString& device);
 
 class PortsAndNetDevices final : public PortList {

@@ -44,6 +44,14 @@
         <translation>Cannot open %1: port busy or access denied</translation>
     </message>
     <message>
+        <source>无法打开%1：没有访问该设备的权限（%2）</source>
+        <translation>Cannot open %1: no permission to use the device (%2)</translation>
+    </message>
+    <message>
+        <source>无法打开%1：串口已被其他程序占用</source>
+        <translation>Cannot open %1: the port is in use by another program</translation>
+    </message>
+    <message>
         <source>无法打开%1：设备不是串口或不接受设置“%2”（%3）</source>
         <translation>Cannot open %1: not a serial port, or settings &quot;%2&quot; refused (%3)</translation>
     </message>
@@ -892,6 +900,18 @@
     <message>
         <source>“%1”不是主机名或 IPv4 地址</source>
         <translation>"%1" is no host name or IPv4 address</translation>
+    </message>
+    <message>
+        <source>“%1”不是网卡名或编号</source>
+        <translation>"%1" is not an interface name or number</translation>
+    </message>
+    <message>
+        <source>只有链路本地地址（fe80::/10）才带网卡</source>
+        <translation>only a link-local address (fe80::/10) takes an interface</translation>
+    </message>
+    <message>
+        <source>链路本地地址要写明网卡，如 [fe80::1%25eth0]</source>
+        <translation>a link-local address needs its interface, as in [fe80::1%25eth0]</translation>
     </message>
     <message>
         <source>缺少端口</source>

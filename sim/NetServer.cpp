@@ -196,6 +196,20 @@ void NetServer::Read(Peer& p) {
 }
 
 void NetServer::OnRequest(Peer& p, const std::vector<std::uint8_t>& request) {
+    // A strict server: a request is protocol 0 and its length counts exactly what follows it.
+    // A client that gets an answer to a malformed frame learns nothing about its own framing.
+    std::string refused;
+    if (request.size() < kMbapLength)
+        refused = "no MBAP header";
+    else if (const unsigned protocol = request[2] << 8 | request[3]; protocol != 0)
+        refused = "protocol " + std::to_string(protocol);
+    else if (const std::size_t length = request[4] << 8 | request[5]; length + 6 != request.size())
+        refused =
+            "length " + std::to_string(length) + ", not " + std::to_string(request.size() - 6);
+    if (!refused.empty()) {
+        Trace("->", request, "", refused + ": refused");
+        return;
+    }
     const std::vector<std::uint8_t> rtu = AsRtu(request);
     const std::uint8_t unit = request[kMbapLength - 1];
     std::string meaning = DescribeRequest(rtu);

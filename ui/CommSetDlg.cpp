@@ -7,8 +7,10 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 
@@ -41,8 +43,8 @@ constexpr std::array kControls{
                kNoTabStop},
     ControlDef{1018, Ctl::Radio, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "偶校验"), 78, 81, 42, 15,
                kNoTabStop},
-    // The device row below the radios, under the address's label and field; the right end
-    // of the row stays free.
+    // The device row below the radios, under the address's label and field; the field runs
+    // on to the dialog's right margin (FitDeviceField).
     ControlDef{kNoId, Ctl::Label, QT_TRANSLATE_NOOP("md::ui::CCommSetDlg", "串口设备"), 15, 103, 31,
                10},
     ControlDef{CCommSetDlg::kDeviceCombo, Ctl::ComboBox, "", 56, 101, 69, 12},
@@ -59,6 +61,50 @@ constexpr DialogTemplate kCommSetTemplate{130,
                                           0,
                                           kControls,
                                           "md::ui::CCommSetDlg"};
+
+// The device field: while it is not being edited, a name too long for it is cut in the
+// middle, so that a network name keeps its scheme (the transport) and its port in view. What
+// is typed and kept is the whole text; only the painting differs.
+class MiddleElidedEdit final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+    // What the field shows now: the text, or the text cut in the middle with an ellipsis.
+    QString Shown() const {
+        const int room = TextArea().width();
+        if (hasFocus() || fontMetrics().horizontalAdvance(text()) <= room)
+            return text();
+        return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        const QString shown = Shown();
+        if (shown == text()) {
+            QLineEdit::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+        painter.setPen(
+            palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+        painter.drawText(TextArea(), Qt::AlignLeft | Qt::AlignVCenter, shown);
+    }
+
+private:
+    // Where QLineEdit puts its text: the contents less the text margins and its own two
+    // pixels a side.
+    QRect TextArea() const {
+        QStyleOptionFrame option;
+        initStyleOption(&option);
+        return style()
+            ->subElementRect(QStyle::SE_LineEditContents, &option, this)
+            .marginsRemoved(textMargins())
+            .adjusted(2, 0, -2, 0);
+    }
+};
 
 } // namespace
 
@@ -77,7 +123,10 @@ CCommSetDlg::CCommSetDlg(QWidget* parent) : CDialog(kCommSetTemplate, parent) {
     OnCommand(1018, [this] { OnParityEven(); });
 
     auto* box = static_cast<QComboBox*>(Item(kDeviceCombo));
+    box->setLineEdit(new MiddleElidedEdit(box));
+    box->setCompleter(nullptr); // a new line edit comes with a completer of its own
     NameDeviceField();
+    FitDeviceField();
     connect(box, &QComboBox::activated, this, [this](int row) { OnDeviceChosen(row); });
     connect(box, &QComboBox::editTextChanged, this,
             [this](const QString& text) { OnDeviceEdited(text); });
@@ -189,6 +238,31 @@ void CCommSetDlg::NameDeviceField() {
 
 void CCommSetDlg::OnLanguageChange() {
     NameDeviceField();
+    FitDeviceField();
+}
+
+// The texts were just laid out again, the field at its template width: it runs on to the
+// dialog's right margin, whose width the language's longest captions decide.
+void CCommSetDlg::FitDeviceField() {
+    QWidget* box = Item(kDeviceCombo);
+    const QRect at = box->geometry();
+    box->setGeometry(at.x(), at.y(), std::max(at.width(), width() - at.x() - DuToPxX(4)),
+                     at.height());
+}
+
+QString CCommSetDlg::ShownDevice() const {
+    const auto* box = static_cast<const QComboBox*>(Item(kDeviceCombo));
+    return static_cast<const MiddleElidedEdit*>(box->lineEdit())->Shown();
+}
+
+// The whole name, however the field cuts it, for the pointer and for assistive technology.
+void CCommSetDlg::DescribeDeviceField() {
+    auto* box = static_cast<QComboBox*>(Item(kDeviceCombo));
+    const QString& device = SelectedDevice();
+    box->setToolTip(device);
+    box->lineEdit()->setToolTip(device);
+    box->lineEdit()->setAccessibleDescription(device);
+    box->lineEdit()->update();
 }
 
 QString& CCommSetDlg::SelectedDevice() {
@@ -209,6 +283,7 @@ void CCommSetDlg::OnDeviceChosen(int row) {
 void CCommSetDlg::OnDeviceEdited(const QString& text) {
     SelectedDevice() = text;
     DescribePorts();
+    DescribeDeviceField();
 }
 
 void CCommSetDlg::ShowDevice() {
@@ -216,6 +291,7 @@ void CCommSetDlg::ShowDevice() {
     const QSignalBlocker quiet(box);
     box->setEditText(SelectedDevice());
     DescribePorts();
+    DescribeDeviceField();
 }
 
 void CCommSetDlg::DescribePorts() {

@@ -59,6 +59,11 @@ public:
     void OnTimer(unsigned id) override;
     void OnLanguageChange() override;
     void NameDeviceField();
+    // The device field as wide as the dialog allows: from its place to the right margin.
+    void FitDeviceField();
+    // The device as the field shows it now: whole, or cut in the middle when it does not fit
+    // and the field is not being edited.
+    QString ShownDevice() const;
     // Opens "查找仪表" at the settings shown; the meter it hands back fills rate, parity and
     // address.
     void OnFindMeter();
@@ -76,6 +81,7 @@ private:
     // technology.
     void ShowDevice();
     void DescribePorts();
+    void DescribeDeviceField();
     void RefreshPorts();
 
     QList<PortRow> m_ports; // the rows the box lists

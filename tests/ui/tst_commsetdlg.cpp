@@ -3,10 +3,12 @@
 
 #include "fakes/ModalHelper.h"
 #include "ui/CommSetDlg.h"
+#include "ui/Language.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTest>
 
 using md::ModalHelper;
@@ -281,6 +283,53 @@ private Q_SLOTS:
         QCOMPARE(dlg.DoModal(), IDOK);
         QCOMPARE(dlg.m_byMeterAddress, std::uint8_t(37));
         QVERIFY(modal.Boxes().isEmpty());
+    }
+
+    // A network name longer than the field keeps its scheme (the transport) and its port in
+    // view, cut in the middle; the whole name is the tooltip and the accessible description.
+    // The field runs to the dialog's right margin in either language, and follows a change
+    // of language while the dialog is open.
+    void deviceFieldShowsBothEndsOfALongName_data() {
+        QTest::addColumn<QString>("before"); // the language the dialog opens in
+        QTest::addColumn<QString>("after");  // the language switched to while it is open
+        QTest::newRow("Chinese") << "zh" << "zh";
+        QTest::newRow("English") << "en" << "en";
+        QTest::newRow("to English while open") << "zh" << "en";
+    }
+    void deviceFieldShowsBothEndsOfALongName() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        const auto language = [](const QString& code) {
+            SetLanguage(code == QLatin1String("en") ? Language::English : Language::Chinese);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+        };
+        const auto restore = qScopeGuard([&] { language(QStringLiteral("zh")); });
+        language(before);
+        const QString name =
+            QStringLiteral("modbus-tcp://gateway-in-the-second-cabinet.plant.example:1502");
+        ModalHelper modal;
+        CCommSetDlg dlg;
+        Preset(dlg, 1, 9600, 0, 1);
+        dlg.m_strDevices = {name, QString()};
+        QString shown, tip, described;
+        int gap = -1;
+        modal.Answer([&](QWidget* w) {
+            language(after);
+            QComboBox* box = DeviceBox(dlg);
+            shown = dlg.ShownDevice();
+            tip = box->lineEdit()->toolTip();
+            described = box->lineEdit()->accessibleDescription();
+            gap = dlg.width() - 1 - box->geometry().right();
+            ModalHelper::PressEnter(w);
+        });
+        QCOMPARE(dlg.DoModal(), IDOK);
+        QVERIFY2(shown.startsWith(QLatin1String("modbus-tcp://")) &&
+                     shown.endsWith(QLatin1String(":1502")) && shown.contains(QChar(0x2026)),
+                 qPrintable(shown));
+        QCOMPARE(tip, name);
+        QCOMPARE(described, name);
+        QVERIFY2(gap >= 0 && gap <= dlg.DuToPxX(4) + 1, qPrintable(QString::number(gap)));
+        QCOMPARE(dlg.m_strDevices[0], name);
     }
 };
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using md::CMSComm;
@@ -479,7 +480,8 @@ private Q_SLOTS:
         QTest::newRow("missing device") << "missing" << QStringLiteral("设备不存在");
         QTest::newRow("regular file") << "file" << QStringLiteral("不是串口设备");
         QTest::newRow("directory") << "directory" << QStringLiteral("不是串口设备");
-        QTest::newRow("held by another") << "held" << QStringLiteral("已被占用");
+        QTest::newRow("held by another") << "held" << QStringLiteral("已被其他程序占用");
+        QTest::newRow("no permission") << "denied" << QStringLiteral("没有访问该设备的权限");
         QTest::newRow("port 0") << "port0" << QStringLiteral("无效");
     }
     void refusalsNameThePortAndTheDevice() {
@@ -497,6 +499,11 @@ private Q_SLOTS:
         } else if (kind == QLatin1String("held")) {
             device = m_pty->SlavePath();
             OpenOnPty(holder, "9600N,8,2", 2);
+        } else if (kind == QLatin1String("denied")) {
+            if (::geteuid() == 0)
+                QSKIP("root may open any device");
+            device = m_pty->SlavePath();
+            QVERIFY(::chmod(device.toLocal8Bit().constData(), 0) == 0);
         }
         CMSComm comm;
         comm.SetDevice(1, device);

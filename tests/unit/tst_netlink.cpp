@@ -23,6 +23,13 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using namespace md;
 
 namespace {
@@ -102,6 +109,36 @@ QByteArray Hex(const std::vector<std::uint8_t>& bytes) {
     return HexOf(bytes);
 }
 
+// A listener on address:port that takes no connection: its accept queue is filled at once, and
+// the kernel drops every later SYN, as a network that swallows packets does.
+struct BlackHole {
+    BlackHole(const char* address, quint16 port) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(port);
+        inet_pton(AF_INET, address, &at.sin_addr);
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+            ::listen(listener, 0) != 0)
+            return;
+        for (int i = 0; i < 8 && !swallows; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            fillers.push_back(fd);
+            ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+            pollfd p{fd, POLLOUT, 0};
+            swallows = ::poll(&p, 1, 200) == 0;
+        }
+    }
+    ~BlackHole() {
+        for (const int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    }
+    int listener = -1;
+    std::vector<int> fillers;
+    bool swallows = false;
+};
+
 } // namespace
 
 class tst_netlink : public QObject {
@@ -111,6 +148,9 @@ private Q_SLOTS:
     void DeviceNames_data();
     void DeviceNames();
     void RemembersTheLastEightNetworkDevices();
+    void DeviceNamesPrintBackInOneSpelling_data();
+    void DeviceNamesPrintBackInOneSpelling();
+    void RefusalOfANameIsOneLine();
     void ModbusTcpExchange_data();
     void ModbusTcpExchange();
     void ScanOverModbusTcpIgnoresGatewayExceptions();
@@ -124,6 +164,9 @@ private Q_SLOTS:
     void ConnectFailureNamesHostPortAndReason();
     void PeerClosingIsALossThatReopens();
     void FloodIsHeldToTheInputBound();
+    void LostConnectionGivesWayToTheNextPortsReason();
+    void BlackHoledFirstAddressLeavesTheNextItsShare();
+    void UnacknowledgedDataIsBoundByTheKeepAliveBudget();
 };
 
 void tst_netlink::DeviceNames_data() {
@@ -141,7 +184,15 @@ void tst_netlink::DeviceNames_data() {
     QTest::newRow("rfc2217 IPv4") << "rfc2217://10.0.0.5:2217" << rfc << "10.0.0.5" << 2217 << "";
     QTest::newRow("modbus-tcp default port") << "modbus-tcp://gw" << mb << "gw" << 502 << "";
     QTest::newRow("modbus-tcp IPv6") << "modbus-tcp://[::1]:1502" << mb << "::1" << 1502 << "";
-    QTest::newRow("IPv6 default port") << "modbus-tcp://[fe80::1]" << mb << "fe80::1" << 502 << "";
+    QTest::newRow("IPv6 default port") << "modbus-tcp://[2001:db8::1]" << mb << "2001:db8::1" << 502 << "";
+    QTest::newRow("zone as a URL writes it") << "modbus-tcp://[fe80::1%25eth0]" << mb << "fe80::1%eth0" << 502 << "";
+    QTest::newRow("zone with a bare %") << "tcp://[FE80::0001%eth0]:1502" << raw << "fe80::1%eth0" << 1502 << "";
+    QTest::newRow("blanks around a URL") << " rfc2217://H.lan:2217 " << rfc << "h.lan" << 2217 << "";
+    QTest::newRow("link-local without a zone") << "modbus-tcp://[fe80::1]" << -2 << "" << 0 << "fe80::1%25eth0";
+    QTest::newRow("a zone on a global address") << "tcp://[2001:db8::1%25eth0]:1" << -2 << "" << 0 << "fe80::/10";
+    QTest::newRow("a zone that names nothing") << "tcp://[fe80::1%]:1" << -2 << "" << 0 << "网卡";
+    QTest::newRow("two numbers read as 10.0.0.5") << "tcp://10.5:502" << -2 << "" << 0 << "10.5";
+    QTest::newRow("leading zero read as octal") << "tcp://010.0.0.5:502" << -2 << "" << 0 << "010.0.0.5";
     QTest::newRow("scheme in capitals") << "TCP://h:1" << raw << "h" << 1 << "";
     QTest::newRow("tcp without port") << "tcp://h" << -2 << "" << 0 << "缺少端口";
     QTest::newRow("port zero") << "tcp://h:0" << -2 << "" << 0 << "1 到 65535";
@@ -169,7 +220,7 @@ void tst_netlink::DeviceNames() {
         QFETCH(QString, why);
         const QString* bad = std::get_if<QString>(&kind);
         QVERIFY(bad);
-        QVERIFY2(bad->contains(name) && bad->contains(why), qPrintable(*bad));
+        QVERIFY2(bad->contains(name.trimmed()) && bad->contains(why), qPrintable(*bad));
         // Such a name is never opened as a serial device: the port says what is wrong.
         CMSComm comm;
         comm.SetDevice(1, name);
@@ -209,6 +260,39 @@ void tst_netlink::RemembersTheLastEightNetworkDevices() {
     QCOMPARE(rows[1].device, QStringLiteral("tcp://h:5"));
 }
 
+void tst_netlink::DeviceNamesPrintBackInOneSpelling_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("scheme and host in capitals") << "TCP://H:1" << "tcp://h:1";
+    QTest::newRow("Modbus TCP's own port") << "modbus-tcp://gw:502" << "modbus-tcp://gw";
+    QTest::newRow("Modbus TCP on another port") << "modbus-tcp://gw:1502" << "modbus-tcp://gw:1502";
+    QTest::newRow("IPv6 with a zone") << "modbus-tcp://[FE80::0001%eth0]:503"
+                                      << "modbus-tcp://[fe80::1%25eth0]:503";
+    QTest::newRow("serial device as it is") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+}
+
+// Every spelling of a device is remembered as one: the list holds each device once.
+void tst_netlink::DeviceNamesPrintBackInOneSpelling() {
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    QCOMPARE(NormalisedDeviceName(typed), kept);
+    QVERIFY(ParseDeviceName(kept) == ParseDeviceName(typed));
+    if (!std::holds_alternative<NetDevice>(ParseDeviceName(typed)))
+        return;
+    const QStringList used = UseNetDevice({kept, QStringLiteral("tcp://other:1")}, typed);
+    QCOMPARE(used, (QStringList{kept, QStringLiteral("tcp://other:1")}));
+}
+
+// A name pasted with a line break in it: the reason stays on one line.
+void tst_netlink::RefusalOfANameIsOneLine() {
+    const DeviceKind kind = ParseDeviceName(QStringLiteral("tcp://h\n\u2028x:1"));
+    const QString* bad = std::get_if<QString>(&kind);
+    QVERIFY(bad);
+    QVERIFY2(!bad->contains(QLatin1Char('\n')) && !bad->contains(QChar(0x2028)) &&
+                 bad->contains(QLatin1String("h\\x0a\\u2028x")),
+             qPrintable(*bad));
+}
+
 // A read of one register at 0x0006 from address 1 over Modbus TCP: the request as it goes out,
 // then what comes back and what the exchange, the trace and the monitor make of it.
 void tst_netlink::ModbusTcpExchange_data() {
@@ -222,6 +306,14 @@ void tst_netlink::ModbusTcpExchange_data() {
     QTest::newRow("behind a stale answer") << QByteArray("0000 0000 0005 01 03 02 0009 "
                                                          "0001 0000 0005 01 03 02 0007")
                                            << 7 << "ok" << "transaction 0, not 1";
+    // Junk ahead of the answer whose header looks whole: its length runs over the answer.
+    QTest::newRow("behind a header spanning it") << QByteArray("0007 0000 000d 01 03 "
+                                                               "0001 0000 0005 01 03 02 0007")
+                                                 << 7 << "ok" << "-> 7";
+    // Junk ahead whose length runs past everything received: not a frame still arriving.
+    QTest::newRow("behind a header cut short") << QByteArray("0009 0000 00f0 "
+                                                             "0001 0000 0005 01 03 02 0007")
+                                               << 7 << "ok" << "-> 7";
     QTest::newRow("wrong transaction") << QByteArray("0002 0000 0005 01 03 02 0007") << -1
                                        << "no answer" << "transaction 2, not 1";
     QTest::newRow("wrong protocol") << QByteArray("0001 0001 0005 01 03 02 0007") << -1
@@ -514,6 +606,63 @@ void tst_netlink::FloodIsHeldToTheInputBound() {
     // A flush drops what is there; the flood goes on behind it, still bounded.
     comm.SetInBufferCount(0);
     QVERIFY(comm.GetInBufferCount() <= 4096);
+}
+
+// Lost over Modbus TCP, then pointed at a port whose device does not exist: the reopen drops
+// the lost connection, and why the new port cannot be opened is the news.
+void tst_netlink::LostConnectionGivesWayToTheNextPortsReason() {
+    Peer peer;
+    CMSComm comm;
+    comm.SetDevice(1, peer.Url("modbus-tcp"));
+    comm.SetPortOpen(true);
+    QVERIFY(peer.Accepted());
+    peer.client->close();
+    QVERIFY(!comm.WaitForInput(2000));
+    QVERIFY(!comm.LostReason().empty());
+    QTemporaryDir dir;
+    const QString absent = dir.filePath(QStringLiteral("absent"));
+    comm.SetDevice(2, absent);
+    comm.SetCommPort(2);
+    QVERIFY(!comm.Reopen());
+    QCOMPARE(QString::fromStdString(comm.LostReason()),
+             QStringLiteral("无法打开串口 COM2（%1）：设备不存在").arg(absent));
+    QCOMPARE(comm.GetTransport(), Transport::Serial);
+}
+
+// The first of a name's addresses swallows the connect: the next address gets its share of the
+// limit and connects, instead of the first one taking all of it.
+void tst_netlink::BlackHoledFirstAddressLeavesTheNextItsShare() {
+    Peer peer;
+    const BlackHole hole("127.0.0.2", peer.server.serverPort());
+    if (!hole.swallows)
+        QSKIP("this system answers every connect to 127.0.0.2");
+    NetPort port(NetDevice{Transport::RawTcp, QStringLiteral("converter.lan"),
+                           peer.server.serverPort()},
+                 QStringLiteral("COM1"), LineSettings{}, "9600,N,8,1");
+    constexpr int kBudgetMs = 800;
+    QElapsedTimer t;
+    t.start();
+    port.ConnectTo({QHostAddress(QStringLiteral("127.0.0.2")), QHostAddress::LocalHost},
+                   kBudgetMs);
+    QVERIFY(port.GetPortOpen());
+    QVERIFY(peer.Accepted());
+    QVERIFY2(t.elapsed() < kBudgetMs, qPrintable(QString::number(t.elapsed())));
+}
+
+// Keep-alive probes do not run while a request is unacknowledged: the limit on unacknowledged
+// data is what finds a peer that vanishes while polling, and it is the same budget.
+void tst_netlink::UnacknowledgedDataIsBoundByTheKeepAliveBudget() {
+    Peer peer;
+    NetPort port(NetDevice{Transport::ModbusTcp, QStringLiteral("127.0.0.1"),
+                           peer.server.serverPort()},
+                 QStringLiteral("COM1"), LineSettings{}, "9600,N,8,1");
+    port.Connect();
+    QVERIFY(port.GetPortOpen());
+    const int fd = static_cast<int>(port.Descriptor());
+    unsigned userTimeout = 0;
+    socklen_t len = sizeof userTimeout;
+    QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &len), 0);
+    QCOMPARE(int(userTimeout), NetPort::kLossFoundMs);
 }
 
 QTEST_GUILESS_MAIN(tst_netlink)
