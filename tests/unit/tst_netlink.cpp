@@ -537,14 +537,14 @@ void tst_netlink::Rfc2217Open() {
 // purge's reply, and the request goes out only behind it, so none of them reaches the answer.
 void tst_netlink::Rfc2217RequestWaitsForThePurgeReply() {
     ScriptedServer server({{"", "fffd2c"},
-                           {"fffa2c04", LineReplies(9600, 1)},
-                           {"fffa2c0c01fff0", "aabbcc", 20},
-                           {"", "fffa2c7001fff0", 20},
+                           {"fffa2c04", LineReplies(9600, 1), 50},
+                           {"fffa2c0c01fff0", "aabbcc"},
+                           {"", "fffa2c7001fff0"},
                            {"01030006", "0103020007f986"}});
     CMSComm comm;
     comm.SetDevice(1, server.Url());
     comm.SetSettings("9600N,8,2");
-    comm.SetPortOpen(true);
+    try { comm.SetPortOpen(true); } catch (const CommError& e) { QFAIL(e.what()); }
     comm.SetInBufferCount(0);
     comm.SetOutput(Bytes("010300060001640b"));
     QVERIFY(comm.WaitForInput(2000));
