@@ -226,9 +226,9 @@ int main(int argc, char** argv) {
         std::printf("server  operation          rate    wall ms   floor ms    ratio\n");
         for (const auto mode : {md::Ser2Net::Mode::Raw, md::Ser2Net::Mode::Rfc2217}) {
             for (const int rate : kRates) {
-                md::MeterSim sim(MeterOptions() << QStringLiteral("--line-timing")
-                                                << QStringLiteral("--baud")
-                                                << QString::number(rate));
+                md::MeterSim sim(MeterOptions()
+                                 << QStringLiteral("--line-timing") << QStringLiteral("--baud")
+                                 << QString::number(rate));
                 Start(sim);
                 md::Ser2Net server(sim.LinkPath(), mode, QStringLiteral("%1n82").arg(rate),
                                    latency);

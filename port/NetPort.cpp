@@ -155,9 +155,8 @@ void NetPort::AgreeComPort(const QDeadlineTimer& deadline) {
         throw CommError(m_lost.isEmpty() ? Reason().toStdString() : m_lost.toStdString());
     RefuseCheck();
     if (!m_telnet.ComPortAccepted())
-        throw CommError(tr("服务器在 %1 秒内没有同意 RFC 2217 串口控制")
-                            .arg(kReplyMs / 1000)
-                            .toStdString());
+        throw CommError(
+            tr("服务器在 %1 秒内没有同意 RFC 2217 串口控制").arg(kReplyMs / 1000).toStdString());
 }
 
 void NetPort::RefuseCheck() const {
@@ -222,8 +221,9 @@ void NetPort::SendLine(const LineSettings& line, const std::string& text,
         return r.contains(rfc2217::kSetBaudRate) && r.contains(rfc2217::kSetDataSize) &&
                r.contains(rfc2217::kSetParity) && r.contains(rfc2217::kSetStopSize);
     };
-    AwaitServer([&] { return confirmed() || m_telnet.ComPortRefused() || m_telnet.BinaryRefused(); },
-                deadline, opening);
+    AwaitServer(
+        [&] { return confirmed() || m_telnet.ComPortRefused() || m_telnet.BinaryRefused(); },
+        deadline, opening);
     const QString asked = QString::fromStdString(text);
     if (!GetPortOpen())
         throw CommError(m_lost.toStdString());
@@ -380,9 +380,9 @@ void NetPort::PurgeServer() {
     Write(rfc2217::PurgeCommand(rfc2217::kPurgeReceive));
     if (m_purgeUnanswered || !GetPortOpen())
         return;
-    const bool answered = AwaitServer(
-        [this] { return m_telnet.Replies().contains(rfc2217::kPurgeData); },
-        QDeadlineTimer(kPurgeReplyMs), false);
+    const bool answered =
+        AwaitServer([this] { return m_telnet.Replies().contains(rfc2217::kPurgeData); },
+                    QDeadlineTimer(kPurgeReplyMs), false);
     if (!answered && GetPortOpen())
         m_purgeUnanswered = true;
 }

@@ -84,8 +84,8 @@ private:
                      bool eventLoop);
     bool DropData(const std::function<bool()>& done);
     // Sets the server's line and awaits its confirmation by deadline; throws CommError.
-    void SendLine(const LineSettings& line, const std::string& text,
-                  const QDeadlineTimer& deadline, bool opening);
+    void SendLine(const LineSettings& line, const std::string& text, const QDeadlineTimer& deadline,
+                  bool opening);
     void PurgeServer();
     QString Reason() const;
 

@@ -79,10 +79,11 @@ bool Ser2Net::Start() {
     // "local": no modem control lines, which a pseudo-terminal does not have.
     const bool prompt = m_latency == Latency::Prompt;
     const QString tcp = prompt ? QStringLiteral("tcp(nodelay)") : QStringLiteral("tcp");
-    const QString accepter = (m_mode == Mode::Raw ? QStringLiteral("%1,127.0.0.1,%2")
-                                                  : QStringLiteral("telnet(rfc2217),%1,127.0.0.1,%2"))
-                                 .arg(tcp)
-                                 .arg(m_port);
+    const QString accepter =
+        (m_mode == Mode::Raw ? QStringLiteral("%1,127.0.0.1,%2")
+                             : QStringLiteral("telnet(rfc2217),%1,127.0.0.1,%2"))
+            .arg(tcp)
+            .arg(m_port);
     QString config = QStringLiteral("%YAML 1.1\n---\n"
                                     "connection: &meter\n"
                                     "  accepter: %1\n"

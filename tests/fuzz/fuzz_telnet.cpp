@@ -42,7 +42,8 @@ struct Stream {
             bytes.push_back(kIac);
     }
     void Negotiation(Recipe& r) {
-        bytes.insert(bytes.end(), {kIac, std::uint8_t(md::rfc2217::kWill + r.Take() % 4), r.Take()});
+        bytes.insert(bytes.end(),
+                     {kIac, std::uint8_t(md::rfc2217::kWill + r.Take() % 4), r.Take()});
     }
     // IAC SB, the content, and IAC SE when whole.
     std::vector<std::uint8_t> Sub(Recipe& r, std::size_t len, bool whole) {
@@ -50,7 +51,8 @@ struct Stream {
         bytes.insert(bytes.end(), {kIac, md::rfc2217::kSb});
         for (std::size_t i = 0; i < len; ++i) {
             // Mostly com port replies, so that kept replies are checked too.
-            const std::uint8_t b = i == 0 && r.Take() % 4 != 0 ? md::rfc2217::kOptComPort : r.Take();
+            const std::uint8_t b =
+                i == 0 && r.Take() % 4 != 0 ? md::rfc2217::kOptComPort : r.Take();
             content.push_back(b);
             Escaped(b);
         }

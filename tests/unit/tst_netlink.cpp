@@ -18,10 +18,10 @@
 #include "meter/MeterScan.h"
 
 #include <QElapsedTimer>
-#include <QTimer>
-#include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <unistd.h>
@@ -486,8 +486,8 @@ void tst_netlink::Rfc2217Open_data() {
         << agree << QByteArray(8192, 'a').toHex() + LineReplies(9600, 1) << QString();
     QTest::newRow("never says DO COM-PORT")
         << QByteArray("fffb03") << LineReplies(9600, 1) << "没有同意";
-    QTest::newRow("DONT COM-PORT") << QByteArray("fffe2c") << LineReplies(9600, 1)
-                                   << "不支持 RFC 2217";
+    QTest::newRow("DONT COM-PORT")
+        << QByteArray("fffe2c") << LineReplies(9600, 1) << "不支持 RFC 2217";
     QTest::newRow("WONT BINARY") << agree + "fffc00" << LineReplies(9600, 1) << "二进制";
     QTest::newRow("parity confirmed as odd, none asked")
         << agree << LineReplies(9600, 2) << "不接受设置";
@@ -544,7 +544,11 @@ void tst_netlink::Rfc2217RequestWaitsForThePurgeReply() {
     CMSComm comm;
     comm.SetDevice(1, server.Url());
     comm.SetSettings("9600N,8,2");
-    try { comm.SetPortOpen(true); } catch (const CommError& e) { QFAIL(e.what()); }
+    try {
+        comm.SetPortOpen(true);
+    } catch (const CommError& e) {
+        QFAIL(e.what());
+    }
     comm.SetInBufferCount(0);
     comm.SetOutput(Bytes("010300060001640b"));
     QVERIFY(comm.WaitForInput(2000));
