@@ -4,7 +4,9 @@
 //    rfc2217://), metersim with --line-timing at 9600 and 19200 bit/s: the wall time of a
 //    parameter read (4 reads), a parameter write (4 writes) and one poll (2 reads) with fast
 //    waits, against the floor the frames set on the wire plus one measured loopback round trip
-//    per exchange.
+//    per exchange. Twice: ser2net configured as the README shows (tcp(nodelay), chardelay
+//    off), and with ser2net's defaults, whose floor also counts the chardelay ser2net waits
+//    after the answer's last byte before it sends it on.
 // 2. Modbus TCP to metersim --modbus-tcp (no line behind it): the wall time per exchange against
 //    the loopback round trip, and the processor time the tool uses while polling with fast
 //    waits on its 2 s timer.
@@ -21,6 +23,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +53,10 @@ double ExchangeMs(int rate, int requestLen, int answerLen) {
 }
 double GapMs(int rate) {
     return 3.5 * CharMs(rate);
+}
+// ser2net's default chardelay: two characters at the port's rate, at least 1 ms, at most 20 ms.
+double CharDelayMs(int rate) {
+    return std::clamp(2 * CharMs(rate), 1.0, 20.0);
 }
 
 // The mean round trip of an 8-byte request and an 11-byte answer between two sockets on the
@@ -208,31 +215,42 @@ int main(int argc, char** argv) {
     std::printf("loopback round trip (8 bytes out, 11 back): %.3f ms\n\n", rtt);
     const std::vector<Operation> ops = Operations();
 
-    std::printf("through ser2net, metersim --line-timing, fast waits; floor = wire + turnaround "
-                "+ a round trip per exchange\n");
-    std::printf("server  operation          rate    wall ms   floor ms    ratio\n");
-    for (const auto mode : {md::Ser2Net::Mode::Raw, md::Ser2Net::Mode::Rfc2217}) {
-        for (const int rate : kRates) {
-            md::MeterSim sim(MeterOptions() << QStringLiteral("--line-timing")
-                                            << QStringLiteral("--baud") << QString::number(rate));
-            Start(sim);
-            md::Ser2Net server(sim.LinkPath(), mode, QStringLiteral("%1n82").arg(rate));
-            if (!server.Start())
-                Fail(server.Error());
-            InWindow(server.DeviceName(), rate, [&](md::ui::CMeterDebugDlg& dlg) {
-                for (const Operation& op : ops) {
-                    const double wall = MeanMs(op, dlg);
-                    const double floor = op.lineFloorMs(rate) + op.exchanges * rtt;
-                    std::printf("%-7s %-16s %6d %10.1f %10.1f %8.3f\n",
-                                mode == md::Ser2Net::Mode::Raw ? "raw" : "rfc2217", op.name, rate,
-                                wall, floor, wall / floor);
-                    std::fflush(stdout);
-                }
-            });
+    using Latency = md::Ser2Net::Latency;
+    for (const Latency latency : {Latency::Prompt, Latency::Defaults}) {
+        const bool prompt = latency == Latency::Prompt;
+        std::printf("through ser2net %s, metersim --line-timing, fast waits; floor = wire + "
+                    "turnaround + a round trip%s per exchange\n",
+                    prompt ? "as the README configures it (tcp(nodelay), chardelay: false)"
+                           : "with its defaults",
+                    prompt ? "" : " + chardelay");
+        std::printf("server  operation          rate    wall ms   floor ms    ratio\n");
+        for (const auto mode : {md::Ser2Net::Mode::Raw, md::Ser2Net::Mode::Rfc2217}) {
+            for (const int rate : kRates) {
+                md::MeterSim sim(MeterOptions()
+                                 << QStringLiteral("--line-timing") << QStringLiteral("--baud")
+                                 << QString::number(rate));
+                Start(sim);
+                md::Ser2Net server(sim.LinkPath(), mode, QStringLiteral("%1n82").arg(rate),
+                                   latency);
+                if (!server.Start())
+                    Fail(server.Error());
+                InWindow(server.DeviceName(), rate, [&](md::ui::CMeterDebugDlg& dlg) {
+                    for (const Operation& op : ops) {
+                        const double wall = MeanMs(op, dlg);
+                        const double perExchange = rtt + (prompt ? 0 : CharDelayMs(rate));
+                        const double floor = op.lineFloorMs(rate) + op.exchanges * perExchange;
+                        std::printf("%-7s %-16s %6d %10.1f %10.1f %8.3f\n",
+                                    mode == md::Ser2Net::Mode::Raw ? "raw" : "rfc2217", op.name,
+                                    rate, wall, floor, wall / floor);
+                        std::fflush(stdout);
+                    }
+                });
+            }
         }
+        std::printf("\n");
     }
 
-    std::printf("\nModbus TCP to metersim --modbus-tcp, fast waits\n");
+    std::printf("Modbus TCP to metersim --modbus-tcp, fast waits\n");
     std::printf("operation          exchanges  wall ms  ms/exchange  x round trip\n");
     md::MeterSim tcp(MeterOptions() << QStringLiteral("--modbus-tcp") << QStringLiteral("0"));
     Start(tcp);

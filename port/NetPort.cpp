@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #if defined(Q_OS_WIN)
@@ -127,6 +128,7 @@ void NetPort::Connect() {
     m_lost.clear();
     m_in.clear();
     m_telnet = rfc2217::TelnetReader();
+    m_purgeUnanswered = false;
     m_socket.abort();
     const QDeadlineTimer deadline(kConnectMs);
     QList<QHostAddress> addresses;
@@ -205,9 +207,13 @@ void NetPort::ConnectTo(const QList<QHostAddress>& addresses, int budgetMs) {
     KeepAlive(m_socket);
     if (m_device.transport != Transport::Rfc2217)
         return;
-    Write(rfc2217::Greeting());
+    // The agreement to the com port option and the confirmations of the line share one
+    // budget; the window's event loop runs while they are awaited.
+    const QDeadlineTimer deadline(kReplyMs);
     try {
-        SendLine(m_line, m_settings);
+        Write(rfc2217::Greeting());
+        AgreeComPort(deadline);
+        SendLine(m_line, m_settings, deadline, true);
     } catch (const CommError& e) {
         m_connecting = true;
         m_socket.abort();
@@ -217,27 +223,90 @@ void NetPort::ConnectTo(const QList<QHostAddress>& addresses, int budgetMs) {
     }
 }
 
+// Com port commands go out only once the server said DO to the option (RFC 855): a server that
+// has not agreed may read them as anything.
+void NetPort::AgreeComPort(const QDeadlineTimer& deadline) {
+    const auto answered = [this] {
+        return m_telnet.ComPortAccepted() || m_telnet.ComPortRefused() || m_telnet.BinaryRefused();
+    };
+    AwaitServer(answered, deadline, true);
+    if (!GetPortOpen())
+        throw CommError(m_lost.isEmpty() ? Reason().toStdString() : m_lost.toStdString());
+    RefuseCheck();
+    if (!m_telnet.ComPortAccepted())
+        throw CommError(
+            tr("服务器在 %1 秒内没有同意 RFC 2217 串口控制").arg(kReplyMs / 1000).toStdString());
+}
+
+void NetPort::RefuseCheck() const {
+    if (m_telnet.ComPortRefused())
+        throw CommError(tr("服务器不支持 RFC 2217 串口控制").toStdString());
+    if (m_telnet.BinaryRefused())
+        throw CommError(tr("服务器拒绝二进制传输，帧的字节可能被改动").toStdString());
+}
+
+// Reads what the server sends until done holds, the connection ends or the deadline passes;
+// data bytes that come meanwhile are dropped, since nothing was asked of the meter. With
+// eventLoop the window's events are served meanwhile, as during the connect.
+bool NetPort::AwaitServer(const std::function<bool()>& done, const QDeadlineTimer& deadline,
+                          bool eventLoop) {
+    if (DropData(done))
+        return GetPortOpen() && done();
+    if (eventLoop) {
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(&m_socket, &QIODevice::readyRead, &loop, [&] {
+            if (DropData(done))
+                loop.quit();
+        });
+        QObject::connect(&m_socket, &QAbstractSocket::disconnected, &loop, &QEventLoop::quit);
+        QObject::connect(&m_socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
+        limit.start(static_cast<int>(deadline.remainingTime()));
+        loop.exec();
+    } else {
+        while (!deadline.hasExpired()) {
+            if (!m_socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+                CheckGone();
+            if (DropData(done))
+                break;
+        }
+    }
+    return GetPortOpen() && done();
+}
+
+// Takes what the socket holds, as often as the room for input fills, and drops the data;
+// true once done holds or the connection is gone.
+bool NetPort::DropData(const std::function<bool()>& done) {
+    do {
+        m_in.clear();
+        Take();
+    } while (GetPortOpen() && !done() && m_socket.bytesAvailable() > 0);
+    m_in.clear();
+    return !GetPortOpen() || done();
+}
+
 // The server confirms each setting with the value now in force; the rate and the parity must
-// be what was asked for, since the meter's line check sees exactly these.
-void NetPort::SendLine(const LineSettings& line, const std::string& text) {
-    m_telnet.ForgetReplies();
+// be what was asked for, since the meter's line check sees exactly these. Confirmations that
+// came with the server's agreement on opening count: the reader is new then.
+void NetPort::SendLine(const LineSettings& line, const std::string& text,
+                       const QDeadlineTimer& deadline, bool opening) {
+    if (!opening)
+        m_telnet.ForgetReplies();
     Write(rfc2217::LineCommands(line.baudRate, line.dataBits, line.parity, StopCode(line.stopBits)));
-    const QDeadlineTimer deadline(kReplyMs);
     const auto confirmed = [&] {
         const auto& r = m_telnet.Replies();
         return r.contains(rfc2217::kSetBaudRate) && r.contains(rfc2217::kSetDataSize) &&
                r.contains(rfc2217::kSetParity) && r.contains(rfc2217::kSetStopSize);
     };
-    while (GetPortOpen() && !confirmed() && !m_telnet.ComPortRefused() && !deadline.hasExpired()) {
-        if (!m_socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            CheckGone();
-        Take();
-    }
+    AwaitServer(
+        [&] { return confirmed() || m_telnet.ComPortRefused() || m_telnet.BinaryRefused(); },
+        deadline, opening);
     const QString asked = QString::fromStdString(text);
     if (!GetPortOpen())
         throw CommError(m_lost.toStdString());
-    if (m_telnet.ComPortRefused())
-        throw CommError(tr("服务器不支持 RFC 2217 串口控制").toStdString());
+    RefuseCheck();
     if (!confirmed())
         throw CommError(tr("服务器在 %1 秒内没有确认设置“%2”")
                             .arg(kReplyMs / 1000)
@@ -263,7 +332,7 @@ void NetPort::SetSettings(const std::string& settings) {
                             .toStdString());
     if (m_device.transport == Transport::Rfc2217 && GetPortOpen()) {
         try {
-            SendLine(*line, settings);
+            SendLine(*line, settings, QDeadlineTimer(kReplyMs), false);
         } catch (const CommError& e) {
             // The server may have taken part of it: what was in force is asked for again.
             if (GetPortOpen())
@@ -368,6 +437,8 @@ void NetPort::Pull() {
 void NetPort::SetInBufferCount(std::int16_t count) {
     if (count != 0 || !GetPortOpen())
         return;
+    if (m_device.transport == Transport::Rfc2217)
+        PurgeServer();
     for (int round = 0; round < kFlushRounds && GetPortOpen(); ++round) {
         m_in.clear();
         Pull();
@@ -375,8 +446,24 @@ void NetPort::SetInBufferCount(std::int16_t count) {
             break;
     }
     m_in.clear();
-    if (m_device.transport == Transport::Rfc2217 && GetPortOpen())
-        Write(rfc2217::PurgeCommand(rfc2217::kPurgeReceive));
+}
+
+// The server's reply to the purge marks the point in the stream behind which nothing the meter
+// sent before can come: what arrives ahead of it is dropped, and the request waits for it. The
+// request then carries the acknowledgement of the reply. Sent without waiting, the reply would
+// sit unacknowledged at a server that keeps Nagle's algorithm on (ser2net's default), and the
+// meter's answer behind it until our delayed acknowledgement (40 ms on Linux, up to 200 ms
+// elsewhere). A server that does not answer a purge is not waited for again on this connection.
+void NetPort::PurgeServer() {
+    m_telnet.ForgetReply(rfc2217::kPurgeData);
+    Write(rfc2217::PurgeCommand(rfc2217::kPurgeReceive));
+    if (m_purgeUnanswered || !GetPortOpen())
+        return;
+    const bool answered =
+        AwaitServer([this] { return m_telnet.Replies().contains(rfc2217::kPurgeData); },
+                    QDeadlineTimer(kPurgeReplyMs), false);
+    if (!answered && GetPortOpen())
+        m_purgeUnanswered = true;
 }
 
 std::int16_t NetPort::GetInBufferCount() {

@@ -9,9 +9,11 @@
 #include "port/Rfc2217.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,8 @@ public:
     static constexpr int kLossFoundMs = 25000;
     // How long a serial device server has to confirm new line settings.
     static constexpr int kReplyMs = 1000;
+    // How long a serial device server has to answer a purge of its buffer before a request.
+    static constexpr int kPurgeReplyMs = 200;
     // Unread input held at most, as a serial device's control holds: the socket's own buffer
     // and the bytes taken out of it together.
     static constexpr qint64 kSocketBufferBytes = 1024;
@@ -83,7 +87,17 @@ private:
     // Closes a connection the peer has ended or that failed, and keeps the report.
     void CheckGone();
     void Lose(const QString& reason);
-    void SendLine(const LineSettings& line, const std::string& text);
+    // Waits for the server's DO to the com port option; throws CommError on a refusal or none.
+    void AgreeComPort(const QDeadlineTimer& deadline);
+    // Throws CommError when the server refused the com port option or binary transmission.
+    void RefuseCheck() const;
+    bool AwaitServer(const std::function<bool()>& done, const QDeadlineTimer& deadline,
+                     bool eventLoop);
+    bool DropData(const std::function<bool()>& done);
+    // Sets the server's line and awaits its confirmation by deadline; throws CommError.
+    void SendLine(const LineSettings& line, const std::string& text, const QDeadlineTimer& deadline,
+                  bool opening);
+    void PurgeServer();
     QString Reason() const;
 
     NetDevice m_device;
@@ -97,6 +111,8 @@ private:
     rfc2217::TelnetReader m_telnet;
     QString m_lost;
     bool m_connecting = false;
+    // The server let a purge go unanswered; later purges are sent without waiting.
+    bool m_purgeUnanswered = false;
 };
 
 } // namespace md

@@ -4,8 +4,9 @@ namespace md::rfc2217 {
 
 namespace {
 
-// A subnegotiation longer than any com port reply is not one we read; it is passed over.
-constexpr std::size_t kMaxSub = 64;
+// Far longer than any com port reply or notification. A subnegotiation that grows past it has
+// lost its end: the reader starts over on data rather than swallow the meter's answers.
+constexpr std::size_t kMaxSub = 256;
 
 bool WeWill(std::uint8_t option) {
     return option == kOptBinary || option == kOptSuppressGoAhead || option == kOptComPort;
@@ -93,14 +94,8 @@ void TelnetReader::Feed(std::span<const std::uint8_t> in, std::vector<std::uint8
             if (b == kIac) {
                 data.push_back(kIac);
                 m_state = State::Data;
-            } else if (b == kWill || b == kWont || b == kDo || b == kDont) {
-                m_verb = b;
-                m_state = State::Option;
-            } else if (b == kSb) {
-                m_sub.clear();
-                m_state = State::Sub;
             } else {
-                m_state = State::Data; // NOP, go-ahead, break and the like carry nothing here
+                AfterIac(b);
             }
             break;
         case State::Option:
@@ -108,24 +103,49 @@ void TelnetReader::Feed(std::span<const std::uint8_t> in, std::vector<std::uint8
             m_state = State::Data;
             break;
         case State::Sub:
-            if (b == kIac)
+            if (b == kIac) {
                 m_state = State::SubIac;
-            else if (m_sub.size() < kMaxSub)
+            } else if (m_sub.size() < kMaxSub) {
                 m_sub.push_back(b);
+            } else {
+                m_sub.clear();
+                m_state = State::Data;
+                data.push_back(b);
+            }
             break;
         case State::SubIac:
             if (b == kIac) {
-                if (m_sub.size() < kMaxSub)
+                if (m_sub.size() < kMaxSub) {
                     m_sub.push_back(kIac);
-                m_state = State::Sub;
-            } else {
-                // IAC SE ends it; anything else after IAC ends it as well, broken.
-                if (b == kSe)
-                    EndSub();
+                    m_state = State::Sub;
+                } else {
+                    m_sub.clear();
+                    data.push_back(kIac);
+                    m_state = State::Data;
+                }
+            } else if (b == kSe) {
+                EndSub();
                 m_state = State::Data;
+            } else {
+                // The subnegotiation lost its end; what follows its IAC is a command of its
+                // own (a new IAC SB, a WILL), and is read as one.
+                m_sub.clear();
+                AfterIac(b);
             }
             break;
         }
+    }
+}
+
+void TelnetReader::AfterIac(std::uint8_t b) {
+    if (b == kWill || b == kWont || b == kDo || b == kDont) {
+        m_verb = b;
+        m_state = State::Option;
+    } else if (b == kSb) {
+        m_sub.clear();
+        m_state = State::Sub;
+    } else {
+        m_state = State::Data; // NOP, go-ahead, break and the like carry nothing here
     }
 }
 
@@ -151,6 +171,9 @@ void TelnetReader::Negotiate(std::uint8_t verb, std::uint8_t option,
     case kDont:
         if (option == kOptComPort)
             m_comPortRefused = true;
+        // Without binary both ways, a server may change bytes of the meter's frames.
+        if (option == kOptBinary)
+            m_binaryRefused = true;
         if (m_will.erase(option))
             say(kWont);
         break;
@@ -161,6 +184,8 @@ void TelnetReader::Negotiate(std::uint8_t verb, std::uint8_t option,
             say(kDont);
         break;
     case kWont:
+        if (option == kOptBinary)
+            m_binaryRefused = true;
         if (m_do.erase(option))
             say(kDont);
         break;

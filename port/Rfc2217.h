@@ -61,13 +61,19 @@ public:
     // with the value they carry; each new reply replaces the last.
     const std::map<std::uint8_t, std::vector<std::uint8_t>>& Replies() const { return m_replies; }
     void ForgetReplies() { m_replies.clear(); }
+    void ForgetReply(std::uint8_t command) { m_replies.erase(command); }
     // The server said DO or DONT to the com port option; neither yet: both false.
     bool ComPortAccepted() const { return m_will.contains(kOptComPort); }
     bool ComPortRefused() const { return m_comPortRefused; }
+    // The server said WONT or DONT to binary transmission: bytes of a frame may not pass as
+    // they are.
+    bool BinaryRefused() const { return m_binaryRefused; }
 
 private:
     enum class State { Data, Iac, Option, Sub, SubIac };
     void Negotiate(std::uint8_t verb, std::uint8_t option, std::vector<std::uint8_t>& replies);
+    // Takes b, the byte after an IAC that is not a doubled 0xFF.
+    void AfterIac(std::uint8_t b);
     void EndSub();
 
     State m_state = State::Data;
@@ -80,6 +86,7 @@ private:
     std::set<std::uint8_t> m_wont;
     std::set<std::uint8_t> m_dont;
     bool m_comPortRefused = false;
+    bool m_binaryRefused = false;
     std::map<std::uint8_t, std::vector<std::uint8_t>> m_replies;
 };
 

@@ -953,6 +953,14 @@
         <translation>the server does not support RFC 2217 port control</translation>
     </message>
     <message>
+        <source>服务器在 %1 秒内没有同意 RFC 2217 串口控制</source>
+        <translation>the server did not agree to RFC 2217 port control within %1 s</translation>
+    </message>
+    <message>
+        <source>服务器拒绝二进制传输，帧的字节可能被改动</source>
+        <translation>the server refuses binary transmission, so bytes of a frame may be changed</translation>
+    </message>
+    <message>
         <source>服务器在 %1 秒内没有确认设置“%2”</source>
         <translation>the server did not confirm the settings "%2" within %1 s</translation>
     </message>

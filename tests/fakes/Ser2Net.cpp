@@ -36,8 +36,9 @@ int Ser2Net::FreePort() {
     return port;
 }
 
-Ser2Net::Ser2Net(QString device, Mode mode, QString settings)
-    : m_device(std::move(device)), m_mode(mode), m_settings(std::move(settings)) {
+Ser2Net::Ser2Net(QString device, Mode mode, QString settings, Latency latency)
+    : m_device(std::move(device)), m_mode(mode), m_settings(std::move(settings)),
+      m_latency(latency) {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     // A test that crashes or is killed by its time-out must not leave a server behind.
     m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
@@ -76,13 +77,21 @@ bool Ser2Net::Start() {
     if (m_port == 0)
         m_port = FreePort();
     // "local": no modem control lines, which a pseudo-terminal does not have.
-    const QString accepter = m_mode == Mode::Raw ? QStringLiteral("tcp,127.0.0.1,%1")
-                                                 : QStringLiteral("telnet(rfc2217),tcp,127.0.0.1,%1");
-    const QString config = QStringLiteral("%YAML 1.1\n---\n"
-                                          "connection: &meter\n"
-                                          "  accepter: %1\n"
-                                          "  connector: serialdev,%2,%3,local\n")
-                               .arg(accepter.arg(m_port), m_device, m_settings);
+    const bool prompt = m_latency == Latency::Prompt;
+    const QString tcp = prompt ? QStringLiteral("tcp(nodelay)") : QStringLiteral("tcp");
+    const QString accepter =
+        (m_mode == Mode::Raw ? QStringLiteral("%1,127.0.0.1,%2")
+                             : QStringLiteral("telnet(rfc2217),%1,127.0.0.1,%2"))
+            .arg(tcp)
+            .arg(m_port);
+    QString config = QStringLiteral("%YAML 1.1\n---\n"
+                                    "connection: &meter\n"
+                                    "  accepter: %1\n"
+                                    "  connector: serialdev,%2,%3,local\n")
+                         .arg(accepter, m_device, m_settings);
+    if (prompt)
+        config += QStringLiteral("  options:\n"
+                                 "    chardelay: false\n");
     QFile file(m_dir.filePath(QStringLiteral("ser2net.yaml")));
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) != config.toUtf8().size()) {
         m_error = QStringLiteral("cannot write the configuration: ") + file.errorString();

@@ -23,9 +23,15 @@ public:
     // Option, so the client sets the device's rate and parity (rfc2217://).
     enum class Mode { Raw, Rfc2217 };
 
+    // Defaults: ser2net as installed, which waits a little after the line falls silent before
+    // it sends (chardelay) and keeps Nagle's algorithm on. Prompt: as the README configures it,
+    // tcp(nodelay) on the accepter and chardelay off.
+    enum class Latency { Defaults, Prompt };
+
     // settings: the device's rate, parity, data and stop bits as ser2net writes them
     // ("9600n82"); a client over RFC 2217 may change them.
-    explicit Ser2Net(QString device, Mode mode, QString settings = QStringLiteral("9600n82"));
+    explicit Ser2Net(QString device, Mode mode, QString settings = QStringLiteral("9600n82"),
+                     Latency latency = Latency::Defaults);
     ~Ser2Net();
     Ser2Net(const Ser2Net&) = delete;
     Ser2Net& operator=(const Ser2Net&) = delete;
@@ -56,6 +62,7 @@ private:
     QString m_device;
     Mode m_mode;
     QString m_settings;
+    Latency m_latency;
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;

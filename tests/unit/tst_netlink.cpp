@@ -18,9 +18,10 @@
 #include "meter/MeterScan.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -96,6 +97,55 @@ private:
     QByteArray m_hex;
 };
 
+// A serial device server in a thread of its own, so that it answers while the port waits with
+// or without an event loop. Each step sends its bytes, after its delay, once what has arrived
+// since the last step holds its trigger (none: at once). What the client sent is kept in got.
+class ScriptedServer : public QThread {
+public:
+    struct Step {
+        QByteArray trigger, send; // hex
+        int delayMs = 0;
+    };
+    explicit ScriptedServer(QList<Step> steps) : m_steps(std::move(steps)) {
+        m_listener.listen(QHostAddress::LocalHost, 0);
+        m_listener.pauseAccepting();
+        start();
+    }
+    ~ScriptedServer() override { wait(); }
+    QString Url() const {
+        return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_listener.serverPort());
+    }
+    void run() override {
+        QTcpServer server;
+        server.setSocketDescriptor(::dup(int(m_listener.socketDescriptor())));
+        if (!server.waitForNewConnection(3000))
+            return;
+        QTcpSocket* s = server.nextPendingConnection();
+        qsizetype from = 0;
+        for (const Step& step : m_steps) {
+            const QByteArray trigger = QByteArray::fromHex(step.trigger);
+            qsizetype at = -1;
+            while ((at = got.indexOf(trigger, from)) < 0) {
+                if (!s->waitForReadyRead(3000))
+                    return;
+                got += s->readAll();
+            }
+            from = at + trigger.size();
+            QThread::msleep(static_cast<unsigned long>(step.delayMs));
+            s->write(QByteArray::fromHex(step.send));
+            s->waitForBytesWritten(1000);
+        }
+        // Kept until the client closes.
+        while (s->waitForReadyRead(3000))
+            got += s->readAll();
+    }
+    QByteArray got; // read once the thread has ended
+
+private:
+    QList<Step> m_steps;
+    QTcpServer m_listener;
+};
+
 // An RFC 2217 server's replies to the four line commands for 9600 none, 8 data, 2 stop bits.
 QByteArray LineReplies(std::uint32_t rate, std::uint8_t parity) {
     QByteArray r = "fffa2c65";
@@ -158,6 +208,12 @@ private Q_SLOTS:
     void Rfc2217Bytes();
     void TelnetReader_data();
     void TelnetReader();
+    void TelnetReaderStartsOverAfterAnOverLongSubnegotiation();
+    void TelnetRefusals_data();
+    void TelnetRefusals();
+    void Rfc2217Open_data();
+    void Rfc2217Open();
+    void Rfc2217RequestWaitsForThePurgeReply();
     void RawAndRfc2217ThroughAPeer_data();
     void RawAndRfc2217ThroughAPeer();
     void ConnectFailureNamesHostPortAndReason_data();
@@ -453,6 +509,14 @@ void tst_netlink::TelnetReader_data() {
     QTest::newRow("an option we do not do, asked twice, declined once")
         << QList<QByteArray>{"fffd18fffd18"} << QByteArray() << QByteArray("fffc18")
         << QByteArray();
+    // A notification that lost its IAC SE: the reply behind it is still read, and none of its
+    // bytes pass as data.
+    QTest::newRow("IAC SB inside a broken subnegotiation")
+        << QList<QByteArray>{"fffa2c6a", "fffa2c65000025", "80fff0", "0103"} << QByteArray("0103")
+        << QByteArray() << QByteArray("00002580");
+    QTest::newRow("a WILL inside a broken subnegotiation")
+        << QList<QByteArray>{"fffa2c6a01fffb18", "0103"} << QByteArray("0103")
+        << QByteArray("fffe18") << QByteArray();
 }
 
 void tst_netlink::TelnetReader() {
@@ -465,6 +529,122 @@ void tst_netlink::TelnetReader() {
     QTEST(Hex(replies), "replies");
     const auto rate = reader.Replies().find(rfc2217::kSetBaudRate);
     QTEST(rate == reader.Replies().end() ? QByteArray() : Hex(rate->second), "rateReply");
+}
+
+// A subnegotiation that never ends swallows a bounded stretch and no more: the answers behind
+// it come through, and a reply after them is read again.
+void tst_netlink::TelnetReaderStartsOverAfterAnOverLongSubnegotiation() {
+    rfc2217::TelnetReader reader;
+    std::vector<std::uint8_t> data, replies;
+    reader.Feed(Bytes("fffa2c6a" + QByteArray(2000, '0')), data, replies);
+    reader.Feed(Bytes("0103020007f986 fffa2c6500002580fff0"), data, replies);
+    QVERIFY2(Hex(data).endsWith("0103020007f986") && data.size() < 1000, Hex(data));
+    QVERIFY(reader.Replies().contains(rfc2217::kSetBaudRate));
+}
+
+void tst_netlink::TelnetRefusals_data() {
+    QTest::addColumn<QByteArray>("server");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("comPortRefused");
+    QTest::addColumn<bool>("binaryRefused");
+
+    QTest::newRow("DO, then DONT COM-PORT") << QByteArray("fffd2cfffe2c") << false << true << false;
+    QTest::newRow("WONT BINARY") << QByteArray("fffc00") << false << false << true;
+    QTest::newRow("DONT BINARY") << QByteArray("fffe00") << false << false << true;
+}
+
+void tst_netlink::TelnetRefusals() {
+    QFETCH(QByteArray, server);
+    rfc2217::TelnetReader reader;
+    std::vector<std::uint8_t> data, replies;
+    reader.Feed(Bytes(server), data, replies);
+    QTEST(reader.ComPortAccepted(), "accepted");
+    QTEST(reader.ComPortRefused(), "comPortRefused");
+    QTEST(reader.BinaryRefused(), "binaryRefused");
+}
+
+// Opening rfc2217:// at 9600 none against a server in its own thread: hello is what it says on
+// connecting, confirm what it sends once the four line commands have arrived, late. Meanwhile
+// the window's events are served.
+void tst_netlink::Rfc2217Open_data() {
+    QTest::addColumn<QByteArray>("hello");
+    QTest::addColumn<QByteArray>("confirm");
+    QTest::addColumn<QString>("error"); // part of the open's failure; empty: it opens
+
+    const QByteArray agree = "fffd2c";
+    QTest::newRow("confirmations behind 8 KiB of data")
+        << agree << QByteArray(8192, 'a').toHex() + LineReplies(9600, 1) << QString();
+    QTest::newRow("never says DO COM-PORT")
+        << QByteArray("fffb03") << LineReplies(9600, 1) << "没有同意";
+    QTest::newRow("DONT COM-PORT")
+        << QByteArray("fffe2c") << LineReplies(9600, 1) << "不支持 RFC 2217";
+    QTest::newRow("WONT BINARY") << agree + "fffc00" << LineReplies(9600, 1) << "二进制";
+    QTest::newRow("parity confirmed as odd, none asked")
+        << agree << LineReplies(9600, 2) << "不接受设置";
+}
+
+void tst_netlink::Rfc2217Open() {
+    QFETCH(QByteArray, hello);
+    QFETCH(QByteArray, confirm);
+    QFETCH(QString, error);
+    constexpr int kLateMs = 400;
+    ScriptedServer server({{"", hello}, {"fffa2c04", confirm, kLateMs}});
+    CMSComm comm;
+    comm.SetDevice(1, server.Url());
+    comm.SetSettings("9600N,8,2");
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    ticker.start(10);
+    sinceTick.start();
+    QString failure;
+    try {
+        comm.SetPortOpen(true);
+    } catch (const CommError& e) {
+        failure = QString::fromStdString(e.what());
+    }
+    longestGap = std::max(longestGap, sinceTick.elapsed());
+    ticker.stop();
+    if (error.isEmpty()) {
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QVERIFY(comm.GetPortOpen());
+        QCOMPARE(comm.GetInBufferCount(), std::int16_t(0)); // the data ahead was stale
+        QVERIFY2(longestGap < kLateMs / 2, qPrintable(QString::number(longestGap)));
+    } else {
+        QVERIFY2(failure.contains(error) && failure.startsWith("无法打开"), qPrintable(failure));
+        QVERIFY(!comm.GetPortOpen());
+    }
+    comm.SetPortOpen(false);
+    server.wait();
+    // Line commands go out only to a server that agreed to the option.
+    const bool agreed = hello == "fffd2c";
+    QCOMPARE(server.got.toHex().contains("fffa2c01"), agreed);
+}
+
+// A server whose port holds bytes the meter sent before the purge: they come ahead of the
+// purge's reply, and the request goes out only behind it, so none of them reaches the answer.
+void tst_netlink::Rfc2217RequestWaitsForThePurgeReply() {
+    ScriptedServer server({{"", "fffd2c"},
+                           {"fffa2c04", LineReplies(9600, 1), 50},
+                           {"fffa2c0c01fff0", "aabbcc"},
+                           {"", "fffa2c7001fff0"},
+                           {"01030006", "0103020007f986"}});
+    CMSComm comm;
+    comm.SetDevice(1, server.Url());
+    comm.SetSettings("9600N,8,2");
+    try {
+        comm.SetPortOpen(true);
+    } catch (const CommError& e) {
+        QFAIL(e.what());
+    }
+    comm.SetInBufferCount(0);
+    comm.SetOutput(Bytes("010300060001640b"));
+    QVERIFY(comm.WaitForInput(2000));
+    QTRY_COMPARE(comm.GetInBufferCount(), std::int16_t(7));
+    QCOMPARE(HexOf(comm.GetInput()), QByteArray("0103020007f986"));
+    comm.SetPortOpen(false);
 }
 
 // The same write out and its acknowledgement back, check bytes FF FF included, through a
