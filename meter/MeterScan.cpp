@@ -140,29 +140,38 @@ ScanProgress MeterScan::Progress() const {
     p.total = static_cast<int>(m_options.order.size());
     p.leftMs = m_leftMs[m_next];
     p.noisy = !m_settings.empty() && m_noisy.contains(LineKey(m_lineRate, m_lineParity));
-    if (!m_noisy.empty()) {
-        // Noise is a fact of the line, whatever the settings: every setting still to come
-        // waits for quiet once, after its first probe (on top of the wait for late answers
-        // when that probe ends its line), and every probe hears bytes in its window and
-        // listens on for as long as an answer needs.
-        std::set<int> waited = m_noisy;
-        const auto& order = m_options.order;
-        for (std::size_t i = m_next; i < order.size(); ++i) {
-            const ScanPoint& at = order[i];
-            const bool parity = HasParity(at.parity);
-            p.leftMs += InterFrameGapMs(at.baudRate, parity) +
-                        WireTimeMs(ReadAnswerLen(1), at.baudRate, parity);
-            if (waited.insert(LineKey(at.baudRate, at.parity)).second)
-                p.leftMs += ProbeWaitMs(at, m_options.windowMs, m_transport) + kConfirmWaitMs -
-                            ProbeCostMs(order, i, m_options.windowMs, m_transport);
-        }
-    }
+    if (!m_noisy.empty())
+        p.leftMs += NoiseMs();
     p.confirming = m_state == State::Listening && m_task.confirm;
     if (m_state == State::Listening)
         p.current = m_task.at;
     else if (m_next < m_options.order.size())
         p.current = m_options.order[m_next];
     return p;
+}
+
+std::uint64_t MeterScan::NoiseMs() const {
+    // Asked for at every step: worked out again only when the scan has moved on.
+    if (m_noiseMs && m_noiseMs->next == m_next && m_noiseMs->noisy == m_noisy.size())
+        return m_noiseMs->ms;
+    // Noise is a fact of the line, whatever the settings: every setting still to come waits
+    // for quiet once, after its first probe (on top of the wait for late answers when that
+    // probe ends its line), and every probe hears bytes in its window and listens on for as
+    // long as an answer needs.
+    std::uint64_t ms = 0;
+    std::set<int> waited = m_noisy;
+    const auto& order = m_options.order;
+    for (std::size_t i = m_next; i < order.size(); ++i) {
+        const ScanPoint& at = order[i];
+        const bool parity = HasParity(at.parity);
+        ms += InterFrameGapMs(at.baudRate, parity) +
+              WireTimeMs(ReadAnswerLen(1), at.baudRate, parity);
+        if (waited.insert(LineKey(at.baudRate, at.parity)).second)
+            ms += ProbeWaitMs(at, m_options.windowMs, m_transport) + kConfirmWaitMs -
+                  ProbeCostMs(order, i, m_options.windowMs, m_transport);
+    }
+    m_noiseMs = NoiseEstimate{m_next, m_noisy.size(), ms};
+    return ms;
 }
 
 void MeterScan::Begin() {

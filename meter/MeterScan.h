@@ -178,6 +178,8 @@ private:
     bool CountsFromWrite() const;
     // The listening times ahead, for the transport in use.
     void Estimate();
+    // What the noise seen so far adds to the time left.
+    std::uint64_t NoiseMs() const;
     static int LineKey(int rate, char parity) { return rate * 128 + parity; }
 
     SerialControl& m_port;
@@ -210,6 +212,12 @@ private:
     std::vector<std::string> m_refusals;
     std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
     std::set<int> m_noisy;         // line settings (LineKey) whose line never fell quiet
+    struct NoiseEstimate {
+        std::size_t next = 0;  // m_next
+        std::size_t noisy = 0; // m_noisy.size()
+        std::uint64_t ms = 0;
+    };
+    mutable std::optional<NoiseEstimate> m_noiseMs;
     std::vector<Candidate> m_candidates;
     std::set<ScanPoint> m_known; // candidates taken, confirmed or refused
     std::vector<ScanHit> m_hits;
