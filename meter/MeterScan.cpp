@@ -88,8 +88,6 @@ std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs, Transport
 std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
                           std::uint32_t windowMs, Transport transport) {
     const std::uint32_t listen = ProbeWaitMs(order[i], windowMs, transport);
-    if (transport == Transport::ModbusTcp)
-        return listen;
     const bool lineEnds = i + 1 == order.size() || order[i + 1].baudRate != order[i].baudRate ||
                           order[i + 1].parity != order[i].parity;
     return lineEnds ? std::max(listen, kScanAnswerWaitMs) : listen;
@@ -224,11 +222,10 @@ void MeterScan::Next() {
     // A meter slower than the window answers a probe after its listening time: on the same
     // line a later probe hears it, but a probe alone on its rate and parity (address 1, the
     // dialog's settings, the last address of a pass) has nobody after it. Its answer is awaited
-    // here, on the line it answers, for as long as any answer is awaited. A Modbus TCP answer
-    // is taken only by the request it names: there is nothing to wait for.
+    // here, on the line it answers, for as long as any answer is awaited.
     const bool lineEnds =
         !task || ScanSettingsText(task->at.baudRate, task->at.parity) != m_settings;
-    if (lineEnds && m_lateUntil && !OverModbusTcp()) {
+    if (lineEnds && m_lateUntil) {
         const auto left = static_cast<std::int32_t>(*m_lateUntil - now);
         waitMs = static_cast<std::uint32_t>(std::max(left, 0));
     }
@@ -290,8 +287,11 @@ void MeterScan::Send(const Task& task) {
     }
     const int len = BuildReadRequest(m_link.m_bySendBuf, task.at.address, kProbeRegister, 1);
     m_link.SendOnly(len);
-    if (!task.confirm)
+    if (!task.confirm) {
         ++m_probes;
+        if (m_link.Transaction() >= 0)
+            m_unanswered[static_cast<std::uint16_t>(m_link.Transaction())] = task.at.address;
+    }
     m_sentAt = m_clock.GetTickCount();
     m_requestMs = WireTimeMs(len, task.at.baudRate, HasParity(task.at.parity));
     m_quietFrom = m_sentAt + m_requestMs;
@@ -345,7 +345,7 @@ void MeterScan::Listen() {
     const std::uint32_t limit = ListenLimit();
     if (answered || refused || spent >= limit) {
         Harvest();
-        EndTask(answered, now);
+        EndTask(answered, refused, now);
         return;
     }
     m_port.WaitForInput(std::min(limit - spent, kSliceMs));
@@ -364,12 +364,27 @@ std::uint32_t MeterScan::ListenLimit() const {
 }
 
 void MeterScan::Harvest() {
-    // A Modbus TCP answer names the request it answers: a late one is not taken for another.
-    if (m_link.Transaction() >= 0)
-        return;
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(m_received));
     const bool listening = m_state == State::Listening;
+    if (m_link.Transaction() >= 0) {
+        // A late Modbus TCP answer names the request it answers, and so the unit probed: a
+        // gateway slower than the window (its own line's times, a queue of requests) is found
+        // as a slow meter on a serial line is.
+        for (std::size_t i = 0; i + kMbapHeaderLen < data.size(); ++i) {
+            const int transaction = data[i] << 8 | data[i + 1];
+            const auto probe = m_unanswered.find(static_cast<std::uint16_t>(transaction));
+            if (probe == m_unanswered.end() ||
+                (listening && transaction == m_link.Transaction()) ||
+                !MbapMeterAnswered(data.subspan(i), transaction, probe->second))
+                continue;
+            const ScanPoint at{probe->second, m_lineRate, m_lineParity};
+            m_unanswered.erase(probe);
+            if (m_known.insert(at).second)
+                m_candidates.push_back({at, {}});
+        }
+        return;
+    }
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::uint8_t a = data[i];
         if ((listening && a == m_task.at.address) || !m_here.contains(a) ||
@@ -399,12 +414,13 @@ void MeterScan::TraceTask() {
     m_link.TraceCollection(m_received, wanted, found);
 }
 
-void MeterScan::EndTask(bool answered, std::uint32_t now) {
+void MeterScan::EndTask(bool answered, bool refused, std::uint32_t now) {
     TraceTask();
     m_state = State::Idle;
     m_idleSince = now;
     m_awaitedQuiet = false;
-    if (!answered)
+    // A gateway's refusal is the last word on that request.
+    if (!answered && !refused)
         m_lateUntil = m_sentAt + kConfirmWaitMs;
     const std::uint32_t requestEnd = m_sentAt + (CountsFromWrite() ? 0 : m_requestMs);
     if (!m_task.confirm) {

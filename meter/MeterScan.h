@@ -6,7 +6,8 @@
 // now and then. A late answer is awaited on the line it answers: before the rate or parity
 // changes, and after the last probe, the scan listens on until the fixed wait after that
 // line's last request is over. Over Modbus TCP no serial line is on the tool's side: a probe
-// listens for the window from the moment its request was written, and nothing else.
+// listens for the window from the moment its request was written, and nothing else; a late
+// answer names the request, and so the unit, it answers.
 //
 // Before a request the line is let fall quiet (bytes still arriving may be an answer that the
 // request would collide with). A line setting whose line never fell quiet within the fixed
@@ -22,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -67,8 +69,7 @@ std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs,
                           Transport transport = Transport::Serial);
 
 // What probe i of order costs when nothing answers: its listening time, or the fixed answer
-// wait after its request when the rate or parity changes after it (or it is the last). Over
-// Modbus TCP, where a late answer is never credited, its listening time only.
+// wait after its request when the rate or parity changes after it (or it is the last).
 std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
                           std::uint32_t windowMs, Transport transport = Transport::Serial);
 
@@ -166,7 +167,7 @@ private:
     bool Take();
     // How long the task in hand listens, counted from its request, as things stand.
     std::uint32_t ListenLimit() const;
-    void EndTask(bool answered, std::uint32_t now);
+    void EndTask(bool answered, bool refused, std::uint32_t now);
     // Takes every answer in the copy from an address probed at the present settings (but the
     // one the task in hand listens for) as a candidate there.
     void Harvest();
@@ -211,6 +212,8 @@ private:
     char m_lineParity = 'N';
     std::vector<std::string> m_refusals;
     std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
+    // Modbus TCP: the unit each unanswered probe went to, by its transaction identifier.
+    std::map<std::uint16_t, std::uint8_t> m_unanswered;
     std::set<int> m_noisy;         // line settings (LineKey) whose line never fell quiet
     struct NoiseEstimate {
         std::size_t next = 0;  // m_next

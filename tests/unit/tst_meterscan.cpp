@@ -334,23 +334,29 @@ void TestMeterScan::NoisyLineWaitsForQuietOncePerSetting() {
 }
 
 // Units 1 to 5 behind a Modbus TCP gateway whose line runs at 1200 bit/s, odd parity (the
-// gateway's business, not the tool's); unit 5 gets pdu back, delay ms after the request was
-// written, the other units nothing. A probe listens for the 20 ms window only.
+// gateway's business, not the tool's); unit 5, or every unit, gets pdu back, delay ms after the
+// request was written, the others nothing. A probe listens for the 20 ms window only; after an
+// unanswered one the scan listens on for late answers until 600 ms after it.
 void TestMeterScan::OverModbusTcp_data() {
     QTest::addColumn<QByteArray>("pdu");
+    QTest::addColumn<bool>("everyUnit");
     QTest::addColumn<int>("delay");
     QTest::addColumn<int>("responseMs"); // -1: not found
     QTest::addColumn<int>("elapsedMs");
     QTest::newRow("an answer: counted from the write")
-        << QByteArray("03020003") << 15 << 15 << 4 * 20 + 4 * 15;
-    QTest::newRow("the meter's own exception") << QByteArray("8302") << 15 << 15 << 4 * 20 + 4 * 15;
+        << QByteArray("03020003") << false << 15 << 15 << 4 * 20 + 4 * 15;
+    QTest::newRow("the meter's own exception")
+        << QByteArray("8302") << false << 15 << 15 << 4 * 20 + 4 * 15;
+    QTest::newRow("late: credited to the unit its transaction names")
+        << QByteArray("03020003") << false << 40 << 40 << 4 * 20 + 4 * 40;
     // The gateway speaks for the unit it cannot reach: no meter, and nothing more to wait for.
-    QTest::newRow("gateway: path unavailable") << QByteArray("830a") << 5 << -1 << 4 * 20 + 5;
-    QTest::newRow("gateway: target failed") << QByteArray("830b") << 15 << -1 << 4 * 20 + 15;
+    QTest::newRow("gateway: path unavailable") << QByteArray("830a") << true << 5 << -1 << 5 * 5;
+    QTest::newRow("gateway: target failed") << QByteArray("830b") << true << 15 << -1 << 5 * 15;
 }
 
 void TestMeterScan::OverModbusTcp() {
     QFETCH(QByteArray, pdu);
+    QFETCH(bool, everyUnit);
     QFETCH(int, delay);
     QFETCH(int, responseMs);
     QFETCH(int, elapsedMs);
@@ -360,7 +366,7 @@ void TestMeterScan::OverModbusTcp() {
     const QByteArray body = QByteArray::fromHex(pdu);
     port.SetResponder([&](std::span<const std::uint8_t> adu) {
         std::vector<FakePort::Reply> replies;
-        if (adu.size() < 8 || adu[6] != 5)
+        if (adu.size() < 8 || (adu[6] != 5 && !everyUnit))
             return replies;
         std::vector<std::uint8_t> frame(adu.begin(), adu.begin() + 7);
         frame[5] = static_cast<std::uint8_t>(body.size() + 1);
@@ -372,11 +378,13 @@ void TestMeterScan::OverModbusTcp() {
     options.order = meter::ScanOrder({}, Range(1, 5), {1200}, {'O'});
     options.windowMs = 20;
     MeterScan scan(port, clock, options);
-    QCOMPARE(scan.Progress().leftMs, std::uint64_t{5 * 20});
+    QCOMPARE(scan.Progress().leftMs, std::uint64_t{4 * 20 + 600});
     RunToEnd(scan);
     QCOMPARE(scan.Hits().size(), std::size_t{responseMs >= 0});
-    if (responseMs >= 0)
+    if (responseMs >= 0) {
+        QCOMPARE(int(scan.Hits()[0].at.address), 5);
         QCOMPARE(scan.Hits()[0].responseMs, std::uint32_t(responseMs));
+    }
     QCOMPARE(clock.Elapsed(), std::uint64_t(elapsedMs));
 }
 
