@@ -374,8 +374,7 @@ void MeterScan::Harvest() {
         for (std::size_t i = 0; i + kMbapHeaderLen < data.size(); ++i) {
             const int transaction = data[i] << 8 | data[i + 1];
             const auto probe = m_unanswered.find(static_cast<std::uint16_t>(transaction));
-            if (probe == m_unanswered.end() ||
-                (listening && transaction == m_link.Transaction()) ||
+            if (probe == m_unanswered.end() || (listening && transaction == m_link.Transaction()) ||
                 !MbapMeterAnswered(data.subspan(i), transaction, probe->second))
                 continue;
             const ScanPoint at{probe->second, m_lineRate, m_lineParity};

@@ -214,7 +214,7 @@ private:
     std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
     // Modbus TCP: the unit each unanswered probe went to, by its transaction identifier.
     std::map<std::uint16_t, std::uint8_t> m_unanswered;
-    std::set<int> m_noisy;         // line settings (LineKey) whose line never fell quiet
+    std::set<int> m_noisy; // line settings (LineKey) whose line never fell quiet
     struct NoiseEstimate {
         std::size_t next = 0;  // m_next
         std::size_t noisy = 0; // m_noisy.size()

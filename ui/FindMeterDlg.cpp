@@ -205,15 +205,13 @@ void CFindMeterDlg::OnStep() {
 void CFindMeterDlg::AddHit(const meter::ScanHit& hit) {
     m_hits.push_back(hit);
     // A meter that missed some of its reads says how many it answered.
-    const QString response = hit.answered < hit.reads
-                                 ? tr("%1 ms（%2/%3 次应答）")
-                                       .arg(hit.responseMs)
-                                       .arg(hit.answered)
-                                       .arg(hit.reads)
-                                 : tr("%1 ms").arg(hit.responseMs);
-    auto* item = new QTreeWidgetItem(m_list, {QString::number(hit.at.address),
-                                              RateText(hit.at.baudRate),
-                                              ParityText(hit.at.parity), response});
+    const QString response =
+        hit.answered < hit.reads
+            ? tr("%1 ms（%2/%3 次应答）").arg(hit.responseMs).arg(hit.answered).arg(hit.reads)
+            : tr("%1 ms").arg(hit.responseMs);
+    auto* item =
+        new QTreeWidgetItem(m_list, {QString::number(hit.at.address), RateText(hit.at.baudRate),
+                                     ParityText(hit.at.parity), response});
     // The first meter is the likely choice: "使用" takes it without a click in the list.
     if (m_hits.size() == 1)
         m_list->setCurrentItem(item);

@@ -121,8 +121,8 @@ void TestScanE2e::ScanOverModbusTcp() {
     QCOMPARE(tool.exitCode(), exitCode);
     if (exitCode != 0)
         return;
-    static const QRegularExpression line(QStringLiteral(
-        "^address 3  rate and parity of the converter  answers in (\\d+) ms\n$"));
+    static const QRegularExpression line(
+        QStringLiteral("^address 3  rate and parity of the converter  answers in (\\d+) ms\n$"));
     const QRegularExpressionMatch m = line.match(out);
     QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= atLeastMs, qPrintable(out));
 }

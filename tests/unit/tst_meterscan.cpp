@@ -276,8 +276,8 @@ void TestMeterScan::WhatCountsAsAMeter() {
     port.QueueAnswer(pieces);
     port.SetResponder([&](std::span<const std::uint8_t> request) {
         std::vector<FakePort::Reply> replies;
-        const int delay = request[0] == 7 && !confirmDelays.isEmpty() ? confirmDelays.takeFirst()
-                                                                       : -1;
+        const int delay =
+            request[0] == 7 && !confirmDelays.isEmpty() ? confirmDelays.takeFirst() : -1;
         if (delay >= 0)
             replies.push_back({answer, std::uint32_t(delay)});
         return replies;
@@ -292,8 +292,7 @@ void TestMeterScan::WhatCountsAsAMeter() {
     if (responseMs < 0)
         return;
     QCOMPARE(scan.Hits()[0].responseMs, std::uint32_t(responseMs));
-    QCOMPARE(QStringLiteral("%1/%2").arg(scan.Hits()[0].answered).arg(scan.Hits()[0].reads),
-             reads);
+    QCOMPARE(QStringLiteral("%1/%2").arg(scan.Hits()[0].answered).arg(scan.Hits()[0].reads), reads);
 }
 
 // Addresses 2 to 11 at 9600 bit/s and every parity, on a line with a noise byte every 3 ms,
