@@ -238,11 +238,11 @@ void MeterScan::Next() {
     if (!m_settings.empty() && !OverModbusTcp() && !m_noisy.contains(line)) {
         const auto quiet = std::max(static_cast<std::int32_t>(now - m_quietFrom), 0);
         const std::uint32_t gap = InterFrameGapMs(m_lineRate, HasParity(m_lineParity));
-        if (static_cast<std::uint32_t>(quiet) >= gap) {
-        } else if (now - m_idleSince < kConfirmWaitMs) {
+        const bool busy = static_cast<std::uint32_t>(quiet) < gap;
+        if (busy && now - m_idleSince < kConfirmWaitMs) {
             waitMs = std::max(waitMs, gap - static_cast<std::uint32_t>(quiet));
             m_awaitedQuiet = true;
-        } else if (m_awaitedQuiet) {
+        } else if (busy && m_awaitedQuiet) {
             // Only a wait that ran its course shows noise: a step that comes late (a busy
             // window) finds bytes that have merely been sitting there.
             m_noisy.insert(line);
