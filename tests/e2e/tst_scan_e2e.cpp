@@ -1,7 +1,7 @@
 // MeterDebug --scan over a real pseudo-terminal to metersim: a meter away from every default
 // (2400 bit/s, odd parity, address 200) is found at exactly its own settings; so is a slow
-// meter at address 1, alone on its line, through an echoing adapter; a gateway slower than the
-// window over Modbus TCP; and a scan interrupted gives the port back in the settings it had.
+// meter at address 1, alone on its line, through an echoing adapter; and a scan interrupted
+// gives the port back in the settings it had.
 
 #include "fakes/MeterSim.h"
 
@@ -21,8 +21,6 @@ private Q_SLOTS:
     void ScanFindsExactlyTheMetersSettings_data();
     void ScanFindsExactlyTheMetersSettings();
     void InterruptedScanGivesThePortBack();
-    void ScanOverModbusTcp_data();
-    void ScanOverModbusTcp();
 };
 
 void TestScanE2e::ScanFindsExactlyTheMetersSettings_data() {
@@ -95,36 +93,6 @@ void TestScanE2e::InterruptedScanGivesThePortBack() {
     ::close(fd);
     QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
     QCOMPARE(after.c_cflag, before.c_cflag);
-}
-
-// metersim's Modbus TCP server with the meter at unit 3 of 1 to 5, and a 20 ms window.
-void TestScanE2e::ScanOverModbusTcp_data() {
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("atLeastMs"); // the response time reported
-    // Past the window: credited by its transaction, its time counted from the write.
-    QTest::newRow("a gateway 40 ms slow") << "late:40" << 0 << 38;
-}
-
-void TestScanE2e::ScanOverModbusTcp() {
-    QFETCH(QString, fault);
-    QFETCH(int, exitCode);
-    QFETCH(int, atLeastMs);
-    MeterSim meter({"--modbus-tcp", "0", "--address", "3", "--fault", fault});
-    QVERIFY2(meter.Start(), qPrintable(meter.Error()));
-    QProcess tool;
-    tool.start(qEnvironmentVariable("METERDEBUG"),
-               {"--scan", "--com1", QStringLiteral("modbus-tcp://127.0.0.1:%1").arg(meter.Port()),
-                "--scan-addresses", "1-5", "--scan-window", "20"});
-    QVERIFY2(tool.waitForFinished(30'000), "the scan did not end");
-    const QString out = QString::fromLocal8Bit(tool.readAllStandardOutput());
-    QCOMPARE(tool.exitCode(), exitCode);
-    if (exitCode != 0)
-        return;
-    static const QRegularExpression line(
-        QStringLiteral("^address 3  rate and parity of the converter  answers in (\\d+) ms\n$"));
-    const QRegularExpressionMatch m = line.match(out);
-    QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= atLeastMs, qPrintable(out));
 }
 
 QTEST_GUILESS_MAIN(TestScanE2e)

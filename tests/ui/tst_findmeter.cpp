@@ -41,7 +41,6 @@ class TestFindMeter : public QObject {
 private Q_SLOTS:
     void ProgressMovesAndStopRestoresThePort();
     void UseFillsTheConnectionDialog();
-    void NoisyLineIsSaid();
 };
 
 void TestFindMeter::ProgressMovesAndStopRestoresThePort() {
@@ -122,19 +121,6 @@ void TestFindMeter::UseFillsTheConnectionDialog() {
     QCOMPARE(dlg.m_byMeterAddress, std::uint8_t{37});
     QVERIFY(!port.GetPortOpen());
     QVERIFY(modal.Unanswered().isEmpty());
-}
-
-// A line that never falls quiet: the status line says so while the scan goes on over it.
-void TestFindMeter::NoisyLineIsSaid() {
-    VirtualClock clock;
-    FakePort port(clock);
-    for (std::uint32_t t = 3; t < 5'000; t += 3)
-        port.ArriveAfter(t, {0xFF});
-    CFindMeterDlg dlg({&port, &clock, {}, {}}, 1, {5, 9600, 'N'});
-    dlg.StartButton()->click();
-    QVERIFY(RunUntil(clock, [&] { return dlg.StatusLabel()->text().endsWith("（线路有干扰）"); }));
-    QVERIFY(dlg.Running());
-    dlg.StopButton()->click();
 }
 
 QTEST_MAIN(TestFindMeter)
