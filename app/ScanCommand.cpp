@@ -30,7 +30,7 @@ void Print(std::FILE* stream, const QString& text) {
 
 QString ProgressLine(const meter::ScanProgress& p) {
     const std::uint64_t s = (p.leftMs + 999) / 1000;
-    return QStringLiteral("\r%1 %2 bit/s  parity %3  address %4  %5/%6  about %7:%8 left ")
+    return QStringLiteral("\r%1 %2 bit/s  parity %3  address %4  %5/%6  about %7:%8 left %9")
         .arg(QLatin1String(p.confirming ? "confirming" : "scanning"))
         .arg(p.current.baudRate)
         .arg(QLatin1String(ParityName(p.current.parity)))
@@ -38,21 +38,32 @@ QString ProgressLine(const meter::ScanProgress& p) {
         .arg(p.done)
         .arg(p.total)
         .arg(s / 60)
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
+        .arg(s % 60, 2, 10, QLatin1Char('0'))
+        // The line never falls quiet at these settings: requests go out over the noise.
+        .arg(QLatin1String(p.noisy ? " noisy line " : ""));
+}
+
+// "  3 of 5 reads answered" for a meter that missed some; nothing for one that answered all.
+QString ReadsAnswered(const meter::ScanHit& hit) {
+    if (hit.answered >= hit.reads)
+        return {};
+    return QStringLiteral("  %1 of %2 reads answered").arg(hit.answered).arg(hit.reads);
 }
 
 } // namespace
 
 QString ScanHitLine(const meter::ScanHit& hit, bool lineToo) {
     if (!lineToo)
-        return QStringLiteral("address %1  rate and parity of the converter  answers in %2 ms")
+        return QStringLiteral("address %1  rate and parity of the converter  answers in %2 ms%3")
             .arg(hit.at.address)
-            .arg(hit.responseMs);
-    return QStringLiteral("address %1  %2 bit/s  parity %3  answers in %4 ms")
+            .arg(hit.responseMs)
+            .arg(ReadsAnswered(hit));
+    return QStringLiteral("address %1  %2 bit/s  parity %3  answers in %4 ms%5")
         .arg(hit.at.address)
         .arg(hit.at.baudRate)
         .arg(QLatin1String(ParityName(hit.at.parity)))
-        .arg(hit.responseMs);
+        .arg(hit.responseMs)
+        .arg(ReadsAnswered(hit));
 }
 
 int RunScanCommand(const Options& options) {

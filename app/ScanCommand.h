@@ -10,7 +10,8 @@
 namespace md {
 
 // "address 37  9600 bit/s  parity even  answers in 23 ms"; without lineToo (a converter that
-// sets its own line) "address 37  rate and parity of the converter  answers in 23 ms".
+// sets its own line) "address 37  rate and parity of the converter  answers in 23 ms". A meter
+// that missed some reads gets "  3 of 5 reads answered" at the end.
 QString ScanHitLine(const meter::ScanHit& hit, bool lineToo = true);
 
 // Runs the scan the options describe; a QCoreApplication must exist. Progress goes to standard

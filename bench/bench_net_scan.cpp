@@ -2,7 +2,9 @@
 // floor.
 //
 // 1. modbus-tcp:// to metersim --modbus-tcp with the meter at address 247: the scan tries the
-//    addresses only, each for the window (20 ms); its floor is a window per address.
+//    addresses only, each for the window (20 ms) from the moment its request was written, the
+//    round trip inside it and no serial wire time on this side; its floor is a window per
+//    address.
 // 2. rfc2217:// through ser2net to metersim --line-timing (20 ms turnaround) with the meter at
 //    247, 1200 bit/s, odd parity: the full rate x parity x address scan, whose floor is each
 //    probe's wire time and window (the rate changes on the server's port cost round trips on

@@ -3,6 +3,7 @@
 #include "modbus/Frame.h"
 #include "modbus/Mbap.h"
 #include "meter/Registers.h"
+#include "port/DeviceName.h"
 
 #include <algorithm>
 
@@ -25,6 +26,17 @@ bool AnswerAtStart(std::span<const std::uint8_t> data, std::uint8_t address) {
     const auto n = static_cast<std::int16_t>(data.size());
     return FindResponse(data, n, kFnReadHolding, address, ReadAnswerLen(1)) == 0 ||
            FindResponse(data, n, kFnReadException, address, kExceptionLen) == 0;
+}
+
+// A gateway's own exception to the probe sent with transaction: the gateway has spoken for the
+// unit, and no meter's answer is coming.
+bool GatewayRefused(std::span<const std::uint8_t> data, int transaction, std::uint8_t address) {
+    AnswerWanted wanted{kFnReadHolding, address, ReadAnswerLen(1)};
+    wanted.transaction = transaction;
+    const MbapSearch found = FindMbapAnswer(data, wanted);
+    return found.offset < 0 && found.exceptionAt >= 0 &&
+           (found.exceptionCode == kGatewayPathUnavailable ||
+            found.exceptionCode == kGatewayTargetFailed);
 }
 
 } // namespace
@@ -66,14 +78,16 @@ std::vector<ScanPoint> ScanOrder(const std::optional<ScanPoint>& first,
     return order;
 }
 
-std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs) {
+std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs, Transport transport) {
+    if (transport == Transport::ModbusTcp)
+        return windowMs;
     return WireTimeMs(kShortRequestLen, at.baudRate, HasParity(at.parity)) +
            std::max(windowMs, InterFrameGapMs(at.baudRate, HasParity(at.parity)));
 }
 
 std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
-                          std::uint32_t windowMs) {
-    const std::uint32_t listen = ProbeWaitMs(order[i], windowMs);
+                          std::uint32_t windowMs, Transport transport) {
+    const std::uint32_t listen = ProbeWaitMs(order[i], windowMs, transport);
     const bool lineEnds = i + 1 == order.size() || order[i + 1].baudRate != order[i].baudRate ||
                           order[i + 1].parity != order[i].parity;
     return lineEnds ? std::max(listen, kScanAnswerWaitMs) : listen;
@@ -81,9 +95,19 @@ std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
 
 MeterScan::MeterScan(SerialControl& port, Clock& clock, ScanOptions options)
     : m_port(port), m_clock(clock), m_link(port, clock), m_options(std::move(options)),
-      m_leftMs(m_options.order.size() + 1, 0) {
+      m_transport(port.GetTransport()) {
+    Estimate();
+}
+
+bool MeterScan::CountsFromWrite() const {
+    return !SetsLine(m_transport);
+}
+
+void MeterScan::Estimate() {
+    m_leftMs.assign(m_options.order.size() + 1, 0);
     for (std::size_t i = m_options.order.size(); i-- > 0;)
-        m_leftMs[i] = m_leftMs[i + 1] + ProbeCostMs(m_options.order, i, m_options.windowMs);
+        m_leftMs[i] =
+            m_leftMs[i + 1] + ProbeCostMs(m_options.order, i, m_options.windowMs, m_transport);
 }
 
 bool MeterScan::Step() {
@@ -113,12 +137,39 @@ ScanProgress MeterScan::Progress() const {
     p.done = static_cast<int>(m_next);
     p.total = static_cast<int>(m_options.order.size());
     p.leftMs = m_leftMs[m_next];
+    p.noisy = !m_settings.empty() && m_noisy.contains(LineKey(m_lineRate, m_lineParity));
+    if (!m_noisy.empty())
+        p.leftMs += NoiseMs();
     p.confirming = m_state == State::Listening && m_task.confirm;
     if (m_state == State::Listening)
         p.current = m_task.at;
     else if (m_next < m_options.order.size())
         p.current = m_options.order[m_next];
     return p;
+}
+
+std::uint64_t MeterScan::NoiseMs() const {
+    // Asked for at every step: worked out again only when the scan has moved on.
+    if (m_noiseMs && m_noiseMs->next == m_next && m_noiseMs->noisy == m_noisy.size())
+        return m_noiseMs->ms;
+    // Noise is a fact of the line, whatever the settings: every setting still to come waits
+    // for quiet once, after its first probe (on top of the wait for late answers when that
+    // probe ends its line), and every probe hears bytes in its window and listens on for as
+    // long as an answer needs.
+    std::uint64_t ms = 0;
+    std::set<int> waited = m_noisy;
+    const auto& order = m_options.order;
+    for (std::size_t i = m_next; i < order.size(); ++i) {
+        const ScanPoint& at = order[i];
+        const bool parity = HasParity(at.parity);
+        ms += InterFrameGapMs(at.baudRate, parity) +
+              WireTimeMs(ReadAnswerLen(1), at.baudRate, parity);
+        if (waited.insert(LineKey(at.baudRate, at.parity)).second)
+            ms += ProbeWaitMs(at, m_options.windowMs, m_transport) + kConfirmWaitMs -
+                  ProbeCostMs(order, i, m_options.windowMs, m_transport);
+    }
+    m_noiseMs = NoiseEstimate{m_next, m_noisy.size(), ms};
+    return ms;
 }
 
 void MeterScan::Begin() {
@@ -138,6 +189,11 @@ void MeterScan::Begin() {
     if (m_saved.open && (m_deviceChanged || m_saved.commPort != m_options.commPort))
         m_port.SetPortOpen(false);
     m_port.SetCommPort(m_options.commPort);
+    // The device the scan runs on may not be the one the scan was made for.
+    if (m_port.GetTransport() != m_transport) {
+        m_transport = m_port.GetTransport();
+        Estimate();
+    }
     m_port.SetPortOpen(true);
     m_idleSince = m_clock.GetTickCount();
 }
@@ -147,7 +203,7 @@ std::optional<MeterScan::Task> MeterScan::Upcoming() const {
         return Task{m_candidates.front().at, true, kConfirmWaitMs};
     if (m_next < m_options.order.size())
         return Task{m_options.order[m_next], false,
-                    ProbeWaitMs(m_options.order[m_next], m_options.windowMs)};
+                    ProbeWaitMs(m_options.order[m_next], m_options.windowMs, m_transport)};
     return std::nullopt;
 }
 
@@ -174,13 +230,23 @@ void MeterScan::Next() {
         waitMs = static_cast<std::uint32_t>(std::max(left, 0));
     }
     // Bytes still coming in are let finish: a request sent over them collides on a two-wire
-    // bus, and the flush that goes with it would throw half an answer away. A line that never
-    // falls quiet is given up on after the fixed wait.
-    if (!m_settings.empty() && now - m_idleSince < kConfirmWaitMs) {
+    // bus, and the flush that goes with it would throw half an answer away. A line that does
+    // not fall quiet within the fixed wait never will: it is noisy at these settings, and
+    // their later requests go out without the wait, which would only cost the fixed wait
+    // every time. Over Modbus TCP the gateway keeps its line's gaps itself.
+    const int line = LineKey(m_lineRate, m_lineParity);
+    if (!m_settings.empty() && !OverModbusTcp() && !m_noisy.contains(line)) {
         const auto quiet = std::max(static_cast<std::int32_t>(now - m_quietFrom), 0);
         const std::uint32_t gap = InterFrameGapMs(m_lineRate, HasParity(m_lineParity));
-        if (static_cast<std::uint32_t>(quiet) < gap)
+        const bool busy = static_cast<std::uint32_t>(quiet) < gap;
+        if (busy && now - m_idleSince < kConfirmWaitMs) {
             waitMs = std::max(waitMs, gap - static_cast<std::uint32_t>(quiet));
+            m_awaitedQuiet = true;
+        } else if (busy && m_awaitedQuiet) {
+            // Only a wait that ran its course shows noise: a step that comes late (a busy
+            // window) finds bytes that have merely been sitting there.
+            m_noisy.insert(line);
+        }
     }
     if (waitMs > 0 && m_port.GetPortOpen()) {
         m_port.WaitForInput(std::min(waitMs, kSliceMs));
@@ -221,8 +287,11 @@ void MeterScan::Send(const Task& task) {
     }
     const int len = BuildReadRequest(m_link.m_bySendBuf, task.at.address, kProbeRegister, 1);
     m_link.SendOnly(len);
-    if (!task.confirm)
+    if (!task.confirm) {
         ++m_probes;
+        if (m_link.Transaction() >= 0)
+            m_unanswered[static_cast<std::uint16_t>(m_link.Transaction())] = task.at.address;
+    }
     m_sentAt = m_clock.GetTickCount();
     m_requestMs = WireTimeMs(len, task.at.baudRate, HasParity(task.at.parity));
     m_quietFrom = m_sentAt + m_requestMs;
@@ -269,11 +338,14 @@ void MeterScan::Listen() {
     bool answered = transaction >= 0 && MbapMeterAnswered(data, transaction, m_task.at.address);
     for (std::size_t i = 0; transaction < 0 && i < data.size() && !answered; ++i)
         answered = AnswerAtStart(data.subspan(i), m_task.at.address);
+    // A gateway that says it cannot reach the unit has answered for it: nothing else comes.
+    const bool refused =
+        !answered && transaction >= 0 && GatewayRefused(data, transaction, m_task.at.address);
     const std::uint32_t spent = now - m_sentAt;
     const std::uint32_t limit = ListenLimit();
-    if (answered || spent >= limit) {
+    if (answered || refused || spent >= limit) {
         Harvest();
-        EndTask(answered, now);
+        EndTask(answered, refused, now);
         return;
     }
     m_port.WaitForInput(std::min(limit - spent, kSliceMs));
@@ -284,19 +356,34 @@ std::uint32_t MeterScan::ListenLimit() const {
     // meter's answer takes 64 ms on the wire): the probe then waits as long as the whole answer
     // needs. The line may fall quiet meanwhile (a USB adapter hands bytes over in bursts), so
     // only a located answer ends the wait early.
-    if (m_received == 0)
+    // A Modbus TCP frame comes whole, at no line's rate.
+    if (m_received == 0 || OverModbusTcp())
         return m_task.limitMs;
     return m_task.limitMs + InterFrameGapMs(m_task.at.baudRate, HasParity(m_task.at.parity)) +
            WireTimeMs(ReadAnswerLen(1), m_task.at.baudRate, HasParity(m_task.at.parity));
 }
 
 void MeterScan::Harvest() {
-    // A Modbus TCP answer names the request it answers: a late one is not taken for another.
-    if (m_link.Transaction() >= 0)
-        return;
     const std::span<const std::uint8_t> data(m_link.m_byRecvBuf.data(),
                                              static_cast<std::size_t>(m_received));
     const bool listening = m_state == State::Listening;
+    if (m_link.Transaction() >= 0) {
+        // A late Modbus TCP answer names the request it answers, and so the unit probed: a
+        // gateway slower than the window (its own line's times, a queue of requests) is found
+        // as a slow meter on a serial line is.
+        for (std::size_t i = 0; i + kMbapHeaderLen < data.size(); ++i) {
+            const int transaction = data[i] << 8 | data[i + 1];
+            const auto probe = m_unanswered.find(static_cast<std::uint16_t>(transaction));
+            if (probe == m_unanswered.end() || (listening && transaction == m_link.Transaction()) ||
+                !MbapMeterAnswered(data.subspan(i), transaction, probe->second))
+                continue;
+            const ScanPoint at{probe->second, m_lineRate, m_lineParity};
+            m_unanswered.erase(probe);
+            if (m_known.insert(at).second)
+                m_candidates.push_back({at, {}});
+        }
+        return;
+    }
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::uint8_t a = data[i];
         if ((listening && a == m_task.at.address) || !m_here.contains(a) ||
@@ -312,9 +399,11 @@ void MeterScan::Harvest() {
 
 void MeterScan::TraceTask() {
     AnswerWanted wanted{kFnReadHolding, m_task.at.address, ReadAnswerLen(1)};
+    wanted.transaction = m_link.Transaction();
     AnswerSearch found = m_link.Locate(m_received, wanted);
     if (found.offset < 0) {
-        const AnswerWanted refused{kFnReadException, m_task.at.address, kExceptionLen};
+        AnswerWanted refused{kFnReadException, m_task.at.address, kExceptionLen};
+        refused.transaction = wanted.transaction;
         const AnswerSearch exception = m_link.Locate(m_received, refused);
         if (exception.offset >= 0) {
             wanted = refused;
@@ -324,30 +413,39 @@ void MeterScan::TraceTask() {
     m_link.TraceCollection(m_received, wanted, found);
 }
 
-void MeterScan::EndTask(bool answered, std::uint32_t now) {
+void MeterScan::EndTask(bool answered, bool refused, std::uint32_t now) {
     TraceTask();
     m_state = State::Idle;
     m_idleSince = now;
-    if (!answered)
+    m_awaitedQuiet = false;
+    // A gateway's refusal is the last word on that request.
+    if (!answered && !refused)
         m_lateUntil = m_sentAt + kConfirmWaitMs;
-    const std::uint32_t requestEnd = m_sentAt + m_requestMs;
+    const std::uint32_t requestEnd = m_sentAt + (CountsFromWrite() ? 0 : m_requestMs);
     if (!m_task.confirm) {
         ++m_next;
         if (answered && m_known.insert(m_task.at).second)
             m_candidates.push_back({m_task.at, {}});
         return;
     }
+    // A meter that misses a read now and then is still a meter: three answers among at most
+    // five reads, its probe counted, confirm it as well as three confirming answers in a row.
     Candidate& c = m_candidates.front();
-    if (!answered) {
-        m_candidates.erase(m_candidates.begin());
+    ++c.reads;
+    if (answered) {
+        ++c.answered;
+        const auto response = static_cast<std::int32_t>(now - requestEnd);
+        c.times.push_back(static_cast<std::uint32_t>(std::max(response, 0)));
+    }
+    const bool confirmed = static_cast<int>(c.times.size()) >= kConfirmReads ||
+                           (c.answered >= kConfirmReads && c.reads > c.answered);
+    if (!confirmed) {
+        if (c.answered + kConfirmAttempts - c.reads < kConfirmReads)
+            m_candidates.erase(m_candidates.begin());
         return;
     }
-    const auto response = static_cast<std::int32_t>(now - requestEnd);
-    c.times.push_back(static_cast<std::uint32_t>(std::max(response, 0)));
-    if (static_cast<int>(c.times.size()) < kConfirmReads)
-        return;
     std::sort(c.times.begin(), c.times.end());
-    const ScanHit hit{c.at, c.times[c.times.size() / 2]};
+    const ScanHit hit{c.at, c.times[c.times.size() / 2], c.answered, c.reads};
     m_candidates.erase(m_candidates.begin());
     m_hits.push_back(hit);
     if (onFound)

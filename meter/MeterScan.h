@@ -1,9 +1,17 @@
 #pragma once
 // Finding a meter whose address, rate or parity is unknown: probe every combination with one
 // short read, listen only for the request's wire time plus a window, take any valid answer
-// (late ones too) as a candidate and confirm it with three reads at the fixed wait. A late
-// answer is awaited on the line it answers: before the rate or parity changes, and after the
-// last probe, the scan listens on until the fixed wait after that line's last request is over.
+// (late ones too) as a candidate and confirm it with reads at the fixed wait: three confirming
+// answers, or three answers among five reads, the probe's included, for a meter that misses
+// now and then. A late answer is awaited on the line it answers: before the rate or parity
+// changes, and after the last probe, the scan listens on until the fixed wait after that
+// line's last request is over. Over Modbus TCP no serial line is on the tool's side: a probe
+// listens for the window from the moment its request was written, and nothing else; a late
+// answer names the request, and so the unit, it answers.
+//
+// Before a request the line is let fall quiet (bytes still arriving may be an answer that the
+// request would collide with). A line setting whose line never fell quiet within the fixed
+// wait is noisy: its later requests go out without that wait.
 //
 // The scan is a state machine that does a short piece of work a step (at most kSliceMs of
 // blocking), so a window's event loop or a command line's core application drives it with a
@@ -15,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -54,13 +63,15 @@ std::vector<ScanPoint> ScanOrder(const std::optional<ScanPoint>& first,
 
 // How long one probe listens from the moment its request went out: the request's wire time,
 // then the window, but never less than the inter-frame gap, so that the next request never
-// runs into this one at the meter's receiver.
-std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs);
+// runs into this one at the meter's receiver. Over Modbus TCP the window alone: the gateway
+// keeps the line's times, and the round trip to it is part of the window.
+std::uint32_t ProbeWaitMs(const ScanPoint& at, std::uint32_t windowMs,
+                          Transport transport = Transport::Serial);
 
 // What probe i of order costs when nothing answers: its listening time, or the fixed answer
 // wait after its request when the rate or parity changes after it (or it is the last).
 std::uint32_t ProbeCostMs(const std::vector<ScanPoint>& order, std::size_t i,
-                          std::uint32_t windowMs);
+                          std::uint32_t windowMs, Transport transport = Transport::Serial);
 
 struct ScanOptions {
     std::vector<ScanPoint> order;
@@ -75,7 +86,12 @@ struct ScanOptions {
 
 struct ScanHit {
     ScanPoint at;
-    std::uint32_t responseMs = 0; // end of request to end of answer, median of three reads
+    // End of request to end of answer, the median of the confirming reads that were answered.
+    // Where the tool does not set the line (Modbus TCP, a raw TCP converter), from the moment
+    // the request was written: the line's time is the converter's, and is in the figure.
+    std::uint32_t responseMs = 0;
+    int answered = 0; // reads that were answered, the probe's included
+    int reads = 0;    // reads sent to the meter, the probe's included
 };
 
 struct ScanProgress {
@@ -83,13 +99,22 @@ struct ScanProgress {
     int total = 0; // probes in the order
     ScanPoint current;
     bool confirming = false;
-    std::uint64_t leftMs = 0; // the probes still to go, at their listening time
+    // The line at the present settings never fell quiet: requests go out without waiting.
+    bool noisy = false;
+    // The probes still to go, at their listening time; once a line has shown noise, with one
+    // wait for quiet for every line setting still to come, and every probe listening on for
+    // the bytes that keep arriving.
+    std::uint64_t leftMs = 0;
 };
 
 class MeterScan {
 public:
     static constexpr std::uint32_t kConfirmWaitMs = kScanAnswerWaitMs;
+    // Answered confirming reads that make a candidate a meter at once.
     static constexpr int kConfirmReads = 3;
+    // Or, once one read has gone unanswered: answers needed among at most this many reads,
+    // the probe's included.
+    static constexpr int kConfirmAttempts = 5;
     static constexpr std::uint32_t kSliceMs = 50;
 
     MeterScan(SerialControl& port, Clock& clock, ScanOptions options);
@@ -125,7 +150,9 @@ private:
     };
     struct Candidate {
         ScanPoint at;
-        std::vector<std::uint32_t> times;
+        std::vector<std::uint32_t> times; // of the confirming reads answered
+        int reads = 1;                    // the probe's answer, in its window or late
+        int answered = 1;
     };
 
     void Begin();
@@ -140,17 +167,27 @@ private:
     bool Take();
     // How long the task in hand listens, counted from its request, as things stand.
     std::uint32_t ListenLimit() const;
-    void EndTask(bool answered, std::uint32_t now);
+    void EndTask(bool answered, bool refused, std::uint32_t now);
     // Takes every answer in the copy from an address probed at the present settings (but the
     // one the task in hand listens for) as a candidate there.
     void Harvest();
     void TraceTask();
     void Finish();
+    // Over Modbus TCP: no line on this side, no late answer credited.
+    bool OverModbusTcp() const { return m_transport == Transport::ModbusTcp; }
+    // Where the tool sets no line, a response counts from the moment the request was written.
+    bool CountsFromWrite() const;
+    // The listening times ahead, for the transport in use.
+    void Estimate();
+    // What the noise seen so far adds to the time left.
+    std::uint64_t NoiseMs() const;
+    static int LineKey(int rate, char parity) { return rate * 128 + parity; }
 
     SerialControl& m_port;
     Clock& m_clock;
     CExchange m_link;
     ScanOptions m_options;
+    Transport m_transport = Transport::Serial; // of the device the scan runs on
     std::vector<std::uint64_t> m_leftMs; // listening time of the probes from index i on
 
     State m_state = State::Begin;
@@ -163,6 +200,7 @@ private:
     int m_received = 0;
     std::uint32_t m_quietFrom = 0; // the line's last activity: a request's end or a byte
     std::uint32_t m_idleSince = 0; // when the last task ended
+    bool m_awaitedQuiet = false;   // and a wait for a quiet line has begun since
     // The fixed answer wait after the line's last unanswered request; none when all answered.
     std::optional<std::uint32_t> m_lateUntil;
     int m_probes = 0;
@@ -174,6 +212,15 @@ private:
     char m_lineParity = 'N';
     std::vector<std::string> m_refusals;
     std::set<std::uint8_t> m_here; // addresses probed since the settings last changed
+    // Modbus TCP: the unit each unanswered probe went to, by its transaction identifier.
+    std::map<std::uint16_t, std::uint8_t> m_unanswered;
+    std::set<int> m_noisy; // line settings (LineKey) whose line never fell quiet
+    struct NoiseEstimate {
+        std::size_t next = 0;  // m_next
+        std::size_t noisy = 0; // m_noisy.size()
+        std::uint64_t ms = 0;
+    };
+    mutable std::optional<NoiseEstimate> m_noiseMs;
     std::vector<Candidate> m_candidates;
     std::set<ScanPoint> m_known; // candidates taken, confirmed or refused
     std::vector<ScanHit> m_hits;

@@ -301,6 +301,14 @@
         <translation>%1: %2 %3, address %4, about %5 left</translation>
     </message>
     <message>
+        <source>（线路有干扰）</source>
+        <translation> (noisy line)</translation>
+    </message>
+    <message>
+        <source>%1 ms（%2/%3 次应答）</source>
+        <translation>%1 ms (%2 of %3 reads answered)</translation>
+    </message>
+    <message>
         <source>已停止，找到 %1 台仪表</source>
         <translation>Stopped, %1 meter(s) found</translation>
     </message>

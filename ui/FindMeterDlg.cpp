@@ -204,9 +204,14 @@ void CFindMeterDlg::OnStep() {
 
 void CFindMeterDlg::AddHit(const meter::ScanHit& hit) {
     m_hits.push_back(hit);
-    auto* item = new QTreeWidgetItem(
-        m_list, {QString::number(hit.at.address), RateText(hit.at.baudRate),
-                 ParityText(hit.at.parity), tr("%1 ms").arg(hit.responseMs)});
+    // A meter that missed some of its reads says how many it answered.
+    const QString response =
+        hit.answered < hit.reads
+            ? tr("%1 ms（%2/%3 次应答）").arg(hit.responseMs).arg(hit.answered).arg(hit.reads)
+            : tr("%1 ms").arg(hit.responseMs);
+    auto* item =
+        new QTreeWidgetItem(m_list, {QString::number(hit.at.address), RateText(hit.at.baudRate),
+                                     ParityText(hit.at.parity), response});
     // The first meter is the likely choice: "使用" takes it without a click in the list.
     if (m_hits.size() == 1)
         m_list->setCurrentItem(item);
@@ -216,10 +221,14 @@ void CFindMeterDlg::ShowProgress() {
     const meter::ScanProgress p = m_scan->Progress();
     m_progress->setValue(p.done);
     const QString what = p.confirming ? tr("正在确认") : tr("正在查找");
-    m_status->setText(tr("%1：%2 %3 地址 %4，约剩 %5")
-                          .arg(what, RateText(p.current.baudRate), ParityText(p.current.parity))
-                          .arg(p.current.address)
-                          .arg(TimeText(p.leftMs)));
+    QString status = tr("%1：%2 %3 地址 %4，约剩 %5")
+                         .arg(what, RateText(p.current.baudRate), ParityText(p.current.parity))
+                         .arg(p.current.address)
+                         .arg(TimeText(p.leftMs));
+    // The line never falls quiet at these settings: the requests go out over the noise.
+    if (p.noisy)
+        status += tr("（线路有干扰）");
+    m_status->setText(status);
 }
 
 void CFindMeterDlg::ShowEnd() {

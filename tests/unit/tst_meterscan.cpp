@@ -1,5 +1,6 @@
 // The meter scan on the fake port and virtual clock: the order of the probes, each probe's
-// listening time, late answers, confirmation, and the port left as it was found.
+// listening time, late answers, confirmation, a noisy line, Modbus TCP, and the port left as it
+// was found.
 
 #include "fakes/FakeMeter.h"
 #include "fakes/FakePort.h"
@@ -64,6 +65,9 @@ private Q_SLOTS:
     void FindsTheMeterNearTheLinesLimit();
     void WhatCountsAsAMeter_data();
     void WhatCountsAsAMeter();
+    void NoisyLineWaitsForQuietOncePerSetting();
+    void OverModbusTcp_data();
+    void OverModbusTcp();
     void CancelRestoresThePort_data();
     void CancelRestoresThePort();
 };
@@ -224,32 +228,40 @@ void TestMeterScan::FindsTheMeterNearTheLinesLimit() {
 // Probe 7@9600N, then 8@9600N; the probe listens 10 + 20 ms.
 void TestMeterScan::WhatCountsAsAMeter_data() {
     QTest::addColumn<QList<int>>("byteAt"); // each byte of the probe's answer, ms after the request
-    QTest::addColumn<QList<int>>("confirmDelays"); // the confirming reads that are answered
-    QTest::addColumn<int>("responseMs");           // -1: not found
+    // The confirming reads in turn: answered this long after the request, or not (-1); the
+    // reads past the list are not answered.
+    QTest::addColumn<QList<int>>("confirmDelays");
+    QTest::addColumn<int>("responseMs"); // -1: not found
+    QTest::addColumn<QString>("reads");  // answered of sent, the probe's included
     const QList<int> whole{15, 15, 15, 16, 16, 16, 16};
     const QList<int> three{30, 30, 30};
-    QTest::newRow("two of three confirming reads") << whole << QList<int>{30, 30} << -1;
-    QTest::newRow("all three") << whole << three << 20;
-    QTest::newRow("three answer times: the median") << whole << QList<int>{25, 45, 60} << 35;
+    QTest::newRow("two of three confirming reads, the probe the third answer")
+        << whole << QList<int>{30, 30} << 20 << "3/4";
+    QTest::newRow("every other read answered: three of five")
+        << whole << QList<int>{-1, 30, -1, 30} << 20 << "3/5";
+    QTest::newRow("all three") << whole << three << 20 << "4/4";
+    QTest::newRow("three answer times: the median")
+        << whole << QList<int>{25, 45, 60} << 35 << "4/4";
     // An answer begun by the end of the window is awaited for as long as a whole answer
     // takes, 9 ms, and a 5 ms gap, even across a pause; later the next probe goes out, but
     // not while bytes are still coming in.
     QTest::newRow("begun in the window, done after it")
-        << QList<int>{28, 28, 28, 32, 32, 32, 32} << three << 20;
+        << QList<int>{28, 28, 28, 32, 32, 32, 32} << three << 20 << "4/4";
     QTest::newRow("done just in time after a pause")
-        << QList<int>{22, 22, 22, 44, 44, 44, 44} << three << 20;
+        << QList<int>{22, 22, 22, 44, 44, 44, 44} << three << 20 << "4/4";
     QTest::newRow("done too late: the next request cut it off")
-        << QList<int>{22, 22, 22, 45, 45, 45, 45} << three << -1;
+        << QList<int>{22, 22, 22, 45, 45, 45, 45} << three << -1 << "";
     QTest::newRow("still coming in: the next request waits for a quiet line")
-        << QList<int>{28, 32, 36, 40, 43, 45, 47} << three << 20;
+        << QList<int>{28, 32, 36, 40, 43, 45, 47} << three << 20 << "4/4";
     QTest::newRow("begun after the window: credited late")
-        << QList<int>{31, 31, 31, 32, 32, 32, 32} << three << 20;
+        << QList<int>{31, 31, 31, 32, 32, 32, 32} << three << 20 << "4/4";
 }
 
 void TestMeterScan::WhatCountsAsAMeter() {
     QFETCH(QList<int>, byteAt);
     QFETCH(QList<int>, confirmDelays);
     QFETCH(int, responseMs);
+    QFETCH(QString, reads);
     VirtualClock clock;
     FakePort port(clock);
     const std::vector<std::uint8_t> answer = ProbeAnswer(7);
@@ -263,8 +275,10 @@ void TestMeterScan::WhatCountsAsAMeter() {
     port.QueueAnswer(pieces);
     port.SetResponder([&](std::span<const std::uint8_t> request) {
         std::vector<FakePort::Reply> replies;
-        if (request[0] == 7 && !confirmDelays.isEmpty())
-            replies.push_back({answer, std::uint32_t(confirmDelays.takeFirst())});
+        const int delay =
+            request[0] == 7 && !confirmDelays.isEmpty() ? confirmDelays.takeFirst() : -1;
+        if (delay >= 0)
+            replies.push_back({answer, std::uint32_t(delay)});
         return replies;
     });
 
@@ -274,8 +288,102 @@ void TestMeterScan::WhatCountsAsAMeter() {
     MeterScan scan(port, clock, options);
     RunToEnd(scan);
     QCOMPARE(scan.Hits().size(), std::size_t{responseMs >= 0});
-    if (responseMs >= 0)
+    if (responseMs < 0)
+        return;
+    QCOMPARE(scan.Hits()[0].responseMs, std::uint32_t(responseMs));
+    QCOMPARE(QStringLiteral("%1/%2").arg(scan.Hits()[0].answered).arg(scan.Hits()[0].reads), reads);
+}
+
+// Addresses 2 to 11 at 9600 bit/s and every parity, on a line with a noise byte every 3 ms,
+// and a meter at 11@9600E. A setting's line is seen to stay noisy once, after its first probe;
+// from the moment it is, the estimate must hold for the rest of the scan.
+void TestMeterScan::NoisyLineWaitsForQuietOncePerSetting() {
+    VirtualClock clock;
+    FakePort port(clock);
+    for (std::uint32_t t = 3; t < 10'000; t += 3)
+        port.ArriveAfter(t, {0xFF});
+    port.SetResponder([&](std::span<const std::uint8_t> request) {
+        std::vector<FakePort::Reply> replies;
+        if (request[0] == 11 && port.GetSettings() == "9600E,8,2")
+            replies.push_back({ProbeAnswer(11), 20});
+        return replies;
+    });
+    meter::ScanOptions options;
+    options.order = meter::ScanOrder({}, Range(2, 11), {9600}, kAllParities);
+    options.windowMs = 20;
+    options.all = true;
+    MeterScan scan(port, clock, options);
+    std::optional<std::uint64_t> noticedAt;
+    std::uint64_t estimate = 0;
+    for (int steps = 0; scan.Step(); ++steps) {
+        QVERIFY2(steps < 200'000, "the scan does not end");
+        if (!noticedAt && scan.Progress().noisy) {
+            noticedAt = clock.Elapsed();
+            estimate = scan.Progress().leftMs;
+            QCOMPARE(scan.Progress().done, 1); // after the first probe's wait ran out
+        }
+    }
+    QVERIFY(noticedAt);
+    QCOMPARE(scan.Hits().size(), std::size_t{1}); // noise is no reason to stop
+    QCOMPARE(Text(scan.Hits()[0].at), QStringLiteral("11@9600E"));
+    const std::uint64_t took = clock.Elapsed() - *noticedAt;
+    QVERIFY2(took <= estimate * 11 / 10 && estimate <= took * 11 / 10,
+             qPrintable(QStringLiteral("took %1 ms, estimated %2 ms").arg(took).arg(estimate)));
+}
+
+// Units 1 to 5 behind a Modbus TCP gateway whose line runs at 1200 bit/s, odd parity (the
+// gateway's business, not the tool's); unit 5, or every unit, gets pdu back, delay ms after the
+// request was written, the others nothing. A probe listens for the 20 ms window only; after an
+// unanswered one the scan listens on for late answers until 600 ms after it.
+void TestMeterScan::OverModbusTcp_data() {
+    QTest::addColumn<QByteArray>("pdu");
+    QTest::addColumn<bool>("everyUnit");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<int>("responseMs"); // -1: not found
+    QTest::addColumn<int>("elapsedMs");
+    QTest::newRow("an answer: counted from the write")
+        << QByteArray("03020003") << false << 15 << 15 << 4 * 20 + 4 * 15;
+    QTest::newRow("the meter's own exception")
+        << QByteArray("8302") << false << 15 << 15 << 4 * 20 + 4 * 15;
+    QTest::newRow("late: credited to the unit its transaction names")
+        << QByteArray("03020003") << false << 40 << 40 << 4 * 20 + 4 * 40;
+    // The gateway speaks for the unit it cannot reach: no meter, and nothing more to wait for.
+    QTest::newRow("gateway: path unavailable") << QByteArray("830a") << true << 5 << -1 << 5 * 5;
+    QTest::newRow("gateway: target failed") << QByteArray("830b") << true << 15 << -1 << 5 * 15;
+}
+
+void TestMeterScan::OverModbusTcp() {
+    QFETCH(QByteArray, pdu);
+    QFETCH(bool, everyUnit);
+    QFETCH(int, delay);
+    QFETCH(int, responseMs);
+    QFETCH(int, elapsedMs);
+    VirtualClock clock;
+    FakePort port(clock);
+    port.transport = Transport::ModbusTcp;
+    const QByteArray body = QByteArray::fromHex(pdu);
+    port.SetResponder([&](std::span<const std::uint8_t> adu) {
+        std::vector<FakePort::Reply> replies;
+        if (adu.size() < 8 || (adu[6] != 5 && !everyUnit))
+            return replies;
+        std::vector<std::uint8_t> frame(adu.begin(), adu.begin() + 7);
+        frame[5] = static_cast<std::uint8_t>(body.size() + 1);
+        frame.insert(frame.end(), body.begin(), body.end());
+        replies.push_back({frame, std::uint32_t(delay)});
+        return replies;
+    });
+    meter::ScanOptions options;
+    options.order = meter::ScanOrder({}, Range(1, 5), {1200}, {'O'});
+    options.windowMs = 20;
+    MeterScan scan(port, clock, options);
+    QCOMPARE(scan.Progress().leftMs, std::uint64_t{4 * 20 + 600});
+    RunToEnd(scan);
+    QCOMPARE(scan.Hits().size(), std::size_t{responseMs >= 0});
+    if (responseMs >= 0) {
+        QCOMPARE(int(scan.Hits()[0].at.address), 5);
         QCOMPARE(scan.Hits()[0].responseMs, std::uint32_t(responseMs));
+    }
+    QCOMPARE(clock.Elapsed(), std::uint64_t(elapsedMs));
 }
 
 void TestMeterScan::CancelRestoresThePort_data() {
