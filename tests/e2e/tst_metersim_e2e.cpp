@@ -206,6 +206,12 @@ void MeterSimE2E::MetersOnOneLineAnswerEachForItself_data() {
         << QList<QByteArray>{"030603000009 486a > 030603000009 486a", "030300000003 0429 >",
                              "090300000003 0483 > 090306 0007 0064 ffff b31a", read1}
         << BusCounts{{1, {1, 0}}, {3, {1, 1}}, {9, {1, 0}}};
+    // The meters' one server reads a request at a time; a second one written behind the first
+    // must wait for it, not be flushed away with what is left of the first.
+    QTest::newRow("two requests in one write, each answered")
+        << QStringList{} << QStringList{}
+        << QList<QByteArray>{"010300000001 840a 030300000001 85e8 > 01030204d2 3ad9 03030204d2 4319"}
+        << BusCounts{{1, {1, 0}}, {3, {1, 0}}};
     QTest::newRow("an address another meter holds is refused")
         << QStringList{} << QStringList{}
         << QList<QByteArray>{"030603000001 49ac > 038603 a3a1", read1, read3}
