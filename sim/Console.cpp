@@ -134,9 +134,8 @@ std::string Console::Execute(const std::vector<std::string>& w, const std::strin
                              MeterModel& meter, int address) {
     const std::string& cmd = w[0];
     const auto now = std::chrono::system_clock::now();
-    const bool forLine = cmd == "unplug" || cmd == "replug" || cmd == "vanish" ||
-                         cmd == "return" || cmd == "noise" || cmd == "trace" || cmd == "help" ||
-                         cmd == "quit";
+    const bool forLine = cmd == "unplug" || cmd == "replug" || cmd == "vanish" || cmd == "return" ||
+                         cmd == "noise" || cmd == "trace" || cmd == "help" || cmd == "quit";
     if (address != 0 && forLine)
         return Error(cmd + " acts on the line, not on one meter");
 
@@ -248,9 +247,9 @@ std::string Console::Execute(const std::vector<std::string>& w, const std::strin
     }
     if (cmd == "status" && w.size() == 1)
         return "ok address " + std::to_string(meter.Address()) + ", " +
-               std::to_string(meter.LinkRate()) + " bit/s, clock " +
-               ClockText(meter.Clock(now)) + (meter.ClockRunning() ? " running" : " fixed") +
-               ", vary " + std::to_string(meter.Vary()) + "%, faults: " + m_faults.Describe() +
+               std::to_string(meter.LinkRate()) + " bit/s, clock " + ClockText(meter.Clock(now)) +
+               (meter.ClockRunning() ? " running" : " fixed") + ", vary " +
+               std::to_string(meter.Vary()) + "%, faults: " + m_faults.Describe() +
                (m_meters.Several() && address == 0 ? "; meters at " + m_meters.Addresses() : "");
     if (cmd == "help" && w.size() == 1)
         return kCommandHelp;

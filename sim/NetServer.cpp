@@ -58,8 +58,8 @@ std::vector<std::uint8_t> AsRtu(std::span<const std::uint8_t> adu) {
 
 } // namespace
 
-NetServer::NetServer(std::string address, const std::string& port, int lineRate,
-                     Meters& meters, FaultPlan& faults, bool trace)
+NetServer::NetServer(std::string address, const std::string& port, int lineRate, Meters& meters,
+                     FaultPlan& faults, bool trace)
     : m_address(std::move(address)), m_lineRate(lineRate), m_meters(meters), m_faults(faults),
       m_trace(trace) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_capture) != 0)
@@ -206,8 +206,9 @@ void NetServer::OnRequest(Peer& p, const std::vector<std::uint8_t>& request) {
             hearing.push_back(&m);
     // Whose ear the trace speaks of: the meter named; for a broadcast, or alone on the line
     // whoever is named, the first.
-    const MeterModel* listener =
-        named ? named : unit == 0 || !m_meters.Several() ? &m_meters.First() : nullptr;
+    const MeterModel* listener = named                              ? named
+                                 : unit == 0 || !m_meters.Several() ? &m_meters.First()
+                                                                    : nullptr;
     if (listener && hearing.empty() && listener->LinkRate() != m_lineRate) {
         // The meter switched its rate; the gateway's line did not follow.
         Trace("->", request, meaning,

@@ -1,8 +1,9 @@
 #pragma once
 // metersim as a Modbus TCP server, a meter with Ethernet or a gateway with the meters on its
-// serial line, each reached by its address as the unit identifier: libmodbus listens, accepts and reads each request, the meter's model answers
-// through the same slave as on a line, and the faults and the trace act on each answer (MBAP
-// header included) on its way back to the peer.
+// serial line, each reached by its address as the unit identifier: libmodbus listens, accepts
+// and reads each request, the meter's model answers through the same slave as on a line, and
+// the faults and the trace act on each answer (MBAP header included) on its way back to the
+// peer.
 
 #include "sim/Faults.h"
 #include "sim/LineControls.h"

@@ -274,8 +274,9 @@ void Relay::OnToolFrame(std::vector<std::uint8_t> frame, bool glitched) {
             hearing.push_back(&m);
     // Whose ear the trace speaks of: the meter named; for a broadcast, or alone on the line
     // whoever is named, the first.
-    const MeterModel* listener =
-        named ? named : address == 0 || !m_meters.Several() ? &m_meters.First() : nullptr;
+    const MeterModel* listener = named                                 ? named
+                                 : address == 0 || !m_meters.Several() ? &m_meters.First()
+                                                                       : nullptr;
     if (listener && hearing.empty()) {
         if (const std::string garbled = Mismatch(listener->LinkRate(), "meter at");
             !garbled.empty()) {

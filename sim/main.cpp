@@ -420,9 +420,9 @@ int main(int argc, char** argv) {
         faults.Add(f);
     for (const auto& [reg, address] : o.silentWrites)
         faults.SetSilentWrite(reg, address);
-    const std::string who =
-        meters.Several() ? "meters at addresses " + meters.Addresses()
-                         : "meter at address " + std::to_string(o.addresses.front());
+    const std::string who = meters.Several()
+                                ? "meters at addresses " + meters.Addresses()
+                                : "meter at address " + std::to_string(o.addresses.front());
 
     try {
         if (o.modbusTcp) {
@@ -449,8 +449,8 @@ int main(int argc, char** argv) {
         Console console(meters, faults, relay);
         if (o.noise)
             relay.SetNoise(o.noise);
-        std::printf("ready %s, %s, %d bit/s, seed %u\n", line->Where().c_str(), who.c_str(),
-                    o.baud, static_cast<unsigned>(o.seed));
+        std::printf("ready %s, %s, %d bit/s, seed %u\n", line->Where().c_str(), who.c_str(), o.baud,
+                    static_cast<unsigned>(o.seed));
         relay.Run([&](std::string_view input) { return console.Input(input); });
     } catch (const std::exception& e) {
         std::fprintf(stderr, "metersim: %s\n", e.what());

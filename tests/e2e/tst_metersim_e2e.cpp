@@ -87,8 +87,8 @@ void MeterSimE2E::OptionsAreReadOrRefusedInOneLine_data() {
                                          << "--echo applies to a line, not to --modbus-tcp";
     QTest::newRow("no such port") << QStringList{"--modbus-tcp", "65536"}
                                   << "--modbus-tcp wants 0 to 65535, not '65536'";
-    QTest::newRow("address range backwards")
-        << QStringList{"--link", "x", "--address", "1,5-3"} << "--address range '5-3' runs backwards";
+    QTest::newRow("address range backwards") << QStringList{"--link", "x", "--address", "1,5-3"}
+                                             << "--address range '5-3' runs backwards";
     QTest::newRow("address list with a gap")
         << QStringList{"--link", "x", "--address", "1,,2"} << "--address wants 1 to 247, not ''";
     QTest::newRow("address twice")
@@ -96,9 +96,8 @@ void MeterSimE2E::OptionsAreReadOrRefusedInOneLine_data() {
     QTest::newRow("fault at an address not on the line")
         << QStringList{"--link", "x", "--address", "1,3", "--fault", "silent:50%@2"}
         << "no meter at address 2 to strike";
-    QTest::newRow("several meters")
-        << QStringList{"--link", "LINK", "--address", "1,3,5-6"}
-        << "meters at addresses 1 3 5 6, 9600 bit/s";
+    QTest::newRow("several meters") << QStringList{"--link", "LINK", "--address", "1,3,5-6"}
+                                    << "meters at addresses 1 3 5 6, 9600 bit/s";
     QTest::newRow("network on the IPv6 loopback, free port")
         << QStringList{"--modbus-tcp", "0", "--listen", "::1", "--address", "5"}
         << "(Modbus TCP), meter at address 5, 9600 bit/s";
@@ -180,7 +179,7 @@ void MeterSimE2E::ToolHearsWhatItsLineAllows() {
 
 void MeterSimE2E::MetersOnOneLineAnswerEachForItself_data() {
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QStringList>("commands"); // console lines, each answered "ok ..."
+    QTest::addColumn<QStringList>("commands");        // console lines, each answered "ok ..."
     QTest::addColumn<QList<QByteArray>>("exchanges"); // "request > answer" in hex, each in turn
     QTest::addColumn<BusCounts>("counts");
 
@@ -199,8 +198,8 @@ void MeterSimE2E::MetersOnOneLineAnswerEachForItself_data() {
         << QList<QByteArray>{read3, "010300000003 05cb >", read1}
         << BusCounts{{1, {1, 1}}, {3, {1, 0}}};
     QTest::newRow("an address not on the line")
-        << QStringList{} << QStringList{}
-        << QList<QByteArray>{"020300000003 05f8 >", read3} << BusCounts{{2, {0, 1}}, {3, {1, 0}}};
+        << QStringList{} << QStringList{} << QList<QByteArray>{"020300000003 05f8 >", read3}
+        << BusCounts{{2, {0, 1}}, {3, {1, 0}}};
     QTest::newRow("a new address takes the registers along")
         << QStringList{} << QStringList{"set current-a 7 @3"}
         << QList<QByteArray>{"030603000009 486a > 030603000009 486a", "030300000003 0429 >",
@@ -210,7 +209,8 @@ void MeterSimE2E::MetersOnOneLineAnswerEachForItself_data() {
     // must wait for it, not be flushed away with what is left of the first.
     QTest::newRow("two requests in one write, each answered")
         << QStringList{} << QStringList{}
-        << QList<QByteArray>{"010300000001 840a 030300000001 85e8 > 01030204d2 3ad9 03030204d2 4319"}
+        << QList<
+               QByteArray>{"010300000001 840a 030300000001 85e8 > 01030204d2 3ad9 03030204d2 4319"}
         << BusCounts{{1, {1, 0}}, {3, {1, 0}}};
     QTest::newRow("an address another meter holds is refused")
         << QStringList{} << QStringList{}

@@ -142,7 +142,7 @@ QMap<int, MeterSim::Counts> MeterSim::CountsByAddress() const {
         const QRegularExpressionMatch who = named.match(notes);
         const QStringList hex = m.captured(2).split(QLatin1Char(' '));
         const int byte = m_port != 0 ? 6 : 0;
-        const int address = who.hasMatch() ? who.captured(1).toInt()
+        const int address = who.hasMatch()      ? who.captured(1).toInt()
                             : hex.size() > byte ? hex[byte].toInt(nullptr, 16)
                                                 : -1;
         if (address <= 0)
