@@ -205,6 +205,15 @@ void MeterSimE2E::MetersOnOneLineAnswerEachForItself_data() {
         << QList<QByteArray>{"030603000009 486a > 030603000009 486a", "030300000003 0429 >",
                              "090300000003 0483 > 090306 0007 0064 ffff b31a", read1}
         << BusCounts{{1, {1, 0}}, {3, {1, 1}}, {9, {1, 0}}};
+    QTest::newRow("a broadcast reaches every meter")
+        << QStringList{} << QStringList{}
+        << QList<QByteArray>{"000600060003 281b >", "030300060001 65e9 > 0303020003 8185",
+                             "010300060001 640b > 0103020003 f845"}
+        << BusCounts{{1, {1, 0}}, {3, {1, 0}}};
+    QTest::newRow("a meter that moved its rate alone is no longer heard")
+        << QStringList{} << QStringList{}
+        << QList<QByteArray>{"030600080002 882b > 030600080002 882b", "030300000003 0429 >", read1}
+        << BusCounts{{1, {1, 0}}, {3, {1, 1}}};
     // The meters' one server reads a request at a time; a second one written behind the first
     // must wait for it, not be flushed away with what is left of the first.
     QTest::newRow("two requests in one write, each answered")
