@@ -33,6 +33,10 @@ const char* const kCommandHelp =
   status                 address, rate, clock and faults in one line
   help                   this summary
   quit                   end metersim
+With several meters on the line (--address 1,3,5), a last word @N names the meter a command
+speaks to ("set ct 5 @3", "fault silent 50% @3", "fault off @3"); without it get, set, clock,
+vary and status speak to the first meter listed, and a fault or silent write strikes every
+meter. The line's own commands (unplug ... quit) take no address.
 NAME is one of current-a current-b current-c pt ct wiring decimal link-baud relay-switch
 clock-min-sec clock-day-hour clock-year-month address upper lower param-baud; REG is a
 register number ("0x0302"), naming what a read there returns, or for a register that is only
@@ -110,60 +114,91 @@ std::vector<std::string> Console::Input(std::string_view bytes) {
 }
 
 std::string Console::Execute(const std::string& line) {
-    const std::vector<std::string> w = Words(line);
+    std::vector<std::string> w = Words(line);
     if (w.empty())
         return {};
+    if (w.size() < 2 || w.back().size() < 2 || w.back()[0] != '@')
+        return Execute(w, line, m_meters.First(), 0);
+    const auto address = ParseNumber(w.back().substr(1), 1, 247);
+    if (!address)
+        return Error("an address is @1 to @247, not " + Quoted(w.back()));
+    MeterModel* meter = m_meters.Find(static_cast<int>(*address));
+    w.pop_back();
+    // Faults stay with the address they name, also when its meter has moved away.
+    if (!meter && !(w.size() == 2 && w[0] == "fault" && w[1] == "off"))
+        return Error("no meter at address " + std::to_string(*address));
+    return Execute(w, line, meter ? *meter : m_meters.First(), static_cast<int>(*address));
+}
+
+std::string Console::Execute(const std::vector<std::string>& w, const std::string& line,
+                             MeterModel& meter, int address) {
     const std::string& cmd = w[0];
     const auto now = std::chrono::system_clock::now();
+    const bool forLine = cmd == "unplug" || cmd == "replug" || cmd == "vanish" || cmd == "return" ||
+                         cmd == "noise" || cmd == "trace" || cmd == "help" || cmd == "quit";
+    if (address != 0 && forLine)
+        return Error(cmd + " acts on the line, not on one meter");
 
     if (cmd == "get" && w.size() == 2) {
         if (w[1] == "clock")
-            return "clock = " + ClockText(m_model.Clock(now)) +
-                   (m_model.ClockRunning() ? " running" : " fixed");
+            return "clock = " + ClockText(meter.Clock(now)) +
+                   (meter.ClockRunning() ? " running" : " fixed");
         const auto q = QuantityNamed(w[1]);
         if (!q)
             return Error("no such quantity or register: " + Quoted(w[1]));
-        return std::string(NameOf(*q)) + " = " + std::to_string(m_model.Get(*q, now));
+        return std::string(NameOf(*q)) + " = " + std::to_string(meter.Get(*q, now));
     }
     if (cmd == "set" && w.size() == 3) {
         const auto q = QuantityNamed(w[1]);
         const auto v = Number(w[2]);
         if (!q)
             return Error("no such quantity or register: " + Quoted(w[1]));
-        if (!v || !m_model.Set(*q, *v))
+        if (!v || !meter.Set(*q, *v))
             return Error(std::string(NameOf(*q)) + " cannot be set to " + Quoted(w[2]));
         if (*q == Quantity::LinkBaud)
-            m_line.Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s");
+            m_line.Note("meter " +
+                        (m_meters.Several() ? std::to_string(meter.Address()) + " " : "") +
+                        "now at " + std::to_string(meter.LinkRate()) + " bit/s");
         return "ok " + std::string(NameOf(*q)) + " = " + std::to_string(*v);
     }
     if (cmd == "clock" && w.size() == 2 && w[1] == "now") {
-        m_model.SetClockRunning();
+        meter.SetClockRunning();
         return "ok clock running";
     }
     if (cmd == "clock" && w.size() == 3) {
         const auto t = ParseClock(w[1] + " " + w[2]);
         if (!t)
             return Error("clock wants YYYY-MM-DD HH:MM:SS, each field a byte");
-        m_model.SetClockFixed(*t);
+        meter.SetClockFixed(*t);
         return "ok clock fixed at " + ClockText(*t);
     }
     if (cmd == "vary" && w.size() == 2) {
         const auto v = Number(w[1]);
         if (!v || *v < 0 || *v > 100)
             return Error("vary wants 0 to 100 percent");
-        m_model.SetVary(*v);
+        meter.SetVary(*v);
         return "ok vary " + std::to_string(*v) + "%";
     }
     if (cmd == "fault" && w.size() == 2 && w[1] == "off") {
+        if (address != 0) {
+            m_faults.ClearFor(address);
+            return "ok no faults @" + std::to_string(address);
+        }
         m_faults.Clear();
         m_faults.ClearSilentWrites();
         return "ok no faults";
     }
     if (cmd == "fault" && (w.size() == 2 || w.size() == 3)) {
         std::string error;
-        const auto f = ParseFault(w[1], w.size() == 3 ? w[2] : "", error);
+        auto f = ParseFault(w[1], w.size() == 3 ? w[2] : "", error);
         if (!f)
             return Error(error);
+        if (address != 0 && f->address != 0 && f->address != address)
+            return Error("two addresses in " + Quoted(line));
+        if (address != 0)
+            f->address = address;
+        else if (f->address != 0 && !m_meters.Find(f->address))
+            return Error("no meter at address " + std::to_string(f->address));
         m_faults.Add(*f);
         return "ok fault " + FaultText(*f);
     }
@@ -171,10 +206,11 @@ std::string Console::Execute(const std::string& line) {
         const auto reg = ParseNumber(w[1], 0, 0xFFFF);
         if (!reg)
             return Error("silent-write wants a register number, 0 to 0xFFFF");
-        m_faults.SetSilentWrite(static_cast<std::uint16_t>(*reg));
+        m_faults.SetSilentWrite(static_cast<std::uint16_t>(*reg), address);
         char text[8];
         std::snprintf(text, sizeof text, "0x%04llX", *reg);
-        return std::string("ok silent-write ") + text;
+        return std::string("ok silent-write ") + text +
+               (address != 0 ? " @" + std::to_string(address) : "");
     }
     if (cmd == "unplug" && w.size() == 1) {
         m_line.Unplug();
@@ -210,10 +246,11 @@ std::string Console::Execute(const std::string& line) {
         return "ok trace " + w[1];
     }
     if (cmd == "status" && w.size() == 1)
-        return "ok address " + std::to_string(m_model.Address()) + ", " +
-               std::to_string(m_model.LinkRate()) + " bit/s, clock " +
-               ClockText(m_model.Clock(now)) + (m_model.ClockRunning() ? " running" : " fixed") +
-               ", vary " + std::to_string(m_model.Vary()) + "%, faults: " + m_faults.Describe();
+        return "ok address " + std::to_string(meter.Address()) + ", " +
+               std::to_string(meter.LinkRate()) + " bit/s, clock " + ClockText(meter.Clock(now)) +
+               (meter.ClockRunning() ? " running" : " fixed") + ", vary " +
+               std::to_string(meter.Vary()) + "%, faults: " + m_faults.Describe() +
+               (m_meters.Several() && address == 0 ? "; meters at " + m_meters.Addresses() : "");
     if (cmd == "help" && w.size() == 1)
         return kCommandHelp;
     if (cmd == "quit" && w.size() == 1) {

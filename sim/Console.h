@@ -3,7 +3,7 @@
 
 #include "sim/Faults.h"
 #include "sim/LineControls.h"
-#include "sim/Model.h"
+#include "sim/Meters.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,8 +21,8 @@ std::optional<std::uint64_t> NoiseRate(const std::string& text);
 
 class Console {
 public:
-    Console(MeterModel& model, FaultPlan& faults, LineControls& line)
-        : m_model(model), m_faults(faults), m_line(line) {}
+    Console(Meters& meters, FaultPlan& faults, LineControls& line)
+        : m_meters(meters), m_faults(faults), m_line(line) {}
 
     // Takes whatever standard input delivered, in pieces of any size, and carries out each
     // line completed by it; returns the replies. A line ends at a line feed or a carriage
@@ -32,11 +32,16 @@ public:
 
     // Carries out one command line. The reply is one line: "NAME = VALUE" for get,
     // "ok ..." for a command done, "error: ..." otherwise (help prints several); empty for a
-    // line without words.
+    // line without words. A last word "@N" names the meter a command speaks to; without it,
+    // get, set, clock, vary and status speak to the first meter listed, and a fault or a
+    // silent write strikes every meter.
     std::string Execute(const std::string& line);
 
 private:
-    MeterModel& m_model;
+    std::string Execute(const std::vector<std::string>& w, const std::string& line,
+                        MeterModel& meter, int address);
+
+    Meters& m_meters;
     FaultPlan& m_faults;
     LineControls& m_line;
     std::string m_pending;         // the line being received

@@ -68,8 +68,17 @@ bool ParseRate(const std::string& text, Fault& f) {
 
 std::optional<Fault> ParseFault(const std::string& text, const std::string& rate,
                                 std::string& error) {
-    std::vector<std::string> parts = Split(text, ':');
     Fault f;
+    const std::size_t at = text.rfind('@');
+    if (at != std::string::npos) {
+        const auto address = ParseNumber(text.substr(at + 1), 1, kMaxAddress);
+        if (!address) {
+            error = "bad address " + Quoted(text.substr(at)) + " (@1 to @247)";
+            return std::nullopt;
+        }
+        f.address = static_cast<int>(*address);
+    }
+    std::vector<std::string> parts = Split(text.substr(0, at), ':');
     for (const KindName& k : kKinds)
         if (parts[0] == k.name)
             f.kind = k.kind;
@@ -117,6 +126,8 @@ std::string FaultText(const Fault& f) {
         std::snprintf(percent, sizeof percent, " %g%%", f.probability * 100);
         text += percent;
     }
+    if (f.address != 0)
+        text += " @" + std::to_string(f.address);
     return text;
 }
 
@@ -188,7 +199,10 @@ Fault FaultPlan::Pick(std::span<const std::uint8_t> request) {
     if (SilentWrite(request))
         return Fault{FaultKind::Silent};
     Fault picked;
+    const int address = request.empty() ? 0 : request[0];
     for (Fault& f : m_faults) {
+        if (f.address != 0 && f.address != address)
+            continue;
         if (f.remaining != 0 && std::bernoulli_distribution(f.probability)(m_rng)) {
             if (f.remaining > 0)
                 --f.remaining;
@@ -205,18 +219,26 @@ bool FaultPlan::SilentWrite(std::span<const std::uint8_t> request) const {
         return false;
     const int first = request[2] << 8 | request[3];
     const int count = request[1] == 0x06 ? 1 : (request[4] << 8 | request[5]);
-    return std::any_of(m_silentWrites.begin(), m_silentWrites.end(),
-                       [&](std::uint16_t reg) { return reg >= first && reg < first + count; });
+    return std::any_of(m_silentWrites.begin(), m_silentWrites.end(), [&](const auto& s) {
+        return s.reg >= first && s.reg < first + count &&
+               (s.address == 0 || s.address == request[0]);
+    });
+}
+
+void FaultPlan::ClearFor(int address) {
+    std::erase_if(m_faults, [&](const Fault& f) { return f.address == address; });
+    std::erase_if(m_silentWrites, [&](const Muted& s) { return s.address == address; });
 }
 
 std::string FaultPlan::Describe() const {
     std::string text;
     for (const Fault& f : m_faults)
         text += (text.empty() ? "" : ", ") + FaultText(f);
-    for (std::uint16_t reg : m_silentWrites) {
+    for (const Muted& s : m_silentWrites) {
         char item[32];
-        std::snprintf(item, sizeof item, "silent-write 0x%04X", reg);
-        text += (text.empty() ? "" : ", ") + std::string(item);
+        std::snprintf(item, sizeof item, "silent-write 0x%04X", s.reg);
+        text += (text.empty() ? "" : ", ") + std::string(item) +
+                (s.address ? " @" + std::to_string(s.address) : "");
     }
     return text.empty() ? "none" : text;
 }

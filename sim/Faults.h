@@ -35,10 +35,12 @@ struct Fault {
     int lateMs = 1000;        // Late only
     double probability = 1.0; // of striking each answer
     int remaining = -1;       // answers left to strike; -1: no limit
+    int address = 0;          // the meter it strikes, by the address it answers to; 0: every one
 };
 
-// "bad-crc", "late:1500", "bad-crc:once", "silent:0.25", "flood:10%", "late:800:once".
-// The rate may also come separately (the console's `fault bad-crc once`).
+// "bad-crc", "late:1500", "bad-crc:once", "silent:0.25", "flood:10%", "late:800:once",
+// "silent:50%@3" (only the meter at address 3). The rate may also come separately (the
+// console's `fault bad-crc once`).
 std::optional<Fault> ParseFault(const std::string& text, const std::string& rate,
                                 std::string& error);
 std::string FaultText(const Fault& f);
@@ -62,12 +64,18 @@ public:
 
     void Add(const Fault& f) { m_faults.push_back(f); }
     void Clear() { m_faults.clear(); }
-    // Writes touching this register are acted on but never answered.
-    void SetSilentWrite(std::uint16_t reg) { m_silentWrites.push_back(reg); }
+    // Writes touching this register are acted on but never answered; address: only those to
+    // the meter at this address, 0: to every one.
+    void SetSilentWrite(std::uint16_t reg, int address = 0) {
+        m_silentWrites.push_back({reg, address});
+    }
     void ClearSilentWrites() { m_silentWrites.clear(); }
+    // Removes the faults and silent writes that name this address.
+    void ClearFor(int address);
 
-    // The fault for the request just heard: a silent write first, then the first fault that
-    // strikes, in the order they were added.
+    // The fault for the request just heard (an RTU frame, its address first): a silent write
+    // first, then the first fault that strikes, in the order they were added. Faults that name
+    // another address are passed over.
     Fault Pick(std::span<const std::uint8_t> request);
     std::string Describe() const;
     std::mt19937& Rng() { return m_rng; }
@@ -76,7 +84,11 @@ private:
     bool SilentWrite(std::span<const std::uint8_t> request) const;
 
     std::vector<Fault> m_faults;
-    std::vector<std::uint16_t> m_silentWrites;
+    struct Muted {
+        std::uint16_t reg;
+        int address; // 0: every meter
+    };
+    std::vector<Muted> m_silentWrites;
     std::mt19937 m_rng;
 };
 

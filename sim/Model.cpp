@@ -166,9 +166,12 @@ std::uint8_t MeterModel::CheckWrite(std::uint8_t function, std::uint16_t first,
     for (std::size_t k = 0; k < values.size(); ++k)
         if (!(WritesAt(static_cast<std::uint16_t>(first + k)) & kind))
             return kIllegalDataAddress;
-    for (std::size_t k = 0; k < values.size(); ++k)
-        if (!ValueFits(static_cast<std::uint16_t>(first + k), values[k]))
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        const auto reg = static_cast<std::uint16_t>(first + k);
+        if (!ValueFits(reg, values[k]) ||
+            (reg == reg::kOwnAddress && m_addressTaken && m_addressTaken(values[k])))
             return kIllegalDataValue;
+    }
     return 0;
 }
 
@@ -331,7 +334,7 @@ bool MeterModel::Set(Quantity q, int value) {
         m_relaySwitch = v;
         return true;
     case Quantity::Address:
-        if (v < 1 || v > kMaxAddress)
+        if (v < 1 || v > kMaxAddress || (m_addressTaken && m_addressTaken(v)))
             return false;
         m_address = static_cast<std::uint8_t>(v);
         return true;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -83,6 +84,10 @@ public:
     void SetAnswerFromNewAddress(bool on) { m_answerFromNewAddress = on; }
     bool AnswersFromNewAddress() const { return m_answerFromNewAddress; }
 
+    // Whether another meter on the same line answers to an address; such an address is refused
+    // to a write of 0x0300 (exception 0x03) and to the console.
+    void SetAddressTaken(std::function<bool(int)> taken) { m_addressTaken = std::move(taken); }
+
 private:
     std::uint16_t Current(int phase, TimePoint now) const;
 
@@ -99,6 +104,7 @@ private:
     std::optional<int> m_pendingBaudCode;
     std::optional<ClockTime> m_fixedClock;
     bool m_answerFromNewAddress = false;
+    std::function<bool(int)> m_addressTaken;
 };
 
 } // namespace md::sim

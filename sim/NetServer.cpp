@@ -58,9 +58,9 @@ std::vector<std::uint8_t> AsRtu(std::span<const std::uint8_t> adu) {
 
 } // namespace
 
-NetServer::NetServer(std::string address, const std::string& port, int lineRate,
-                     MeterModel& model, FaultPlan& faults, bool trace)
-    : m_address(std::move(address)), m_lineRate(lineRate), m_model(model), m_faults(faults),
+NetServer::NetServer(std::string address, const std::string& port, int lineRate, Meters& meters,
+                     FaultPlan& faults, bool trace)
+    : m_address(std::move(address)), m_lineRate(lineRate), m_meters(meters), m_faults(faults),
       m_trace(trace) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_capture) != 0)
         throw std::runtime_error(std::string("socket pair: ") + std::strerror(errno));
@@ -82,7 +82,7 @@ NetServer::~NetServer() {
 }
 
 void NetServer::Listen(const std::string& port) {
-    m_slave = std::make_unique<MeterSlave>(m_address, port, m_model);
+    m_slave = std::make_unique<MeterSlave>(m_address, port, m_meters.First());
     sockaddr_storage local{};
     socklen_t len = sizeof local;
     if (getsockname(m_slave->Fd(), reinterpret_cast<sockaddr*>(&local), &len) == 0)
@@ -213,36 +213,59 @@ void NetServer::OnRequest(Peer& p, const std::vector<std::uint8_t>& request) {
     const std::vector<std::uint8_t> rtu = AsRtu(request);
     const std::uint8_t unit = request[kMbapLength - 1];
     std::string meaning = DescribeRequest(rtu);
-    if (m_model.LinkRate() != m_lineRate) {
+    MeterModel* named = unit == 0 ? nullptr : m_meters.Find(unit);
+    std::vector<MeterModel*> hearing; // for a broadcast, every meter at the line's rate
+    for (MeterModel& m : m_meters.All())
+        if ((unit == 0 || &m == named) && m.LinkRate() == m_lineRate)
+            hearing.push_back(&m);
+    // Whose ear the trace speaks of: the meter named; for a broadcast, or alone on the line
+    // whoever is named, the first.
+    const MeterModel* listener = named                              ? named
+                                 : unit == 0 || !m_meters.Several() ? &m_meters.First()
+                                                                    : nullptr;
+    if (listener && hearing.empty() && listener->LinkRate() != m_lineRate) {
         // The meter switched its rate; the gateway's line did not follow.
         Trace("->", request, meaning,
-              "not heard: line at " + std::to_string(m_lineRate) + " bit/s, meter at " +
-                  std::to_string(m_model.LinkRate()) + " bit/s");
+              (named ? Who(unit) : "") + (named && m_meters.Several() ? "; " : "") +
+                  "not heard: line at " + std::to_string(m_lineRate) + " bit/s, meter at " +
+                  std::to_string(listener->LinkRate()) + " bit/s");
         return;
     }
-    if (unit != m_model.Address() && unit != 0) {
+    if (!named && unit != 0) {
         Trace("->", request, meaning, "for address " + std::to_string(unit) + ": ignored");
         return;
     }
-    Trace("->", request, meaning, "");
-    const Fault fault = unit == 0 ? Fault{} : m_faults.Pick(rtu);
+    Trace("->", request, meaning, named ? Who(unit) : "");
+    if (!named) {
+        // A broadcast is acted on by each meter that hears it, and answered by none.
+        for (MeterModel* m : hearing) {
+            m_slave->Serve(*m);
+            m_slave->Answer(request, 0, std::chrono::system_clock::now());
+            CommitLinkRate(*m);
+        }
+        return;
+    }
+    const Fault fault = m_faults.Pick(rtu);
+    m_slave->Serve(*named);
     m_slave->Use(m_capture[0]);
     const bool answered =
         m_slave->Answer(request, RefusalOf(fault.kind), std::chrono::system_clock::now());
     m_slave->Use(-1);
     if (!answered) {
-        CommitLinkRate();
+        CommitLinkRate(*named);
         return;
     }
     const std::vector<std::uint8_t> answer = Captured();
     Delivery d;
     d.peer = p.id;
     d.meaning = meaning + " -> " + AnswerText(AsRtu(answer));
+    d.notes = Who(unit);
     if (fault.kind != FaultKind::None) {
         Fault shown = fault;
         shown.remaining = -1;
         shown.probability = 1;
-        d.notes = "fault " + FaultText(shown);
+        shown.address = 0;
+        d.notes += (d.notes.empty() ? "fault " : "; fault ") + FaultText(shown);
     }
     d.answer = Spoil(fault.kind, fault.lateMs, answer, m_faults.Rng(), kMbapLength);
     if (d.answer.lost) {
@@ -253,7 +276,7 @@ void NetServer::OnRequest(Peer& p, const std::vector<std::uint8_t>& request) {
     } else {
         Deliver(d);
     }
-    CommitLinkRate();
+    CommitLinkRate(*named);
 }
 
 // The answer libmodbus has just written into the capture pair: its MBAP header says how long.
@@ -309,10 +332,15 @@ void NetServer::Drop(Peer& p, const std::string& why, bool reset) {
     Note(p.name + " " + why);
 }
 
-void NetServer::CommitLinkRate() {
-    if (m_model.CommitLinkRate())
-        Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s, the line at " +
+void NetServer::CommitLinkRate(MeterModel& meter) {
+    if (meter.CommitLinkRate())
+        Note("meter " + (m_meters.Several() ? std::to_string(meter.Address()) + " " : "") +
+             "now at " + std::to_string(meter.LinkRate()) + " bit/s, the line at " +
              std::to_string(m_lineRate) + " bit/s");
+}
+
+std::string NetServer::Who(int unit) const {
+    return m_meters.Several() ? "meter " + std::to_string(unit) : std::string();
 }
 
 void NetServer::Unplug() {

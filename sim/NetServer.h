@@ -1,12 +1,13 @@
 #pragma once
-// metersim as a Modbus TCP server, a meter with Ethernet or a gateway with the meter alone on
-// its serial line: libmodbus listens, accepts and reads each request, the meter's model answers
-// through the same slave as on a line, and the faults and the trace act on each answer (MBAP
-// header included) on its way back to the peer.
+// metersim as a Modbus TCP server, a meter with Ethernet or a gateway with the meters on its
+// serial line, each reached by its address as the unit identifier: libmodbus listens, accepts
+// and reads each request, the meter's model answers through the same slave as on a line, and
+// the faults and the trace act on each answer (MBAP header included) on its way back to the
+// peer.
 
 #include "sim/Faults.h"
 #include "sim/LineControls.h"
-#include "sim/Model.h"
+#include "sim/Meters.h"
 #include "sim/Noise.h"
 #include "sim/Relay.h"
 #include "sim/Slave.h"
@@ -25,7 +26,7 @@ public:
     // address: where to listen (a name, an IPv4 or IPv6 address); port "0" takes a free one,
     // which Where() then names. lineRate: the rate of the serial line behind the gateway; a
     // meter switched away from it is no longer heard. Throws std::runtime_error.
-    NetServer(std::string address, const std::string& port, int lineRate, MeterModel& model,
+    NetServer(std::string address, const std::string& port, int lineRate, Meters& meters,
               FaultPlan& faults, bool trace);
     ~NetServer() override;
     NetServer(const NetServer&) = delete;
@@ -73,7 +74,9 @@ private:
     void Deliver(const Delivery& d);
     void Flush(Peer& p);
     void Drop(Peer& p, const std::string& why, bool reset);
-    void CommitLinkRate();
+    void CommitLinkRate(MeterModel& meter);
+    // The trace's note naming the meter a frame concerns; none with one meter on the line.
+    std::string Who(int unit) const;
     void ReadCommands(const CommandInput& onInput);
     void Trace(const char* direction, std::span<const std::uint8_t> bytes,
                const std::string& meaning, const std::string& notes);
@@ -81,7 +84,7 @@ private:
     std::string m_address;
     int m_port = 0;
     int m_lineRate;
-    MeterModel& m_model;
+    Meters& m_meters;
     FaultPlan& m_faults;
     bool m_trace;
     bool m_quit = false;

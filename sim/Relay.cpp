@@ -50,8 +50,9 @@ std::string Rates(const char* what, int a, const char* other, int b) {
 
 } // namespace
 
-Relay::Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace)
-    : m_line(line), m_model(model), m_faults(faults), m_trace(trace) {
+Relay::Relay(ToolLine& line, Meters& meters, FaultPlan& faults, bool trace)
+    : m_line(line), m_meters(meters), m_lineRate(meters.First().LinkRate()), m_faults(faults),
+      m_trace(trace) {
     m_meterFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_meterFd < 0 || grantpt(m_meterFd) != 0 || unlockpt(m_meterFd) != 0) {
         const std::string why = std::strerror(errno);
@@ -60,7 +61,7 @@ Relay::Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace)
         throw std::runtime_error("pseudo-terminal for the meter: " + why);
     }
     try {
-        m_slave = std::make_unique<MeterSlave>(ptsname(m_meterFd), m_model);
+        m_slave = std::make_unique<MeterSlave>(ptsname(m_meterFd), m_meters.First());
     } catch (...) {
         close(m_meterFd);
         throw;
@@ -87,7 +88,7 @@ void Relay::Run(const CommandInput& onInput) {
             if (t)
                 wake = wake ? std::min(*wake, *t) : t;
         };
-        const auto silence = FrameSilence(m_model.LinkRate());
+        const auto silence = FrameSilence(LineRate());
         if (!m_fromTool.empty())
             earliest(m_fromToolAt + silence);
         if (!m_fromMeter.empty())
@@ -216,14 +217,26 @@ void Relay::FromTool(std::vector<std::uint8_t> frame, bool glitched) {
     m_wire.ToMeter(std::move(frame), glitched, ToolSideRate(), m_fromToolAt);
 }
 
-// The rate the tool sends at: what its pseudo-terminal is set to, else the meter's.
+int Relay::LineRate() const {
+    return m_meters.Several() ? m_lineRate : m_meters.First().LinkRate();
+}
+
+// The rate the tool sends at: what its pseudo-terminal is set to, else the line's.
 int Relay::ToolSideRate() const {
     const int toolRate = m_line.ToolRate();
-    return toolRate != 0 ? toolRate : m_model.LinkRate();
+    return toolRate != 0 ? toolRate : LineRate();
+}
+
+std::string Relay::Who(int address) const {
+    return m_meters.Several() ? "meter " + std::to_string(address) : std::string();
 }
 
 std::string Relay::Mismatch(int rate, const char* other) const {
-    const int toolRate = m_line.ToolRate();
+    // A real port that several meters share stays at the line's rate; one meter alone takes
+    // the port along to its new rate.
+    const int toolRate = m_line.ToolRate() != 0 ? m_line.ToolRate()
+                         : m_meters.Several()   ? m_lineRate
+                                                : 0;
     if (toolRate != 0 && toolRate != rate)
         return Rates("line at", toolRate, other, rate);
     const std::optional<bool> toolOdd = m_line.ToolOdd();
@@ -250,34 +263,83 @@ void Relay::OnToolFrame(std::vector<std::uint8_t> frame, bool glitched) {
             notes += (notes.empty() ? "" : "; ") + echo;
         return notes;
     };
-    if (const std::string garbled = Mismatch(m_model.LinkRate(), "meter at"); !garbled.empty()) {
-        // At the wrong rate or parity the meter's receiver sees only framing or parity errors.
-        Trace("->", frame, meaning, withEcho("not heard: " + garbled));
-        return;
+    const auto join = [](const std::string& a, const std::string& b) {
+        return a.empty() || b.empty() ? a + b : a + "; " + b;
+    };
+    const int address = frame[0];
+    MeterModel* named = address == 0 ? nullptr : m_meters.Find(address);
+    std::vector<MeterModel*> hearing; // for a broadcast, every meter that can hear it
+    for (MeterModel& m : m_meters.All())
+        if ((address == 0 || &m == named) && Mismatch(m.LinkRate(), "").empty())
+            hearing.push_back(&m);
+    // Whose ear the trace speaks of: the meter named; for a broadcast, or alone on the line
+    // whoever is named, the first.
+    const MeterModel* listener = named                                 ? named
+                                 : address == 0 || !m_meters.Several() ? &m_meters.First()
+                                                                       : nullptr;
+    if (listener && hearing.empty()) {
+        if (const std::string garbled = Mismatch(listener->LinkRate(), "meter at");
+            !garbled.empty()) {
+            // At the wrong rate or parity the meter's receiver sees only framing or parity
+            // errors.
+            Trace("->", frame, meaning,
+                  withEcho(join(named ? Who(address) : "", "not heard: " + garbled)));
+            return;
+        }
     }
-    if (frame[0] != m_model.Address() && frame[0] != 0) {
+    if (!named && address != 0) {
         // libmodbus, built for a shared bus, would take the next frame for the other meter's
-        // answer and ignore it; alone on this line, that next frame is the tool's next request.
+        // answer and ignore it; no meter here answers to that address, so the next frame is
+        // the tool's next request.
         Trace("->", frame, meaning,
               withEcho("for address " + std::to_string(frame[0]) + ": ignored"));
         return;
     }
-    Trace("->", frame, meaning, withEcho(CrcOk(frame) ? "" : "bad check bytes"));
-    if (write(m_meterFd, frame.data(), frame.size()) < 0)
+    Trace("->", frame, meaning,
+          withEcho(join(named ? Who(address) : "", CrcOk(frame) ? "" : "bad check bytes")));
+    m_forMeters.push_back({std::move(frame), std::move(hearing)});
+    ToMeters();
+}
+
+void Relay::ToMeters() {
+    while (!m_meterBusy && !m_forMeters.empty()) {
+        const std::vector<std::uint8_t>& frame = m_forMeters.front().frame;
+        if (write(m_meterFd, frame.data(), frame.size()) >= 0) {
+            m_meterBusy = true;
+            return;
+        }
         Note(std::string("meter line: ") + std::strerror(errno));
+        m_forMeters.pop_front();
+    }
 }
 
 void Relay::ServeMeter() {
+    std::vector<MeterModel*> meters{&m_meters.First()};
+    if (!m_forMeters.empty()) {
+        meters = std::move(m_forMeters.front().meters);
+        m_forMeters.pop_front();
+    }
+    m_meterBusy = false;
+    m_slave->Serve(meters.empty() ? m_meters.First() : *meters.front());
     const auto request = m_slave->Receive();
+    ToMeters();
     if (!request)
         return;
-    const bool broadcast = (*request)[0] == 0;
-    const Fault fault = broadcast ? Fault{} : m_faults.Pick(*request);
-    const int rate = m_model.LinkRate();
+    if ((*request)[0] == 0) {
+        for (MeterModel* m : meters) {
+            m_slave->Serve(*m);
+            m_slave->Answer(*request, 0, std::chrono::system_clock::now());
+            CommitLinkRate(m);
+        }
+        return;
+    }
+    MeterModel* meter = meters.empty() ? &m_meters.First() : meters.front();
+    const Fault fault = m_faults.Pick(*request);
+    const int rate = meter->LinkRate();
     if (m_slave->Answer(*request, RefusalOf(fault.kind), std::chrono::system_clock::now()))
-        m_pending.push_back({*request, fault, rate, Clock::now()});
+        m_pending.push_back({*request, fault, rate, Clock::now(), meter});
     else
-        CommitLinkRate();
+        CommitLinkRate(meter);
 }
 
 void Relay::ReadMeter() {
@@ -295,7 +357,7 @@ void Relay::ReadMeter() {
 
 void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
     const auto now = Clock::now();
-    Pending p{{}, Fault{}, m_model.LinkRate(), now};
+    Pending p{{}, Fault{}, LineRate(), now};
     if (!m_pending.empty()) {
         p = std::move(m_pending.front());
         m_pending.pop_front();
@@ -304,16 +366,19 @@ void Relay::OnAnswer(std::vector<std::uint8_t> frame) {
     d.meaning =
         p.request.empty() ? "unasked" : DescribeRequest(p.request) + " -> " + AnswerText(frame);
     d.rate = p.rate;
+    d.meter = p.meter;
+    d.fault = p.request.empty() ? "" : Who(p.request[0]);
     if (p.fault.kind != FaultKind::None) {
         Fault shown = p.fault;
         shown.remaining = -1;
         shown.probability = 1;
-        d.fault = "fault " + FaultText(shown);
+        shown.address = 0;
+        d.fault += (d.fault.empty() ? "fault " : "; fault ") + FaultText(shown);
     }
     d.answer = Spoil(p.fault.kind, p.fault.lateMs, frame, m_faults.Rng());
     if (d.answer.lost) {
         Trace("<-", frame, d.meaning, d.fault + ": answer lost");
-        CommitLinkRate();
+        CommitLinkRate(d.meter);
         return;
     }
     // The meter turns the line round before it starts answering.
@@ -340,14 +405,19 @@ void Relay::Deliver(const Delivery& d) {
     else
         WriteTool(d.answer.bytes);
     Trace("<-", std::span(d.answer.bytes).subspan(d.answer.noise), d.meaning, notes);
-    CommitLinkRate();
+    CommitLinkRate(d.meter);
 }
 
-void Relay::CommitLinkRate() {
-    if (!m_model.CommitLinkRate())
+void Relay::CommitLinkRate(MeterModel* meter) {
+    if (!meter || !meter->CommitLinkRate())
         return;
-    m_line.MeterRateChanged(m_model.LinkRate());
-    Note("meter now at " + std::to_string(m_model.LinkRate()) + " bit/s");
+    if (m_meters.Several()) {
+        Note("meter " + std::to_string(meter->Address()) + " now at " +
+             std::to_string(meter->LinkRate()) + " bit/s");
+        return;
+    }
+    m_line.MeterRateChanged(meter->LinkRate());
+    Note("meter now at " + std::to_string(meter->LinkRate()) + " bit/s");
 }
 
 void Relay::WriteTool(std::span<const std::uint8_t> bytes) {
@@ -384,7 +454,7 @@ void Relay::ReadCommands(const CommandInput& onInput) {
 }
 
 void Relay::CutOnSilence(Clock::time_point now) {
-    const auto silence = FrameSilence(m_model.LinkRate());
+    const auto silence = FrameSilence(LineRate());
     if (!m_fromTool.empty() && now - m_fromToolAt >= silence) {
         FromTool(std::move(m_fromTool), m_echo.TakeGlitched());
         m_fromTool.clear();

@@ -1,13 +1,14 @@
 #pragma once
-// The line between the tool and the meter. Bytes from the tool are cut into frames and handed
-// to the meter only if the meter could have heard them (same rate); the meter's answers come
-// back through the faults, with a trace line for each frame.
+// The line between the tool and the meters on it. Bytes from the tool are cut into frames and
+// handed to the meter they name only if it could have heard them (same rate); the meter's
+// answers come back through the faults, with a trace line for each frame. One request names one
+// meter and the master waits for its answer, so two meters never answer at once.
 
 #include "sim/Echo.h"
 #include "sim/Faults.h"
 #include "sim/Line.h"
 #include "sim/LineControls.h"
-#include "sim/Model.h"
+#include "sim/Meters.h"
 #include "sim/Noise.h"
 #include "sim/Slave.h"
 #include "sim/Wire.h"
@@ -29,7 +30,9 @@ using CommandInput = std::function<std::vector<std::string>(std::string_view)>;
 class Relay final : public LineControls {
 public:
     // Throws std::runtime_error when the meter's side cannot be set up.
-    Relay(ToolLine& line, MeterModel& model, FaultPlan& faults, bool trace);
+    // Several meters share the line at the rate it starts at; one meter alone takes the line
+    // along when it changes its rate.
+    Relay(ToolLine& line, Meters& meters, FaultPlan& faults, bool trace);
     ~Relay() override;
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
@@ -68,17 +71,30 @@ private:
         Fault fault;
         int rate; // the meter's rate when it answered
         Clock::time_point heard;
+        MeterModel* meter = nullptr;
     };
     struct Delivery { // an answer on its way to the tool
         Clock::time_point due;
         SpoiledAnswer answer;
         std::string meaning, fault;
         int rate;
+        MeterModel* meter = nullptr;
+    };
+    struct ForMeters { // a request on its way to the meters it names (all of them: a broadcast)
+        std::vector<std::uint8_t> frame;
+        std::vector<MeterModel*> meters;
     };
 
     void ReadTool();
     void FromTool(std::vector<std::uint8_t> frame, bool glitched);
+    // The rate that cuts the tool's frames: the lone meter's, else the line's.
+    int LineRate() const;
     int ToolSideRate() const;
+    // The trace's note naming the meter a frame concerns; none with one meter on the line.
+    std::string Who(int address) const;
+    // Hands the meter's server the next request once it has taken the one before: it reads
+    // each request on its own, for the meter that request names.
+    void ToMeters();
     // Why a frame at this rate and the meter's parity garbles between the tool and the meter
     // ("line at 9600 bit/s, meter at 2400 bit/s"); empty when it does not.
     std::string Mismatch(int rate, const char* other) const;
@@ -88,7 +104,7 @@ private:
     void OnToolFrame(std::vector<std::uint8_t> frame, bool glitched);
     void OnAnswer(std::vector<std::uint8_t> frame);
     void Deliver(const Delivery& d);
-    void CommitLinkRate();
+    void CommitLinkRate(MeterModel* meter);
     void WriteTool(std::span<const std::uint8_t> bytes);
     void FlushToTool();
     void ReadCommands(const CommandInput& onInput);
@@ -98,7 +114,8 @@ private:
                const std::string& meaning, const std::string& notes);
 
     ToolLine& m_line;
-    MeterModel& m_model;
+    Meters& m_meters;
+    int m_lineRate; // with several meters, the rate the line keeps
     FaultPlan& m_faults;
     bool m_trace;
     char m_parity = 'N';
@@ -109,6 +126,8 @@ private:
 
     std::vector<std::uint8_t> m_fromTool, m_fromMeter, m_toTool;
     Clock::time_point m_fromToolAt, m_fromMeterAt;
+    std::deque<ForMeters> m_forMeters; // the front one is with the server once written
+    bool m_meterBusy = false;          // the front one is written and not yet read
     std::deque<Pending> m_pending;
     std::vector<Delivery> m_late;
     Noise m_noise;

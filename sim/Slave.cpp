@@ -27,12 +27,12 @@ std::uint16_t Word(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 } // namespace
 
-MeterSlave::MeterSlave(const std::string& device, MeterModel& model) : m_model(model) {
+MeterSlave::MeterSlave(const std::string& device, MeterModel& model) : m_model(&model) {
     m_ctx = modbus_new_rtu(device.c_str(), 9600, 'N', 8, 1);
     if (!m_ctx)
         throw std::runtime_error("cannot create the Modbus server: " +
                                  std::string(modbus_strerror(errno)));
-    modbus_set_slave(m_ctx, m_model.Address());
+    modbus_set_slave(m_ctx, m_model->Address());
     modbus_set_byte_timeout(m_ctx, 0, kByteTimeoutUs);
     if (modbus_connect(m_ctx) == -1) {
         const std::string why = modbus_strerror(errno);
@@ -43,7 +43,7 @@ MeterSlave::MeterSlave(const std::string& device, MeterModel& model) : m_model(m
 }
 
 MeterSlave::MeterSlave(const std::string& address, const std::string& port, MeterModel& model)
-    : m_model(model) {
+    : m_model(&model) {
     m_ctx = modbus_new_tcp_pi(address.c_str(), port.c_str());
     if (!m_ctx)
         throw std::runtime_error("cannot create the Modbus TCP server: " +
@@ -99,7 +99,7 @@ std::size_t MeterSlave::HeaderLength() const {
 
 std::optional<std::vector<std::uint8_t>> MeterSlave::Receive() {
     std::uint8_t buf[MODBUS_TCP_MAX_ADU_LENGTH];
-    modbus_set_slave(m_ctx, m_model.Address());
+    modbus_set_slave(m_ctx, m_model->Address());
     const int n = modbus_receive(m_ctx, buf);
     // libmodbus reads only as far as the function code says; a frame it cannot lay out leaves
     // bytes behind that must not start the next request. Over TCP the MBAP length tells a
@@ -135,9 +135,9 @@ bool MeterSlave::Answer(const std::vector<std::uint8_t>& request, std::uint8_t r
 
     if (unit == kBroadcast) {
         // Broadcasts are never answered; only writes mean anything in them.
-        if (isWrite && m_model.CheckWrite(function, first, values) == 0) {
-            m_model.Write(first, values);
-            m_model.CommitAddress();
+        if (isWrite && m_model->CheckWrite(function, first, values) == 0) {
+            m_model->Write(first, values);
+            m_model->CommitAddress();
         }
         return false;
     }
@@ -147,36 +147,36 @@ bool MeterSlave::Answer(const std::vector<std::uint8_t>& request, std::uint8_t r
     }
     if (function == MODBUS_FC_READ_HOLDING_REGISTERS) {
         const int count = Word(request, h + 3);
-        if (const std::uint8_t code = m_model.CheckRead(first, count)) {
+        if (const std::uint8_t code = m_model->CheckRead(first, count)) {
             Refuse(request, code);
             return true;
         }
         for (int k = 0; k < count; ++k)
             m_map->tab_registers[first + k] =
-                m_model.Read(static_cast<std::uint16_t>(first + k), now);
+                m_model->Read(static_cast<std::uint16_t>(first + k), now);
         Reply(request);
         return true;
     }
     if (isWrite) {
-        if (const std::uint8_t code = m_model.CheckWrite(function, first, values)) {
+        if (const std::uint8_t code = m_model->CheckWrite(function, first, values)) {
             Refuse(request, code);
             return true;
         }
-        if (first == reg::kOwnAddress && m_model.AnswersFromNewAddress()) {
+        if (first == reg::kOwnAddress && m_model->AnswersFromNewAddress()) {
             // The switch comes first, and the echo carries the new address; libmodbus takes
             // the answer's address from the request it is given.
-            m_model.Write(first, values);
-            m_model.CommitAddress();
+            m_model->Write(first, values);
+            m_model->CommitAddress();
             std::vector<std::uint8_t> echo = request;
-            echo[h - 1] = m_model.Address();
+            echo[h - 1] = m_model->Address();
             Reply(echo);
             return true;
         }
         Reply(request);
-        m_model.Write(first, values);
+        m_model->Write(first, values);
         // The write to the address register was answered from the old address; from now on
         // the meter answers to the new one.
-        m_model.CommitAddress();
+        m_model->CommitAddress();
         return true;
     }
     if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {

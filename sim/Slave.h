@@ -33,6 +33,9 @@ public:
     int Accept();
     // TCP: the socket the next Receive reads and the next Answer writes.
     void Use(int socket);
+    // The meter the next Receive takes requests for and the next Answer speaks for: several
+    // meters on one line share the one server, each request going to the meter it names.
+    void Serve(MeterModel& model) { m_model = &model; }
     // Bytes in front of the function code: the address (RTU) or the MBAP header (TCP), whose
     // last byte is the unit identifier.
     std::size_t HeaderLength() const;
@@ -52,7 +55,7 @@ private:
     void Reply(const std::vector<std::uint8_t>& request);
     void Refuse(const std::vector<std::uint8_t>& request, std::uint8_t code);
 
-    MeterModel& m_model;
+    MeterModel* m_model;
     modbus_t* m_ctx = nullptr;
     modbus_mapping_t* m_map = nullptr;
     int m_listenFd = -1;

@@ -6,11 +6,13 @@
 #include "sim/Console.h"
 #include "sim/Faults.h"
 #include "sim/Line.h"
+#include "sim/Meters.h"
 #include "sim/Model.h"
 #include "sim/NetServer.h"
 #include "sim/Numbers.h"
 #include "sim/Relay.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +39,7 @@ The line:
                        the symlink is removed again on exit (SIGINT, SIGTERM, quit)
   --device DEVICE      serve a real serial port instead (e.g. /dev/ttyUSB0)
   --modbus-tcp PORT    serve Modbus TCP on PORT instead, as a meter with Ethernet or a
-                       gateway with the meter alone on its line: the unit identifier is the
+                       gateway with the meters on its line: the unit identifier is a
                        meter's address, other units get no answer. PORT 0 takes a free port,
                        which the ready line names. The line behind stays at --baud: a meter
                        switched to another rate is no longer heard. unplug resets every
@@ -62,7 +64,12 @@ The line:
                        turnaround after the request ended: the timing of a real RS-485 line
   --turnaround MS      the meter's turnaround with --line-timing, 0 to 10000 (default 5)
 The meter:
-  --address N          its address, 1 to 247 (default 1)
+  --address LIST       its address, 1 to 247 (default 1); a list such as 1,3,5-8 plays one
+                       meter at each address on the one line, each with its own registers.
+                       A request reaches only the meter it names; one for an address no
+                       meter holds gets no answer. The options below set every meter alike;
+                       the console sets them apart. Over a real port several meters keep the
+                       line at --baud, and a meter switched to another rate is not heard
   --currents A,B,C     raw phase currents (default 1234,100,65535)
   --vary PERCENT       let the currents wander by up to PERCENT around those values
   --set NAME=VALUE     start with another value (e.g. decimal=3, upper=800, relay-switch=0x0101)
@@ -72,9 +79,10 @@ The meter:
                        take a new address (0x0300) before answering its write, so the
                        answer comes from the new address
 Faults and trace:
-  --fault KIND[:MS][:RATE]
-                       spoil answers (repeatable). RATE is once, always (default), a
-                       probability (0.25) or a percentage (25%). KIND is one of
+  --fault KIND[:MS][:RATE][@ADDRESS]
+                       spoil answers (repeatable), of the meter at ADDRESS only or of every
+                       meter. RATE is once, always (default), a probability (0.25) or a
+                       percentage (25%). KIND is one of
                          silent         the answer is lost
                          bad-crc        the last check byte is inverted
                          wrong-address  a valid answer from the next address up
@@ -90,13 +98,17 @@ Faults and trace:
                        The meter acts on every request it hears except under `exception` and
                        the gateway kinds. Over Modbus TCP, which has no check bytes, bad-crc
                        spoils the answer's transaction identifier instead.
-  --silent-write REG   writes touching REG are carried out but never answered (repeatable)
+  --silent-write REG[@ADDRESS]
+                       writes touching REG (to the meter at ADDRESS only) are carried out
+                       but never answered (repeatable)
   --noise RATE         random bytes to the tool at RATE bytes per second from the start, on
                        top of the traffic; what the line cannot take is dropped
   --seed N             seed for fault rates and noise bytes (default: from the time); the
                        seed in use is printed in the ready line
   --trace              one line per frame: time, direction (-> to the meter, <- to the tool),
-                       hex bytes, meaning ("read 3 @0x0000 -> 1234 100 65535"), [notes, fault]
+                       hex bytes, meaning ("read 3 @0x0000 -> 1234 100 65535"), [notes, fault];
+                       with several meters the notes of each frame begin with its meter
+                       ("meter 3"), or say "for address 2: ignored" when none holds it
   -h, --help           this text
   --version            the version
 
@@ -104,8 +116,9 @@ Registers: reads 0x0000-0x0002 phase currents, 0x0006 decimal point, 0x0016 rela
 and switch (low byte), 0x0110-0x0112 clock (minute|second, day|hour, year-2000|month),
 0x0302/0x0304 upper/lower threshold, 0x0308 baud code. Writes 0x0000-0x0001 (0x10) PT,
 0x0002 wiring mode 0-5, 0x0004-0x0005 (0x10) CT, 0x0006, 0x0302, 0x0304, 0x0308 as read, 0x0300
-the meter's address (answered from the old address, then switched), 0x0008 the link baud code
-0-4 (acknowledged at the old rate, then the meter listens at the new one; 0x0308 follows).
+the meter's address (answered from the old address, then switched; refused with 0x03 when
+another meter on the line holds it), 0x0008 the link baud code 0-4 (acknowledged at the old
+rate, then the meter listens at the new one; 0x0308 follows).
 PT and CT take only 0x10, every other written register only 0x06. Other registers, or a
 register written with the other function, answer exception 0x02; other functions 0x01; values
 it cannot take 0x03.
@@ -121,12 +134,12 @@ struct Options {
     std::string listen;
     int baud = 9600;
     char parity = 'N';
-    int address = 1;
+    std::vector<int> addresses{1};
     std::vector<std::pair<Quantity, int>> sets;
     int vary = 0;
     std::optional<ClockTime> clock;
     std::vector<Fault> faults;
-    std::vector<std::uint16_t> silentWrites;
+    std::vector<std::pair<std::uint16_t, int>> silentWrites; // register, address (0: all)
     std::uint32_t seed =
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::uint64_t noise = 0;
@@ -261,9 +274,14 @@ Options Parse(int argc, char** argv) {
                 UsageError("parity is N, O or E");
             o.parity = arg[0];
             break;
-        case kAddress:
-            o.address = static_cast<int>(Integer(arg, "--address", 1, 247));
+        case kAddress: {
+            std::string error;
+            auto addresses = ParseAddresses(arg, error);
+            if (!addresses)
+                UsageError("--address " + error);
+            o.addresses = std::move(*addresses);
             break;
+        }
         case kCurrents: {
             const auto a = arg.find(','), b = arg.find(',', a + 1);
             if (a == std::string::npos || b == std::string::npos)
@@ -298,10 +316,16 @@ Options Parse(int argc, char** argv) {
             o.faults.push_back(*f);
             break;
         }
-        case kSilentWrite:
+        case kSilentWrite: {
+            const std::size_t at = arg.find('@');
             o.silentWrites.push_back(
-                static_cast<std::uint16_t>(Integer(arg, "--silent-write", 0, 0xFFFF)));
+                {static_cast<std::uint16_t>(
+                     Integer(arg.substr(0, at), "--silent-write", 0, 0xFFFF)),
+                 at == std::string::npos
+                     ? 0
+                     : static_cast<int>(Integer(arg.substr(at + 1), "--silent-write @", 1, 247))});
             break;
+        }
         case kSeed:
             o.seed = static_cast<std::uint32_t>(Integer(arg, "--seed", 0, 0xFFFFFFFF));
             break;
@@ -358,6 +382,16 @@ Options Parse(int argc, char** argv) {
         UsageError("--turnaround only applies with --line-timing");
     if (!o.echoGlitch.empty() && !o.echo)
         UsageError("--echo-glitch only applies with --echo");
+    // A fault aimed at an address no meter holds would strike nothing: a typing error.
+    const auto onBus = [&](int address) {
+        if (address != 0 &&
+            std::find(o.addresses.begin(), o.addresses.end(), address) == o.addresses.end())
+            UsageError("no meter at address " + std::to_string(address) + " to strike");
+    };
+    for (const Fault& f : o.faults)
+        onBus(f.address);
+    for (const auto& [reg, address] : o.silentWrites)
+        onBus(address);
     return o;
 }
 
@@ -368,31 +402,37 @@ int main(int argc, char** argv) {
     // Piped output (a test harness, a log) must still see each line as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    MeterModel model(static_cast<std::uint8_t>(o.address), md::reg::BaudCodeOf(o.baud));
-    for (const auto& [q, v] : o.sets)
-        if (!model.Set(q, v)) {
-            std::fprintf(stderr, "metersim: %s cannot be %d\n", NameOf(q), v);
-            return 2;
-        }
-    model.SetVary(o.vary);
-    model.SetAnswerFromNewAddress(o.answerFromNewAddress);
-    if (o.clock)
-        model.SetClockFixed(*o.clock);
+    // Every meter starts alike; the console sets them apart.
+    Meters meters(o.addresses, md::reg::BaudCodeOf(o.baud));
+    for (MeterModel& model : meters.All()) {
+        for (const auto& [q, v] : o.sets)
+            if (!model.Set(q, v)) {
+                std::fprintf(stderr, "metersim: %s cannot be %d\n", NameOf(q), v);
+                return 2;
+            }
+        model.SetVary(o.vary);
+        model.SetAnswerFromNewAddress(o.answerFromNewAddress);
+        if (o.clock)
+            model.SetClockFixed(*o.clock);
+    }
     FaultPlan faults(o.seed);
     for (const Fault& f : o.faults)
         faults.Add(f);
-    for (std::uint16_t reg : o.silentWrites)
-        faults.SetSilentWrite(reg);
+    for (const auto& [reg, address] : o.silentWrites)
+        faults.SetSilentWrite(reg, address);
+    const std::string who = meters.Several()
+                                ? "meters at addresses " + meters.Addresses()
+                                : "meter at address " + std::to_string(o.addresses.front());
 
     try {
         if (o.modbusTcp) {
             NetServer server(o.listen.empty() ? "127.0.0.1" : o.listen,
-                             std::to_string(*o.modbusTcp), o.baud, model, faults, o.trace);
-            Console console(model, faults, server);
+                             std::to_string(*o.modbusTcp), o.baud, meters, faults, o.trace);
+            Console console(meters, faults, server);
             if (o.noise)
                 server.SetNoise(o.noise);
-            std::printf("ready %s (Modbus TCP), meter at address %d, %d bit/s, seed %u\n",
-                        server.Where().c_str(), o.address, o.baud, static_cast<unsigned>(o.seed));
+            std::printf("ready %s (Modbus TCP), %s, %d bit/s, seed %u\n", server.Where().c_str(),
+                        who.c_str(), o.baud, static_cast<unsigned>(o.seed));
             server.Run([&](std::string_view input) { return console.Input(input); });
             return 0;
         }
@@ -401,16 +441,16 @@ int main(int argc, char** argv) {
             line = std::make_unique<PtyLine>(o.link, o.baud);
         else
             line = std::make_unique<DeviceLine>(o.device, o.baud, o.parity);
-        Relay relay(*line, model, faults, o.trace);
+        Relay relay(*line, meters, faults, o.trace);
         relay.SetMeterParity(o.parity);
         if (o.lineTiming)
             relay.SetLineTiming(std::chrono::milliseconds(o.turnaroundMs.value_or(5)));
         relay.SetEcho(o.echo, o.echoGlitch);
-        Console console(model, faults, relay);
+        Console console(meters, faults, relay);
         if (o.noise)
             relay.SetNoise(o.noise);
-        std::printf("ready %s, meter at address %d, %d bit/s, seed %u\n", line->Where().c_str(),
-                    o.address, o.baud, static_cast<unsigned>(o.seed));
+        std::printf("ready %s, %s, %d bit/s, seed %u\n", line->Where().c_str(), who.c_str(), o.baud,
+                    static_cast<unsigned>(o.seed));
         relay.Run([&](std::string_view input) { return console.Input(input); });
     } catch (const std::exception& e) {
         std::fprintf(stderr, "metersim: %s\n", e.what());

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -14,8 +15,31 @@ using namespace md;
 namespace {
 
 constexpr int kWaitMs = 5'000;
+// Long enough for an answer metersim gives at once; what has not come by then does not come.
+constexpr int kAnswerMs = 300;
+
+// Whatever comes back within kAnswerMs of writing request: as soon as want bytes are in, a
+// little more for any that should not be there.
+QByteArray Ask(QIODevice& io, const QByteArray& request, qsizetype want) {
+    io.write(request);
+    QByteArray got;
+    QDeadlineTimer deadline(kAnswerMs);
+    while (!deadline.hasExpired()) {
+        if (want > 0 && got.size() >= want && deadline.remainingTime() > 50)
+            deadline.setRemainingTime(50);
+        if (io.waitForReadyRead(int(deadline.remainingTime())))
+            got += io.readAll();
+    }
+    return got;
+}
+
+// Per address, how many requests were answered and how many got nothing, as metersim's trace
+// tells.
+using BusCounts = QMap<int, MeterSim::Counts>;
 
 } // namespace
+
+Q_DECLARE_METATYPE(BusCounts)
 
 class MeterSimE2E : public QObject {
     Q_OBJECT
@@ -25,6 +49,9 @@ private Q_SLOTS:
     void OptionsAreReadOrRefusedInOneLine();
     void ToolHearsWhatItsLineAllows_data();
     void ToolHearsWhatItsLineAllows();
+    void MetersOnOneLineAnswerEachForItself_data();
+    void MetersOnOneLineAnswerEachForItself();
+    void ModbusTcpServesEachMeterByUnit();
 };
 
 void MeterSimE2E::OptionsAreReadOrRefusedInOneLine_data() {
@@ -60,6 +87,17 @@ void MeterSimE2E::OptionsAreReadOrRefusedInOneLine_data() {
                                          << "--echo applies to a line, not to --modbus-tcp";
     QTest::newRow("no such port") << QStringList{"--modbus-tcp", "65536"}
                                   << "--modbus-tcp wants 0 to 65535, not '65536'";
+    QTest::newRow("address range backwards") << QStringList{"--link", "x", "--address", "1,5-3"}
+                                             << "--address range '5-3' runs backwards";
+    QTest::newRow("address list with a gap")
+        << QStringList{"--link", "x", "--address", "1,,2"} << "--address wants 1 to 247, not ''";
+    QTest::newRow("address twice")
+        << QStringList{"--link", "x", "--address", "1-3,2"} << "--address names 2 twice";
+    QTest::newRow("fault at an address not on the line")
+        << QStringList{"--link", "x", "--address", "1,3", "--fault", "silent:50%@2"}
+        << "no meter at address 2 to strike";
+    QTest::newRow("several meters") << QStringList{"--link", "LINK", "--address", "1,3,5-6"}
+                                    << "meters at addresses 1 3 5 6, 9600 bit/s";
     QTest::newRow("network on the IPv6 loopback, free port")
         << QStringList{"--modbus-tcp", "0", "--listen", "::1", "--address", "5"}
         << "(Modbus TCP), meter at address 5, 9600 bit/s";
@@ -80,7 +118,7 @@ void MeterSimE2E::OptionsAreReadOrRefusedInOneLine() {
     p.terminate();
     p.waitForFinished(kWaitMs); // false when it had already ended
     QCOMPARE(p.state(), QProcess::NotRunning);
-    if (line.contains(QStringLiteral("meter at address"))) {
+    if (line.contains(QStringLiteral(" bit/s"))) { // the ready line
         QVERIFY2(out.startsWith("ready ") && out.contains(line), qPrintable(out));
         return;
     }
@@ -137,6 +175,97 @@ void MeterSimE2E::ToolHearsWhatItsLineAllows() {
         if (port.waitForReadyRead(int(deadline.remainingTime())))
             got += port.readAll();
     QCOMPARE(got.toHex(), QByteArray::fromHex(heard).toHex());
+}
+
+void MeterSimE2E::MetersOnOneLineAnswerEachForItself_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("commands");        // console lines, each answered "ok ..."
+    QTest::addColumn<QList<QByteArray>>("exchanges"); // "request > answer" in hex, each in turn
+    QTest::addColumn<BusCounts>("counts");
+
+    const QByteArray read1 = "010300000003 05cb > 010306 04d2 0064 ffff d88c";
+    const QByteArray read3 = "030300000003 0429 > 030306 04d2 0064 ffff c1ec";
+    QTest::newRow("each meter its own registers, set at one address")
+        << QStringList{} << QStringList{"set current-a 7 @3"}
+        << QList<QByteArray>{read1, "030300000003 0429 > 030306 0007 0064 ffff cdba"}
+        << BusCounts{{1, {1, 0}}, {3, {1, 0}}};
+    QTest::newRow("a fault at one address only")
+        << QStringList{"--fault", "silent@3"} << QStringList{}
+        << QList<QByteArray>{read1, "030300000003 0429 >", read1}
+        << BusCounts{{1, {2, 0}}, {3, {0, 1}}};
+    QTest::newRow("a fault set at one address on the console")
+        << QStringList{} << QStringList{"fault silent once @1"}
+        << QList<QByteArray>{read3, "010300000003 05cb >", read1}
+        << BusCounts{{1, {1, 1}}, {3, {1, 0}}};
+    QTest::newRow("an address not on the line")
+        << QStringList{} << QStringList{} << QList<QByteArray>{"020300000003 05f8 >", read3}
+        << BusCounts{{2, {0, 1}}, {3, {1, 0}}};
+    QTest::newRow("a new address takes the registers along")
+        << QStringList{} << QStringList{"set current-a 7 @3"}
+        << QList<QByteArray>{"030603000009 486a > 030603000009 486a", "030300000003 0429 >",
+                             "090300000003 0483 > 090306 0007 0064 ffff b31a", read1}
+        << BusCounts{{1, {1, 0}}, {3, {1, 1}}, {9, {1, 0}}};
+    QTest::newRow("a broadcast reaches every meter")
+        << QStringList{} << QStringList{}
+        << QList<QByteArray>{"000600060003 281b >", "030300060001 65e9 > 0303020003 8185",
+                             "010300060001 640b > 0103020003 f845"}
+        << BusCounts{{1, {1, 0}}, {3, {1, 0}}};
+    QTest::newRow("a meter that moved its rate alone is no longer heard")
+        << QStringList{} << QStringList{}
+        << QList<QByteArray>{"030600080002 882b > 030600080002 882b", "030300000003 0429 >", read1}
+        << BusCounts{{1, {1, 0}}, {3, {1, 1}}};
+    // The meters' one server reads a request at a time; a second one written behind the first
+    // must wait for it, not be flushed away with what is left of the first.
+    QTest::newRow("two requests in one write, each answered")
+        << QStringList{} << QStringList{}
+        << QList<
+               QByteArray>{"010300000001 840a 030300000001 85e8 > 01030204d2 3ad9 03030204d2 4319"}
+        << BusCounts{{1, {1, 0}}, {3, {1, 0}}};
+    QTest::newRow("an address another meter holds is refused")
+        << QStringList{} << QStringList{}
+        << QList<QByteArray>{"030603000001 49ac > 038603 a3a1", read1, read3}
+        << BusCounts{{1, {1, 0}}, {3, {2, 0}}};
+}
+
+// Two meters (1 and 3) share one line: a request reaches only the meter it names.
+void MeterSimE2E::MetersOnOneLineAnswerEachForItself() {
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, commands);
+    QFETCH(QList<QByteArray>, exchanges);
+    QFETCH(BusCounts, counts);
+    MeterSim sim(QStringList{"--address", "1,3", "--trace"} + options);
+    QVERIFY2(sim.Start(), qPrintable(sim.Error()));
+    for (const QString& command : commands)
+        QVERIFY2(sim.Command(command).startsWith("ok"), qPrintable(sim.Error()));
+
+    QSerialPort port(sim.LinkPath());
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    for (const QByteArray& exchange : exchanges) {
+        const QList<QByteArray> parts = exchange.split('>');
+        const QByteArray answer = QByteArray::fromHex(parts.value(1));
+        QCOMPARE(Ask(port, QByteArray::fromHex(parts[0]), answer.size()).toHex(), answer.toHex());
+    }
+    QVERIFY(sim.Command("status").startsWith("ok")); // collects the trace printed before it
+    QCOMPARE(sim.CountsByAddress(), counts);
+}
+
+// The same meters over Modbus TCP, each reached by its address as the unit identifier.
+void MeterSimE2E::ModbusTcpServesEachMeterByUnit() {
+    MeterSim sim({"--modbus-tcp", "0", "--address", "1,3", "--fault", "silent@1", "--trace"});
+    QVERIFY2(sim.Start(), qPrintable(sim.Error()));
+    QVERIFY(sim.Command("set decimal 3 @3").startsWith("ok"));
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(sim.Port()));
+    QVERIFY(socket.waitForConnected(kWaitMs));
+    // Transaction 7, protocol 0, six bytes follow: read one register at 0x0006.
+    const auto read = [](const char* unit) {
+        return QByteArray::fromHex(QByteArray("00070000 0006") + unit + "03 0006 0001");
+    };
+    QCOMPARE(Ask(socket, read("03"), 11).toHex(), QByteArray("0007000000050303020003"));
+    QCOMPARE(Ask(socket, read("01"), 0).toHex(), QByteArray());
+    QCOMPARE(Ask(socket, read("02"), 0).toHex(), QByteArray());
+    QVERIFY(sim.Command("status").startsWith("ok"));
+    QCOMPARE(sim.CountsByAddress(), (BusCounts{{1, {0, 1}}, {2, {0, 1}}, {3, {1, 0}}}));
 }
 
 QTEST_GUILESS_MAIN(MeterSimE2E)

@@ -104,16 +104,62 @@ QString MeterSim::Command(const QString& line) {
     return {};
 }
 
-std::optional<int> MeterSim::Get(const QString& what) {
+namespace {
+
+QString At(int address) {
+    return address ? QStringLiteral(" @%1").arg(address) : QString();
+}
+
+} // namespace
+
+std::optional<int> MeterSim::Get(const QString& what, int address) {
     static const QRegularExpression value(QStringLiteral("^\\S+ = (\\d+)$"));
-    const QRegularExpressionMatch m = value.match(Command(QStringLiteral("get ") + what));
+    const QRegularExpressionMatch m =
+        value.match(Command(QStringLiteral("get ") + what + At(address)));
     if (!m.hasMatch())
         return std::nullopt;
     return m.captured(1).toInt();
 }
 
-bool MeterSim::Fault(const QString& text) {
-    return Command(QStringLiteral("fault ") + text).startsWith(QStringLiteral("ok"));
+bool MeterSim::Fault(const QString& text, int address) {
+    return Command(QStringLiteral("fault ") + text + At(address)).startsWith(QStringLiteral("ok"));
+}
+
+QMap<int, MeterSim::Counts> MeterSim::CountsByAddress() const {
+    // "10:31:02.114 -> 03 03 00 00 00 03 04 29  read 3 @0x0000  [meter 3; not heard: ...]"
+    static const QRegularExpression frame(QStringLiteral(
+        "^\\S+ (->|<-) ((?:[0-9A-F]{2} )*[0-9A-F]{2})(?: \\.\\.\\. \\(\\d+ bytes\\))?  (.*?)"
+        "(?:  \\[(.*)\\])?$"));
+    static const QRegularExpression named(QStringLiteral("(?:^meter |for address )(\\d+)"));
+    QMap<int, Counts> counts;
+    for (const QString& line : m_trace) {
+        const QRegularExpressionMatch m = frame.match(line);
+        if (!m.hasMatch() || m.captured(3) == QLatin1String("unasked"))
+            continue;
+        const QString notes = m.captured(4);
+        // With several meters each frame's notes name its meter; alone, a meter is named by
+        // the frame (the unit identifier, the seventh byte, over Modbus TCP).
+        const QRegularExpressionMatch who = named.match(notes);
+        const QStringList hex = m.captured(2).split(QLatin1Char(' '));
+        const int byte = m_port != 0 ? 6 : 0;
+        const int address = who.hasMatch()      ? who.captured(1).toInt()
+                            : hex.size() > byte ? hex[byte].toInt(nullptr, 16)
+                                                : -1;
+        if (address <= 0)
+            continue; // a broadcast asks for no answer
+        const bool toMeter = m.captured(1) == QLatin1String("->");
+        const bool lost = notes.contains(QLatin1String("not heard")) ||
+                          notes.contains(QLatin1String("ignored")) ||
+                          notes.contains(QLatin1String("bad check bytes")) ||
+                          notes.contains(QLatin1String("lost")) ||
+                          notes.contains(QLatin1String("not understood")) ||
+                          notes.contains(QLatin1String("dropped"));
+        if (lost)
+            ++counts[address].unanswered;
+        else if (!toMeter)
+            ++counts[address].answered;
+    }
+    return counts;
 }
 
 QString MeterSim::Error() {

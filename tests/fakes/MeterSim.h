@@ -10,9 +10,14 @@
 //   ... exchanges through CMSComm and CExchange ...
 //   QCOMPARE(sim.Get("pt"), 64000);
 //
+// Several meters on one line: MeterSim sim({"--address", "1,3,5", "--trace"}), then
+// sim.Get("ct", 3) or sim.Fault("silent 50%", 3), and sim.CountsByAddress() for what each
+// meter answered.
+//
 // Every wait is bounded; the destructor stops metersim, and metersim also ends if the test
 // process dies.
 
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -49,9 +54,20 @@ public:
     // when none came within 5 s. Trace lines are collected on the way.
     QString Command(const QString& line);
     // What the meter holds: "pt", "upper", "0x0302", "address", ...; nothing on an error.
-    std::optional<int> Get(const QString& what);
-    // "bad-crc once", "late:900", "silent 25%", "off"; true when metersim took it.
-    bool Fault(const QString& text);
+    // address: the meter at that address, 0: the first one listed.
+    std::optional<int> Get(const QString& what, int address = 0);
+    // "bad-crc once", "late:900", "silent 25%", "off"; true when metersim took it. address:
+    // only the meter at that address, 0: every one.
+    bool Fault(const QString& text, int address = 0);
+
+    // Per address, from the trace lines seen so far: requests whose answer went back to the
+    // tool, and requests that got none (not heard, for no meter on the line, a bad check, or
+    // the answer lost on the way).
+    struct Counts {
+        int answered = 0, unanswered = 0;
+        bool operator==(const Counts&) const = default;
+    };
+    QMap<int, Counts> CountsByAddress() const;
 
     // Trace lines seen so far (start metersim with --trace); a command collects the ones
     // printed before its reply.

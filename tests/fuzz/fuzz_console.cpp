@@ -41,10 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* in, std::size_t size) 
     const std::size_t piece = 1 + in[0] % 64;
     const std::string_view input(reinterpret_cast<const char*>(in + 1), size - 1);
 
-    MeterModel model(1, 3);
+    // Two meters, so that commands aimed at one of them ("set ct 5 @3") are reached as well.
+    Meters meters({1, 3}, 3);
     FaultPlan faults(1);
     StandIn line;
-    Console console(model, faults, line);
+    Console console(meters, faults, line);
     std::size_t replies = 0;
     for (std::size_t at = 0; at < input.size(); at += piece) {
         for (const std::string& reply : console.Input(input.substr(at, piece))) {
