@@ -193,7 +193,12 @@ std::uint32_t BusWindow::Step() {
     if (!Running())
         return 0;
     std::uint32_t next = 0;
-    const auto step = [this, &next] { next = m_poller->Step(); };
+    // The recovery's reopen of a network port runs an event loop, where the polling may be
+    // stopped before the step is reached.
+    const auto step = [this, &next] {
+        if (m_poller)
+            next = m_poller->Step();
+    };
     if (m_line.onLine)
         m_line.onLine(step);
     else

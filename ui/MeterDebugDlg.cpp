@@ -473,6 +473,8 @@ bool CMeterDebugDlg::eventFilter(QObject* watched, QEvent* event) {
 
 bool CMeterDebugDlg::DestroyWindow() {
     KillTimer(kPollTimer);
+    // The bus window's polling ends with the line it polls.
+    StopBus();
     m_comm.SetPortOpen(false);
     return true;
 }

@@ -226,6 +226,7 @@ private:
     // connection settings open), and this window's when the bus window's starts.
     void StopBusForOwnPolling();
     void StopBusForSettings();
+    void StopBus();
     void StopPollingForBus();
 
     TraceFanOut m_traceFanOut;

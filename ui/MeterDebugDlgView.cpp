@@ -194,6 +194,11 @@ void CMeterDebugDlg::StopBusForOwnPolling() {
         m_view->busWindow->Stop(BusWindow::StopReason::MainWindowPolls);
 }
 
+void CMeterDebugDlg::StopBus() {
+    if (m_view->busWindow && m_view->busWindow->Running())
+        m_view->busWindow->Stop();
+}
+
 void CMeterDebugDlg::StopBusForSettings() {
     if (m_view->busWindow && m_view->busWindow->Running())
         m_view->busWindow->Stop(BusWindow::StopReason::Settings);
