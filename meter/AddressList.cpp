@@ -22,9 +22,8 @@ std::string_view Trimmed(std::string_view s) {
 // A whole decimal number; digits only, so "+3" and "3a" are not numbers.
 std::optional<int> Number(std::string_view s) {
     s = Trimmed(s);
-    if (s.empty() || s.size() > 6 || !std::all_of(s.begin(), s.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
+    if (s.empty() || s.size() > 6 ||
+        !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     int value = 0;
     std::from_chars(s.data(), s.data() + s.size(), value);

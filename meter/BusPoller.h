@@ -40,7 +40,7 @@ enum class BusMeterState {
 
 struct BusMeter {
     std::uint8_t address = 1;
-    int decimalPoint = 0; // as last read; 0 until then
+    int decimalPoint = 0;                            // as last read; 0 until then
     std::optional<std::array<std::uint16_t, 3>> raw; // the last currents read
     int successCount = 0;
     int failureCount = 0;

@@ -105,8 +105,8 @@ void BusWindow::Retranslate() {
     for (QPushButton* b : {m_start, m_stop})
         b->setAccessibleName(b->text());
     m_table->setHorizontalHeaderLabels({tr("地址"), tr("A相电流"), tr("B相电流"), tr("C相电流"),
-                                        tr("小数点"), tr("成功次数"), tr("失败次数"),
-                                        tr("误码率"), tr("响应(ms)"), tr("状态")});
+                                        tr("小数点"), tr("成功次数"), tr("失败次数"), tr("误码率"),
+                                        tr("响应(ms)"), tr("状态")});
     m_table->setAccessibleName(tr("总线上的仪表"));
     m_status->setAccessibleName(tr("巡检状态"));
     m_status->setText(m_statusText());
@@ -152,9 +152,9 @@ bool BusWindow::Start() {
     // One driver on the line at a time.
     if (m_line.starting)
         m_line.starting();
-    m_poller = std::make_unique<meter::BusPoller>(
-        *m_line.link, *m_line.trace, list.addresses,
-        static_cast<std::uint32_t>(m_interval->value()) * 1000);
+    m_poller =
+        std::make_unique<meter::BusPoller>(*m_line.link, *m_line.trace, list.addresses,
+                                           static_cast<std::uint32_t>(m_interval->value()) * 1000);
     m_poller->onPolled = [this](const meter::BusPoll& poll) { OnPolled(poll); };
     m_table->setRowCount(static_cast<int>(m_poller->Meters().size()));
     ShowRows();

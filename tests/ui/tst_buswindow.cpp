@@ -3,11 +3,11 @@
 // scan's meters taken all at once, and the chart and CSV file of each meter.
 
 #include "fakes/MainWindowRig.h"
+#include "meter/Registers.h"
 #include "ui/BusDlg.h"
 #include "ui/CommSetDlg.h"
 #include "ui/CurrentChart.h"
 #include "ui/FindMeterDlg.h"
-#include "meter/Registers.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -144,7 +144,8 @@ void TestBusWindow::UseAllTakesEveryMeterFound() {
     rig.Init();
     FakeMeter seven(rig.port, 7);
     seven.SetLine(1, 9600, parityOf7);
-    rig.modal.Answer([](QWidget* w) { qobject_cast<CDialog*>(w)->SendCommand(CCommSetDlg::kFindMeter); });
+    rig.modal.Answer(
+        [](QWidget* w) { qobject_cast<CDialog*>(w)->SendCommand(CCommSetDlg::kFindMeter); });
     rig.modal.Answer([](QWidget* w) {
         auto* find = qobject_cast<CFindMeterDlg*>(w);
         QVERIFY(find);

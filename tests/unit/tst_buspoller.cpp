@@ -79,16 +79,24 @@ void TestBusPoller::AddressList_data() {
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("item");
     const auto none = int(AddressListError::None);
-    QTest::newRow("list and range") << "1,3,5-8" << "1,3,5,6,7,8" << none << "";
-    QTest::newRow("order kept, a repeat once") << " 8 , 3,8, 3 " << "8,3" << none << "";
-    QTest::newRow("broadcast address") << "1,0" << "" << int(AddressListError::OutOfRange) << "0";
-    QTest::newRow("reserved") << "248" << "" << int(AddressListError::OutOfRange) << "248";
-    QTest::newRow("range upside down") << "5-3" << "" << int(AddressListError::Reversed)
-                                       << "5-3";
-    QTest::newRow("empty item") << "1,,2" << "" << int(AddressListError::EmptyItem) << "";
-    QTest::newRow("letter") << "a" << "" << int(AddressListError::NotANumber) << "a";
-    QTest::newRow("open range") << "3-" << "" << int(AddressListError::NotANumber) << "3-";
-    QTest::newRow("nothing") << "  " << "" << int(AddressListError::Empty) << "";
+    QTest::newRow("list and range") << "1,3,5-8"
+                                    << "1,3,5,6,7,8" << none << "";
+    QTest::newRow("order kept, a repeat once") << " 8 , 3,8, 3 "
+                                               << "8,3" << none << "";
+    QTest::newRow("broadcast address") << "1,0"
+                                       << "" << int(AddressListError::OutOfRange) << "0";
+    QTest::newRow("reserved") << "248"
+                              << "" << int(AddressListError::OutOfRange) << "248";
+    QTest::newRow("range upside down") << "5-3"
+                                       << "" << int(AddressListError::Reversed) << "5-3";
+    QTest::newRow("empty item") << "1,,2"
+                                << "" << int(AddressListError::EmptyItem) << "";
+    QTest::newRow("letter") << "a"
+                            << "" << int(AddressListError::NotANumber) << "a";
+    QTest::newRow("open range") << "3-"
+                                << "" << int(AddressListError::NotANumber) << "3-";
+    QTest::newRow("nothing") << "  "
+                             << "" << int(AddressListError::Empty) << "";
 }
 
 void TestBusPoller::AddressList() {
@@ -136,9 +144,9 @@ void TestBusPoller::OneCycleAsksEveryMeterInTurn() {
     QCOMPARE(int(m[2].state), int(BusMeterState::Refused));
     QCOMPARE(int(m[3].state), int(BusMeterState::NoAnswer));
     QCOMPARE(int(m[3].why), int(TraceStatus::NoAnswer));
-    QCOMPARE((std::array{m[0].successCount, m[0].failureCount, m[3].successCount,
-                         m[3].failureCount}),
-             (std::array{1, 0, 0, 1}));
+    QCOMPARE(
+        (std::array{m[0].successCount, m[0].failureCount, m[3].successCount, m[3].failureCount}),
+        (std::array{1, 0, 0, 1}));
     QVERIFY(poller.LineLost().empty());
 }
 
