@@ -202,6 +202,7 @@ void CFindMeterDlg::UseAll() {
     Stop();
     if (m_hits.empty())
         return;
+    m_chosenAll.clear();
     for (const meter::ScanHit& hit : m_hits)
         m_chosenAll.push_back(hit.at.address);
     const meter::ScanHit& first = m_hits.front();

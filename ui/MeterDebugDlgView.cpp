@@ -127,7 +127,7 @@ void CMeterDebugDlg::TranslateView() {
     items[0]->setText(tr("通讯监视"));
     items[1]->setText(tr("电流曲线"));
     items[2]->setText(tr("多表巡检"));
-    // The two windows put their own texts in the new language where they stand, keeping the
+    // The windows put their own texts in the new language where they stand, keeping the
     // chart's range and pause and the monitor's selection.
 }
 
