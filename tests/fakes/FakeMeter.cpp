@@ -66,6 +66,10 @@ FakeMeter::FakeMeter(FakePort& port, std::uint8_t address)
     m_port.SetResponder([this](std::span<const std::uint8_t> request) { return Answer(request); });
 }
 
+FakeMeter::~FakeMeter() {
+    m_port.SetResponder(m_next);
+}
+
 void FakeMeter::SetLine(std::int16_t commPort, int baudRate, char parity) {
     m_commPort = commPort;
     m_baudRate = baudRate;

@@ -29,6 +29,11 @@ public:
     // responder installed before it, so several meters can share one line. The map starts with
     // a value for every register the tool reads.
     explicit FakeMeter(FakePort& port, std::uint8_t address = 1);
+    // Gives the line back to the meters installed before it (meters go in the reverse order
+    // of their making), so that no request reaches a meter that is gone.
+    ~FakeMeter();
+    FakeMeter(const FakeMeter&) = delete;
+    FakeMeter& operator=(const FakeMeter&) = delete;
 
     // The line the meter listens on: port number, baud rate, parity 'N', 'O' or 'E'.
     void SetLine(std::int16_t commPort, int baudRate, char parity);
