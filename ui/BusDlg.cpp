@@ -14,6 +14,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace md::ui {
 
 namespace {
@@ -87,7 +89,7 @@ BusWindow::BusWindow(BusLine line, QWidget* parent)
     ShowStatus([] { return tr("未开始"); });
     Retranslate();
     UpdateButtons();
-    resize(820, 360);
+    resize(980, 360);
 }
 
 BusWindow::~BusWindow() = default;
@@ -107,6 +109,17 @@ void BusWindow::Retranslate() {
     m_table->setHorizontalHeaderLabels({tr("地址"), tr("A相电流"), tr("B相电流"), tr("C相电流"),
                                         tr("小数点"), tr("成功次数"), tr("失败次数"), tr("误码率"),
                                         tr("响应(ms)"), tr("状态")});
+    // Wide enough for the header and the widest value a column shows; the state takes the rest.
+    // Fixed widths: fitting the columns to their contents would lay the table out afresh at
+    // every poll.
+    static constexpr int kDigits[kColumns] = {4, 10, 10, 10, 3, 8, 8, 10, 6, 0};
+    const QFontMetrics header(m_table->horizontalHeader()->font());
+    const int digit = m_table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    for (int c = 0; c < kState; ++c)
+        m_table->setColumnWidth(
+            c, std::max(header.horizontalAdvance(m_table->horizontalHeaderItem(c)->text()),
+                        digit * kDigits[c]) +
+                   digit * 2);
     m_table->setAccessibleName(tr("总线上的仪表"));
     m_status->setAccessibleName(tr("巡检状态"));
     m_status->setText(m_statusText());
