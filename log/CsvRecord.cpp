@@ -35,8 +35,11 @@ QByteArray CsvHeader() {
     return QByteArray("time,phase_a,phase_b,phase_c,decimal_point,outcome") + kLineEnd;
 }
 
-QByteArray CsvRow(const CurrentSample& s) {
-    QByteArray row = IsoTime(s.time);
+namespace {
+
+// The columns after the time, and the line end.
+QByteArray Columns(const CurrentSample& s) {
+    QByteArray row;
     for (const double amps : s.amps)
         row += ',' + (s.ok ? GeneralNumber(amps, kCurrentDigits) : QByteArray());
     row += ',' + QByteArray::number(s.decimalPoint) + ',';
@@ -44,14 +47,42 @@ QByteArray CsvRow(const CurrentSample& s) {
     return row + kLineEnd;
 }
 
+} // namespace
+
+QByteArray CsvRow(const CurrentSample& s) {
+    return IsoTime(s.time) + Columns(s);
+}
+
+QByteArray BusCsvHeader() {
+    return QByteArray("time,address,phase_a,phase_b,phase_c,decimal_point,outcome") + kLineEnd;
+}
+
+QByteArray BusCsvRow(int address, const CurrentSample& s) {
+    return IsoTime(s.time) + ',' + QByteArray::number(address) + Columns(s);
+}
+
+QString BusCsvPath(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    // A dot in a folder's name, or one that starts the file's name, is no suffix.
+    if (dot <= slash + 1)
+        return path + QStringLiteral("-bus");
+    return path.left(dot) + QStringLiteral("-bus") + path.mid(dot);
+}
+
 std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows) {
+    return AppendCsv(path, rows, CsvHeader());
+}
+
+std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows,
+                                 const QByteArray& header) {
     // Unbuffered, the rows reach the system in one write, so that a tool killed afterwards
     // leaves none of them cut.
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return file.errorString();
     const qint64 whole = file.size();
-    const QByteArray bytes = whole == 0 ? CsvHeader() + rows : rows;
+    const QByteArray bytes = whole == 0 ? header + rows : rows;
     qint64 written = 0;
     while (written < bytes.size()) {
         // A short write (a full disk) is tried again for the rest: the attempt that fails

@@ -29,11 +29,22 @@ QByteArray CsvHeader();
 // One line: a failed poll leaves the three currents empty.
 QByteArray CsvRow(const CurrentSample& sample);
 
+// The same for several meters on one line, in a file of their own: "time,address,phase_a,...",
+// the meter's address in the second column.
+QByteArray BusCsvHeader();
+QByteArray BusCsvRow(int address, const CurrentSample& sample);
+// Where the rows of several meters go when a poll's rows go to path: "polls.csv" gives
+// "polls-bus.csv", beside it.
+QString BusCsvPath(const QString& path);
+
 // Appends rows to the file at path, the header first when the file is new or empty, in one
 // write. The file is open only for this call, and a write the system cuts short is taken back,
 // so every row in the file is whole after any failure. Empty rows just create the file with
 // its header. The system's reason when it fails.
 std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows);
+// The same with the header given.
+std::optional<QString> AppendCsv(const QString& path, const QByteArray& rows,
+                                 const QByteArray& header);
 // Replaces the file at path with bytes, whole or not at all. The reason when it fails.
 std::optional<QString> ReplaceFile(const QString& path, const QByteArray& bytes);
 

@@ -145,9 +145,14 @@ std::optional<std::array<std::uint16_t, 3>> ReadPhaseCurrents(CExchange& link,
 CurrentsPoll PollCurrents(CExchange& link, std::uint8_t address) {
     CurrentsPoll poll;
     poll.decimalPoint = ReadDecimalPoint(link, address);
-    link.WaitBetweenRequests();
-    poll.raw = ReadPhaseCurrents(link, address);
+    poll.raw = ReadCurrentsAfterPause(link, address);
     return poll;
+}
+
+std::optional<std::array<std::uint16_t, 3>> ReadCurrentsAfterPause(CExchange& link,
+                                                                   std::uint8_t address) {
+    link.WaitBetweenRequests();
+    return ReadPhaseCurrents(link, address);
 }
 
 std::array<std::string, 3> CurrentTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint) {

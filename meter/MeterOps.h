@@ -87,6 +87,10 @@ struct CurrentsPoll {
     std::optional<std::array<std::uint16_t, 3>> raw;
 };
 CurrentsPoll PollCurrents(CExchange& link, std::uint8_t address);
+// The poll's second half on its own, for a caller that goes back to its event loop after the
+// decimal point read: the pause between requests, then the currents read.
+std::optional<std::array<std::uint16_t, 3>> ReadCurrentsAfterPause(CExchange& link,
+                                                                   std::uint8_t address);
 
 // The texts of the three phase currents one answered poll shows.
 std::array<std::string, 3> CurrentTexts(const std::array<std::uint16_t, 3>& raw, int decimalPoint);

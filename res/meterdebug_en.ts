@@ -106,6 +106,173 @@
     </message>
 </context>
 <context>
+    <name>md::ui::BusWindow</name>
+    <message>
+        <source>请输入地址，例如 1,3,5-8</source>
+        <translation>Type the addresses, such as 1,3,5-8</translation>
+    </message>
+    <message>
+        <source>地址列表中有空项</source>
+        <translation>the list has an empty item</translation>
+    </message>
+    <message>
+        <source>“%1”不是地址或地址范围</source>
+        <translation>&quot;%1&quot; is no address or range of addresses</translation>
+    </message>
+    <message>
+        <source>“%1”超出地址范围 1 到 247</source>
+        <translation>&quot;%1&quot; lies outside the addresses 1 to 247</translation>
+    </message>
+    <message>
+        <source>“%1”的范围首尾颠倒</source>
+        <translation>the range &quot;%1&quot; runs backwards</translation>
+    </message>
+    <message>
+        <source>未开始</source>
+        <translation>Not started</translation>
+    </message>
+    <message>
+        <source>多表巡检</source>
+        <translation>Meters on the bus</translation>
+    </message>
+    <message>
+        <source>地址:</source>
+        <translation>Addresses:</translation>
+    </message>
+    <message>
+        <source>例如 1,3,5-8</source>
+        <translation>such as 1,3,5-8</translation>
+    </message>
+    <message>
+        <source>仪表地址列表</source>
+        <translation>Meter addresses</translation>
+    </message>
+    <message>
+        <source>间隔:</source>
+        <translation>Interval:</translation>
+    </message>
+    <message>
+        <source> 秒</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>巡检间隔（秒）</source>
+        <translation>Interval between cycles (s)</translation>
+    </message>
+    <message>
+        <source>开始巡检</source>
+        <translation>Start polling</translation>
+    </message>
+    <message>
+        <source>停止巡检</source>
+        <translation>Stop polling</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>A相电流</source>
+        <translation>Ia</translation>
+    </message>
+    <message>
+        <source>B相电流</source>
+        <translation>Ib</translation>
+    </message>
+    <message>
+        <source>C相电流</source>
+        <translation>Ic</translation>
+    </message>
+    <message>
+        <source>小数点</source>
+        <translation>Decimals</translation>
+    </message>
+    <message>
+        <source>成功次数</source>
+        <translation>Successes</translation>
+    </message>
+    <message>
+        <source>失败次数</source>
+        <translation>Failures</translation>
+    </message>
+    <message>
+        <source>误码率</source>
+        <translation>Error rate</translation>
+    </message>
+    <message>
+        <source>响应(ms)</source>
+        <translation>Response (ms)</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>总线上的仪表</source>
+        <translation>Meters on the bus</translation>
+    </message>
+    <message>
+        <source>巡检状态</source>
+        <translation>Polling state</translation>
+    </message>
+    <message>
+        <source>已取得查找到的 %1 台仪表，按“开始巡检”开始</source>
+        <translation>%1 meters taken from the scan; press &quot;Start polling&quot; to poll them</translation>
+    </message>
+    <message>
+        <source>地址列表有误：%1</source>
+        <translation>Address list refused: %1</translation>
+    </message>
+    <message>
+        <source>正在巡检</source>
+        <translation>Polling</translation>
+    </message>
+    <message>
+        <source>已停止巡检</source>
+        <translation>Polling stopped</translation>
+    </message>
+    <message>
+        <source>主窗口开始读测量数据，巡检已停止</source>
+        <translation>The main window started measuring; polling stopped</translation>
+    </message>
+    <message>
+        <source>通讯设置已打开，巡检已停止</source>
+        <translation>Connection settings opened; polling stopped</translation>
+    </message>
+    <message>
+        <source>线路中断：%1</source>
+        <translation>Line lost: %1</translation>
+    </message>
+    <message>
+        <source>正在巡检，第 %1 轮</source>
+        <translation>Polling, cycle %1</translation>
+    </message>
+    <message>
+        <source>等待</source>
+        <translation>waiting</translation>
+    </message>
+    <message>
+        <source>应答</source>
+        <translation>answering</translation>
+    </message>
+    <message>
+        <source>拒绝</source>
+        <translation>refused</translation>
+    </message>
+    <message>
+        <source>无应答</source>
+        <translation>no answer</translation>
+    </message>
+    <message>
+        <source>无应答（%1）</source>
+        <translation>no answer (%1)</translation>
+    </message>
+    <message>
+        <source>，每 %1 轮试一次</source>
+        <translation>, tried once every %1 cycles</translation>
+    </message>
+</context>
+<context>
     <name>md::ui::CAboutDlg</name>
     <message>
         <source>确认</source>
@@ -315,6 +482,14 @@
     <message>
         <source>查找结束，找到 %1 台仪表</source>
         <translation>Scan finished, %1 meter(s) found</translation>
+    </message>
+    <message>
+        <source>全部使用</source>
+        <translation>Use all</translation>
+    </message>
+    <message>
+        <source>找到的仪表波特率或校验不同，波特率和校验未改变</source>
+        <translation>The meters found differ in rate or parity; the rate and parity stay as they were</translation>
     </message>
 </context>
 <context>
@@ -639,6 +814,14 @@
         <source>电流曲线</source>
         <translation>Current chart</translation>
     </message>
+    <message>
+        <source>多表巡检开始，已停止读测量数据...</source>
+        <translation>Polling the bus; measuring stopped.</translation>
+    </message>
+    <message>
+        <source>多表巡检</source>
+        <translation>Meters on the bus</translation>
+    </message>
 </context>
 <context>
     <name>md::ui::CMeterSetDlg</name>
@@ -803,6 +986,10 @@
     <message>
         <source>CSV 文件 (*.csv)</source>
         <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>电流曲线 - 地址 %1</source>
+        <translation>Current chart - address %1</translation>
     </message>
 </context>
 <context>

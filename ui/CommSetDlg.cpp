@@ -199,7 +199,10 @@ void CCommSetDlg::OnFindMeter() {
     line.device = SelectedDevice().trimmed();
     CFindMeterDlg dlg(line, m_nCommPort,
                       {static_cast<std::uint8_t>(address), m_nBaudRate, parity}, this);
-    if (dlg.exec() != QDialog::Accepted || !dlg.Chosen())
+    const bool accepted = dlg.exec() == QDialog::Accepted;
+    if (accepted && !dlg.ChosenAll().empty())
+        m_busAddresses = dlg.ChosenAll();
+    if (!accepted || !dlg.Chosen())
         return;
     const meter::ScanPoint found = dlg.Chosen()->at;
     m_nFoundBaudRate = found.baudRate;

@@ -45,6 +45,8 @@ public:
     FindMeterLine m_findLine;
     // The rate of the meter "使用" took from a scan (0: none): the meter already runs at it.
     int m_nFoundBaudRate = 0;
+    // The meters a scan found, when "全部使用" took them all: they go to the bus window.
+    std::vector<std::uint8_t> m_busAddresses;
 
     void OnBaud1200();
     void OnBaud2400();

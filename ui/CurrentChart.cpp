@@ -1,6 +1,7 @@
 #include "ui/CurrentChart.h"
 
 #include "log/LogRecord.h"
+#include "meter/MeterOps.h"
 #include "ui/SaveFile.h"
 
 #include <QComboBox>
@@ -58,6 +59,24 @@ QString PhaseName(int phase) {
 
 } // namespace
 
+log::CurrentSample SampleNow(const std::optional<std::array<std::uint16_t, 3>>& raw,
+                             int decimalPoint, std::string_view outcome) {
+    log::CurrentSample sample;
+    // Local time as a fixed offset: the offset of the moment is all a row needs, and the
+    // chart converts tens of thousands of these without consulting the time zone each time.
+    const QDateTime now = QDateTime::currentDateTime();
+    sample.time = now.toOffsetFromUtc(now.offsetFromUtc());
+    sample.decimalPoint = decimalPoint;
+    sample.ok = raw.has_value();
+    if (raw) {
+        const double scale = meter::ScaleFor(decimalPoint);
+        for (std::size_t i = 0; i < raw->size(); ++i)
+            sample.amps[i] = (*raw)[i] * scale;
+    }
+    sample.outcome = outcome;
+    return sample;
+}
+
 CurrentSamples::CurrentSamples(QObject* parent) : QObject(parent) {}
 
 void CurrentSamples::Add(const log::CurrentSample& sample) {
@@ -80,7 +99,7 @@ QByteArray CurrentSamples::Csv() const {
 }
 
 ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_samples(samples), m_view(new QChartView),
+    : QWidget(parent, Qt::Window), m_own(&samples), m_samples(&samples), m_view(new QChartView),
       m_timeAxis(new QDateTimeAxis), m_valueAxis(new QValueAxis), m_rangeBox(new QComboBox),
       m_pause(new QPushButton), m_hover(new QLabel), m_rangeLabel(new QLabel) {
     setObjectName(QStringLiteral("chartWindow"));
@@ -107,7 +126,7 @@ ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
     for (QPushButton*& b : m_buttons)
         b = new QPushButton;
     const auto [clear, picture, csv] = m_buttons;
-    connect(clear, &QPushButton::clicked, &samples, &CurrentSamples::Clear);
+    connect(clear, &QPushButton::clicked, this, [this] { m_samples->Clear(); });
     connect(picture, &QPushButton::clicked, this, &ChartWindow::SavePicture);
     connect(csv, &QPushButton::clicked, this, &ChartWindow::ExportCsv);
 
@@ -127,14 +146,42 @@ ChartWindow::ChartWindow(CurrentSamples& samples, QWidget* parent)
     Retranslate();
     resize(760, 460);
 
-    connect(&samples, &CurrentSamples::Added, this, &ChartWindow::OnAdded);
-    connect(&samples, &CurrentSamples::Cleared, this, &ChartWindow::Rebuild);
+    Watch();
+}
+
+void ChartWindow::Watch() {
+    connect(m_samples, &CurrentSamples::Added, this, &ChartWindow::OnAdded);
+    connect(m_samples, &CurrentSamples::Cleared, this, &ChartWindow::Rebuild);
+    // A meter's samples go with the window that polled it: the chart goes back to its own.
+    if (m_samples != m_own)
+        connect(m_samples, &QObject::destroyed, this, [this] {
+            m_samples = m_own;
+            m_address = -1;
+            Watch();
+            setWindowTitle(Title());
+            Rebuild();
+        });
+}
+
+void ChartWindow::ShowSamples(CurrentSamples& samples, int address) {
+    m_address = address;
+    if (m_samples != &samples) {
+        disconnect(m_samples, nullptr, this, nullptr);
+        m_samples = &samples;
+        Watch();
+    }
+    setWindowTitle(Title());
+    Rebuild();
+}
+
+QString ChartWindow::Title() const {
+    return m_address < 0 ? tr("电流曲线") : tr("电流曲线 - 地址 %1").arg(m_address);
 }
 
 // Texts are set here, in place, so that a change of language keeps the range, the pause and
 // what is drawn.
 void ChartWindow::Retranslate() {
-    setWindowTitle(tr("电流曲线"));
+    setWindowTitle(Title());
     m_timeAxis->setTitleText(tr("时间"));
     m_valueAxis->setTitleText(tr("电流"));
     m_view->setAccessibleName(tr("电流曲线图"));
@@ -181,7 +228,7 @@ void ChartWindow::SetRange(Range range) {
 }
 
 qint64 ChartWindow::From() const {
-    const auto& all = m_samples.All();
+    const auto& all = m_samples->All();
     if (all.empty())
         return 0;
     switch (m_range) {
@@ -240,7 +287,7 @@ QLineSeries* ChartWindow::MakePiece(int phase) {
 }
 
 qint64 ChartWindow::Column() const {
-    const auto& all = m_samples.All();
+    const auto& all = m_samples->All();
     return all.empty() ? 0 : (Ms(all.back()) - From()) / kColumns;
 }
 
@@ -280,7 +327,7 @@ void ChartWindow::Rebuild() {
         return;
     }
     m_stale = false;
-    const auto& all = m_samples.All();
+    const auto& all = m_samples->All();
     const qint64 from = From();
     const auto begin = std::lower_bound(all.begin(), all.end(), from, Earlier);
     // More samples than the plot has room for: each stretch of time draws its lowest and its
@@ -372,7 +419,7 @@ void ChartWindow::StartPieces(const log::CurrentSample& s) {
 void ChartWindow::OnAdded() {
     if (m_pause->isChecked())
         return;
-    const auto& all = m_samples.All();
+    const auto& all = m_samples->All();
     if (!isVisible() || m_decimated ||
         all.end() - std::lower_bound(all.begin(), all.end(), From(), Earlier) > kMaxDrawn) {
         Rebuild();
@@ -434,7 +481,7 @@ void ChartWindow::UpdateLegend() {
 }
 
 void ChartWindow::FitAxes() {
-    const auto& all = m_samples.All();
+    const auto& all = m_samples->All();
     const qint64 last = all.empty() ? QDateTime::currentMSecsSinceEpoch() : Ms(all.back());
     qint64 from = all.empty() ? last - 10 * kMinuteMs : From();
     if (from >= last)
@@ -467,7 +514,7 @@ void ChartWindow::FitAxes() {
 }
 
 QString ChartWindow::HoverText(qint64 msecs) const {
-    const auto& all = m_samples.All();
+    const auto& all = m_samples->All();
     const log::CurrentSample* nearest = nullptr;
     qint64 best = std::numeric_limits<qint64>::max();
     auto it = std::lower_bound(all.begin(), all.end(), msecs, Earlier);
@@ -512,7 +559,7 @@ bool ChartWindow::SavePictureTo(const QString& path) {
 }
 
 bool ChartWindow::ExportCsvTo(const QString& path) {
-    if (const auto reason = log::ReplaceFile(path, m_samples.Csv())) {
+    if (const auto reason = log::ReplaceFile(path, m_samples->Csv())) {
         ReportUnwritable(path, *reason);
         return false;
     }

@@ -11,13 +11,21 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <deque>
+#include <optional>
+#include <string_view>
 
 class QComboBox;
 class QLabel;
 class QPushButton;
 
 namespace md::ui {
+
+// A poll's sample as it ends now: the currents, when read, scaled by decimalPoint; outcome is
+// "ok" or the failure's status word.
+log::CurrentSample SampleNow(const std::optional<std::array<std::uint16_t, 3>>& raw,
+                             int decimalPoint, std::string_view outcome);
 
 class CurrentSamples final : public QObject {
     Q_OBJECT
@@ -49,6 +57,12 @@ public:
 
     // A window of its own over parent (the main window), drawing samples.
     ChartWindow(CurrentSamples& samples, QWidget* parent);
+
+    // Draws samples from now on: a meter of the bus (its address), or the window's own (-1).
+    // Drawn at once, in the range and pause of the moment.
+    void ShowSamples(CurrentSamples& samples, int address = -1);
+    const CurrentSamples& Shown() const { return *m_samples; }
+    int ShownAddress() const { return m_address; }
 
     void SetRange(Range range);
     Range CurrentRange() const { return m_range; }
@@ -103,7 +117,13 @@ private:
     // Hides a piece no longer drawn and keeps it for later.
     void Retire(int phase, QLineSeries* piece);
 
-    CurrentSamples& m_samples;
+    // Follows the samples drawn: they add and clear.
+    void Watch();
+    QString Title() const;
+
+    CurrentSamples* m_own; // the window's own, drawn unless a meter of the bus is chosen
+    CurrentSamples* m_samples;
+    int m_address = -1;
     QChartView* m_view;
     QDateTimeAxis* m_timeAxis;
     QValueAxis* m_valueAxis;

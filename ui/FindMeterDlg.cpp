@@ -2,6 +2,7 @@
 
 #include "port/DeviceName.h"
 #include "port/MSComm.h"
+#include "ui/Dialog.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace md::ui {
 
@@ -97,7 +100,14 @@ CFindMeterDlg::CFindMeterDlg(const FindMeterLine& line, int commPort,
     layout->addWidget(m_list, 1);
 
     m_all = new QCheckBox(tr("查找全部"), this);
-    layout->addWidget(m_all);
+    // Every meter found goes to the bus window.
+    m_useAll = new QPushButton(tr("全部使用"), this);
+    m_useAll->setAutoDefault(false);
+    auto* allRow = new QHBoxLayout;
+    allRow->addWidget(m_all);
+    allRow->addStretch(1);
+    allRow->addWidget(m_useAll);
+    layout->addLayout(allRow);
 
     auto* buttons = new QHBoxLayout;
     m_start = new QPushButton(tr("开始"), this);
@@ -113,6 +123,7 @@ CFindMeterDlg::CFindMeterDlg(const FindMeterLine& line, int commPort,
     connect(m_start, &QPushButton::clicked, this, &CFindMeterDlg::Start);
     connect(m_stop, &QPushButton::clicked, this, &CFindMeterDlg::Stop);
     connect(m_use, &QPushButton::clicked, this, &CFindMeterDlg::Use);
+    connect(m_useAll, &QPushButton::clicked, this, &CFindMeterDlg::UseAll);
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &CFindMeterDlg::UpdateButtons);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, &CFindMeterDlg::Use);
     // One probe's piece a tick: the event loop runs between pieces, so the window answers.
@@ -187,6 +198,26 @@ void CFindMeterDlg::Use() {
     accept();
 }
 
+void CFindMeterDlg::UseAll() {
+    Stop();
+    if (m_hits.empty())
+        return;
+    m_chosenAll.clear();
+    for (const meter::ScanHit& hit : m_hits)
+        m_chosenAll.push_back(hit.at.address);
+    const meter::ScanHit& first = m_hits.front();
+    const bool oneLine = std::all_of(m_hits.begin(), m_hits.end(), [&](const meter::ScanHit& h) {
+        return h.at.baudRate == first.at.baudRate && h.at.parity == first.at.parity;
+    });
+    // One line serves one rate and parity: meters found at several are polled at none of them
+    // for sure, and the operator decides which to set.
+    if (oneLine)
+        m_chosen = first;
+    else
+        AfxMessageBox(tr("找到的仪表波特率或校验不同，波特率和校验未改变"));
+    accept();
+}
+
 void CFindMeterDlg::reject() {
     Stop();
     QDialog::reject();
@@ -250,6 +281,7 @@ void CFindMeterDlg::UpdateButtons() {
     m_stop->setEnabled(running);
     m_all->setEnabled(!running);
     m_use->setEnabled(!m_list->selectedItems().isEmpty());
+    m_useAll->setEnabled(!m_hits.empty());
 }
 
 } // namespace md::ui

@@ -54,16 +54,21 @@ public:
 
     // The meter "使用" took; nothing before.
     std::optional<meter::ScanHit> Chosen() const { return m_chosen; }
+    // The addresses of every meter found, once "全部使用" took them; empty before. Chosen()
+    // then holds the first meter when all share one rate and parity, and nothing otherwise.
+    const std::vector<std::uint8_t>& ChosenAll() const { return m_chosenAll; }
     bool Running() const { return m_scan && !m_scan->Finished(); }
 
     void Start();
     // Ends a running scan at once; the port is back in its settings when this returns.
     void Stop();
     void Use();
+    void UseAll();
 
     QPushButton* StartButton() const { return m_start; }
     QPushButton* StopButton() const { return m_stop; }
     QPushButton* UseButton() const { return m_use; }
+    QPushButton* UseAllButton() const { return m_useAll; }
     QCheckBox* AllBox() const { return m_all; }
     QProgressBar* ProgressBar() const { return m_progress; }
     QLabel* StatusLabel() const { return m_status; }
@@ -86,6 +91,7 @@ private:
     QTimer m_steps;
     std::vector<meter::ScanHit> m_hits;
     std::optional<meter::ScanHit> m_chosen;
+    std::vector<std::uint8_t> m_chosenAll;
 
     QLineEdit* m_device = nullptr;
     QProgressBar* m_progress = nullptr;
@@ -95,6 +101,7 @@ private:
     QPushButton* m_start = nullptr;
     QPushButton* m_stop = nullptr;
     QPushButton* m_use = nullptr;
+    QPushButton* m_useAll = nullptr;
 };
 
 } // namespace md::ui

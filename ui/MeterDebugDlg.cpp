@@ -288,6 +288,9 @@ QString CMeterDebugDlg::Summary(bool reconfigured) const {
 void CMeterDebugDlg::OnTimer(unsigned id) {
     switch (id) {
     case kPollTimer:
+        // Whatever restarted this window's polling (the meter clock's read does), the bus
+        // window stops driving the line.
+        StopBusForOwnPolling();
         WithPortRecovery([this] { PollMeasurements(); });
         break;
     case kLogTimer:
@@ -334,6 +337,7 @@ void CMeterDebugDlg::LearnPromptTexts() {
         QT_TR_NOOP("正在读测量数据..."),
         QT_TR_NOOP("已停止读测量数据..."),
         QT_TR_NOOP("串口已断开，正在重新连接..."),
+        QT_TR_NOOP("多表巡检开始，已停止读测量数据..."),
     };
     m_promptSources.clear();
     for (const char* source : kPromptTexts)
@@ -469,6 +473,8 @@ bool CMeterDebugDlg::eventFilter(QObject* watched, QEvent* event) {
 
 bool CMeterDebugDlg::DestroyWindow() {
     KillTimer(kPollTimer);
+    // The bus window's polling ends with the line it polls.
+    StopBus();
     m_comm.SetPortOpen(false);
     return true;
 }

@@ -35,6 +35,7 @@ struct MeterClock;
 
 namespace md::ui {
 
+class BusWindow;
 class ChartWindow;
 class CurrentSamples;
 class MonitorModel;
@@ -172,6 +173,12 @@ public:
     // The two windows beside this one, made on first use, shown and raised.
     MonitorWindow* ShowMonitor();
     ChartWindow* ShowChart();
+    // The window of the meters on the bus (查看 > 多表巡检), made on first use, shown and raised;
+    // null before.
+    BusWindow* ShowBus();
+    BusWindow* Bus() const;
+    // The prompt after a bus polling stopped this window's own.
+    static QString BusPollingPrompt();
     // What they show; both fill whether their windows are open or not.
     MonitorModel& Monitor();
     CurrentSamples& Samples();
@@ -213,6 +220,14 @@ private:
     void InitView();
     // Appends the CSV rows to the file; a failure is shown once until a write succeeds again.
     void AppendCsv(const QByteArray& rows);
+    // The chart draws a meter of the bus (null: this window's own polls).
+    void ChartDraws(CurrentSamples* samples, int address);
+    // One driver on the line: the bus window's polling stops when this window's starts (or the
+    // connection settings open), and this window's when the bus window's starts.
+    void StopBusForOwnPolling();
+    void StopBusForSettings();
+    void StopBus();
+    void StopPollingForBus();
 
     TraceFanOut m_traceFanOut;
     CExchange m_link;

@@ -165,6 +165,9 @@ void CMeterDebugDlg::OnModifyAddress() {
 }
 
 void CMeterDebugDlg::OnReadMeasurements() {
+    StopBusForOwnPolling();
+    // The chart draws what this window polls again.
+    ChartDraws(nullptr, -1);
     Button(kReadMeasurementsButton)->setEnabled(false);
     Button(kWriteParamsButton)->setEnabled(false);
     m_strPrompt = tr("正在读测量数据...");

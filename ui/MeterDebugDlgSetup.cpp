@@ -2,6 +2,7 @@
 
 #include "port/DeviceName.h"
 #include "meter/SetupOps.h"
+#include "ui/BusDlg.h"
 #include "ui/CommSetDlg.h"
 #include "ui/MeterDebugDlg.h"
 #include "ui/MeterSetDlg.h"
@@ -55,6 +56,8 @@ void CMeterDebugDlg::OnCommSettings() {
     // its start button disabled, would lie: it is left as the stop button leaves it.
     if (IsTimerRunning(kPollTimer))
         OnStop();
+    // The scan and a changed line would pull the line from under the bus window.
+    StopBusForSettings();
 
     CCommSetDlg dlg;
     dlg.m_byMeterAddress = m_byMeterAddress;
@@ -82,6 +85,9 @@ void CMeterDebugDlg::OnCommSettings() {
         m_nParity = dlg.m_nParity;
         m_byMeterAddress = dlg.m_byMeterAddress;
         m_devices.Take(dlg);
+        // Every meter the scan found goes to the bus window, ready to be polled.
+        if (!dlg.m_busAddresses.empty())
+            ShowBus()->SetAddresses(dlg.m_busAddresses);
 
         m_link.SetLine(m_nBaudRate, m_nParity != 0);
         if (!m_comm.LostReason().empty()) {

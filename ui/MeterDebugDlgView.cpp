@@ -4,6 +4,7 @@
 #include "trace/TraceRows.h"
 #include "log/CsvRecord.h"
 #include "meter/MeterOps.h"
+#include "ui/BusDlg.h"
 #include "ui/CurrentChart.h"
 #include "ui/MeterDebugDlg.h"
 #include "ui/Language.h"
@@ -28,6 +29,8 @@ struct ViewParts {
     ~ViewParts() {
         delete monitorWindow;
         delete chartWindow;
+        // Before the trace fan-out it listens on goes with the main window.
+        delete busWindow;
     }
 
     MonitorModel monitor;
@@ -35,6 +38,10 @@ struct ViewParts {
     CurrentSamples samples;
     QPointer<MonitorWindow> monitorWindow;
     QPointer<ChartWindow> chartWindow;
+    QPointer<BusWindow> busWindow;
+    // The bus meter the chart draws (none: the window's own polls).
+    QPointer<CurrentSamples> chartSamples;
+    int chartAddress = -1;
 };
 
 void ViewPartsDeleter::operator()(ViewParts* parts) const {
@@ -58,7 +65,8 @@ namespace {
 // A plain widget of its own is a "client" to Qt's accessibility, which AT-SPI calls a filler:
 // a screen reader would not announce the monitor or the chart when they open.
 QAccessibleInterface* WindowAccessibleFactory(const QString&, QObject* object) {
-    if (qobject_cast<MonitorWindow*>(object) || qobject_cast<ChartWindow*>(object))
+    if (qobject_cast<MonitorWindow*>(object) || qobject_cast<ChartWindow*>(object) ||
+        qobject_cast<BusWindow*>(object))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     return nullptr;
 }
@@ -107,6 +115,7 @@ QMenu* CMeterDebugDlg::BuildViewMenu() {
             [this] { ShowMonitor(); });
     connect(m_viewMenu->addAction(QString()), &QAction::triggered, this,
             [this] { ShowChart(); });
+    connect(m_viewMenu->addAction(QString()), &QAction::triggered, this, [this] { ShowBus(); });
     AddLanguageMenu(m_viewMenu);
     TranslateView();
     return m_viewMenu;
@@ -117,7 +126,8 @@ void CMeterDebugDlg::TranslateView() {
     const QList<QAction*> items = m_viewMenu->actions();
     items[0]->setText(tr("通讯监视"));
     items[1]->setText(tr("电流曲线"));
-    // The two windows put their own texts in the new language where they stand, keeping the
+    items[2]->setText(tr("多表巡检"));
+    // The windows put their own texts in the new language where they stand, keeping the
     // chart's range and pause and the monitor's selection.
 }
 
@@ -138,26 +148,78 @@ MonitorWindow* CMeterDebugDlg::ShowMonitor() {
 
 ChartWindow* CMeterDebugDlg::ShowChart() {
     const bool placed = m_view->chartWindow;
-    if (!placed)
+    if (!placed) {
         m_view->chartWindow = AnnouncedAsWindow(new ChartWindow(m_view->samples, this));
+        if (m_view->chartSamples)
+            m_view->chartWindow->ShowSamples(*m_view->chartSamples, m_view->chartAddress);
+    }
     return ShowBeside(this, m_view->chartWindow.data(), placed);
+}
+
+BusWindow* CMeterDebugDlg::Bus() const {
+    return m_view->busWindow;
+}
+
+BusWindow* CMeterDebugDlg::ShowBus() {
+    const bool placed = m_view->busWindow;
+    if (!placed) {
+        BusLine line;
+        line.link = &m_link;
+        line.trace = &m_traceFanOut;
+        line.onLine = [this](const std::function<void()>& step) {
+            Guard([this, &step] { WithPortRecovery(step); });
+        };
+        line.starting = [this] { StopPollingForBus(); };
+        auto* bus = AnnouncedAsWindow(new BusWindow(std::move(line), this));
+        bus->onSelected = [this](std::uint8_t address, CurrentSamples& samples) {
+            ChartDraws(&samples, address);
+        };
+        if (!m_csvPath.isEmpty())
+            bus->SetCsvFile(log::BusCsvPath(m_csvPath));
+        m_view->busWindow = bus;
+    }
+    return ShowBeside(this, m_view->busWindow.data(), placed);
+}
+
+void CMeterDebugDlg::ChartDraws(CurrentSamples* samples, int address) {
+    m_view->chartSamples = samples;
+    m_view->chartAddress = samples ? address : -1;
+    if (m_view->chartWindow)
+        m_view->chartWindow->ShowSamples(samples ? *samples : m_view->samples,
+                                         m_view->chartAddress);
+}
+
+void CMeterDebugDlg::StopBusForOwnPolling() {
+    if (m_view->busWindow && m_view->busWindow->Running())
+        m_view->busWindow->Stop(BusWindow::StopReason::MainWindowPolls);
+}
+
+void CMeterDebugDlg::StopBus() {
+    if (m_view->busWindow && m_view->busWindow->Running())
+        m_view->busWindow->Stop();
+}
+
+void CMeterDebugDlg::StopBusForSettings() {
+    if (m_view->busWindow && m_view->busWindow->Running())
+        m_view->busWindow->Stop(BusWindow::StopReason::Settings);
+}
+
+void CMeterDebugDlg::StopPollingForBus() {
+    if (!IsTimerRunning(kPollTimer))
+        return;
+    OnStop();
+    m_strPrompt = BusPollingPrompt();
+    SetDlgItemText(kPromptEdit, m_strPrompt);
+}
+
+QString CMeterDebugDlg::BusPollingPrompt() {
+    return tr("多表巡检开始，已停止读测量数据...");
 }
 
 void CMeterDebugDlg::RecordCurrents(const std::optional<std::array<std::uint16_t, 3>>& raw,
                                     int decimalPoint) {
-    log::CurrentSample sample;
-    // Local time as a fixed offset: the offset of the moment is all a row needs, and the
-    // chart converts tens of thousands of these without consulting the time zone each time.
-    const QDateTime now = QDateTime::currentDateTime();
-    sample.time = now.toOffsetFromUtc(now.offsetFromUtc());
-    sample.decimalPoint = decimalPoint;
-    sample.ok = raw.has_value();
-    if (raw) {
-        const double scale = meter::ScaleFor(decimalPoint);
-        for (std::size_t i = 0; i < raw->size(); ++i)
-            sample.amps[i] = (*raw)[i] * scale;
-    }
-    sample.outcome = raw ? "ok" : StatusWord(m_view->rows.LastOutcome());
+    const log::CurrentSample sample =
+        SampleNow(raw, decimalPoint, raw ? "ok" : StatusWord(m_view->rows.LastOutcome()));
     m_view->samples.Add(sample);
     if (!m_csvPath.isEmpty())
         AppendCsv(log::CsvRow(sample));
@@ -165,6 +227,8 @@ void CMeterDebugDlg::RecordCurrents(const std::optional<std::array<std::uint16_t
 
 void CMeterDebugDlg::SetCsvFile(const QString& path) {
     m_csvPath = path;
+    if (m_view->busWindow)
+        m_view->busWindow->SetCsvFile(path.isEmpty() ? QString() : log::BusCsvPath(path));
     AppendCsv({});
 }
 

@@ -53,7 +53,8 @@ bool ReadsBack(std::uint16_t reg) {
 
 } // namespace
 
-FakeMeter::FakeMeter(FakePort& port, std::uint8_t address) : m_port(port), m_address(address) {
+FakeMeter::FakeMeter(FakePort& port, std::uint8_t address)
+    : m_port(port), m_next(port.GetResponder()), m_address(address) {
     m_registers = {
         {reg::kPhaseCurrents, 1234},     {reg::kPhaseCurrents + 1, 2345},
         {reg::kPhaseCurrents + 2, 3456}, {reg::kDecimalPoint, 2},
@@ -63,6 +64,10 @@ FakeMeter::FakeMeter(FakePort& port, std::uint8_t address) : m_port(port), m_add
         {reg::kParamBaudCode, 3},
     };
     m_port.SetResponder([this](std::span<const std::uint8_t> request) { return Answer(request); });
+}
+
+FakeMeter::~FakeMeter() {
+    m_port.SetResponder(m_next);
 }
 
 void FakeMeter::SetLine(std::int16_t commPort, int baudRate, char parity) {
@@ -105,7 +110,7 @@ bool FakeMeter::Withheld(std::uint16_t first, int count) const {
 
 std::vector<FakePort::Reply> FakeMeter::Answer(std::span<const std::uint8_t> request) {
     if (!OnLine() || request.size() < 4 || request[0] != m_address || !CheckValid(request))
-        return {};
+        return m_next ? m_next(request) : std::vector<FakePort::Reply>{};
     ++m_heard;
     const std::uint8_t fn = request[1];
     std::vector<std::uint8_t> answer;

@@ -25,9 +25,15 @@ public:
         bool operator==(const Write&) const = default;
     };
 
-    // Installs itself as the port's responder. The map starts with a value for every register
-    // the tool reads.
+    // Installs itself as the port's responder; a request it does not hear goes on to the
+    // responder installed before it, so several meters can share one line. The map starts with
+    // a value for every register the tool reads.
     explicit FakeMeter(FakePort& port, std::uint8_t address = 1);
+    // Gives the line back to the meters installed before it (meters go in the reverse order
+    // of their making), so that no request reaches a meter that is gone.
+    ~FakeMeter();
+    FakeMeter(const FakeMeter&) = delete;
+    FakeMeter& operator=(const FakeMeter&) = delete;
 
     // The line the meter listens on: port number, baud rate, parity 'N', 'O' or 'E'.
     void SetLine(std::int16_t commPort, int baudRate, char parity);
@@ -63,6 +69,7 @@ private:
     bool Withheld(std::uint16_t first, int count) const;
 
     FakePort& m_port;
+    FakePort::Responder m_next; // the meters installed before this one
     std::uint8_t m_address;
     std::int16_t m_commPort = 1;
     int m_baudRate = 9600;

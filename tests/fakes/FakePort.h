@@ -73,6 +73,7 @@ public:
     // Who answers a request: a queued entry first (one per request, in order), else the
     // responder, else nobody.
     void SetResponder(Responder responder) { m_responder = std::move(responder); }
+    const Responder& GetResponder() const { return m_responder; }
     void QueueAnswer(std::vector<Reply> replies) { m_queue.push_back(std::move(replies)); }
     void QueueAnswer(std::vector<std::uint8_t> bytes, std::uint32_t delayMs = 0);
 

@@ -7,6 +7,7 @@
 #include "fakes/MainWindowRig.h"
 #include "fakes/VirtualClock.h"
 #include "ui/AboutDlg.h"
+#include "ui/BusDlg.h"
 #include "ui/CommSetDlg.h"
 #include "ui/CurrentChart.h"
 #include "ui/FindMeterDlg.h"
@@ -69,6 +70,8 @@ inline const std::map<QString, std::function<ShownWindow()>> kWindows{
      [] { return windows::Main(false, [](auto& d) -> QWidget* { return d.ShowMonitor(); }); }},
     {"current chart",
      [] { return windows::Main(false, [](auto& d) -> QWidget* { return d.ShowChart(); }); }},
+    {"meters on the bus",
+     [] { return windows::Main(false, [](auto& d) -> QWidget* { return d.ShowBus(); }); }},
 };
 
 // One data row per window, in a column "window".

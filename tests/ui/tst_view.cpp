@@ -110,9 +110,9 @@ void TestView::MenuIsLastAndLive() {
     QCOMPARE(top, titles);
     QMenu* view = w.dlg.ViewMenu();
     QCOMPARE(w.dlg.MenuBar()->actions().last()->menu(), view);
-    // The two windows, then the language submenu.
-    QCOMPARE(view->actions().size(), 3);
-    QVERIFY(view->actions()[2]->menu());
+    // The three windows, then the language submenu.
+    QCOMPARE(view->actions().size(), 4);
+    QVERIFY(view->actions()[3]->menu());
     view->actions()[0]->trigger();
     view->actions()[1]->trigger();
     auto* monitor = w.dlg.findChild<ui::MonitorWindow*>();
