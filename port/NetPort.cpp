@@ -209,11 +209,11 @@ void NetPort::ConnectTo(const QList<QHostAddress>& addresses, int budgetMs) {
         return;
     // The agreement to the com port option and the confirmations of the line share one
     // budget; the window's event loop runs while they are awaited.
-    const QDeadlineTimer deadline(kReplyMs);
+    const QDeadlineTimer replies(kReplyMs);
     try {
         Write(rfc2217::Greeting());
-        AgreeComPort(deadline);
-        SendLine(m_line, m_settings, deadline, true);
+        AgreeComPort(replies);
+        SendLine(m_line, m_settings, replies, true);
     } catch (const CommError& e) {
         m_connecting = true;
         m_socket.abort();
