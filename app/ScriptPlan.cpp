@@ -221,8 +221,9 @@ a second one ends it at once.
   --address LIST   the meter's address, 1 to 247 (default 1), or several: 1,3,5-8;
                    each operation then runs on every meter in turn, in that order
                    (--read-currents: one cycle over all of them per count), each
-                   result carries address, and --csv writes FILE-bus.csv with the
-                   address in the second column; the status is the worst of them.
+                   result carries address, and --csv writes its rows to a file of its
+                   own (polls.csv: polls-bus.csv), the address in the second
+                   column; the status is the worst of them.
                    Not with --set-address or --change-rate
   --json           one JSON object per operation instead of name=value lines
   --keep-going     go on after a failure; the status is that of the first (over

@@ -338,7 +338,7 @@ void BusWindow::AppendCsv(const QByteArray& rows) {
     m_csvFailing = true;
     // After the step: a box inside it would hold the polling.
     QTimer::singleShot(0, this,
-                       [this, path = m_csvPath, why = *reason] { ReportUnwritable(path, why); });
+                       [path = m_csvPath, why = *reason] { ReportUnwritable(path, why); });
 }
 
 } // namespace md::ui
