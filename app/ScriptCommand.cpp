@@ -128,7 +128,9 @@ public:
             if (m_outFailure)
                 break;
             if (Stopped()) {
+                // Not run on any of the meters: one report for the operation.
                 Begin();
+                m_reportAddress = false;
                 Report(ScriptOpName(step.op), Interrupted(), -1);
                 continue;
             }
@@ -138,10 +140,16 @@ public:
                 // The operation on every meter in turn; --set-address, the one step that moves
                 // a meter, never comes with more than one.
                 for (const int address : m_plan.addresses) {
-                    if (m_outFailure || Stopped() || Ends(status))
+                    if (m_outFailure || Ends(status))
                         break;
                     if (m_bus)
                         m_address = static_cast<std::uint8_t>(address);
+                    // The meters after the one in flight are reported not run.
+                    if (Stopped()) {
+                        Begin();
+                        Report(ScriptOpName(step.op), Interrupted(), -1);
+                        break;
+                    }
                     status = Worse(status, Carry(step));
                 }
             }

@@ -318,6 +318,12 @@ void TestScript::OperationsReportAndExit_data() {
         << QStringList{"--read-clock", "--address", "1,3", "--keep-going"}
         << "meters:3 erase:0x0110 lose:2" << 3
         << QStringList{"address=1", "error=refused", "address=3", "error=lost"} << "" << 1;
+    QTest::newRow("interrupted among meters: the rest of them not run")
+        << QStringList{"--read-clock", "--read-io", "--address", "1,3"} << "meters:3 stop:1"
+        << 128 + SIGINT
+        << QStringList{"address=1", "ok=true", "operation=read-clock", "address=3",
+                       "error=interrupted", "operation=read-io", "error=interrupted"}
+        << "" << 1;
     QTest::newRow("response time of the answer")
         << QStringList{"--read-io", "--fast", "--json"} << "" << 0
         << QStringList{"response_ms=10", "units.response_ms=ms"} << "" << 1;
