@@ -92,7 +92,8 @@ public:
         : m_plan(options.script), m_csv(options.csv), m_port(port), m_clock(clock),
           m_rows([this](TraceRow&& row) { Heard(row); }), m_link(port, clock), m_io(io),
           m_checks(checks), m_address(static_cast<std::uint8_t>(m_plan.address)),
-          m_rate(m_plan.rate) {
+          m_rate(m_plan.rate), m_bus(m_plan.addresses.size() > 1),
+          m_csvPath(m_bus && !m_csv.isEmpty() ? log::BusCsvPath(m_csv) : m_csv) {
         m_fanOut.Add(m_rows);
         if (trace)
             m_fanOut.Add(*trace);
@@ -104,10 +105,10 @@ public:
     int Run() {
         // The CSV file is the run's record: one that cannot be written is found before the
         // meter is touched, as the trace file is.
-        if (!m_csv.isEmpty()) {
-            if (const auto reason = log::AppendCsv(m_csv, {})) {
+        if (!m_csvPath.isEmpty()) {
+            if (const auto reason = AppendCsv({})) {
                 m_io.err(QStringLiteral("MeterDebug: cannot open the CSV file '%1': %2\n")
-                             .arg(m_csv, *reason)
+                             .arg(m_csvPath, *reason)
                              .toUtf8());
                 return kScriptUsage;
             }
@@ -118,6 +119,7 @@ public:
         }
         if (const std::optional<QString> why = Open()) {
             Outcome failed{kScriptDevice, QStringLiteral("port_error"), *why, {}};
+            m_reportAddress = false;
             Report(QStringLiteral("open"), failed, -1);
             return kScriptDevice;
         }
@@ -126,14 +128,32 @@ public:
             if (m_outFailure)
                 break;
             if (Stopped()) {
+                // Not run on any of the meters: one report for the operation.
                 Begin();
+                m_reportAddress = false;
                 Report(ScriptOpName(step.op), Interrupted(), -1);
                 continue;
             }
-            const int s = Carry(step);
-            if (status == kScriptOk)
-                status = s;
-            if (status != kScriptOk && !m_plan.keepGoing)
+            if (step.op == ScriptOp::ReadCurrents) {
+                status = Worse(status, Polls(ScriptOpName(step.op)));
+            } else {
+                // The operation on every meter in turn; --set-address, the one step that moves
+                // a meter, never comes with more than one.
+                for (const int address : m_plan.addresses) {
+                    if (m_outFailure || Ends(status))
+                        break;
+                    if (m_bus)
+                        m_address = static_cast<std::uint8_t>(address);
+                    // The meters after the one in flight are reported not run.
+                    if (Stopped()) {
+                        Begin();
+                        Report(ScriptOpName(step.op), Interrupted(), -1);
+                        break;
+                    }
+                    status = Worse(status, Carry(step));
+                }
+            }
+            if (Ends(status))
                 break;
         }
         // Closing gives a terminal device back the settings it had before the run.
@@ -152,6 +172,22 @@ public:
     }
 
 private:
+    // The status of the run so far with another result: the first failure's for one meter;
+    // over several, the worst, so that one meter's lost line is not hidden by another's
+    // silence before it.
+    int Worse(int status, int next) const {
+        if (status == kScriptOk)
+            return next;
+        return m_bus ? std::max(status, next) : status;
+    }
+
+    bool Ends(int status) const { return status != kScriptOk && !m_plan.keepGoing; }
+
+    std::optional<QString> AppendCsv(const QByteArray& rows) const {
+        return m_bus ? log::AppendCsv(m_csvPath, rows, log::BusCsvHeader())
+                     : log::AppendCsv(m_csvPath, rows);
+    }
+
     QString SettingsText(int rate) const {
         return QString::number(rate) + QLatin1Char(m_plan.parity) + QStringLiteral(",8,2");
     }
@@ -484,45 +520,55 @@ private:
                     Pause(m_plan.intervalMs - spent);
                 started = m_clock.GetTickCount();
             }
-            if (m_outFailure)
-                break;
-            // A series stops after the poll in flight; the next one is reported not run.
-            if (Stopped()) {
-                Begin();
-                Report(name, Interrupted(), i + 1);
-                break;
-            }
-            Begin();
-            std::optional<int> point;
-            std::optional<std::array<std::uint16_t, 3>> raw;
-            Outcome outcome = Guarded([&] {
-                const meter::CurrentsPoll poll = meter::PollCurrents(m_link, m_address);
-                if (poll.decimalPoint)
-                    point = *poll.decimalPoint;
-                if (!poll.decimalPoint || !poll.raw)
-                    return Failed(nullptr);
-                raw = poll.raw;
-                std::vector<Value> values;
-                const auto texts = meter::CurrentTexts(*poll.raw, *point);
-                const char* phases[] = {"phase_a", "phase_b", "phase_c"};
-                for (std::size_t k = 0; k < texts.size(); ++k) {
-                    const QString text = QString::fromStdString(texts[k]);
-                    values.push_back({QLatin1String(phases[k]), text, text.toDouble(), "A"});
+            // One cycle: every meter polled once, in the order given.
+            for (const int address : m_plan.addresses) {
+                if (m_outFailure)
+                    return status;
+                if (m_bus)
+                    m_address = static_cast<std::uint8_t>(address);
+                // A series stops after the poll in flight; the next one is reported not run.
+                if (Stopped()) {
+                    Begin();
+                    Report(name, Interrupted(), i + 1);
+                    return status;
                 }
-                values.push_back(Number(QStringLiteral("point"), *point));
-                return Done(std::move(values));
-            });
-            if (!m_csv.isEmpty())
-                Csv(log::CsvRow(
-                    Sample(raw, point.value_or(0),
-                           raw ? "ok" : StatusWord(m_failure.value_or(TraceStatus::NoAnswer)))));
-            Report(name, outcome, i + 1);
-            if (status == kScriptOk)
-                status = outcome.status;
-            if (status != kScriptOk && !m_plan.keepGoing)
-                break;
+                status = Worse(status, Poll(name, i + 1));
+                if (Ends(status))
+                    return status;
+            }
         }
         return status;
+    }
+
+    int Poll(const QString& name, int poll) {
+        Begin();
+        std::optional<int> point;
+        std::optional<std::array<std::uint16_t, 3>> raw;
+        Outcome outcome = Guarded([&] {
+            const meter::CurrentsPoll currents = meter::PollCurrents(m_link, m_address);
+            if (currents.decimalPoint)
+                point = *currents.decimalPoint;
+            if (!currents.decimalPoint || !currents.raw)
+                return Failed(nullptr);
+            raw = currents.raw;
+            std::vector<Value> values;
+            const auto texts = meter::CurrentTexts(*currents.raw, *point);
+            const char* phases[] = {"phase_a", "phase_b", "phase_c"};
+            for (std::size_t k = 0; k < texts.size(); ++k) {
+                const QString text = QString::fromStdString(texts[k]);
+                values.push_back({QLatin1String(phases[k]), text, text.toDouble(), "A"});
+            }
+            values.push_back(Number(QStringLiteral("point"), *point));
+            return Done(std::move(values));
+        });
+        if (!m_csvPath.isEmpty()) {
+            const log::CurrentSample sample =
+                Sample(raw, point.value_or(0),
+                       raw ? "ok" : StatusWord(m_failure.value_or(TraceStatus::NoAnswer)));
+            Csv(m_bus ? log::BusCsvRow(m_address, sample) : log::CsvRow(sample));
+        }
+        Report(name, outcome, poll);
+        return outcome.status;
     }
 
     // The poll as the window's CSV row has it.
@@ -541,10 +587,10 @@ private:
     }
 
     void Csv(const QByteArray& rows) {
-        const auto reason = log::AppendCsv(m_csv, rows);
+        const auto reason = AppendCsv(rows);
         if (reason && !m_csvFailing)
             m_io.err(QStringLiteral("MeterDebug: cannot write the CSV file '%1': %2\n")
-                         .arg(m_csv, *reason)
+                         .arg(m_csvPath, *reason)
                          .toUtf8());
         m_csvFailing = reason.has_value();
     }
@@ -553,6 +599,8 @@ private:
         const bool ok = outcome.status == kScriptOk;
         if (m_plan.json) {
             QJsonObject o{{QStringLiteral("operation"), operation}, {QStringLiteral("ok"), ok}};
+            if (m_bus && m_reportAddress)
+                o.insert(QStringLiteral("address"), int{m_address});
             QJsonObject units;
             if (poll > 0)
                 o.insert(QStringLiteral("poll"), poll);
@@ -574,6 +622,8 @@ private:
             Out(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
         } else {
             QString text = QStringLiteral("operation=%1\n").arg(operation);
+            if (m_bus && m_reportAddress)
+                text += QStringLiteral("address=%1\n").arg(int{m_address});
             if (poll > 0)
                 text += QStringLiteral("poll=%1\n").arg(poll);
             for (const Value& v : outcome.values)
@@ -587,8 +637,12 @@ private:
             Out(text.toUtf8());
         }
         if (!ok)
-            m_io.err(QStringLiteral("MeterDebug: %1: %2 (%3)\n")
-                         .arg(operation, Escaped(outcome.message), outcome.error)
+            m_io.err(QStringLiteral("MeterDebug: %1%2: %3 (%4)\n")
+                         .arg(operation,
+                              m_bus && m_reportAddress
+                                  ? QStringLiteral(" at address %1").arg(int{m_address})
+                                  : QString(),
+                              Escaped(outcome.message), outcome.error)
                          .toUtf8());
     }
 
@@ -613,6 +667,9 @@ private:
     const ScriptChecks& m_checks;
     std::uint8_t m_address;
     int m_rate;
+    const bool m_bus;                     // several meters: each result names its own
+    const QString m_csvPath;              // a bus run's rows go to a file of their own
+    bool m_reportAddress = true;          // false for the results of the line, not of a meter
     int m_responseMs = -1;                // the slowest answer of the operation so far
     std::optional<TraceStatus> m_failure; // how its first failed exchange fared
     bool m_csvFailing = false;

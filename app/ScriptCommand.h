@@ -1,7 +1,7 @@
 #pragma once
 // MeterDebug's meter operations from a script: the plan of the command line carried out by the
 // window's own operations in meter/, without a display. One block of name=value lines, or one
-// JSON object, per operation (per poll for --read-currents) on standard output.
+// JSON object, per operation (per poll for --read-currents) and per meter on standard output.
 
 #include "app/CommandLine.h"
 #include "link/Clock.h"

@@ -1,5 +1,6 @@
 #include "app/ScriptPlan.h"
 
+#include "meter/AddressList.h"
 #include "meter/MeterOps.h"
 #include "meter/Registers.h"
 #include "meter/SetupOps.h"
@@ -159,6 +160,28 @@ std::variant<ScriptStep, QString> Step(ScriptOp op, const QString& value) {
     return step;
 }
 
+// Why a list of addresses cannot be used, as the script's other reasons say it.
+QString AddressListReason(const meter::AddressList& list) {
+    const QString item = QString::fromStdString(list.item);
+    switch (list.error) {
+    case meter::AddressListError::Empty:
+        return QStringLiteral("no address given; a list is written 1,3,5-8");
+    case meter::AddressListError::EmptyItem:
+        return QStringLiteral("an empty item in the list; a list is written 1,3,5-8");
+    case meter::AddressListError::NotANumber:
+        return QStringLiteral("'%1' is not an address or a range of addresses").arg(item);
+    case meter::AddressListError::OutOfRange:
+        return QStringLiteral("'%1' is not in 1 to 247 (0 is the broadcast address, which no "
+                              "meter answers; 248 to 255 are reserved)")
+            .arg(item);
+    case meter::AddressListError::Reversed:
+        return QStringLiteral("the range '%1' runs backwards").arg(item);
+    case meter::AddressListError::None:
+        break;
+    }
+    return {};
+}
+
 QString Bad(const char* option, const QString& reason) {
     return QStringLiteral("--%1: %2").arg(QLatin1String(option), reason);
 }
@@ -195,9 +218,16 @@ a second one ends it at once.
                    3p3w-unbalanced, 3p3w-balanced, 1p3w, 3p4w-balanced
   --rate RATE      the port's rate (default 9600); not with tcp:// or modbus-tcp://
   --parity PARITY  none, odd or even, or N, O, E (default none); likewise
-  --address N      the meter's address, 1 to 247 (default 1)
+  --address LIST   the meter's address, 1 to 247 (default 1), or several: 1,3,5-8;
+                   each operation then runs on every meter in turn, in that order
+                   (--read-currents: one cycle over all of them per count), each
+                   result carries address, and --csv writes its rows to a file of its
+                   own (polls.csv: polls-bus.csv), the address in the second
+                   column; the status is the worst of them.
+                   Not with --set-address or --change-rate
   --json           one JSON object per operation instead of name=value lines
-  --keep-going     go on after a failure; the status is that of the first
+  --keep-going     go on after a failure; the status is that of the first (over
+                   several meters, the worst: 3 before 1)
 )";
 
 } // namespace
@@ -293,13 +323,31 @@ std::variant<ScriptPlan, QString> ReadScriptPlan(const QCommandLineParser& parse
     if (parser.isSet(QStringLiteral("address"))) {
         const QString text = parser.value(QStringLiteral("address"));
         const std::optional<long long> n = Whole(text);
-        if (!n || *n < meter::kOwnAddressMin || *n > meter::kOwnAddressMax)
+        // A single number keeps the reason a script has always had; anything else is a list.
+        if (!n && (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('-')))) {
+            const meter::AddressList list = meter::ParseAddressList(text.toStdString());
+            if (list.error != meter::AddressListError::None)
+                return Bad("address", AddressListReason(list));
+            plan.addresses.assign(list.addresses.begin(), list.addresses.end());
+        } else if (!n || *n < meter::kOwnAddressMin || *n > meter::kOwnAddressMax) {
             return Bad("address",
                        QStringLiteral("the address is 1 to 247, not '%1' (0 is the broadcast "
                                       "address, which no meter answers; 248 to 255 are reserved)")
                            .arg(text));
-        plan.address = static_cast<int>(*n);
+        } else {
+            plan.addresses = {static_cast<int>(*n)};
+        }
+        plan.address = plan.addresses.front();
     }
+    // One new address or rate for several meters would put them all at the same place, or
+    // leave the run unable to say which of them moved.
+    if (plan.addresses.size() > 1)
+        for (const ScriptStep& step : plan.steps)
+            if (step.op == ScriptOp::SetAddress || step.op == ScriptOp::ChangeRate)
+                return QStringLiteral("--%1 takes one meter at a time, not the %2 of --address %3")
+                    .arg(ScriptOpName(step.op))
+                    .arg(plan.addresses.size())
+                    .arg(parser.value(QStringLiteral("address")));
     if (parser.isSet(QStringLiteral("count"))) {
         const auto n = InRange(parser.value(QStringLiteral("count")), 1, 1'000'000,
                                QStringLiteral("the count"));

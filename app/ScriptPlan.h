@@ -57,6 +57,9 @@ struct ScriptPlan {
     int rate = 9600;
     char parity = 'N';
     int address = 1;
+    // Every meter the operations run on, in the order given; address is the first. More than
+    // one makes a bus run: each operation on every meter in turn, each result naming its meter.
+    std::vector<int> addresses{1};
     // --read-currents: polls and the time from the start of one to the start of the next.
     int count = 1;
     std::uint32_t intervalMs = 2000;

@@ -26,7 +26,8 @@ const char* const kWords[] = {
     "upper=900", "lower=1", "rate=960", "rate=9600", "rate=3", "point=22", "point=2",
     "upper=1,rate=19200,point=3", " point = 0 ", "rate=", "upper=1,upper=2", "odd", "E", "mark",
     "en", "zh", "3p4w-balanced", "/dev/ttyUSB0", "tcp://h:1", "modbus-tcp://h", "rfc2217://h:2",
-    "ftp://x", "", "=", "--write-params=rate=4", "--address=0", "--rate=2400",
+    "ftp://x", "", "=", "--write-params=rate=4", "--address=0", "--rate=2400", "1,3,5-8", "5-3", "1,,2", "3,248",
+    "1-247", "2,2", "a",
 };
 // clang-format on
 constexpr std::size_t kWordCount = sizeof(kWords) / sizeof(kWords[0]);
@@ -50,6 +51,13 @@ void CheckPlan(const md::Options& o) {
         return;
     // A script: the meter's own address, and a device it names.
     Check(plan.address >= 1 && plan.address <= 247);
+    // Every meter of the run a meter's own address, each once, the first of them the address.
+    Check(!plan.addresses.empty() && plan.addresses.front() == plan.address);
+    for (std::size_t i = 0; i < plan.addresses.size(); ++i) {
+        Check(plan.addresses[i] >= 1 && plan.addresses[i] <= 247);
+        Check(std::find(plan.addresses.begin(), plan.addresses.begin() + static_cast<long>(i),
+                        plan.addresses[i]) == plan.addresses.begin() + static_cast<long>(i));
+    }
     Check(plan.port == 1 || plan.port == 2);
     const QString& device = o.devices[plan.port == 2 ? 1 : 0];
     Check(!device.isEmpty());
@@ -65,10 +73,10 @@ void CheckPlan(const md::Options& o) {
             break;
         }
         case md::ScriptOp::SetAddress:
-            Check(step.value >= 1 && step.value <= 247);
+            Check(step.value >= 1 && step.value <= 247 && plan.addresses.size() == 1);
             break;
         case md::ScriptOp::ChangeRate:
-            Check(AnyRate(step.value) && setsLine);
+            Check(AnyRate(step.value) && setsLine && plan.addresses.size() == 1);
             break;
         case md::ScriptOp::SetPt:
         case md::ScriptOp::SetCt:

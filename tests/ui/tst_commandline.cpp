@@ -211,6 +211,16 @@ void tst_commandline::ScanOptionsOrAOneLineReason() {
     QCOMPARE(got, result);
 }
 
+// "1" for the one meter; "5,1,3" for several, in the order they are run.
+static QString Addresses(const ScriptPlan& plan) {
+    if (plan.addresses.size() <= 1)
+        return QString::number(plan.address);
+    QStringList list;
+    for (const int address : plan.addresses)
+        list << QString::number(address);
+    return list.join(',');
+}
+
 // The plan in brief: "op(value) ...; port rate+parity @address xcount intervalms [json] [keep]".
 static QString Described(const ScriptPlan& plan) {
     QStringList steps;
@@ -233,7 +243,7 @@ static QString Described(const ScriptPlan& plan) {
                        .arg(plan.port)
                        .arg(plan.rate)
                        .arg(QLatin1Char(plan.parity))
-                       .arg(plan.address)
+                       .arg(Addresses(plan))
                        .arg(plan.count)
                        .arg(plan.intervalMs);
     if (plan.json)
@@ -282,6 +292,9 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
                                  << "set-wiring(4)" + defaults;
     QTest::newRow("help wins over operations")
         << QStringList{"--read-io", "--help"} << 0 << "";
+    QTest::newRow("several meters, in the order given, each once")
+        << QStringList{"--read-io", "--address", "7,1,3-5,1"} << -1
+        << "read-io; port 1 9600N @7,1,3,4,5 x1 2000ms";
 
     const struct {
         const char* name;
@@ -329,6 +342,16 @@ void tst_commandline::ScriptPlanOrAOneLineReason_data() {
         {"parity through a converter", {"--com1", "tcp://10.0.0.5:4001", "--read-io", "--parity", "E"},
          "--parity does not apply to tcp://10.0.0.5:4001: the converter sets the rate and parity"},
         {"port 3", {"--read-io", "--port", "3"}, "--port: the port is 1 to 2, not '3'"},
+        {"addresses backwards", {"--read-io", "--address", "5-3"},
+         "--address: the range '5-3' runs backwards"},
+        {"a reserved address in a list", {"--read-io", "--address", "1,248"},
+         "--address: '248' is not in 1 to 247 (0 is the broadcast address, which no meter "
+         "answers; 248 to 255 are reserved)"},
+        {"one new address for several meters",
+         {"--read-io", "--set-address", "9", "--address", "1,3"},
+         "--set-address takes one meter at a time, not the 2 of --address 1,3"},
+        {"one new rate for several meters", {"--change-rate", "2400", "--address", "1-3"},
+         "--change-rate takes one meter at a time, not the 3 of --address 1-3"},
         {"no polls", {"--read-currents", "--count", "0"},
          "--count: the count is 1 to 1000000, not '0'"},
         {"negative interval", {"--read-currents", "--interval=-1"},

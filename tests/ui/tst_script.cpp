@@ -6,12 +6,15 @@
 #include "fakes/FakeMeter.h"
 #include "meter/Registers.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 
 using namespace md;
 
@@ -99,6 +102,7 @@ private Q_SLOTS:
     void OperationsReportAndExit();
     void PollsKeepTheirInterval_data();
     void PollsKeepTheirInterval();
+    void BusCsvHasARowPerMeterPerPoll();
 };
 
 void TestScript::OperationsReportAndExit_data() {
@@ -106,12 +110,14 @@ void TestScript::OperationsReportAndExit_data() {
     // "" | silent | mute:REG | erase:REG | set:REG=VALUE | lose:N (at the N-th frame) | failopen
     // | failopen:TEXT ("|" a line break) | refuse:SETTINGS (the port refuses them) | outfail:N
     // (the N-th write to standard output fails) | stop:N (SIGINT at the N-th frame) | net (the
-    // port is a Modbus TCP connection)
+    // port is a Modbus TCP connection) | meters:3,5 (more meters on the line, beside the one at
+    // 1); a meter's fault followed by @ADDR strikes the meter at ADDR
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("exitCode");
-    // Lines that appear in this order, others between; "err:" lines on standard error.
+    // Lines that appear in this order, others between; "err:" lines on standard error; "!"
+    // lines that appear nowhere.
     QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("writes");       // what the meter acknowledged
+    QTest::addColumn<QString>("writes");       // what the meter at 1 acknowledged
     QTest::addColumn<int>("frames");           // requests sent
 
     const QStringList read{"operation=read-params", "upper=500", "lower=100", "rate=9600",
@@ -279,6 +285,58 @@ void TestScript::OperationsReportAndExit_data() {
         << QStringList{"--read-currents", "--count", "5", "--interval", "0"} << "stop:1"
         << 128 + SIGINT
         << QStringList{"poll=1", "ok=true", "poll=2", "ok=false", "error=interrupted"} << "" << 2;
+    // Several meters: each operation on every one in turn, each result naming its meter.
+    QTest::newRow("three meters, one refusing: the run stops there")
+        << QStringList{"--read-clock", "--read-io", "--address", "1,3,5"}
+        << "meters:3,5 erase:0x0110@3" << 1
+        << QStringList{"operation=read-clock",
+                       "address=1",
+                       "ok=true",
+                       "operation=read-clock",
+                       "address=3",
+                       "ok=false",
+                       "error=refused",
+                       "err:MeterDebug: read-clock at address 3: 读时间不成功",
+                       "!address=5"}
+        << "" << 2;
+    QTest::newRow("three meters, one refusing, keep going: the others answer")
+        << QStringList{"--read-clock", "--read-io", "--address", "1,3,5", "--keep-going", "--json"}
+        << "meters:3,5 erase:0x0110@3" << 1
+        << QStringList{"operation=read-clock",
+                       "address=1",
+                       "ok=true",
+                       "operation=read-clock",
+                       "address=3",
+                       "error=refused",
+                       "operation=read-clock",
+                       "address=5",
+                       "ok=true",
+                       "operation=read-io",
+                       "address=1",
+                       "operation=read-io",
+                       "address=3",
+                       "ok=true",
+                       "operation=read-io",
+                       "address=5"}
+        << "" << 6;
+    QTest::newRow("polls: one cycle over the meters per count")
+        << QStringList{"--read-currents", "--count", "2",           "--interval", "0",
+                       "--address",       "5,1",     "--keep-going"}
+        << "meters:5 silent@5" << 1
+        << QStringList{"address=5", "poll=1", "ok=false", "address=1", "poll=1", "ok=true",
+                       "address=5", "poll=2", "ok=false", "address=1", "poll=2", "ok=true"}
+        << "" << 8;
+    QTest::newRow("several meters: the worst status, not the first")
+        << QStringList{"--read-clock", "--address", "1,3", "--keep-going"}
+        << "meters:3 erase:0x0110 lose:2" << 3
+        << QStringList{"address=1", "error=refused", "address=3", "error=lost"} << "" << 1;
+    QTest::newRow("interrupted among meters: the rest of them not run")
+        << QStringList{"--read-clock", "--read-io", "--address", "1,3"} << "meters:3 stop:1"
+        << 128 + SIGINT
+        << QStringList{"address=1",        "ok=true",           "operation=read-clock",
+                       "address=3",        "error=interrupted", "operation=read-io",
+                       "error=interrupted"}
+        << "" << 1;
     QTest::newRow("response time of the answer")
         << QStringList{"--read-io", "--fast", "--json"} << "" << 0
         << QStringList{"response_ms=10", "units.response_ms=ms"} << "" << 1;
@@ -295,7 +353,28 @@ void TestScript::OperationsReportAndExit() {
     VirtualClock clock;
     LosingPort port(clock);
     FakeMeter meter(port);
-    for (const QString& f : fault.split(' ', Qt::SkipEmptyParts)) {
+    // The other meters of the line, taken off it in the reverse order of their making.
+    struct Others {
+        std::vector<std::unique_ptr<FakeMeter>> meters;
+        ~Others() {
+            while (!meters.empty())
+                meters.pop_back();
+        }
+    } others;
+    if (fault.contains("meters:"))
+        for (const QString& a : fault.section("meters:", 1).section(' ', 0, 0).split(','))
+            others.meters.push_back(
+                std::make_unique<FakeMeter>(port, static_cast<std::uint8_t>(a.toUInt())));
+    for (QString f : fault.split(' ', Qt::SkipEmptyParts)) {
+        FakeMeter* target = &meter;
+        if (f.contains('@') && !f.startsWith("meters:")) {
+            const int address = f.section('@', 1).toInt();
+            for (const auto& m : others.meters)
+                if (m->Address() == address)
+                    target = m.get();
+            f = f.section('@', 0, 0);
+        }
+        FakeMeter& meter = *target;
         const QString kind = f.section(':', 0, 0);
         const QString what = f.section(':', 1);
         const auto reg = static_cast<std::uint16_t>(what.section('=', 0, 0).toUInt(nullptr, 0));
@@ -343,6 +422,11 @@ void TestScript::OperationsReportAndExit() {
     qsizetype at = 0;
     qsizetype errAt = 0;
     for (const QString& want : expected) {
+        if (want.startsWith('!')) {
+            QVERIFY2(!lines.contains(want.mid(1)),
+                     qPrintable(want.mid(1) + " in:\n" + lines.join('\n')));
+            continue;
+        }
         if (want.startsWith(QLatin1String("err:"))) {
             while (errAt < errLines.size() && !errLines[errAt].startsWith(want.mid(4)))
                 ++errAt;
@@ -360,8 +444,10 @@ void TestScript::OperationsReportAndExit() {
     QCOMPARE(int(port.Outputs().size()), frames);
     // Every failure also names itself on the error stream, one line each, beside the lines of
     // the run as a whole that the row expects.
-    QCOMPARE(err.count('\n'), lines.count(QStringLiteral("ok=false")) +
-                                  expected.filter(QRegularExpression("^err:")).size());
+    QCOMPARE(err.count('\n'),
+             lines.count(QStringLiteral("ok=false")) +
+                 expected.filter(QRegularExpression("^err:MeterDebug: cannot")).size() +
+                 expected.filter(QRegularExpression("^err:MeterDebug: --")).size());
     QVERIFY(!port.GetPortOpen());
 }
 
@@ -391,6 +477,33 @@ void TestScript::PollsKeepTheirInterval() {
         if (s.bytes[3] == reg::kDecimalPoint)
             got << QString::number(s.at);
     QCOMPARE(got.join(' '), starts);
+}
+
+// Several meters' polls go to a file of their own, the address in the second column; the file
+// named keeps the one meter's columns and gets none of these rows.
+void TestScript::BusCsvHasARowPerMeterPerPoll() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VirtualClock clock;
+    FakePort port(clock);
+    FakeMeter one(port);
+    FakeMeter three(port, 3);
+    three.SetSilent(true);
+    const CommandLine cl = ParseCommandLine(
+        kScript + QStringList{"--read-currents", "--count", "2", "--interval", "0", "--address",
+                              "3,1", "--keep-going", "--csv", dir.filePath("polls.csv")},
+        {});
+    const ScriptStreams io{[](const QByteArray&) {}, [](const QByteArray&) {}};
+    QCOMPARE(RunScript(cl.options, port, clock, nullptr, io), 1);
+    QVERIFY(!QFile::exists(dir.filePath("polls.csv")));
+    QFile bus(dir.filePath("polls-bus.csv"));
+    QVERIFY(bus.open(QIODevice::ReadOnly));
+    QStringList rows = QString::fromUtf8(bus.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    for (QString& row : rows)
+        row = row.section(',', 1); // the time
+    QCOMPARE(rows, (QStringList{"address,phase_a,phase_b,phase_c,decimal_point,outcome",
+                                "3,,,,0,no answer", "1,12.34,23.45,34.56,2,ok", "3,,,,0,no answer",
+                                "1,12.34,23.45,34.56,2,ok"}));
 }
 
 QTEST_GUILESS_MAIN(TestScript)
