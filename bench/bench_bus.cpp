@@ -208,6 +208,8 @@ int main(int argc, char** argv) {
     md::bench::PreferOffscreen();
     QApplication app(argc, argv);
     const int pollSeconds = PollSeconds(argc, argv);
+    // Each figure as it is taken, also into a file: the long run takes minutes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     md::bench::MeterSimProgram();
 
     const double pollFloor = PollFloorMs(kRate);
@@ -229,7 +231,6 @@ int main(int argc, char** argv) {
             CheckAllAnswered(bus);
             std::printf("%-24s %10.1f %10.1f %8.3f\n", "all answering", cycle, floor,
                         cycle / floor);
-            std::fflush(stdout);
 
             if (!sim.Fault(QStringLiteral("silent"), kMeters))
                 Fail(QStringLiteral("metersim refused the fault"));
