@@ -219,8 +219,8 @@ int main(int argc, char** argv) {
                 kMeters, kRate, kMeters, pollFloor);
     std::printf("case                       cycle ms   floor ms    ratio\n");
     {
-        md::MeterSim sim({QStringLiteral("--line-timing"), QStringLiteral("--address"),
-                          Range(kMeters)});
+        md::MeterSim sim(
+            {QStringLiteral("--line-timing"), QStringLiteral("--address"), Range(kMeters)});
         if (!sim.Start())
             Fail(sim.Error());
         InWindow(sim, {}, [&](md::ui::CMeterDebugDlg& dlg) {
@@ -289,8 +289,8 @@ int main(int argc, char** argv) {
     std::printf("\n%d meters, metersim --line-timing at %d bit/s, fast waits, polled every "
                 "%u s for %d s\n",
                 kManyMeters, kRate, md::meter::kBusIntervalDefaultMs / 1000, pollSeconds);
-    md::MeterSim sim({QStringLiteral("--line-timing"), QStringLiteral("--address"),
-                      Range(kManyMeters)});
+    md::MeterSim sim(
+        {QStringLiteral("--line-timing"), QStringLiteral("--address"), Range(kManyMeters)});
     if (!sim.Start())
         Fail(sim.Error());
     InWindow(sim, {}, [&](md::ui::CMeterDebugDlg& dlg) {
