@@ -93,14 +93,12 @@ void TestBusE2e::RowsAndCsvMatchMetersimPerMeter() {
     const auto rows = CsvRows(log::BusCsvPath(csv));
     QTableWidget* table = bus->Table();
     QCOMPARE(table->rowCount(), 3);
-    int polls = 0;
     for (int row = 0; row < 3; ++row) {
         const int address = row + 1;
         const auto cell = [&](int column) { return table->item(row, column)->text(); };
         QCOMPARE(cell(BusWindow::kAddress), QString::number(address));
         const int success = cell(BusWindow::kSuccess).toInt();
         const int failure = cell(BusWindow::kFailure).toInt();
-        polls += success + failure;
         // A failed poll is one request unheard: a silent decimal point read skips the currents.
         QCOMPARE(failure, requests.value(address).unanswered);
         QCOMPARE(success, currents.value(address));
@@ -114,7 +112,6 @@ void TestBusE2e::RowsAndCsvMatchMetersimPerMeter() {
     // The seed gives the silent meter both answered and missed polls.
     QVERIFY2(currents.value(3) > 0 && requests.value(3).unanswered > 0,
              qPrintable(sim.Trace().join(u'\n')));
-    QVERIFY(polls > 2 * kCycles);
 }
 
 QTEST_MAIN(TestBusE2e)
