@@ -13,7 +13,7 @@
 //    noise shows).
 // 4. Thirty-two meters on the line for SECONDS, polled on the window's own timer (2 s): the
 //    processor time of the process between cycles, and its resident memory after the first
-//    minute (half the run, when shorter) and at the end.
+//    minute (half the run, when shorter), halfway and at the end.
 //
 //   bench_bus [SECONDS]    SECONDS of polling 32 meters (default 60, or $BENCH_BUS_SECONDS;
 //                          BENCH_BUS_SECONDS=600 gives the ten-minute run)
@@ -299,7 +299,7 @@ int main(int argc, char** argv) {
         // The processor time between cycles: from a cycle's end, seen by a check between the
         // window's steps, to the next cycle's first request, heard on the trace.
         IdleMeter idle(dlg.Trace());
-        double rssEarly = 0, rssEarlyAt = 0;
+        double rssEarly = 0, rssEarlyAt = 0, rssHalf = 0, rssHalfAt = 0;
         const double earlySeconds = std::min(60.0, pollSeconds / 2.0);
         const auto t0 = WallClock::now();
         const double cpu0 = CpuSeconds();
@@ -313,6 +313,10 @@ int main(int argc, char** argv) {
             if (rssEarly == 0 && at >= earlySeconds) {
                 rssEarly = ResidentMiB();
                 rssEarlyAt = at;
+            }
+            if (rssHalf == 0 && at >= pollSeconds / 2.0 && at > rssEarlyAt) {
+                rssHalf = ResidentMiB();
+                rssHalfAt = at;
             }
         });
         QEventLoop loop;
@@ -333,8 +337,8 @@ int main(int argc, char** argv) {
                     "overall %.2f %%\n",
                     static_cast<unsigned long long>(cycles), idle.cpu, idle.wall,
                     idle.wall > 0 ? 100.0 * idle.cpu / idle.wall : 0.0, 100.0 * cpu / wall);
-        std::printf("resident memory %.1f MiB at %.0f s, %.1f MiB at %.0f s\n", rssEarly,
-                    rssEarlyAt, ResidentMiB(), wall);
+        std::printf("resident memory %.1f MiB at %.0f s, %.1f MiB at %.0f s, %.1f MiB at %.0f s\n",
+                    rssEarly, rssEarlyAt, rssHalf, rssHalfAt, ResidentMiB(), wall);
     });
     return 0;
 }
