@@ -13,7 +13,7 @@
 //    noise shows).
 // 4. Thirty-two meters on the line for SECONDS, polled on the window's own timer (2 s): the
 //    processor time of the process between cycles, and its resident memory after the first
-//    minute (half the run, when shorter), halfway and at the end.
+//    minute (a quarter of the run, when shorter), halfway and at the end.
 //
 //   bench_bus [SECONDS]    SECONDS of polling 32 meters (default 60, or $BENCH_BUS_SECONDS;
 //                          BENCH_BUS_SECONDS=600 gives the ten-minute run)
@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
         // window's steps, to the next cycle's first request, heard on the trace.
         IdleMeter idle(dlg.Trace());
         double rssEarly = 0, rssEarlyAt = 0, rssHalf = 0, rssHalfAt = 0;
-        const double earlySeconds = std::min(60.0, pollSeconds / 2.0);
+        const double earlySeconds = std::min(60.0, pollSeconds / 4.0);
         const auto t0 = WallClock::now();
         const double cpu0 = CpuSeconds();
         QTimer check;
